@@ -1,0 +1,156 @@
+#include "payload/payload_codec.h"
+
+#include "payload/payload_format.h"
+
+namespace kestro::payload {
+namespace {
+
+bool readUnsigned(const std::string& data, size_t offset, int width, uint64_t* value) {
+    if (offset > data.size() || data.size() - offset < static_cast<size_t>(width))
+        return false;
+    uint64_t result = 0;
+    for (int i = width - 1; i >= 0; --i)
+        result = (result << 8) | static_cast<unsigned char>(data[offset + i]);
+    *value = result;
+    return true;
+}
+
+bool readInt32(const std::string& data, size_t* offset, int32_t* value) {
+    uint64_t raw;
+    if (!readUnsigned(data, *offset, 4, &raw))
+        return false;
+    *value = static_cast<int32_t>(static_cast<uint32_t>(raw));
+    *offset += 4;
+    return true;
+}
+
+bool readBytes(const std::string& data, size_t* offset, int32_t length, std::string* bytes) {
+    if (length < 0 || *offset > data.size() || data.size() - *offset < static_cast<size_t>(length))
+        return false;
+    bytes->assign(data, *offset, static_cast<size_t>(length));
+    *offset += static_cast<size_t>(length);
+    return true;
+}
+
+} // namespace
+
+void appendInt32(std::string& out, int32_t value) {
+    uint32_t bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+}
+
+void appendInt64(std::string& out, int64_t value) {
+    uint64_t bits = static_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+}
+
+void appendTables(std::string& out, const PayloadTables& tables) {
+    appendInt32(out, static_cast<int32_t>(kMagic));
+    appendInt32(out, static_cast<int32_t>(tables.config.size()));
+    for (const auto& [id, text] : tables.config) {
+        appendInt32(out, id);
+        appendInt32(out, static_cast<int32_t>(text.size()));
+        out += text;
+    }
+    appendInt32(out, static_cast<int32_t>(tables.messages.size()));
+    for (const auto& [id, text] : tables.messages) {
+        appendInt32(out, id);
+        appendInt32(out, static_cast<int32_t>(text.size() * 2));
+        for (char16_t unit : text) {
+            out.push_back(static_cast<char>(unit & 0xFF));
+            out.push_back(static_cast<char>(unit >> 8));
+        }
+    }
+}
+
+void appendIncludedFile(std::string& out, const std::string& data) {
+    appendInt64(out, static_cast<int64_t>(data.size()));
+    size_t start = out.size();
+    out += data;
+    scrambleBytes(reinterpret_cast<uint8_t*>(&out[start]), data.size());
+}
+
+bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables, size_t* end,
+                  std::string* error) {
+    uint64_t magic;
+    if (!readUnsigned(data, offset, 4, &magic)) {
+        *error = "no payload: the file ends where the payload should start";
+        return false;
+    }
+    if (magic != kMagic) {
+        *error = "no payload: wrong magic number";
+        return false;
+    }
+    offset += 4;
+    tables->config.clear();
+    tables->messages.clear();
+
+    int32_t count;
+    if (!readInt32(data, &offset, &count)) {
+        *error = "truncated payload: configuration count";
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t id, length;
+        std::string text;
+        if (!readInt32(data, &offset, &id) || !readInt32(data, &offset, &length) ||
+            !readBytes(data, &offset, length, &text)) {
+            *error = "truncated payload: configuration record " + std::to_string(i);
+            return false;
+        }
+        tables->config.emplace_back(id, std::move(text));
+    }
+
+    if (!readInt32(data, &offset, &count)) {
+        *error = "truncated payload: message count";
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t id, length;
+        std::string bytes;
+        if (!readInt32(data, &offset, &id) || !readInt32(data, &offset, &length) ||
+            !readBytes(data, &offset, length, &bytes)) {
+            *error = "truncated payload: message record " + std::to_string(i);
+            return false;
+        }
+        std::u16string text;
+        for (size_t k = 0; k + 1 < bytes.size(); k += 2)
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
+                                                 (static_cast<unsigned char>(bytes[k + 1]) << 8)));
+        tables->messages.emplace_back(id, std::move(text));
+    }
+    *end = offset;
+    return true;
+}
+
+bool findPayloadStart(const std::string& image, size_t* start, std::string* error) {
+    uint64_t signatureOffset, sections, optionalHeaderSize, rawSize, rawOffset;
+    if (image.size() < 2 || image[0] != 'M' || image[1] != 'Z' ||
+        !readUnsigned(image, pe::kSignatureOffsetField, 4, &signatureOffset) ||
+        !readUnsigned(image, signatureOffset, 4, &rawSize) || rawSize != 0x00004550) {
+        *error = "not a PE executable";
+        return false;
+    }
+    if (!readUnsigned(image, signatureOffset + pe::kNumberOfSectionsField, 2, &sections) || sections == 0 ||
+        !readUnsigned(image, signatureOffset + pe::kSizeOfOptionalHeaderField, 2, &optionalHeaderSize)) {
+        *error = "PE executable without sections";
+        return false;
+    }
+    int64_t header = pe::lastSectionHeaderOffset(static_cast<int64_t>(signatureOffset),
+                                                 static_cast<int>(sections), static_cast<int>(optionalHeaderSize));
+    if (!readUnsigned(image, static_cast<size_t>(header) + pe::kSizeOfRawDataField, 4, &rawSize) ||
+        !readUnsigned(image, static_cast<size_t>(header) + pe::kPointerToRawDataField, 4, &rawOffset)) {
+        *error = "PE section table is truncated";
+        return false;
+    }
+    if (rawOffset + rawSize > image.size()) {
+        *error = "the last section's raw data extends past the end of the file";
+        return false;
+    }
+    *start = static_cast<size_t>(rawOffset + rawSize);
+    return true;
+}
+
+} // namespace kestro::payload

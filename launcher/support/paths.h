@@ -1,0 +1,63 @@
+// Path and file utilities. Paths are 8-bit texts in the code page of the file functions (ANSI, or
+// OEM when the process switched its file functions to OEM). Relative paths are resolved against the
+// executable's directory, never against the current directory. Buffers are kPathCapacity bytes.
+// All operations are silent: they return false, 0 or leave the path unchanged and log nothing,
+// except emptyDirectory, which logs what it attempts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t kPathCapacity = 8192;
+
+// True on the Windows NT family.
+bool isWindowsNT();
+
+// The running executable, in a form the 8-bit file functions can open (its short 8.3 form when the
+// long one cannot be represented). Computed once; the text is owned by this module.
+const char* executablePath();
+
+// The executable's directory with a trailing backslash. Computed once.
+const char* executableDirectory();
+
+// Relative paths are prefixed with the executable's directory; the result is normalised.
+// out has kPathCapacity bytes.
+void makeAbsolute(char* out, const char* path);
+
+// makeAbsolute, then the system's full-path resolution (removes "." and ".."), then lower-casing
+// unless keepCase, then normalisation. out has kPathCapacity bytes.
+void fullPath(char* out, const char* path, bool keepCase);
+
+// makeAbsolute on each ';'-separated entry (empty entries skipped), joined with ';'.
+// out has kPathCapacity bytes; entries that no longer fit are left out.
+void absolutePathList(char* out, const char* list);
+
+// At most 2 characters, or neither "X:\" nor "\\" at its start (a leading quote is skipped over).
+bool isRelativePath(const char* path);
+
+// Collapses runs of backslashes to one, keeping two at the very start (network paths). In place.
+void normalizeSeparators(char* path);
+
+// Lower-cases through UTF-16. In place; left unchanged when the round trip would lose characters.
+void lowerCasePath(char* path);
+
+// A file or directory exists; drive roots ("x:\") always count as existing.
+bool pathExists(const char* path);
+
+// A file or directory exists; when lastWriteTime is given it receives the first match's last-write
+// time as a 64-bit file time.
+bool findFile(const char* path, uint64_t* lastWriteTime);
+
+// Long form of a path with the contract of GetLongPathNameA: the length written, the length needed
+// plus one when out is too small, or 0 with the reason in the thread's last error.
+unsigned long longPathName(const char* path, char* out, unsigned long capacity);
+
+// Deletes the files and empty subdirectories directly inside directory (no recursion). Does nothing
+// for an empty path or one that starts with ".". Logs each attempt.
+void emptyDirectory(const char* directory);
+
+// Names (without directory) of the entries of directory ending in "." and extension ("jar" and
+// ".jar" alike), in search order. Returns their number; the caller owns *names and each name
+// (allocated with new[]; free with freeFileList). No match leaves *names unset and returns 0.
+int listFiles(const char* directory, const char* extension, char*** names);
+void freeFileList(char** names, int count);

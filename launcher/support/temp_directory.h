@@ -1,0 +1,21 @@
+// The temporary directory the launcher writes into, and unique names in it. The directory must be
+// writable and reachable through 8-bit paths.
+#pragma once
+
+#include <cstddef>
+
+// Creates and removes "<directory>\kqx_w_testdir"; true when it could be created.
+bool isWritableDirectory(const char* directory);
+
+// The system's temporary path (with its trailing backslash) when its long form is representable in
+// the ANSI code page; otherwise the first writable of %WINDIR%\temp, c:\temp, c:\tmp, %WINDIR% and
+// a created c:\tmp (without trailing backslash). Ends the process with code 1 after telling the
+// user when none is writable. out has 8192 bytes.
+void chooseTempDirectory(char* out);
+
+// Creates a new empty file "kqx<hex>.tmp" in the chosen directory and writes its full name to out
+// (at least 260 bytes). Returns false when the system could not create one.
+bool temporaryFileName(char* out);
+
+// "<system temp path>kqx_p<pid>.tmp": the name only, nothing is created. out has 8192 bytes.
+void processCommFileName(char* out, unsigned long processId);
