@@ -1,0 +1,28 @@
+// Writing a finished launcher: the stub executable followed by its payload.
+#pragma once
+
+#include "payload/payload_codec.h"
+
+#include <string>
+#include <vector>
+
+namespace kestro::packer {
+
+struct IncludedFile {
+    std::string name;       // plain file name inside the extraction directory
+    std::string sourcePath; // where the packer reads the contents from
+};
+
+struct PackRequest {
+    payload::PayloadTables tables; // configuration and messages, in payload order
+    std::vector<IncludedFile> files; // written in this order; the packer sets 2002 and 2003 from them
+    std::string trailingData;        // written after the included files; the launcher does not read it
+};
+
+// Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
+// carries), then the payload, to outputPath through a temporary file renamed into place. Returns false
+// and sets error when anything fails; outputPath is then left as it was.
+bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
+                  std::string* error);
+
+} // namespace kestro::packer
