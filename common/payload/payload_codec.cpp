@@ -138,8 +138,9 @@ bool findPayloadStart(const std::string& image, size_t* start, std::string* erro
         *error = "PE executable without sections";
         return false;
     }
-    int64_t header = pe::lastSectionHeaderOffset(static_cast<int64_t>(signatureOffset),
-                                                 static_cast<int>(sections), static_cast<int>(optionalHeaderSize));
+    int64_t header =
+        pe::lastSectionHeaderOffset(static_cast<int64_t>(signatureOffset), static_cast<int>(sections),
+                                    static_cast<int>(optionalHeaderSize));
     if (!readUnsigned(image, static_cast<size_t>(header) + pe::kSizeOfRawDataField, 4, &rawSize) ||
         !readUnsigned(image, static_cast<size_t>(header) + pe::kPointerToRawDataField, 4, &rawOffset)) {
         *error = "PE section table is truncated";

@@ -27,15 +27,16 @@ inline void scrambleBytes(uint8_t* data, size_t size) {
 
 // Where the PE headers keep what is needed to find the end of the last section's raw data.
 namespace pe {
-constexpr uint32_t kSignatureOffsetField = 60;  // e_lfanew, int32, from the start of the file
-constexpr uint32_t kNumberOfSectionsField = 6;  // int16, from the PE signature
+constexpr uint32_t kSignatureOffsetField = 60;      // e_lfanew, int32, from the start of the file
+constexpr uint32_t kNumberOfSectionsField = 6;      // int16, from the PE signature
 constexpr uint32_t kSizeOfOptionalHeaderField = 20; // int16, from the PE signature
-constexpr uint32_t kSectionTableOffset = 24;    // from the PE signature, plus SizeOfOptionalHeader
+constexpr uint32_t kSectionTableOffset = 24;        // from the PE signature, plus SizeOfOptionalHeader
 constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kSizeOfRawDataField = 16;    // int32, from a section header
 constexpr uint32_t kPointerToRawDataField = 20; // int32, from a section header
 
-inline int64_t lastSectionHeaderOffset(int64_t signatureOffset, int numberOfSections, int sizeOfOptionalHeader) {
+inline int64_t lastSectionHeaderOffset(int64_t signatureOffset, int numberOfSections,
+                                       int sizeOfOptionalHeader) {
     return signatureOffset + kSectionTableOffset + sizeOfOptionalHeader +
            static_cast<int64_t>(numberOfSections - 1) * kSectionHeaderSize;
 }

@@ -1,0 +1,187 @@
+#include "support/errors.h"
+
+#include "payload/payload_format.h"
+#include "payload/payload_store.h"
+#include "splash/splash.h"
+#include "support/deletion_queue.h"
+#include "support/log.h"
+#include "support/paths.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr size_t kMessageCapacity = 8192;
+constexpr UINT kErrorBoxStyle = MB_OK | MB_ICONERROR; // 0x10
+
+bool messageBoxMode = true;
+HWND errorOwner = nullptr;
+
+// Appends text to out (capacity bytes, holding a terminated text). Returns false when it was cut.
+template <typename Char> bool appendCut(Char* out, size_t capacity, size_t* used, const Char* text) {
+    for (; *text != 0; ++text) {
+        if (*used + 1 >= capacity) {
+            out[*used] = 0;
+            return false;
+        }
+        out[(*used)++] = *text;
+    }
+    out[*used] = 0;
+    return true;
+}
+
+// The log's long path into out, or the path as the log reported it when no long form can be had.
+void describedLogPath(const char* logPath, char* out) {
+    unsigned long length = longPathName(logPath, out, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity)
+        lstrcpynA(out, logPath, kPathCapacity);
+}
+
+// Where the user reads errors when no message box is shown. A console gets the exact text; a pipe or
+// file gets the ANSI code page, like the 8-bit messages.
+void writeWideToStandardError(const wchar_t* text) {
+    HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written;
+    if (GetConsoleMode(stream, &written)) {
+        WriteConsoleW(stream, text, static_cast<DWORD>(wcslen(text)), &written, nullptr);
+        WriteConsoleW(stream, L"\n", 1, &written, nullptr);
+        return;
+    }
+    char bytes[kMessageCapacity * 2];
+    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    if (length > 0)
+        fprintf(stderr, "%s\n", bytes);
+    fflush(stderr);
+}
+
+[[noreturn]] void endProcess(int code) {
+    // The operating system's immediate exit: no exit handlers of ours or of the C runtime run, and
+    // every other thread, a running Java VM included, stops with the process.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    ExitProcess(static_cast<UINT>(code));
+}
+
+} // namespace
+
+bool substituteArgument(const char* text, const char* argument, char* out, size_t capacity) {
+    size_t used = 0;
+    out[0] = '\0';
+    const char* placeholder = argument != nullptr ? strstr(text, "{0}") : nullptr;
+    if (placeholder == nullptr)
+        return appendCut(out, capacity, &used, text);
+    for (const char* c = text; c < placeholder; ++c) {
+        const char single[2] = {*c, '\0'};
+        if (!appendCut(out, capacity, &used, single))
+            return false;
+    }
+    return appendCut(out, capacity, &used, argument) && appendCut(out, capacity, &used, placeholder + 3);
+}
+
+bool composeErrorText(const char* message, const char* logPath, char* out, size_t capacity) {
+    size_t used = 0;
+    out[0] = '\0';
+    if (!appendCut(out, capacity, &used, message))
+        return false;
+    if (logPath == nullptr)
+        return true;
+    return appendCut(out, capacity, &used, "\n\nLog: ") && appendCut(out, capacity, &used, logPath);
+}
+
+bool composeErrorTextWide(const wchar_t* message, const char* logPath, wchar_t* out, size_t capacity) {
+    size_t used = 0;
+    out[0] = L'\0';
+    if (!appendCut(out, capacity, &used, message))
+        return false;
+    if (logPath == nullptr)
+        return true;
+    wchar_t widePath[kPathCapacity];
+    if (MultiByteToWideChar(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, logPath, -1, widePath, kPathCapacity) ==
+        0)
+        widePath[0] = L'\0';
+    return appendCut(out, capacity, &used, L"\n\nLog: ") && appendCut(out, capacity, &used, widePath);
+}
+
+void showError(const char* text) {
+    queuePendingDeletions();
+    hideSplash();
+
+    char logPath[kPathCapacity];
+    char composed[kMessageCapacity];
+    const char* log = logFilePath();
+    if (log != nullptr)
+        describedLogPath(log, logPath);
+    composeErrorText(text, log != nullptr ? logPath : nullptr, composed, sizeof composed);
+
+    if (messageBoxMode) {
+        char caption[kMessageCapacity];
+        getConfigText(kestro::payload::config::ErrorCaption, caption, sizeof caption);
+        MessageBoxA(errorOwner, composed, caption, kErrorBoxStyle);
+    } else {
+        fprintf(stderr, "%s\n", composed);
+        fflush(stderr);
+    }
+}
+
+void showErrorWide(const wchar_t* text) {
+    queuePendingDeletions();
+    hideSplash();
+
+    char logPath[kPathCapacity];
+    wchar_t composed[kMessageCapacity];
+    const char* log = logFilePath();
+    if (log != nullptr)
+        describedLogPath(log, logPath);
+    composeErrorTextWide(text, log != nullptr ? logPath : nullptr, composed, kMessageCapacity);
+
+    if (messageBoxMode) {
+        wchar_t caption[kTextCapacity];
+        getMessage(kestro::payload::message::DialogCaption, caption);
+        MessageBoxW(errorOwner, composed, caption, kErrorBoxStyle);
+    } else {
+        writeWideToStandardError(composed);
+    }
+}
+
+void showMessage(int id, const char* argument) {
+    char text[kMessageCapacity];
+    char substituted[kMessageCapacity];
+    getConfigText(id, text, sizeof text);
+    substituteArgument(text, argument, substituted, sizeof substituted);
+    showError(substituted);
+}
+
+void fatalError(const char* text) {
+    showError(text);
+    endProcess(1);
+}
+
+void fatalMessage(int id, const char* argument) {
+    showMessage(id, argument);
+    endProcess(1);
+}
+
+void fatalMessageWide(int id) {
+    wchar_t text[kTextCapacity];
+    getMessage(id, text);
+    showErrorWide(text);
+    endProcess(1);
+}
+
+void exitLauncher(int code) {
+    queuePendingDeletions();
+    endProcess(code);
+}
+
+void setErrorOwner(HWND owner) {
+    errorOwner = owner;
+}
+
+void useConsoleErrors() {
+    messageBoxMode = false;
+}
+
+bool consoleErrorsEnabled() {
+    return !messageBoxMode;
+}
