@@ -1,0 +1,34 @@
+# Front door. `make` builds everything, `make check` runs every test, `make demo` packs the example
+# application into a launcher and starts it under Wine, `make install PREFIX=DIR` installs the
+# packer and its launcher stubs. scripts/install-deps installs what these need.
+
+PREFIX ?= /usr/local
+JOBS ?= 2
+PRESETS := windows-x64 windows-x86 host
+
+.PHONY: all build check demo install clean $(PRESETS)
+
+all: build
+
+build: $(PRESETS)
+
+# The host tree's scenario tests pack the x64 launcher stub, so the Windows trees come first.
+host: windows-x64
+$(PRESETS):
+	cmake --preset $@ >/dev/null
+	cmake --build build/$@ -j $(JOBS)
+
+check: build
+	scripts/with-display ctest --test-dir build/windows-x64 -j $(JOBS) --output-on-failure
+	scripts/with-display ctest --test-dir build/host -j $(JOBS) --output-on-failure
+
+demo: build
+	scripts/demo
+
+install: build
+	cmake --install build/host --prefix "$(PREFIX)"
+	cmake --install build/windows-x64 --prefix "$(PREFIX)"
+	cmake --install build/windows-x86 --prefix "$(PREFIX)"
+
+clean:
+	rm -rf build
