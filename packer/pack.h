@@ -14,7 +14,7 @@ struct IncludedFile {
 };
 
 struct PackRequest {
-    payload::PayloadTables tables; // configuration and messages, in payload order
+    payload::PayloadTables tables;   // configuration and messages, in payload order
     std::vector<IncludedFile> files; // written in this order; the packer sets 2002 and 2003 from them
     std::string trailingData;        // written after the included files; the launcher does not read it
 };
@@ -24,5 +24,10 @@ struct PackRequest {
 // and sets error when anything fails; outputPath is then left as it was.
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
                   std::string* error);
+
+// Checks that name is a plain file name a launcher can create inside its extraction directory: not
+// empty, no directory part or drive letter, not "." or "..", no ';' (the separator of the name list)
+// and none of the characters Windows forbids in file names. Returns false and says why in error.
+bool validateIncludedFileName(const std::string& name, std::string* error);
 
 } // namespace kestro::packer

@@ -1,0 +1,277 @@
+#include "inspect.h"
+
+#include "payload/payload_format.h"
+#include "project_keys.h"
+#include "text_encoding.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace kestro::packer {
+namespace {
+
+constexpr uint64_t kFirstWindow = 1 << 20;
+
+class LauncherFile {
+  public:
+    explicit LauncherFile(const std::string& path) : in_(path, std::ios::binary) {
+        if (in_) {
+            in_.seekg(0, std::ios::end);
+            size_ = static_cast<uint64_t>(in_.tellg());
+        }
+    }
+    bool isOpen() const { return static_cast<bool>(in_); }
+    uint64_t size() const { return size_; }
+
+    // Reads up to length bytes at offset; fewer at the end of the file.
+    std::string read(uint64_t offset, uint64_t length) {
+        length = offset >= size_ ? 0 : std::min(length, size_ - offset);
+        std::string bytes(length, '\0');
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(offset));
+        in_.read(bytes.data(), static_cast<std::streamsize>(length));
+        bytes.resize(static_cast<size_t>(in_.gcount()));
+        return bytes;
+    }
+
+  private:
+    std::ifstream in_;
+    uint64_t size_ = 0;
+};
+
+// The section table may lie anywhere the headers point, so the image is read in growing windows until
+// the payload start is found or the whole file has been tried.
+bool locatePayload(LauncherFile& file, uint64_t* start, std::string* error) {
+    for (uint64_t window = kFirstWindow;; window *= 2) {
+        std::string image = file.read(0, window);
+        if (image.compare(0, 2, "MZ") != 0) {
+            *error = "not a PE executable";
+            return false;
+        }
+        size_t found;
+        if (payload::findPayloadStart(image, &found, error)) {
+            *start = found;
+            return true;
+        }
+        if (image.size() == file.size())
+            return false;
+    }
+}
+
+bool readTables(LauncherFile& file, uint64_t start, payload::PayloadTables* tables, uint64_t* end,
+                std::string* error) {
+    std::string magic = file.read(start, 4);
+    std::string expected;
+    payload::appendInt32(expected, static_cast<int32_t>(payload::kMagic));
+    if (magic != expected) {
+        *error = "no payload: the data after the last section does not start with the payload's magic number";
+        return false;
+    }
+    for (uint64_t window = kFirstWindow;; window *= 2) {
+        std::string data = file.read(start, window);
+        size_t tablesEnd;
+        if (payload::decodeTables(data, 0, tables, &tablesEnd, error)) {
+            *end = start + tablesEnd;
+            return true;
+        }
+        if (start + data.size() == file.size())
+            return false;
+    }
+}
+
+int64_t littleEndian64(const std::string& bytes) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return static_cast<int64_t>(value);
+}
+
+template <typename Text>
+std::map<int32_t, Text> effective(const std::vector<std::pair<int32_t, Text>>& records) {
+    std::map<int32_t, Text> texts;
+    for (const auto& [id, text] : records)
+        texts[id] = text;
+    return texts;
+}
+
+// The launcher reads a number like atoi: blanks, an optional sign, digits up to the first other character.
+long long leadingNumber(const std::string& text) {
+    long long value = 0;
+    std::sscanf(text.c_str(), "%lld", &value);
+    return value;
+}
+
+std::vector<std::string> splitNames(const std::string& names) {
+    std::vector<std::string> result;
+    std::stringstream stream(names);
+    for (std::string name; std::getline(stream, name, ';');) {
+        if (!name.empty())
+            result.push_back(name);
+    }
+    return result;
+}
+
+void walkIncludedFiles(LauncherFile& file, const payload::PayloadTables& tables, uint64_t position,
+                       LauncherContents* contents) {
+    const auto config = effective(tables.config);
+    auto lookup = [&](int32_t id) {
+        auto found = config.find(id);
+        return found == config.end() ? std::string() : found->second;
+    };
+    const long long count = leadingNumber(lookup(payload::config::IncludedFileCount));
+    const std::vector<std::string> names = splitNames(lookup(payload::config::IncludedFileNames));
+    for (long long i = 0; i < count && static_cast<size_t>(i) < names.size(); ++i) {
+        InspectedFile entry;
+        entry.name = names[static_cast<size_t>(i)];
+        std::string sizeField = file.read(position, 8);
+        if (sizeField.size() < 8) {
+            entry.size = -1;
+            entry.truncated = true;
+            contents->files.push_back(entry);
+            position = file.size();
+            break;
+        }
+        position += 8;
+        entry.size = littleEndian64(sizeField);
+        const uint64_t wanted = entry.size > 0 ? static_cast<uint64_t>(entry.size) : 0;
+        entry.stored = static_cast<int64_t>(std::min(wanted, file.size() - position));
+        entry.truncated = static_cast<uint64_t>(entry.stored) < wanted;
+        position += static_cast<uint64_t>(entry.stored);
+        contents->files.push_back(entry);
+        if (entry.truncated)
+            break;
+    }
+    contents->trailingBytes = file.size() - position;
+}
+
+std::string quoted(const std::string& utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
+                out += escape;
+            } else {
+                out.push_back(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string keyName(int32_t id, bool messageTable) {
+    const KeySpec* spec = findKeyById(id, messageTable);
+    return spec == nullptr ? std::string() : std::string(spec->section) + "." + spec->name;
+}
+
+// Every record as (id, key, UTF-8 text), sorted by id, the last record of an id winning.
+std::vector<std::tuple<int32_t, std::string, std::string>> readableRecords(const LauncherContents& contents,
+                                                                           bool messageTable) {
+    std::vector<std::tuple<int32_t, std::string, std::string>> records;
+    if (messageTable) {
+        for (const auto& [id, text] : effective(contents.tables.messages))
+            records.emplace_back(id, keyName(id, true), utf16ToUtf8(text));
+    } else {
+        for (const auto& [id, text] : effective(contents.tables.config))
+            records.emplace_back(id, keyName(id, false), cp1252ToUtf8(text));
+    }
+    return records;
+}
+
+} // namespace
+
+bool inspectLauncher(const std::string& path, LauncherContents* contents, std::string* error) {
+    LauncherFile file(path);
+    if (!file.isOpen()) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    std::string why;
+    uint64_t start = 0, tablesEnd = 0;
+    if (!locatePayload(file, &start, &why) || !readTables(file, start, &contents->tables, &tablesEnd, &why)) {
+        *error = path + ": " + why;
+        return false;
+    }
+    contents->payloadOffset = start;
+    contents->files.clear();
+    walkIncludedFiles(file, contents->tables, tablesEnd, contents);
+    return true;
+}
+
+std::string formatInspection(const LauncherContents& contents) {
+    std::ostringstream out;
+    out << "Payload at offset " << contents.payloadOffset << "\n";
+    for (bool messageTable : {false, true}) {
+        const auto records = readableRecords(contents, messageTable);
+        out << "\n" << (messageTable ? "Messages" : "Configuration") << " (" << records.size() << "):\n";
+        for (const auto& [id, key, text] : records) {
+            char idColumn[16];
+            std::snprintf(idColumn, sizeof idColumn, "%6d", static_cast<int>(id));
+            out << idColumn << "  " << (key.empty() ? "(unknown id)" : key) << " = " << quoted(text) << "\n";
+        }
+    }
+    out << "\nIncluded files (" << contents.files.size() << "):\n";
+    for (const InspectedFile& file : contents.files) {
+        out << "  " << cp1252ToUtf8(file.name) << "  ";
+        if (file.size < 0)
+            out << "TRUNCATED: the size field is cut off\n";
+        else if (file.truncated)
+            out << "TRUNCATED: " << file.stored << " of " << file.size << " bytes present\n";
+        else
+            out << file.size << " bytes\n";
+    }
+    if (contents.trailingBytes > 0)
+        out << "\n" << contents.trailingBytes << " bytes of further data after the included files\n";
+    return out.str();
+}
+
+std::string formatInspectionJson(const LauncherContents& contents) {
+    std::ostringstream out;
+    out << "{\n";
+    for (bool messageTable : {false, true}) {
+        out << (messageTable ? "  \"messages\": [" : "  \"configuration\": [");
+        const char* separator = "\n";
+        for (const auto& [id, key, text] : readableRecords(contents, messageTable)) {
+            out << separator << "    {\"id\": " << id << ", \"key\": " << (key.empty() ? "null" : quoted(key))
+                << ", \"text\": " << quoted(text) << "}";
+            separator = ",\n";
+        }
+        out << "\n  ],\n";
+        if (!messageTable) {
+            out << "  \"files\": [";
+            const char* fileSeparator = "\n";
+            for (const InspectedFile& file : contents.files) {
+                out << fileSeparator << "    {\"name\": " << quoted(cp1252ToUtf8(file.name))
+                    << ", \"size\": " << file.size << ", \"stored\": " << file.stored
+                    << ", \"truncated\": " << (file.truncated ? "true" : "false") << "}";
+                fileSeparator = ",\n";
+            }
+            out << "\n  ],\n";
+        }
+    }
+    out << "  \"payload_offset\": " << contents.payloadOffset << ",\n";
+    out << "  \"trailing_bytes\": " << contents.trailingBytes << "\n}\n";
+    return out.str();
+}
+
+} // namespace kestro::packer

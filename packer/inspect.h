@@ -1,0 +1,38 @@
+// Reading a finished launcher back: its configuration, messages and included files, for `kestro inspect`.
+#pragma once
+
+#include "payload/payload_codec.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestro::packer {
+
+struct InspectedFile {
+    std::string name;   // 8-bit, as configuration 2003 names it
+    int64_t size = 0;   // as the size field says; -1 when the size field itself is cut off
+    int64_t stored = 0; // data bytes actually present in the file
+    bool truncated = false;
+};
+
+struct LauncherContents {
+    uint64_t payloadOffset = 0;
+    payload::PayloadTables tables;    // records in payload order, duplicates included
+    std::vector<InspectedFile> files; // in payload order; walking stops after a truncated one
+    uint64_t trailingBytes = 0;       // after the last included file
+};
+
+// Reads the launcher at path without loading its included files into memory. Returns false and sets
+// error when the file cannot be read, is not a PE executable or carries no valid payload tables. A
+// truncated included-file section is not an error: the cut file is marked truncated.
+bool inspectLauncher(const std::string& path, LauncherContents* contents, std::string* error);
+
+// Human-readable report: configuration and messages by id with their project keys, then the files.
+std::string formatInspection(const LauncherContents& contents);
+
+// JSON report, described in docs/project-file.md: records sorted by id, the text the launcher would
+// read for each id (later duplicates win), object members in alphabetical order.
+std::string formatInspectionJson(const LauncherContents& contents);
+
+} // namespace kestro::packer

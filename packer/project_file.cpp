@@ -1,0 +1,407 @@
+#include "project_file.h"
+
+#include "payload/payload_format.h"
+#include "project_keys.h"
+#include "text_encoding.h"
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <toml++/toml.h>
+
+namespace kestro::packer {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Collects the values of one project file and the first error met while reading it.
+class ProjectReader {
+  public:
+    ProjectReader(std::string sourceName, std::string baseDirectory)
+        : sourceName_(std::move(sourceName)), baseDirectory_(std::move(baseDirectory)) {
+        for (const KeySpec& spec : projectKeys()) {
+            std::string section = spec.section;
+            for (size_t dot = section.find('.'); dot != std::string::npos; dot = section.find('.', dot + 1))
+                knownSections_.insert(section.substr(0, dot));
+            knownSections_.insert(section);
+        }
+    }
+
+    bool read(const toml::table& root, PackRequest* request, std::string* error);
+
+  private:
+    bool fail(const toml::node& node, const std::string& message);
+    bool failWithoutLine(const std::string& message);
+    bool readSection(const std::string& section, const toml::table& table);
+    bool readValue(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node);
+    bool readText(const std::string& qualifiedName, const toml::node& node, const KeySpec& spec,
+                  std::string* text);
+    bool readList(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+                  std::string* text);
+    bool readFiles(const toml::node& node);
+    bool readFileEntry(const toml::node& entry);
+    bool checkConversions(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+                          const std::string& text);
+    PackRequest buildRequest() const;
+
+    std::string sourceName_;
+    std::string baseDirectory_;
+    std::set<std::string> knownSections_;
+    std::map<int32_t, std::string> config_;
+    std::map<int32_t, std::u16string> messages_;
+    std::vector<IncludedFile> files_;
+    std::string error_;
+};
+
+const char* typeName(const toml::node& node) {
+    switch (node.type()) {
+    case toml::node_type::table:
+        return "a table";
+    case toml::node_type::array:
+        return "an array";
+    case toml::node_type::string:
+        return "a string";
+    case toml::node_type::integer:
+        return "an integer";
+    case toml::node_type::floating_point:
+        return "a floating-point number";
+    case toml::node_type::boolean:
+        return "a boolean";
+    default:
+        return "a date or time";
+    }
+}
+
+const char* expectedName(ValueType type) {
+    switch (type) {
+    case ValueType::Integer:
+        return "an integer";
+    case ValueType::Flag:
+        return "a boolean (true or false)";
+    case ValueType::Colour:
+        return "an array of three integers [red, green, blue]";
+    case ValueType::List:
+        return "an array of strings";
+    case ValueType::Kind:
+        return "\"launcher\" or \"installer\"";
+    default:
+        return "a string";
+    }
+}
+
+bool ProjectReader::fail(const toml::node& node, const std::string& message) {
+    const toml::source_region& where = node.source();
+    std::ostringstream text;
+    text << sourceName_ << ":" << where.begin.line << ":" << where.begin.column << ": " << message;
+    error_ = text.str();
+    return false;
+}
+
+bool ProjectReader::failWithoutLine(const std::string& message) {
+    error_ = sourceName_ + ": " + message;
+    return false;
+}
+
+bool ProjectReader::read(const toml::table& root, PackRequest* request, std::string* error) {
+    bool ok = true;
+    for (auto it = root.begin(); ok && it != root.end(); ++it) {
+        const std::string name(it->first.str());
+        if (name == "files")
+            ok = readFiles(it->second);
+        else if (knownSections_.count(name) != 0 && it->second.is_table())
+            ok = readSection(name, *it->second.as_table());
+        else if (knownSections_.count(name) != 0)
+            ok = fail(it->second, "\"" + name + "\" must be a table, not " + typeName(it->second));
+        else
+            ok = fail(it->second, "unknown key or table \"" + name + "\"");
+    }
+    if (ok && config_.count(payload::config::MainClass) == 0)
+        ok = failWithoutLine(
+            "application.main_class is required: the launcher has nothing to start without it");
+    if (!ok) {
+        *error = error_;
+        return false;
+    }
+    *request = buildRequest();
+    return true;
+}
+
+bool ProjectReader::readSection(const std::string& section, const toml::table& table) {
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        const std::string qualifiedName = section + "." + name;
+        if (knownSections_.count(qualifiedName) != 0) {
+            if (!node.is_table())
+                return fail(node, "\"" + qualifiedName + "\" must be a table, not " + typeName(node));
+            if (!readSection(qualifiedName, *node.as_table()))
+                return false;
+            continue;
+        }
+        const KeySpec* spec = findKey(section.c_str(), name.c_str());
+        if (spec == nullptr || spec->type == ValueType::Derived)
+            return fail(node, "unknown key \"" + qualifiedName + "\"");
+        if (!readValue(*spec, qualifiedName, node))
+            return false;
+    }
+    return true;
+}
+
+bool ProjectReader::readText(const std::string& qualifiedName, const toml::node& node, const KeySpec& spec,
+                             std::string* text) {
+    const std::string& utf8 = node.as_string()->get();
+    if (utf8.find('\0') != std::string::npos)
+        return fail(node, qualifiedName + " contains a NUL character, which ends a text in the launcher");
+    std::string why;
+    if (!utf8ToCp1252(utf8, text, &why))
+        return fail(node, qualifiedName + ": " + why);
+    if (text->size() >= spec.capacity) {
+        return fail(node, qualifiedName + " is " + std::to_string(text->size()) +
+                              " bytes long; the launcher reads at most " + std::to_string(spec.capacity - 1));
+    }
+    return true;
+}
+
+bool ProjectReader::readValue(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node) {
+    auto wrongType = [&] {
+        return fail(node, qualifiedName + " must be " + expectedName(spec.type) + ", not " + typeName(node));
+    };
+    std::string text;
+    switch (spec.type) {
+    case ValueType::Text:
+        if (!node.is_string())
+            return wrongType();
+        if (!readText(qualifiedName, node, spec, &text))
+            return false;
+        break;
+    case ValueType::Integer: {
+        if (!node.is_integer())
+            return wrongType();
+        int64_t value = node.as_integer()->get();
+        if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+            return fail(node, qualifiedName + " is out of the range of a 32-bit integer");
+        text = std::to_string(value);
+        break;
+    }
+    case ValueType::Flag:
+        if (!node.is_boolean())
+            return wrongType();
+        text = node.as_boolean()->get() ? "1" : "0";
+        break;
+    case ValueType::Colour: {
+        const toml::array* parts = node.as_array();
+        if (parts == nullptr || parts->size() != 3)
+            return wrongType();
+        for (const toml::node& part : *parts) {
+            if (!part.is_integer() || part.as_integer()->get() < 0 || part.as_integer()->get() > 255)
+                return fail(part, qualifiedName + ": each colour part must be an integer from 0 to 255");
+            text += (text.empty() ? "" : ",") + std::to_string(part.as_integer()->get());
+        }
+        break;
+    }
+    case ValueType::List:
+        if (!readList(spec, qualifiedName, node, &text))
+            return false;
+        break;
+    case ValueType::Kind: {
+        const auto kind = node.value<std::string>();
+        if (!kind || (*kind != "launcher" && *kind != "installer"))
+            return wrongType();
+        text = *kind == "launcher" ? "k" : "s";
+        break;
+    }
+    case ValueType::Message16: {
+        if (!node.is_string())
+            return wrongType();
+        const std::string& utf8 = node.as_string()->get();
+        if (!checkConversions(spec, qualifiedName, node, utf8))
+            return false;
+        std::u16string wide;
+        std::string why;
+        if (!utf8ToUtf16(utf8, &wide, &why))
+            return fail(node, qualifiedName + ": " + why);
+        if (wide.find(u'\0') != std::u16string::npos)
+            return fail(node, qualifiedName + " contains a NUL character, which ends a text in the launcher");
+        if (wide.size() >= spec.capacity)
+            return fail(node, qualifiedName + " is too long for the launcher");
+        messages_[spec.id] = std::move(wide);
+        return true;
+    }
+    case ValueType::Derived:
+        return fail(node, "unknown key \"" + qualifiedName + "\"");
+    }
+    config_[spec.id] = std::move(text);
+    return true;
+}
+
+bool ProjectReader::readList(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+                             std::string* text) {
+    const toml::array* entries = node.as_array();
+    if (entries == nullptr)
+        return fail(node, qualifiedName + " must be " + expectedName(spec.type) + ", not " + typeName(node));
+    std::vector<std::string> parts;
+    for (const toml::node& entry : *entries) {
+        if (!entry.is_string())
+            return fail(entry, qualifiedName + ": each entry must be a string, not " + typeName(entry));
+        std::string part;
+        if (!readText(qualifiedName, entry, spec, &part))
+            return false;
+        if (part.empty() || part.find(';') != std::string::npos)
+            return fail(entry, qualifiedName + ": an entry must not be empty nor contain ';'");
+        if (spec.entryRule == EntryRule::SearchEntry &&
+            std::string("ABRSEY").find(part[0]) == std::string::npos)
+            return fail(entry,
+                        qualifiedName + ": \"" + part +
+                            "\" must start with a location letter: A, B, R (directory), S (search path), "
+                            "E (environment variable) or Y (registry)");
+        if (spec.entryRule == EntryRule::ClassPathEntry &&
+            (part.size() < 3 || std::string("ADSE").find(part[0]) == std::string::npos))
+            return fail(entry, qualifiedName + ": \"" + part +
+                                   "\" must be a type letter (A, D, S or E), a required flag ('1' required, "
+                                   "'0' optional) and a value");
+        parts.push_back(std::move(part));
+    }
+    for (const std::string& part : parts)
+        *text += (text->empty() ? "" : ";") + part;
+    if (text->size() >= spec.capacity)
+        return fail(node, qualifiedName + " is too long for the launcher together");
+    return true;
+}
+
+// A format message is handed to a printf-style call with fixed arguments; other conversions than
+// those would read arguments that are not there.
+bool ProjectReader::checkConversions(const KeySpec& spec, const std::string& qualifiedName,
+                                     const toml::node& node, const std::string& text) {
+    if (spec.conversions == nullptr)
+        return true;
+    std::string found;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%')
+            continue;
+        size_t end = text.find_first_not_of("-+ #0123456789.", i + 1);
+        if (end == std::string::npos)
+            return fail(node, qualifiedName + ": a '%' at the end is not a complete conversion");
+        if (text[end] != '%')
+            found.push_back(text[end]);
+        i = end;
+    }
+    if (found != spec.conversions) {
+        std::string expected;
+        for (const char* c = spec.conversions; *c != '\0'; ++c)
+            expected += std::string(expected.empty() ? "" : ", ") + "%" + *c;
+        return fail(node, qualifiedName + " must contain exactly the conversions " + expected +
+                              " in this order (write %% for a percent sign)");
+    }
+    return true;
+}
+
+bool ProjectReader::readFiles(const toml::node& node) {
+    const toml::array* entries = node.as_array();
+    if (entries == nullptr)
+        return fail(node, "files must be an array of file tables ([[files]]) or of source paths, not " +
+                              std::string(typeName(node)));
+    for (const toml::node& entry : *entries) {
+        if (!readFileEntry(entry))
+            return false;
+    }
+    return true;
+}
+
+bool ProjectReader::readFileEntry(const toml::node& entry) {
+    const toml::node* sourceNode = &entry;
+    const toml::node* nameNode = nullptr;
+    if (const toml::table* table = entry.as_table()) {
+        for (const auto& [key, value] : *table) {
+            if (key.str() == "source")
+                sourceNode = &value;
+            else if (key.str() == "name")
+                nameNode = &value;
+            else
+                return fail(value, "unknown key \"files." + std::string(key.str()) + "\"");
+        }
+        if (sourceNode == &entry)
+            return fail(entry, "an included file needs a source path (files.source)");
+    }
+    if (!sourceNode->is_string())
+        return fail(*sourceNode, "the source of an included file must be a string, not " +
+                                     std::string(typeName(*sourceNode)));
+    if (nameNode != nullptr && !nameNode->is_string())
+        return fail(*nameNode, "files.name must be a string, not " + std::string(typeName(*nameNode)));
+
+    const std::string& source = sourceNode->as_string()->get();
+    fs::path sourcePath = fs::path(baseDirectory_) / source;
+    std::error_code ignored;
+    if (!fs::is_regular_file(sourcePath, ignored))
+        return fail(*sourceNode, "included file " + sourcePath.string() + " does not exist or is not a file");
+
+    const toml::node& nameOrigin = nameNode != nullptr ? *nameNode : *sourceNode;
+    const std::string utf8Name =
+        nameNode != nullptr ? nameNode->as_string()->get() : fs::path(source).filename().string();
+    std::string name, why;
+    if (!utf8ToCp1252(utf8Name, &name, &why) || !validateIncludedFileName(name, &why))
+        return fail(nameOrigin, "included file " + source + ": " + why);
+    files_.push_back(IncludedFile{name, sourcePath.string()});
+    return true;
+}
+
+PackRequest ProjectReader::buildRequest() const {
+    PackRequest request;
+    for (const KeySpec& spec : projectKeys()) {
+        if (spec.type == ValueType::Derived)
+            continue;
+        if (spec.type == ValueType::Message16) {
+            auto given = messages_.find(spec.id);
+            std::u16string text;
+            std::string ignored;
+            if (given != messages_.end())
+                text = given->second;
+            else if (spec.defaultText == nullptr || !utf8ToUtf16(spec.defaultText, &text, &ignored))
+                continue;
+            request.tables.messages.emplace_back(spec.id, std::move(text));
+            continue;
+        }
+        auto given = config_.find(spec.id);
+        std::string text, ignored;
+        if (given != config_.end())
+            text = given->second;
+        else if (spec.defaultText == nullptr || !utf8ToCp1252(spec.defaultText, &text, &ignored))
+            continue;
+        request.tables.config.emplace_back(spec.id, std::move(text));
+    }
+    request.files = files_;
+    return request;
+}
+
+} // namespace
+
+bool parseProjectText(const std::string& text, const std::string& sourceName,
+                      const std::string& baseDirectory, PackRequest* request, std::string* error) {
+    toml::table root;
+    try {
+        root = toml::parse(text, sourceName);
+    } catch (const toml::parse_error& failure) {
+        std::ostringstream message;
+        message << sourceName << ":" << failure.source().begin.line << ":" << failure.source().begin.column
+                << ": " << failure.description();
+        *error = message.str();
+        return false;
+    }
+    return ProjectReader(sourceName, baseDirectory).read(root, request, error);
+}
+
+bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot open project file " + path;
+        return false;
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    std::string baseDirectory = fs::path(path).parent_path().string();
+    return parseProjectText(contents.str(), path, baseDirectory.empty() ? "." : baseDirectory, request,
+                            error);
+}
+
+} // namespace kestro::packer

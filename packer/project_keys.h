@@ -1,0 +1,49 @@
+// The one table of the project file's keys: where each key lives, which payload record it sets, how its
+// value is typed and what a launcher gets when the key is left out. Loading, inspect and the
+// documentation tests all read this table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestro::packer {
+
+enum class ValueType {
+    Text,      // TOML string, written as is
+    Integer,   // TOML integer in the int32 range, written in decimal
+    Flag,      // TOML boolean, written as "1" or "0"
+    Colour,    // TOML array [r, g, b] of integers 0..255, written as "r,g,b"
+    List,      // TOML array of strings, joined with ';'
+    Kind,      // "launcher" or "installer", written as "k" or "s"
+    Message16, // TOML string, written as UTF-16 into the message table
+    Derived,   // set by the packer from [[files]], not a key of its own
+};
+
+// Extra rules for the entries of a List.
+enum class EntryRule {
+    None,
+    SearchEntry,    // a location letter (A, B, R, S, E, Y) followed by its value
+    ClassPathEntry, // a type letter (A, D, S, E), a required flag character, then the value
+};
+
+struct KeySpec {
+    const char* section; // TOML table, dotted for nested tables ("splash.status")
+    const char* name;
+    int32_t id;
+    ValueType type;
+    const char* defaultText; // payload text written when the key is absent (UTF-8); nullptr: nothing written
+    size_t capacity;         // bytes (8-bit) or units (16-bit) the launcher reads into, terminator included
+    const char* conversions; // printf conversion letters a format message must have, in order; nullptr: none
+    EntryRule entryRule;
+};
+
+const std::vector<KeySpec>& projectKeys();
+
+// Returns the key of section and name, or nullptr.
+const KeySpec* findKey(const char* section, const char* name);
+
+// Returns the key that sets a configuration (messageTable false) or message record id, or nullptr.
+const KeySpec* findKeyById(int32_t id, bool messageTable);
+
+} // namespace kestro::packer

@@ -1,0 +1,256 @@
+#include "inspect.h"
+#include "pack.h"
+#include "payload/payload_format.h"
+#include "pe_image.h"
+#include "project_file.h"
+#include "project_keys.h"
+#include "text_encoding.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/wait.h>
+
+namespace kestro::packer {
+namespace {
+
+using kestro::testing::buildPeImage;
+using kestro::testing::makeTestDirectory;
+using kestro::testing::readFile;
+using kestro::testing::writeFile;
+
+const char* const kProject = R"([application]
+name = "Caf\u00e9 Manager"
+main_class = "com.example.cafe.Main"
+kind = "installer"
+executable_type = 5
+arguments = "--mode \"full\""
+error_log_enabled = true
+error_log_file = "error.log"
+
+[java]
+min_version = "1.8"
+search_sequence = ["EJAVA_HOME", "Y"]
+allow_prerelease = true
+
+[vm]
+parameters = "-Xmx512m"
+class_path = ["A1lib\\extra.jar"]
+
+[splash]
+width = 400
+
+[splash.status]
+colour = [10, 20, 30]
+
+[messages]
+no_jvm = "Kein Java gefunden \u20ac"
+cancel_button = "Annuler \u00e0 \u4e2d"
+
+[[files]]
+source = "app.jar"
+
+[[files]]
+source = "data.bin"
+name = "data-renamed.bin"
+)";
+
+class InspectTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory_ = makeTestDirectory();
+        stub_ = buildPeImage({{0x400, 0x200}});
+        writeFile(directory_ + "/stub.exe", stub_ + "signature");
+        writeFile(directory_ + "/app.jar", "jar bytes");
+        writeFile(directory_ + "/data.bin", std::string(5000, 'd'));
+        writeFile(directory_ + "/app.toml", kProject);
+    }
+
+    std::string pack() {
+        PackRequest request;
+        std::string error;
+        EXPECT_TRUE(loadProjectFile(directory_ + "/app.toml", &request, &error)) << error;
+        EXPECT_TRUE(packLauncher(directory_ + "/stub.exe", request, directory_ + "/App.exe", &error))
+            << error;
+        return directory_ + "/App.exe";
+    }
+
+    std::string directory_, stub_;
+};
+
+TEST_F(InspectTest, InspectShowsTheProjectValuesByKey) {
+    LauncherContents contents;
+    std::string error;
+    ASSERT_TRUE(inspectLauncher(pack(), &contents, &error)) << error;
+    EXPECT_EQ(contents.payloadOffset, stub_.size());
+
+    std::map<std::string, std::string> byKey;
+    for (const auto& [id, text] : contents.tables.config) {
+        const KeySpec* spec = findKeyById(id, false);
+        ASSERT_NE(spec, nullptr) << id;
+        byKey[std::string(spec->section) + "." + spec->name] = cp1252ToUtf8(text);
+    }
+    for (const auto& [id, text] : contents.tables.messages) {
+        const KeySpec* spec = findKeyById(id, true);
+        ASSERT_NE(spec, nullptr) << id;
+        byKey[std::string(spec->section) + "." + spec->name] = utf16ToUtf8(text);
+    }
+    const std::map<std::string, std::string> expected = {
+        {"application.name", "Caf\xC3\xA9 Manager"},
+        {"application.main_class", "com.example.cafe.Main"},
+        {"application.kind", "s"},
+        {"application.executable_type", "5"},
+        {"application.arguments", "--mode \"full\""},
+        {"application.error_log_enabled", "1"},
+        {"application.error_log_file", "error.log"},
+        {"java.min_version", "1.8"},
+        {"java.search_sequence", "EJAVA_HOME;Y"},
+        {"java.allow_prerelease", "1"},
+        {"vm.parameters", "-Xmx512m"},
+        {"vm.class_path", "A1lib\\extra.jar"},
+        {"splash.width", "400"},
+        {"splash.status.colour", "10,20,30"},
+        {"messages.no_jvm", "Kein Java gefunden \xE2\x82\xAC"},
+        {"messages.cancel_button", "Annuler \xC3\xA0 \xE4\xB8\xAD"},
+        {"files.count", "2"},
+        {"files.names", "app.jar;data-renamed.bin;"},
+    };
+    for (const auto& [key, text] : expected)
+        EXPECT_EQ(byKey[key], text) << key;
+
+    ASSERT_EQ(contents.files.size(), 2u);
+    EXPECT_EQ(contents.files[0].name, "app.jar");
+    EXPECT_EQ(contents.files[0].size, 9);
+    EXPECT_EQ(contents.files[1].name, "data-renamed.bin");
+    EXPECT_EQ(contents.files[1].size, 5000);
+    EXPECT_FALSE(contents.files[1].truncated);
+    EXPECT_EQ(contents.trailingBytes, 0u);
+}
+
+TEST_F(InspectTest, JsonIsSortedAndEscaped) {
+    LauncherContents contents;
+    std::string error;
+    ASSERT_TRUE(inspectLauncher(pack(), &contents, &error)) << error;
+    const std::string json = formatInspectionJson(contents);
+    EXPECT_NE(
+        json.find("{\"id\": 124, \"key\": \"application.arguments\", \"text\": \"--mode \\\"full\\\"\"}"),
+        std::string::npos)
+        << json;
+    EXPECT_NE(
+        json.find("{\"name\": \"data-renamed.bin\", \"size\": 5000, \"stored\": 5000, \"truncated\": false}"),
+        std::string::npos);
+    EXPECT_LT(json.find("\"id\": 101,"), json.find("\"id\": 122,"));
+    EXPECT_LT(json.find("\"id\": 122,"), json.find("\"id\": 2001,"));
+    EXPECT_LT(json.find("\"configuration\""), json.find("\"files\""));
+    EXPECT_LT(json.find("\"files\""), json.find("\"messages\""));
+    EXPECT_EQ(json, formatInspectionJson(contents));
+}
+
+TEST_F(InspectTest, LaterDuplicateRecordsWinAndUnknownIdsAreShown) {
+    PackRequest request;
+    request.tables.config = {
+        {payload::config::MainClass, "Old"}, {9999, "x"}, {payload::config::MainClass, "New"}};
+    std::string error;
+    ASSERT_TRUE(packLauncher(directory_ + "/stub.exe", request, directory_ + "/App.exe", &error)) << error;
+    LauncherContents contents;
+    ASSERT_TRUE(inspectLauncher(directory_ + "/App.exe", &contents, &error)) << error;
+    const std::string text = formatInspection(contents);
+    EXPECT_NE(text.find("application.main_class = \"New\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"Old\""), std::string::npos);
+    EXPECT_NE(text.find("9999  (unknown id) = \"x\""), std::string::npos);
+    EXPECT_NE(formatInspectionJson(contents).find("{\"id\": 9999, \"key\": null, \"text\": \"x\"}"),
+              std::string::npos);
+}
+
+TEST_F(InspectTest, TruncatedIncludedFilesAreReported) {
+    const std::string launcherPath = pack();
+    const std::string launcher = readFile(launcherPath);
+    struct Cut {
+        size_t bytesRemoved;
+        size_t filesSeen;
+        int64_t lastSize;
+        int64_t lastStored;
+    };
+    for (const Cut& cut : {Cut{100, 2, 5000, 4900}, Cut{5000 + 4, 2, -1, 0}}) {
+        writeFile(launcherPath, launcher.substr(0, launcher.size() - cut.bytesRemoved));
+        LauncherContents contents;
+        std::string error;
+        ASSERT_TRUE(inspectLauncher(launcherPath, &contents, &error)) << error;
+        ASSERT_EQ(contents.files.size(), cut.filesSeen);
+        EXPECT_TRUE(contents.files.back().truncated);
+        EXPECT_EQ(contents.files.back().size, cut.lastSize);
+        EXPECT_EQ(contents.files.back().stored, cut.lastStored);
+        EXPECT_NE(formatInspection(contents).find("TRUNCATED"), std::string::npos);
+    }
+}
+
+TEST_F(InspectTest, FilesWithoutPayloadAreRejected) {
+    const std::pair<std::string, const char*> cases[] = {
+        {stub_, "magic"},
+        {stub_ + "XXXXXXXX", "magic"},
+        {"plain text", "not a PE executable"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        writeFile(directory_ + "/bad.exe", bytes);
+        LauncherContents contents;
+        std::string error;
+        EXPECT_FALSE(inspectLauncher(directory_ + "/bad.exe", &contents, &error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+    }
+    std::string cutTables = readFile(pack());
+    writeFile(directory_ + "/bad.exe", cutTables.substr(0, stub_.size() + 30));
+    LauncherContents contents;
+    std::string error;
+    EXPECT_FALSE(inspectLauncher(directory_ + "/bad.exe", &contents, &error));
+    EXPECT_NE(error.find("truncated payload"), std::string::npos) << error;
+}
+
+// The command line: exit codes and messages as a user sees them.
+class CommandLineTest : public InspectTest {
+  protected:
+    int run(const std::string& arguments, std::string* output) {
+        const std::string command = std::string(KESTRO_CLI) + " " + arguments + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        output->clear();
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output->append(buffer, n);
+        const int status = pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(CommandLineTest, PackThenInspectAsJson) {
+    std::string output;
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ + "/App.exe --stub " + directory_ +
+                      "/stub.exe",
+                  &output),
+              0)
+        << output;
+    ASSERT_EQ(run("inspect --json " + directory_ + "/App.exe", &output), 0) << output;
+    EXPECT_NE(output.find("\"key\": \"application.main_class\", \"text\": \"com.example.cafe.Main\""),
+              std::string::npos)
+        << output;
+}
+
+TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
+    writeFile(directory_ + "/broken.toml", "[application]\nmain_class = \"M\"\nbogus = 1\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"pack " + directory_ + "/broken.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
+         directory_ + "/broken.toml:3:9: unknown key \"application.bogus\""},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/none.exe",
+         "launcher stub " + directory_ + "/none.exe not found"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe",
+         "share/kestro/stubs/windows-x64.exe"},
+        {"inspect " + directory_ + "/app.toml", "not a PE executable"},
+        {"frobnicate", ""},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        std::string output;
+        EXPECT_NE(run(arguments, &output), 0) << arguments;
+        EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
+    }
+}
+
+} // namespace
+} // namespace kestro::packer

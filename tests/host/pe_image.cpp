@@ -1,0 +1,64 @@
+#include "pe_image.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+namespace kestro::testing {
+namespace {
+
+void putLittleEndian(std::string& image, size_t offset, uint32_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        image[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+} // namespace
+
+std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay,
+                         uint16_t optionalHeaderSize) {
+    constexpr uint32_t signatureOffset = 0x80;
+    const uint32_t sectionTable = signatureOffset + 24 + optionalHeaderSize;
+    uint32_t end = sectionTable + static_cast<uint32_t>(sections.size()) * 40;
+    for (const SectionSpec& section : sections)
+        end = std::max(end, section.rawOffset + section.rawSize);
+
+    std::string image(end, '\0');
+    for (uint32_t i = sectionTable + static_cast<uint32_t>(sections.size()) * 40; i < end; ++i)
+        image[i] = static_cast<char>('a' + i % 26);
+    image[0] = 'M';
+    image[1] = 'Z';
+    putLittleEndian(image, 60, signatureOffset, 4);
+    image.replace(signatureOffset, 4, std::string("PE\0\0", 4));
+    putLittleEndian(image, signatureOffset + 4, 0x8664, 2); // machine: x86-64
+    putLittleEndian(image, signatureOffset + 6, static_cast<uint32_t>(sections.size()), 2);
+    putLittleEndian(image, signatureOffset + 20, optionalHeaderSize, 2);
+    for (size_t i = 0; i < sections.size(); ++i) {
+        const size_t header = sectionTable + i * 40;
+        image.replace(header, 8, std::string(".sect") + static_cast<char>('0' + i) + std::string(2, '\0'));
+        putLittleEndian(image, header + 16, sections[i].rawSize, 4);
+        putLittleEndian(image, header + 20, sections[i].rawOffset, 4);
+    }
+    return image + overlay;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string makeTestDirectory() {
+    std::string pattern = ::testing::TempDir() + "kestro-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "cannot create a test directory";
+    return pattern;
+}
+
+} // namespace kestro::testing

@@ -1,0 +1,28 @@
+// Minimal PE images for tests: just the headers the payload locator reads, plus section data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestro::testing {
+
+struct SectionSpec {
+    uint32_t rawOffset;
+    uint32_t rawSize;
+};
+
+// An image with an MZ header, e_lfanew, the PE signature, a file header, an optional header of
+// optionalHeaderSize zero bytes and one section header per entry, in the given table order. The file
+// is padded with a recognisable pattern up to the furthest raw data end, then overlay is appended.
+std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay = "",
+                         uint16_t optionalHeaderSize = 224);
+
+// Writes bytes to path, replacing it; fails the current test on error.
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+// A fresh, empty directory for one test.
+std::string makeTestDirectory();
+
+} // namespace kestro::testing

@@ -1,0 +1,221 @@
+#include "payload/payload_format.h"
+#include "pe_image.h"
+#include "project_file.h"
+#include "project_keys.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace kestro::packer {
+namespace {
+
+using kestro::testing::makeTestDirectory;
+using kestro::testing::writeFile;
+
+class ProjectFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory_ = makeTestDirectory();
+        writeFile(directory_ + "/app.jar", "jar");
+    }
+
+    bool parse(const std::string& text, PackRequest* request, std::string* error) {
+        return parseProjectText(text, "app.toml", directory_, request, error);
+    }
+
+    std::map<int32_t, std::string> configOf(const std::string& text) {
+        PackRequest request;
+        std::string error;
+        EXPECT_TRUE(parse(text, &request, &error)) << error;
+        return std::map<int32_t, std::string>(request.tables.config.begin(), request.tables.config.end());
+    }
+
+    std::string directory_;
+};
+
+const char* const kMinimal =
+    "[application]\nmain_class = \"com.example.Main\"\n[[files]]\nsource = \"app.jar\"\n";
+
+TEST_F(ProjectFileTest, MainClassAndOneJarGiveAWorkingConfiguration) {
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(parse(kMinimal, &request, &error)) << error;
+    std::map<int32_t, std::string> config(request.tables.config.begin(), request.tables.config.end());
+    std::map<int32_t, std::u16string> messages(request.tables.messages.begin(),
+                                               request.tables.messages.end());
+
+    EXPECT_EQ(config[payload::config::MainClass], "com.example.Main");
+    EXPECT_EQ(config[payload::config::ApplicationKind], "k");
+    EXPECT_EQ(config[payload::config::ExecutableType], "1");
+    EXPECT_EQ(config[payload::config::SearchSequence], "Y;EJAVA_HOME;EJDK_HOME");
+    EXPECT_EQ(config.count(payload::config::ClassPath), 0u) << "the launcher adds extracted jars itself";
+    for (int32_t id = payload::config::ErrorCaption; id <= payload::config::MessageMainMethodNotFound; ++id)
+        EXPECT_FALSE(config[id].empty()) << "8-bit message " << id;
+    for (int32_t id : {1003, 1004, 1006, 1008, 1009})
+        EXPECT_NE(config[id].find("{0}"), std::string::npos) << id;
+    for (int32_t id = payload::message::DownloadStatus; id <= payload::message::DiskFull; ++id) {
+        if (id != 20017) {
+            EXPECT_FALSE(messages[id].empty()) << "16-bit message " << id;
+        }
+    }
+    EXPECT_EQ(messages[payload::message::DownloadProgressFormat],
+              u"%.2f MB of %.2f MB (%.1f%%) at %.1f kb/s");
+
+    ASSERT_EQ(request.files.size(), 1u);
+    EXPECT_EQ(request.files[0].name, "app.jar");
+    EXPECT_EQ(request.files[0].sourcePath, directory_ + "/app.jar");
+}
+
+struct ValueCase {
+    const char* section;
+    const char* assignment;
+    int32_t id;
+    const char* payloadText;
+};
+
+TEST_F(ProjectFileTest, ValuesAreWrittenAsTheTextsTheLauncherReads) {
+    const ValueCase cases[] = {
+        {"application", "kind = \"installer\"", payload::config::ApplicationKind, "s"},
+        {"application", "executable_type = 5", payload::config::ExecutableType, "5"},
+        {"application", "error_log_enabled = true", payload::config::ErrorLogEnabled, "1"},
+        {"java", "require_jdk = false", payload::config::RequireJdk, "0"},
+        {"application", "path_prefix = [\"bin\", 'C:\\tools']", payload::config::PathPrefix, "bin;C:\\tools"},
+        {"java", "search_sequence = [\"EMY_JAVA\", \"Y\"]", payload::config::SearchSequence, "EMY_JAVA;Y"},
+        {"vm", "class_path = ['A1lib\\a.jar', \"S0ext\"]", payload::config::ClassPath, "A1lib\\a.jar;S0ext"},
+        {"splash.status", "colour = [255, 128, 0]", payload::config::SplashStatusColour, "255,128,0"},
+        {"splash.version", "x = -4", payload::config::SplashVersionX, "-4"},
+        {"application", "name = \"Caf\xC3\xA9 \xE2\x82\xAC\"", payload::config::ApplicationName,
+         "Caf\xE9 \x80"},
+        {"messages", "no_jvm = \"Install Java {0}\"", payload::config::MessageNoJvm, "Install Java {0}"},
+        {"single_instance", "enabled = true", payload::config::SingleInstanceCommFile, "1"},
+    };
+    for (const ValueCase& row : cases) {
+        std::string project = "[application]\nmain_class = \"M\"\n";
+        if (std::string(row.section) != "application")
+            project += std::string("[") + row.section + "]\n";
+        project += std::string(row.assignment) + "\n";
+        EXPECT_EQ(configOf(project)[row.id], row.payloadText) << row.assignment;
+    }
+}
+
+TEST_F(ProjectFileTest, SixteenBitMessagesKeepNonAsciiText) {
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(parse(std::string(kMinimal) +
+                          "[messages]\ncancel_button = \"\xD0\x9E\xD1\x82\xD0\xBC\xD0\xB5\xD0\xBD"
+                          "\xD0\xB0 \xF0\x9F\x98\x80\"\n",
+                      &request, &error))
+        << error;
+    std::map<int32_t, std::u16string> messages(request.tables.messages.begin(),
+                                               request.tables.messages.end());
+    EXPECT_EQ(messages[payload::message::CancelButton], u"\u041E\u0442\u043C\u0435\u043D\u0430 \U0001F600");
+}
+
+struct ErrorCase {
+    const char* toml;
+    const char* expected; // a part of the message, location included
+};
+
+TEST_F(ProjectFileTest, BadInputIsReportedWithFileAndLine) {
+    const std::string head = "[application]\nmain_class = \"M\"\n";
+    const ErrorCase cases[] = {
+        {"[application]\nmain_class = \"M\nname = 1\n", "app.toml:2:"},
+        {"[application]\nmain_class = \"M\"\n\n[java\n", "app.toml:4:"},
+        {"[application]\nmain_class = \"M\"\nmian_class = \"N\"\n",
+         "app.toml:3:14: unknown key \"application.mian_class\""},
+        {"[application]\nmain_class = \"M\"\n[jvm]\nx = 1\n", "app.toml:3:1: unknown key or table \"jvm\""},
+        {"[application]\nmain_class = \"M\"\n[splash.sound]\nx = 1\n", "unknown key \"splash.sound\""},
+        {"[application]\nmain_class = \"M\"\nexecutable_type = \"gui\"\n",
+         "app.toml:3:19: application.executable_type must be an integer, not a string"},
+        {"[application]\nmain_class = \"M\"\nerror_log_enabled = 1\n", "must be a boolean"},
+        {"[application]\nmain_class = \"M\"\nkind = \"service\"\n", "\"launcher\" or \"installer\""},
+        {"[application]\nmain_class = \"M\"\nexecutable_type = 4294967296\n",
+         "app.toml:3:19: application.executable_type is out of the range"},
+        {"[application]\nmain_class = \"M\"\n[splash.status]\ncolour = [1, 2, 256]\n",
+         "app.toml:4:17: splash.status.colour: each colour part"},
+        {"[application]\nmain_class = \"M\"\n[splash.status]\ncolour = [1, 2]\n", "array of three integers"},
+        {"[application]\nmain_class = \"M\"\nname = \"\xC4\x80pp\"\n",
+         "app.toml:3:8: application.name: character U+0100 cannot"},
+        {"[application]\nmain_class = \"M\"\nname = \"a\\u0000b\"\n", "NUL character"},
+        {"[application]\nmain_class = \"M\"\n[splash.status]\nfont = \"A font name longer than thirty-one "
+         "bytes\"\n",
+         "the launcher reads at most 31"},
+        {"[application]\nmain_class = \"M\"\n[java]\nsearch_sequence = [\"Y\", \"Q\"]\n",
+         "app.toml:4:25: java.search_sequence: \"Q\" must start with a location letter"},
+        {"[application]\nmain_class = \"M\"\n[vm]\nclass_path = [\"a.jar\"]\n", "must be a type letter"},
+        {"[application]\nmain_class = \"M\"\npath_prefix = [\"a;b\"]\n", "must not be empty nor contain ';'"},
+        {"[application]\nmain_class = \"M\"\n[messages]\ndownload_progress = \"%s of %s\"\n",
+         "exactly the conversions %f, %f, %f, %f"},
+        {"[application]\nmain_class = \"M\"\n[messages]\nquestion_with_download = \"%S only\"\n", "%S, %S"},
+        {"[application]\nname = \"N\"\n", "app.toml: application.main_class is required"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"missing.jar\"\n",
+         "app.toml:4:10: included file"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"../app.jar\"\n",
+         "app.toml:5:8: included file app.jar: \"../app.jar\" has a directory part"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"C:app.jar\"\n",
+         "drive letter"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"..\"\n",
+         "\"..\" is not a file name"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"\"\n",
+         "the file name is empty"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"a;b.jar\"\n",
+         "contains ';'"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nname = \"/abs.jar\"\n",
+         "directory part"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"app.jar\"\nmode = 1\n",
+         "app.toml:5:8: unknown key \"files.mode\""},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nname = \"x.jar\"\n", "needs a source path"},
+        {"files = [3]\n[application]\nmain_class = \"M\"\n", "source of an included file must be a string"},
+    };
+    for (const ErrorCase& row : cases) {
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(parse(row.toml, &request, &error)) << row.toml;
+        EXPECT_NE(error.find(row.expected), std::string::npos)
+            << "got: " << error << "\nwanted: " << row.expected;
+    }
+}
+
+TEST_F(ProjectFileTest, FilesAcceptPlainSourcePathsAndKeepTheirOrder) {
+    writeFile(directory_ + "/b.dat", "b");
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(parse("files = [\"b.dat\", {source = \"app.jar\", name = \"main.jar\"}]\n"
+                      "[application]\nmain_class = \"M\"\n",
+                      &request, &error))
+        << error;
+    ASSERT_EQ(request.files.size(), 2u);
+    EXPECT_EQ(request.files[0].name, "b.dat");
+    EXPECT_EQ(request.files[1].name, "main.jar");
+}
+
+TEST_F(ProjectFileTest, LoadingFromDiskResolvesSourcesBesideTheProjectFile) {
+    writeFile(directory_ + "/app.toml", kMinimal);
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(loadProjectFile(directory_ + "/app.toml", &request, &error)) << error;
+    EXPECT_EQ(request.files.at(0).sourcePath, directory_ + "/app.jar");
+    EXPECT_FALSE(loadProjectFile(directory_ + "/none.toml", &request, &error));
+    EXPECT_NE(error.find("none.toml"), std::string::npos);
+}
+
+TEST(ProjectKeys, EveryPayloadIdHasExactlyOneKey) {
+    std::map<std::pair<int32_t, bool>, int> seen;
+    for (const KeySpec& spec : projectKeys())
+        ++seen[{spec.id, spec.type == ValueType::Message16}];
+    for (const auto& [id, count] : seen)
+        EXPECT_EQ(count, 1) << id.first;
+    const int32_t configIds[] = {101,   102,   103,   104,   105,   106,   107,   121,   122,   123,
+                                 124,   125,   126,   127,   128,   130,   131,   141,   142,   145,
+                                 146,   147,   150,   151,   152,   153,   1000,  1001,  1002,  1003,
+                                 1004,  1005,  1006,  1007,  1008,  1009,  1010,  1011,  2001,  2002,
+                                 2003,  10003, 10004, 10005, 10109, 10110, 10111, 10112, 10113, 10114,
+                                 10115, 10116, 10117, 10118, 10119, 10120, 10121, 10122};
+    for (int32_t id : configIds)
+        EXPECT_NE(findKeyById(id, false), nullptr) << id;
+    for (int32_t id = 20001; id <= 20018; ++id)
+        EXPECT_EQ(findKeyById(id, true) != nullptr, id != 20017) << id;
+}
+
+} // namespace
+} // namespace kestro::packer
