@@ -43,6 +43,15 @@ std::string asciiLower(std::string text) {
     return text;
 }
 
+// Windows opens a device, not a file, for these names, with or without an extension.
+bool isDeviceName(const std::string& name) {
+    const std::string stem = asciiLower(name.substr(0, name.find('.')));
+    static const std::set<std::string> devices = {
+        "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
+        "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    return devices.count(stem) != 0;
+}
+
 bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, std::string* error) {
     std::set<std::string> seen; // Windows file names ignore case
     names->clear();
@@ -167,6 +176,14 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
     }
     if (name.size() >= 2 && name[1] == ':') {
         *error = "\"" + name + "\" has a drive letter; give a plain file name";
+        return false;
+    }
+    if (isDeviceName(name)) {
+        *error = "\"" + name + "\" names a Windows device, not a file";
+        return false;
+    }
+    if (name.back() == '.' || name.back() == ' ') {
+        *error = "\"" + name + "\" ends with '" + name.back() + "', which Windows drops from file names";
         return false;
     }
     for (char c : name) {

@@ -179,12 +179,15 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
 }
 
 TEST(IncludedFileNames, OnlyPlainWindowsFileNamesPass) {
-    for (const char* good : {"app.jar", "jre.tar.gz", "R\xE9sum\xE9.txt", "a b", ".hidden"}) {
+    for (const char* good :
+         {"app.jar", "jre.tar.gz", "R\xE9sum\xE9.txt", "a b", ".hidden", "console.jar", "com10"}) {
         std::string error;
         EXPECT_TRUE(validateIncludedFileName(good, &error)) << good << ": " << error;
     }
-    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "/abs", "\\\\server\\x", "C:x", "c:\\x",
-                            "a;b", "a:b", "a*b", "a?b", "a|b", "a\"b", "a<b", "tab\tname"}) {
+    for (const char* bad :
+         {"",    ".",         "..",  "../x",    "a/b",      "a\\b",      "/abs",     "\\\\server\\x",
+          "C:x", "c:\\x",     "a;b", "a:b",     "a*b",      "a?b",       "a|b",      "a\"b",
+          "a<b", "tab\tname", "CON", "nul.txt", "Com1.jar", "trailing.", "trailing "}) {
         std::string error;
         EXPECT_FALSE(validateIncludedFileName(bad, &error)) << bad;
         EXPECT_FALSE(error.empty());
