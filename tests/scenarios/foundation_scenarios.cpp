@@ -1,0 +1,296 @@
+// The launcher's foundations seen from outside: the payload read into the store, the fatal errors of
+// a missing or truncated payload, where errors go, the native log and the deletion queue.
+#include "harness.h"
+
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::AnyOf;
+using testing::Contains;
+using testing::ElementsAre;
+using testing::Eq;
+using testing::Field;
+using testing::IsEmpty;
+using testing::MatchesRegex;
+using testing::Not;
+using testing::StartsWith;
+
+namespace fs = std::filesystem;
+
+const std::string kCp1252Text = "Gr\xFC\xDF"
+                                "e \x80"; // "Grüße €" in code page 1252
+
+size_t payloadStartOf(const std::string& executable) {
+    size_t start = 0;
+    std::string error;
+    EXPECT_TRUE(payload::findPayloadStart(readFile(executable), &start, &error)) << error;
+    return start;
+}
+
+TEST(PayloadStore, ConfigurationAndMessagesRoundTrip) {
+    Scenario s("store_round_trip");
+    s.stub(scenarioProgram("store-dump"))
+        .config(107, "0")
+        .config(101, "replaced by the later record")
+        .config(101, kCp1252Text)
+        .config(141, " 12x")
+        .config(10114, "255,128,0")
+        .message(20013, u"Fehler \u00fc\u20ac \U0001F600")
+        .message(20007, u"");
+
+    RunResult r = s.run({"101", "141", "10114", "20013", "20007", "999"});
+
+    r.expectExitCode(0);
+    auto lines = r.stdoutLines();
+    EXPECT_THAT(lines, Contains("config 101 text " + hexBytes(kCp1252Text) + " number 0 colour 00000000"));
+    EXPECT_THAT(lines, Contains("config 141 text " + hexBytes(" 12x") + " number 12 colour 0000000c"));
+    EXPECT_THAT(lines,
+                Contains("config 10114 text " + hexBytes("255,128,0") + " number 255 colour 000080ff"));
+    EXPECT_THAT(lines, Contains("message 20013 " + hexUnits(u"Fehler \u00fc\u20ac \U0001F600")));
+    EXPECT_THAT(lines, Contains("message 20007 "));
+    EXPECT_THAT(lines, Contains("config 999 text  number 0 colour 00000000"));
+    EXPECT_THAT(lines, Contains("message 999 "));
+    size_t filesAt = payloadStartOf(s.executablePath()) + s.packedLayout().end;
+    EXPECT_THAT(lines, Contains("files at " + std::to_string(filesAt)));
+}
+
+TEST(PayloadStore, EmptyTablesReadAsEmptyTextsAndZero) {
+    Scenario s("store_empty_tables");
+    s.stub(scenarioProgram("store-dump"));
+
+    RunResult r = s.run({"107", "20013"});
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.stdoutLines(), Contains("config 107 text  number 0 colour 00000000"));
+    EXPECT_THAT(r.stdoutLines(), Contains("message 20013 "));
+}
+
+// Message-box mode is on until the load has read configuration 107, so a missing or truncated
+// payload is always reported in a message box; envrun reads and closes it.
+TEST(MalformedPayload, NothingAppendedIsAFatalError) {
+    Scenario s("nothing_appended");
+    s.appendNothing();
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    // The stripped stub ends with its last section, so the magic is a short read; a stub with an
+    // overlay would instead read a wrong magic.
+    EXPECT_THAT(r.messageBoxes,
+                ElementsAre(Field(&MessageBoxShown::text, AnyOf(Eq(r.errorText("Internal Error: readInt")),
+                                                                Eq(r.errorText("Internal Error: magic"))))));
+    EXPECT_THAT(r.logLines(), Contains("Init"));
+    EXPECT_THAT(r.logLines(), Not(Contains("Init done")));
+}
+
+TEST(MalformedPayload, WrongMagicIsAFatalError) {
+    Scenario s("wrong_magic");
+    s.rawPayload(std::string("\xD5\x13\xE4\xE9\0\0\0\0\0\0\0\0", 12));
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    r.expectMessageBoxError("Internal Error: magic");
+}
+
+struct Truncation {
+    const char* where;
+    size_t (*offset)(const PayloadLayout&);
+    const char* fatalText;
+};
+
+class TruncatedPayload : public testing::TestWithParam<Truncation> {};
+
+TEST_P(TruncatedPayload, EndsWithTheReadersFatalText) {
+    Scenario s("truncated");
+    s.config(101, "Application")
+        .config(2001, "k")
+        .message(20013, u"Caption \u00fc")
+        .message(20007, u"Status");
+    s.truncatePayloadAt(GetParam().offset(s.packedLayout()));
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    r.expectMessageBoxError(GetParam().fatalText);
+    // readInt tells the system's last error on standard output before failing.
+    if (std::string(GetParam().fatalText) == "Internal Error: readInt") {
+        EXPECT_THAT(r.stdoutText, StartsWith("error "));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InsideEachTable, TruncatedPayload,
+    testing::Values(
+        Truncation{"magic", [](const PayloadLayout&) -> size_t { return 2; }, "Internal Error: readInt"},
+        Truncation{"configCount", [](const PayloadLayout& l) { return l.configCount + 2; },
+                   "Internal Error: readInt"},
+        Truncation{"configId", [](const PayloadLayout& l) { return l.configRecords[1].id + 1; },
+                   "Internal Error: readInt"},
+        Truncation{"configLength", [](const PayloadLayout& l) { return l.configRecords[0].length + 3; },
+                   "Internal Error: readString"},
+        Truncation{"configText", [](const PayloadLayout& l) { return l.configRecords[0].text + 4; },
+                   "Internal Error: readString"},
+        Truncation{"messageCount", [](const PayloadLayout& l) { return l.messageCount; },
+                   "Internal Error: readInt"},
+        Truncation{"messageId", [](const PayloadLayout& l) { return l.messageRecords[1].id + 2; },
+                   "Internal Error: readInt"},
+        Truncation{"messageLength", [](const PayloadLayout& l) { return l.messageRecords[0].length + 1; },
+                   "Internal Error: readWString"},
+        Truncation{"messageText", [](const PayloadLayout& l) { return l.messageRecords[1].text + 3; },
+                   "Internal Error: readWString"}),
+    [](const testing::TestParamInfo<Truncation>& row) { return std::string(row.param.where); });
+
+TEST(MalformedPayload, PayloadEndingRightAfterTheTablesIsComplete) {
+    Scenario s("cut_after_tables");
+    s.config(107, "0").message(20013, u"Caption");
+    s.truncatePayloadAt(s.packedLayout().end);
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.messageBoxes, IsEmpty());
+    EXPECT_THAT(r.logLines(), Contains("Init done"));
+}
+
+// Configuration 107 takes effect once the load is complete: before, errors go to a message box even
+// when 107 is 0; after, any value but 1 and 5 sends them to standard error.
+TEST(ErrorChannel, TruncatedPayloadIsReportedInABoxWhatever107Says) {
+    Scenario s("truncated_with_console_type");
+    s.config(107, "0").message(20013, u"Caption");
+    s.truncatePayloadAt(s.packedLayout().messageRecords[0].text + 1);
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    r.expectMessageBoxError("Internal Error: readWString");
+}
+
+TEST(ErrorChannel, ConfigurationSelectsStandardErrorOrMessageBox) {
+    for (const char* type : {"0", "2", ""}) {
+        SCOPED_TRACE(std::string("107 = \"") + type + "\"");
+        Scenario s(std::string("console_type_") + type);
+        s.stub(scenarioProgram("store-dump")).config(107, type);
+
+        RunResult r = s.run({"--fatal", "Something failed"});
+
+        r.expectExitCode(1);
+        r.expectConsoleError("Something failed");
+    }
+    for (const char* type : {"1", "5"}) {
+        SCOPED_TRACE(std::string("107 = ") + type);
+        Scenario s(std::string("gui_type_") + type);
+        s.stub(scenarioProgram("store-dump")).config(107, type);
+
+        RunResult r = s.run({"--fatal", "Something failed"});
+
+        r.expectExitCode(1);
+        r.expectMessageBoxError("Something failed");
+        EXPECT_EQ(r.stderrText, "");
+    }
+}
+
+TEST(NativeLog, CreatedInTmpWithItsHeader) {
+    Scenario s("native_log");
+    s.config(107, "0");
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    ASSERT_TRUE(r.nativeLogPath) << "no qvx_nlog_* in " << s.tmpDirectory();
+    EXPECT_EQ(fs::path(*r.nativeLogPath).parent_path(), fs::path(s.tmpDirectory()));
+    // Windows names it "qvx_nlog_<unique>"; Wine's msvcrt _tempnam goes through GetTempFileName,
+    // which keeps three characters of the prefix: "qvx<hex>.tmp".
+    EXPECT_THAT(fs::path(*r.nativeLogPath).filename().string(),
+                AnyOf(StartsWith("qvx_nlog_"), MatchesRegex("qvx[0-9a-f]+\\.tmp")));
+    auto lines = r.logLines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0].substr(0, lines[0].find(" at ")),
+              "Started executable " + windowsPath(s.executablePath()));
+    // ctime's form: "Wed Jun 30 21:49:08 1993"
+    EXPECT_THAT(
+        lines[0],
+        MatchesRegex(".* at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}"));
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], "Init");
+    EXPECT_THAT(lines, Contains("Init done"));
+}
+
+TEST(NativeLog, EachRunWritesItsOwnLog) {
+    Scenario s("native_log_per_run");
+    s.config(107, "0");
+
+    RunResult first = s.run();
+    RunResult second = s.run();
+
+    ASSERT_TRUE(first.nativeLogPath && second.nativeLogPath);
+    EXPECT_NE(*first.nativeLogPath, *second.nativeLogPath);
+    EXPECT_THAT(second.logLines(), Contains("Init done"));
+}
+
+class DeletionQueue : public testing::Test {
+  protected:
+    RunResult queueTool(const std::vector<std::string>& arguments, CallSite at = CallSite::here()) {
+        RunResult r = s.runProgram(scenarioProgram("queue-tool"), arguments);
+        if (r.exitCode != 0)
+            ADD_FAILURE_AT(at.file, at.line) << "queue-tool exited with " << r.exitCode;
+        return r;
+    }
+    std::string queued(const char* valueName) {
+        return registry::readString(kDeletionQueueKey, valueName).value_or("<missing>");
+    }
+    std::string makeFile(const std::string& name) {
+        std::string path = s.tmpDirectory() + "/" + name;
+        writeFile(path, "contents");
+        return path;
+    }
+
+    Scenario s{"deletion_queue"};
+};
+
+TEST_F(DeletionQueue, EntriesAreWrittenAndDrained) {
+    std::string file = makeFile("queued.txt");
+    std::string directory = s.tmpDirectory() + "/queued_dir";
+    fs::create_directories(directory);
+    writeFile(directory + "/inside.txt", "x");
+
+    queueTool({"file", windowsPath(file)});
+    queueTool({"dir", windowsPath(directory)});
+    queueTool({"dir", windowsPath(directory)});
+    queueTool({"dir", ".relative"});
+
+    EXPECT_EQ(queued("delete_file"), windowsPath(file) + ";");
+    EXPECT_EQ(queued("delete_dir"), windowsPath(directory) + ";" + windowsPath(directory) + ";.relative;");
+
+    queueTool({"drain"});
+
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(directory));
+    EXPECT_EQ(queued("delete_file"), "");
+    EXPECT_EQ(queued("delete_dir"), "");
+}
+
+TEST_F(DeletionQueue, HeldFileSurvivesDrainsUntilItsHolderEnds) {
+    std::string held = makeFile("held.txt");
+    std::string go = s.tmpDirectory() + "/go";
+
+    RunningProgram holder =
+        s.start(scenarioProgram("queue-tool"), {"hold", windowsPath(held), windowsPath(go)});
+    ASSERT_TRUE(holder.waitForOutput("held"));
+    queueTool({"drain"});
+
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_EQ(queued("delete_file"), windowsPath(held) + ";");
+
+    writeFile(go, "");
+    holder.wait().expectExitCode(0);
+    queueTool({"drain"});
+
+    EXPECT_FALSE(fs::exists(held));
+    EXPECT_EQ(queued("delete_file"), "");
+}
+
+} // namespace
+} // namespace kestro::scenario
