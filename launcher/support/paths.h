@@ -21,24 +21,29 @@ const char* executablePath();
 const char* executableDirectory();
 
 // Relative paths are prefixed with the executable's directory; the result is normalised.
-// out has kPathCapacity bytes.
-void makeAbsolute(char* out, const char* path);
+// out has kPathCapacity bytes. A result that would not fit is refused, never cut: out is left empty
+// and the answer is false.
+bool makeAbsolute(char* out, const char* path);
 
 // makeAbsolute, then the system's full-path resolution (removes "." and ".."), then lower-casing
-// unless keepCase, then normalisation. out has kPathCapacity bytes.
-void fullPath(char* out, const char* path, bool keepCase);
+// unless keepCase, then normalisation. out has kPathCapacity bytes. Returns false with out empty
+// when a step fails or its result would not fit.
+bool fullPath(char* out, const char* path, bool keepCase);
 
 // makeAbsolute on each ';'-separated entry (empty entries skipped), joined with ';'.
-// out has kPathCapacity bytes; entries that no longer fit are left out.
+// out has kPathCapacity bytes; entries that do not fit whole are left out, later ones still go in.
 void absolutePathList(char* out, const char* list);
 
 // At most 2 characters, or neither "X:\" nor "\\" at its start (a leading quote is skipped over).
 bool isRelativePath(const char* path);
 
-// Collapses runs of backslashes to one, keeping two at the very start (network paths). In place.
+// Collapses runs of backslashes to one, keeping two at the very start (network paths). In place;
+// left unchanged when the path is kPathCapacity bytes or longer or the round trip through UTF-16
+// would lose characters.
 void normalizeSeparators(char* path);
 
-// Lower-cases through UTF-16. In place; left unchanged when the round trip would lose characters.
+// Lower-cases through UTF-16. In place; left unchanged when the path is kPathCapacity bytes or
+// longer, when the round trip would lose characters, or when the lower-case form is longer.
 void lowerCasePath(char* path);
 
 // A file or directory exists; drive roots ("x:\") always count as existing.
@@ -50,14 +55,23 @@ bool findFile(const char* path, uint64_t* lastWriteTime);
 
 // Long form of a path with the contract of GetLongPathNameA: the length written, the length needed
 // plus one when out is too small, or 0 with the reason in the thread's last error.
+// Uses the system's GetLongPathNameA where it exists and works, else longPathNameFallback.
 unsigned long longPathName(const char* path, char* out, unsigned long capacity);
 
+// The same contract through the shell's desktop folder, for systems without GetLongPathNameA.
+// Works within MAX_PATH: a path whose full form needs MAX_PATH bytes or more (terminator included)
+// fails with ERROR_BUFFER_OVERFLOW (111); a parse failure gives its Win32 code or
+// ERROR_INVALID_DATA (13).
+unsigned long longPathNameFallback(const char* path, char* out, unsigned long capacity);
+
 // Deletes the files and empty subdirectories directly inside directory (no recursion). Does nothing
-// for an empty path or one that starts with ".". Logs each attempt.
+// for an empty path or one that starts with ".". Logs each attempt. Entries whose path would not
+// fit in kPathCapacity bytes are skipped.
 void emptyDirectory(const char* directory);
 
 // Names (without directory) of the entries of directory ending in "." and extension ("jar" and
 // ".jar" alike), in search order. Returns their number; the caller owns *names and each name
-// (allocated with new[]; free with freeFileList). No match leaves *names unset and returns 0.
+// (allocated with new[]; free with freeFileList). No match, or a pattern that would not fit in
+// kPathCapacity bytes, leaves *names unset and returns 0.
 int listFiles(const char* directory, const char* extension, char*** names);
 void freeFileList(char** names, int count);
