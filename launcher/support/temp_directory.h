@@ -13,9 +13,17 @@ bool isWritableDirectory(const char* directory);
 // user when none is writable. out has 8192 bytes.
 void chooseTempDirectory(char* out);
 
+// The fallback candidates of chooseTempDirectory, driveRoot standing for "c:\" (with its trailing
+// backslash): "<windowsDirectory>\temp", "<driveRoot>temp", "<driveRoot>tmp", windowsDirectory,
+// and, when driveRoot itself is writable, a newly created "<driveRoot>tmp". Writes the first
+// writable one to out (8192 bytes) and returns true; false when none is. An empty windowsDirectory
+// (unknown) skips its two candidates. Candidates that would not fit in 8192 bytes are skipped.
+bool findWritableTempDirectory(const char* windowsDirectory, const char* driveRoot, char* out);
+
 // Creates a new empty file "kqx<hex>.tmp" in the chosen directory and writes its full name to out
 // (at least 260 bytes). Returns false when the system could not create one.
 bool temporaryFileName(char* out);
 
-// "<system temp path>kqx_p<pid>.tmp": the name only, nothing is created. out has 8192 bytes.
+// "<system temp path>kqx_p<pid>.tmp": the name only, nothing is created. out has 8192 bytes; a
+// name that would not fit is cut.
 void processCommFileName(char* out, unsigned long processId);
