@@ -119,7 +119,9 @@ char* readString(HANDLE file) {
 // An odd byte count leaves its last byte out of the text.
 wchar_t* readWString(HANDLE file) {
     int32_t length;
-    return reinterpret_cast<wchar_t*>(readStringBytes(file, "Internal Error: readWString", &length));
+    wchar_t* text = reinterpret_cast<wchar_t*>(readStringBytes(file, "Internal Error: readWString", &length));
+    text[length / 2] = L'\0';
+    return text;
 }
 
 void loadPayload() {
