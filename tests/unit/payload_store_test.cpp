@@ -105,7 +105,7 @@ TEST_F(PayloadReaders, ReadLengthPrefixedTexts) {
                       "\x04\x00\x00\x00"
                       "\xFC\x00\x41\x00"
                       "\x00\x00\x00\x00",
-                      23));
+                      19));
     char* narrow = readString(file);
     EXPECT_STREQ(narrow, "abc");
     delete[] narrow;
