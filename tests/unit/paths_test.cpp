@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,66 @@ TEST(ExecutablePath, IsTheModuleFileWithTheDirectoryCached) {
     EXPECT_EQ(_stricmp(executablePath(), module), 0) << executablePath();
     EXPECT_EQ(executablePath(), executablePath());
     EXPECT_EQ(_stricmp(executableDirectory(), moduleDirectory().c_str()), 0) << executableDirectory();
+}
+
+// Run only as the child of the test below: prints the path this copy of the program sees.
+TEST(DISABLED_ExecutablePathChild, Prints) {
+    printf("executablePath=%s\n", executablePath());
+}
+
+TEST(ExecutablePath, UnderAnUnrepresentableDirectoryIsStillOpenable) {
+    wchar_t tempPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempPath);
+    // Greek letters have no form in the Western or the Japanese ANSI code page.
+    const std::wstring directory =
+        std::wstring(tempPath) + L"kestro_\u03A9\u03B4_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring copy = directory + L"\\paths_test.exe";
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+
+    std::wstring commandLine =
+        L"\"" + copy + L"\" --gtest_also_run_disabled_tests --gtest_filter=DISABLED_ExecutablePathChild.*";
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &child));
+    CloseHandle(writeEnd);
+    std::string output;
+    char chunk[256];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        output.append(chunk, got);
+    }
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    CloseHandle(readEnd);
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(directory.c_str());
+
+    const size_t start = output.find("executablePath=");
+    ASSERT_NE(start, std::string::npos) << output;
+    const size_t end = output.find_first_of("\r\n", start);
+    const std::string seen = output.substr(start + 15, end - start - 15);
+    EXPECT_EQ(seen.find('?'), std::string::npos) << seen;
+    EXPECT_EQ(_stricmp(seen.c_str() + seen.size() - 4, ".exe"), 0) << seen;
+    // The copy is gone now; its directory part must have named the real directory.
+    char expectedDirectory[MAX_PATH];
+    std::wstring shortDirectory(MAX_PATH, L'\0');
+    ASSERT_NE(GetShortPathNameW(tempPath, &shortDirectory[0], MAX_PATH), 0u);
+    WideCharToMultiByte(CP_ACP, 0, shortDirectory.c_str(), -1, expectedDirectory, MAX_PATH, nullptr, nullptr);
+    EXPECT_EQ(_strnicmp(seen.c_str(), expectedDirectory, strlen(expectedDirectory)), 0) << seen;
 }
 
 TEST(MakeAbsolute, ResolvesAgainstTheExecutableNotTheCurrentDirectory) {
