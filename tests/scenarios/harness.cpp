@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -251,7 +252,10 @@ std::string RunResult::errorText(const std::string& message) const {
 void RunResult::expectMessageBoxError(const std::string& message, CallSite at) const {
     if (messageBoxes.size() != 1) {
         ADD_FAILURE_AT(at.file, at.line)
-            << messageBoxes.size() << " message boxes shown, expected one with \"" << message << "\"";
+            << messageBoxes.size() << " message boxes shown, expected one with \"" << message << "\""
+            << (std::getenv("DISPLAY")
+                    ? ""
+                    : " (DISPLAY is unset, so Wine shows no boxes: run under scripts/with-display)");
         return;
     }
     std::string expected = errorText(message);
