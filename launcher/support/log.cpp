@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -15,11 +16,44 @@ bool logOpened = false;
 const char* logPath = nullptr;
 FILE* logStream = nullptr;
 
+bool isDirectory(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A new, empty file "qvx_nlog_<pid>_<n>" in the directory named by TMP, else in c:\. The C runtime's
+// _tempnam would do on Windows, but not every runtime keeps the whole prefix, so the name is made
+// here and claimed with CREATE_NEW, which no other process can win at the same time.
+char* createUniqueLogName() {
+    const char* tmp = getenv("TMP");
+    const char* directory = tmp != nullptr && *tmp != '\0' && isDirectory(tmp) ? tmp : "c:\\";
+    size_t length = strlen(directory);
+    const char* separator = length > 0 && directory[length - 1] != '\\' ? "\\" : "";
+    const size_t capacity = length + 48;
+    char* name = static_cast<char*>(malloc(capacity));
+    if (name == nullptr)
+        return nullptr;
+    const unsigned long processId = GetCurrentProcessId();
+    const unsigned long start = GetTickCount();
+    for (unsigned long attempt = 0; attempt < 1000; ++attempt) {
+        snprintf(name, capacity, "%s%sqvx_nlog_%lx_%lx", directory, separator, processId, start + attempt);
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return name;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    free(name);
+    return nullptr;
+}
+
 // Only ever called by the first log call, which the start-up makes before any other thread runs.
 void openLog() {
     logOpened = true;
-    // _tempnam prefers the directory named by TMP when it exists, else the one given here.
-    char* uniqueName = _tempnam("c:\\", "qvx_nlog_");
+    char* uniqueName = createUniqueLogName();
     logPath = uniqueName;
     if (uniqueName != nullptr)
         logStream = fopen(uniqueName, "w");

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -129,11 +128,8 @@ int runWine(const std::vector<std::string>& arguments, std::string* output) {
     return runToEnd(argv, output);
 }
 
-// On Windows the native log is "qvx_nlog_<unique>". Wine's msvcrt builds _tempnam's names with
-// GetTempFileName, which keeps only three characters of the prefix: "qvx<hex>.tmp".
 bool isNativeLogName(const std::string& name) {
-    static const std::regex wineTempnamName("qvx[0-9a-fA-F]+\\.tmp");
-    return name.rfind("qvx_nlog_", 0) == 0 || std::regex_match(name, wineTempnamName);
+    return name.rfind("qvx_nlog_", 0) == 0;
 }
 
 std::vector<std::string> nativeLogsIn(const std::string& directory) {
