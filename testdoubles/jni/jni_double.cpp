@@ -1,0 +1,480 @@
+// A Java VM stand-in for the scenario tests. JNI_CreateJavaVM hands out a JavaVM and a JNIEnv whose
+// function tables are complete: the functions the launcher may call behave like a small VM, every
+// other slot records the call and ends the process with exit code 97, so a call outside the contract
+// cannot go unnoticed.
+//
+// KESTRO_JNI_RECORD names the file that receives one UTF-8 line per event (creation arguments, every
+// call and its arguments). KESTRO_JNI_SCENARIO sets what the Java side does, as ';'-separated
+// key=value pairs:
+//   create=fail                       JNI_CreateJavaVM answers JNI_ERR
+//   main=return|throw|missing|sleep:MS|window:MS|exit:CODE
+//   firstrun=true|false|throw|missing
+//   actions=A,B,...                   what successive getAction calls answer (then 0)
+//   text=TEXT|null                    what getText answers
+#include "class_path.h"
+
+#include <jni.h>
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Kind { Class, String, Array, Throwable };
+struct Object {
+    Kind kind;
+    std::string name; // class name, array element class or thrown class
+    std::u16string text;
+    std::vector<Object*> elements;
+};
+struct Method {
+    std::string className, name, signature;
+};
+
+std::mutex recordLock;
+std::map<std::string, std::string> scenario;
+std::string classPath;
+std::vector<int> actions;
+size_t nextAction = 0;
+JavaVM vm;
+JNIEnv creatingEnv;
+DWORD creatingThread = 0;
+bool destroyed = false;
+thread_local Object* pendingException = nullptr;
+thread_local JNIEnv* attachedEnv = nullptr;
+
+std::string utf8(const std::u16string& text) {
+    if (text.empty())
+        return std::string();
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+std::u16string utf16(const std::string& text) {
+    if (text.empty())
+        return std::u16string();
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::u16string out(units, u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), reinterpret_cast<wchar_t*>(&out[0]),
+                        units);
+    return out;
+}
+
+void record(const std::string& line) {
+    std::lock_guard<std::mutex> hold(recordLock);
+    const char* path = std::getenv("KESTRO_JNI_RECORD");
+    if (!path)
+        return;
+    if (FILE* file = std::fopen(path, "ab")) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+[[noreturn]] void failLoudly(const std::string& what) {
+    record("CONTRACT VIOLATION: " + what);
+    std::fprintf(stderr, "jni double: %s\n", what.c_str());
+    std::fflush(stderr);
+    ExitProcess(97);
+}
+
+std::string setting(const char* key, const char* fallback) {
+    auto found = scenario.find(key);
+    return found == scenario.end() ? fallback : found->second;
+}
+
+void readScenario() {
+    const char* text = std::getenv("KESTRO_JNI_SCENARIO");
+    std::string all = text ? text : "";
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find(';', start);
+        if (end == std::string::npos)
+            end = all.size();
+        const std::string pair = all.substr(start, end - start);
+        const size_t equals = pair.find('=');
+        if (equals != std::string::npos)
+            scenario[pair.substr(0, equals)] = pair.substr(equals + 1);
+        start = end + 1;
+    }
+    const std::string list = setting("actions", "");
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(',', at);
+        if (end == std::string::npos)
+            end = list.size();
+        actions.push_back(std::atoi(list.substr(at, end - at).c_str()));
+        at = end + 1;
+    }
+}
+
+// The environment belongs to one thread: using it on another is the fault a real VM punishes with a
+// crash some time later; here it ends the process at once.
+void checkThread(JNIEnv* env, const char* function) {
+    const bool creating = GetCurrentThreadId() == creatingThread;
+    if (env != (creating ? &creatingEnv : attachedEnv))
+        failLoudly(std::string(function) + " called with the environment of another thread");
+    if (destroyed)
+        failLoudly(std::string(function) + " called after DestroyJavaVM");
+}
+
+Object* newObject(Kind kind, const std::string& name) {
+    return new Object{kind, name, {}, {}};
+}
+Object* asObject(void* handle) {
+    return static_cast<Object*>(handle);
+}
+
+void throwNew(const std::string& className) {
+    pendingException = newObject(Kind::Throwable, className);
+}
+
+// The classes a real VM always finds without a class path.
+bool isSystemClass(const std::string& name) {
+    return name.rfind("java/", 0) == 0;
+}
+
+jclass JNICALL findClass(JNIEnv* env, const char* name) {
+    checkThread(env, "FindClass");
+    const bool found = isSystemClass(name) || classPathHolds(classPath, name);
+    record(std::string("FindClass ") + name + (found ? " found" : " not found"));
+    if (!found) {
+        throwNew("java/lang/NoClassDefFoundError");
+        return nullptr;
+    }
+    return reinterpret_cast<jclass>(newObject(Kind::Class, name));
+}
+
+// Which static methods the Java side offers, as the scenario says.
+bool methodExists(const std::string& className, const std::string& name, const std::string& signature) {
+    if (className == "com/kestro/runtime/WinLauncher")
+        return name == "main" && signature == "([Ljava/lang/String;)V" && setting("main", "") != "missing";
+    if (className == "com/sorvana/runtime/FirstRun")
+        return name == "firstRun" && signature == "()Z" && setting("firstrun", "") != "missing";
+    if (className == "com/kestro/runtime/KestroController")
+        return (name == "getAction" && signature == "()I") ||
+               (name == "getText" && signature == "()Ljava/lang/String;");
+    return false;
+}
+
+jmethodID JNICALL getStaticMethodId(JNIEnv* env, jclass clazz, const char* name, const char* signature) {
+    checkThread(env, "GetStaticMethodID");
+    Object* owner = asObject(clazz);
+    if (!owner || owner->kind != Kind::Class)
+        failLoudly("GetStaticMethodID without a class");
+    const bool found = methodExists(owner->name, name, signature);
+    record("GetStaticMethodID " + owner->name + " " + name + " " + signature +
+           (found ? " found" : " not found"));
+    if (!found) {
+        throwNew("java/lang/NoSuchMethodError");
+        return nullptr;
+    }
+    return reinterpret_cast<jmethodID>(new Method{owner->name, name, signature});
+}
+
+jobjectArray JNICALL newObjectArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
+    checkThread(env, "NewObjectArray");
+    Object* element = asObject(elementClass);
+    if (!element || element->kind != Kind::Class || length < 0)
+        failLoudly("NewObjectArray without an element class or with a negative length");
+    record("NewObjectArray " + std::to_string(length) + " " + element->name +
+           (initial ? " filled" : " null"));
+    Object* array = newObject(Kind::Array, element->name);
+    array->elements.assign(size_t(length), asObject(initial));
+    return reinterpret_cast<jobjectArray>(array);
+}
+
+jstring JNICALL newString(JNIEnv* env, const jchar* units, jsize length) {
+    checkThread(env, "NewString");
+    if (length < 0 || (length > 0 && !units))
+        failLoudly("NewString with a negative length or no characters");
+    Object* string = newObject(Kind::String, "java/lang/String");
+    string->text.assign(reinterpret_cast<const char16_t*>(units), size_t(length));
+    record("NewString " + utf8(string->text));
+    return reinterpret_cast<jstring>(string);
+}
+
+void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
+    checkThread(env, "SetObjectArrayElement");
+    Object* target = asObject(array);
+    if (!target || target->kind != Kind::Array || index < 0 || size_t(index) >= target->elements.size())
+        failLoudly("SetObjectArrayElement outside an array");
+    target->elements[size_t(index)] = asObject(value);
+    record("SetObjectArrayElement " + std::to_string(index));
+}
+
+const Method& methodOf(jmethodID id, const char* function) {
+    const Method* method = reinterpret_cast<const Method*>(id);
+    if (!method)
+        failLoudly(std::string(function) + " without a method id");
+    return *method;
+}
+
+LRESULT CALLBACK plainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A Java program's first frame: a visible top-level window whose messages are pumped for a while.
+void showWindowFor(DWORD milliseconds) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = plainWindowProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KestroJniDoubleFrame";
+    RegisterClassA(&windowClass);
+    CreateWindowExA(0, windowClass.lpszClassName, "Java frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                    100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    const DWORD until = GetTickCount() + milliseconds;
+    while (GetTickCount() < until) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    }
+}
+
+void runMain(Object* arguments) {
+    record("main called with " + std::to_string(arguments->elements.size()) + " arguments");
+    for (size_t i = 0; i < arguments->elements.size(); ++i) {
+        Object* element = arguments->elements[i];
+        record("main arg " + std::to_string(i) + ": " + (element ? utf8(element->text) : "<null>"));
+    }
+    const std::string behaviour = setting("main", "return");
+    const std::string value = behaviour.substr(behaviour.find(':') + 1);
+    if (behaviour == "throw") {
+        throwNew("java/lang/IllegalStateException");
+    } else if (behaviour.rfind("sleep:", 0) == 0) {
+        Sleep(DWORD(std::atoi(value.c_str())));
+    } else if (behaviour.rfind("window:", 0) == 0) {
+        showWindowFor(DWORD(std::atoi(value.c_str())));
+    } else if (behaviour.rfind("exit:", 0) == 0) {
+        record("main ends the process");
+        ExitProcess(UINT(std::atoi(value.c_str())));
+    }
+    record("main ends");
+}
+
+void JNICALL callStaticVoidMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+    checkThread(env, "CallStaticVoidMethod");
+    const Method& method = methodOf(id, "CallStaticVoidMethod");
+    record("CallStaticVoidMethod " + method.className + "." + method.name);
+    if (method.name != "main")
+        failLoudly("CallStaticVoidMethod of " + method.name);
+    va_list arguments;
+    va_start(arguments, id);
+    Object* array = asObject(va_arg(arguments, jobjectArray));
+    va_end(arguments);
+    if (!array || array->kind != Kind::Array || array->name != "java/lang/String")
+        failLoudly("main called without a String[]");
+    runMain(array);
+}
+
+jboolean JNICALL callStaticBooleanMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+    checkThread(env, "CallStaticBooleanMethod");
+    const Method& method = methodOf(id, "CallStaticBooleanMethod");
+    record("CallStaticBooleanMethod " + method.className + "." + method.name);
+    if (method.name != "firstRun")
+        failLoudly("CallStaticBooleanMethod of " + method.name);
+    const std::string behaviour = setting("firstrun", "true");
+    if (behaviour == "throw") {
+        throwNew("java/lang/RuntimeException");
+        return JNI_FALSE;
+    }
+    return behaviour == "false" ? JNI_FALSE : JNI_TRUE;
+}
+
+jint JNICALL callStaticIntMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+    checkThread(env, "CallStaticIntMethod");
+    const Method& method = methodOf(id, "CallStaticIntMethod");
+    if (method.name != "getAction")
+        failLoudly("CallStaticIntMethod of " + method.name);
+    std::lock_guard<std::mutex> hold(recordLock);
+    return nextAction < actions.size() ? actions[nextAction++] : 0;
+}
+
+jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+    checkThread(env, "CallStaticObjectMethod");
+    const Method& method = methodOf(id, "CallStaticObjectMethod");
+    record("CallStaticObjectMethod " + method.className + "." + method.name);
+    if (method.name != "getText")
+        failLoudly("CallStaticObjectMethod of " + method.name);
+    const std::string text = setting("text", "null");
+    if (text == "null")
+        return nullptr;
+    Object* string = newObject(Kind::String, "java/lang/String");
+    string->text = utf16(text);
+    return reinterpret_cast<jobject>(string);
+}
+
+Object* stringOf(jstring handle, const char* function) {
+    Object* string = asObject(handle);
+    if (!string || string->kind != Kind::String)
+        failLoudly(std::string(function) + " without a string");
+    return string;
+}
+
+jsize JNICALL getStringLength(JNIEnv* env, jstring handle) {
+    checkThread(env, "GetStringLength");
+    return jsize(stringOf(handle, "GetStringLength")->text.size());
+}
+
+// Like a real VM, the characters are a copy without a terminator.
+const jchar* JNICALL getStringChars(JNIEnv* env, jstring handle, jboolean* isCopy) {
+    checkThread(env, "GetStringChars");
+    const std::u16string& text = stringOf(handle, "GetStringChars")->text;
+    jchar* copy = new jchar[text.size() + 1];
+    std::memcpy(copy, text.data(), text.size() * sizeof(jchar));
+    copy[text.size()] = 0xFFFF;
+    if (isCopy)
+        *isCopy = JNI_TRUE;
+    return copy;
+}
+
+void JNICALL releaseStringChars(JNIEnv* env, jstring handle, const jchar* chars) {
+    checkThread(env, "ReleaseStringChars");
+    stringOf(handle, "ReleaseStringChars");
+    delete[] chars;
+}
+
+jthrowable JNICALL exceptionOccurred(JNIEnv* env) {
+    checkThread(env, "ExceptionOccurred");
+    record(std::string("ExceptionOccurred ") + (pendingException ? pendingException->name : "none"));
+    return reinterpret_cast<jthrowable>(pendingException);
+}
+
+void JNICALL exceptionDescribe(JNIEnv* env) {
+    checkThread(env, "ExceptionDescribe");
+    record("ExceptionDescribe");
+    if (pendingException)
+        std::fprintf(stderr, "Exception in thread \"main\" %s\n", pendingException->name.c_str());
+    // A real VM clears the exception once it is described.
+    pendingException = nullptr;
+}
+
+jint JNICALL destroyJavaVm(JavaVM*) {
+    record("DestroyJavaVM");
+    destroyed = true;
+    return JNI_OK;
+}
+
+jint JNICALL attachCurrentThread(JavaVM*, void** penv, void* arguments) {
+    const bool creating = GetCurrentThreadId() == creatingThread;
+    record(std::string("AttachCurrentThread") + (creating ? " creating thread" : " other thread") +
+           (arguments ? " with arguments" : ""));
+    if (destroyed)
+        failLoudly("AttachCurrentThread after DestroyJavaVM");
+    if (creating) {
+        *penv = &creatingEnv;
+    } else {
+        if (!attachedEnv)
+            attachedEnv = new JNIEnv{creatingEnv.functions};
+        *penv = attachedEnv;
+    }
+    return JNI_OK;
+}
+
+jint JNICALL detachCurrentThread(JavaVM*) {
+    const bool creating = GetCurrentThreadId() == creatingThread;
+    record(std::string("DetachCurrentThread") + (creating ? " creating thread" : " other thread"));
+    delete attachedEnv;
+    attachedEnv = nullptr;
+    return JNI_OK;
+}
+
+// One distinct function per slot, so the record names the slot that was called.
+template <size_t Slot> void JNICALL unexpectedEnvFunction() {
+    failLoudly("JNIEnv function in slot " + std::to_string(Slot) + " is outside the launcher's contract");
+}
+template <size_t Slot> void JNICALL unexpectedVmFunction() {
+    failLoudly("JavaVM function in slot " + std::to_string(Slot) + " is outside the launcher's contract");
+}
+
+template <typename Table, size_t... Slots>
+void fillUnexpected(Table& table, std::index_sequence<Slots...>,
+                    void (*const (&functions)[sizeof...(Slots)])()) {
+    static_assert(sizeof(Table) == sizeof...(Slots) * sizeof(void*), "a table is an array of pointers");
+    std::memcpy(&table, functions, sizeof(Table));
+}
+
+template <size_t... Slots>
+void fillEnvTable(JNINativeInterface_& table, std::index_sequence<Slots...> slots) {
+    static void (*const functions[])() = {&unexpectedEnvFunction<Slots>...};
+    fillUnexpected(table, slots, functions);
+}
+template <size_t... Slots> void fillVmTable(JNIInvokeInterface_& table, std::index_sequence<Slots...> slots) {
+    static void (*const functions[])() = {&unexpectedVmFunction<Slots>...};
+    fillUnexpected(table, slots, functions);
+}
+
+JNINativeInterface_ envTable;
+JNIInvokeInterface_ vmTable;
+
+void buildTables() {
+    fillEnvTable(envTable, std::make_index_sequence<sizeof(JNINativeInterface_) / sizeof(void*)>());
+    envTable.FindClass = findClass;
+    envTable.GetStaticMethodID = getStaticMethodId;
+    envTable.NewObjectArray = newObjectArray;
+    envTable.NewString = newString;
+    envTable.SetObjectArrayElement = setObjectArrayElement;
+    envTable.CallStaticVoidMethod = callStaticVoidMethod;
+    envTable.CallStaticBooleanMethod = callStaticBooleanMethod;
+    envTable.CallStaticIntMethod = callStaticIntMethod;
+    envTable.CallStaticObjectMethod = callStaticObjectMethod;
+    envTable.GetStringLength = getStringLength;
+    envTable.GetStringChars = getStringChars;
+    envTable.ReleaseStringChars = releaseStringChars;
+    envTable.ExceptionOccurred = exceptionOccurred;
+    envTable.ExceptionDescribe = exceptionDescribe;
+
+    fillVmTable(vmTable, std::make_index_sequence<sizeof(JNIInvokeInterface_) / sizeof(void*)>());
+    vmTable.DestroyJavaVM = destroyJavaVm;
+    vmTable.AttachCurrentThread = attachCurrentThread;
+    vmTable.DetachCurrentThread = detachCurrentThread;
+}
+
+char hexDigit(unsigned value) {
+    return "0123456789abcdef"[value & 15];
+}
+
+} // namespace
+
+extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* arguments) {
+    readScenario();
+    const JavaVMInitArgs* init = static_cast<const JavaVMInitArgs*>(arguments);
+    if (!pvm || !penv || !init)
+        failLoudly("JNI_CreateJavaVM without places for the VM and environment or without arguments");
+    std::string version = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        version += hexDigit(unsigned(init->version) >> shift);
+    record("JNI_CreateJavaVM version " + version + " ignoreUnrecognized " +
+           std::to_string(int(init->ignoreUnrecognized)) + " nOptions " + std::to_string(init->nOptions));
+    for (jint i = 0; i < init->nOptions; ++i) {
+        const JavaVMOption& option = init->options[i];
+        if (!option.optionString)
+            failLoudly("option " + std::to_string(i) + " without a text");
+        record("option " + std::to_string(i) + ": " + option.optionString +
+               (option.extraInfo ? " (with extraInfo)" : ""));
+        static const char kClassPath[] = "-Djava.class.path=";
+        if (std::strncmp(option.optionString, kClassPath, sizeof kClassPath - 1) == 0)
+            classPath = option.optionString + sizeof kClassPath - 1;
+    }
+    if (setting("create", "") == "fail") {
+        record("JNI_CreateJavaVM fails");
+        return JNI_ERR;
+    }
+    buildTables();
+    vm.functions = &vmTable;
+    creatingEnv.functions = &envTable;
+    creatingThread = GetCurrentThreadId();
+    *pvm = &vm;
+    *penv = &creatingEnv;
+    return JNI_OK;
+}
