@@ -562,6 +562,24 @@ void writeString(const std::string& key, const std::string& value, const std::st
         ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
 }
 
+std::optional<uint32_t> readDword(const std::string& key, const std::string& value) {
+    std::string output;
+    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
+        return std::nullopt;
+    // "    <name>    REG_DWORD    0x<hex>"
+    const std::string prefix = "    " + value + "    REG_DWORD    0x";
+    for (const std::string& line : splitLines(withoutCarriageReturns(output)))
+        if (line.rfind(prefix, 0) == 0)
+            return static_cast<uint32_t>(std::stoul(line.substr(prefix.size()), nullptr, 16));
+    return std::nullopt;
+}
+
+void writeDword(const std::string& key, const std::string& value, uint32_t data) {
+    std::string output;
+    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_DWORD", "/d", std::to_string(data), "/f"}, &output) != 0)
+        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+}
+
 void deleteKey(const std::string& key) {
     runWine({"reg", "delete", key, "/f"}, nullptr);
 }

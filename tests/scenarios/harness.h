@@ -187,6 +187,8 @@ class Scenario {
 namespace registry {
 std::optional<std::string> readString(const std::string& key, const std::string& value);
 void writeString(const std::string& key, const std::string& value, const std::string& data);
+std::optional<uint32_t> readDword(const std::string& key, const std::string& value);
+void writeDword(const std::string& key, const std::string& value, uint32_t data);
 void deleteKey(const std::string& key);
 bool keyExists(const std::string& key);
 } // namespace registry
