@@ -1,5 +1,10 @@
 #include "launch/variable_expansion.h"
 
+#include "startup/startup_state.h"
+#include "support/paths.h"
+
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 
@@ -16,4 +21,76 @@ void setJvmHome(const char* javaExecutable) {
 
 const char* jvmHome() {
     return runtimeHome.c_str();
+}
+
+bool replaceAll(char* text, size_t capacity, const char* token, const char* value) {
+    const size_t tokenLength = std::strlen(token);
+    const size_t valueLength = std::strlen(value);
+    if (tokenLength == 0 || capacity == 0)
+        return true;
+    std::string expanded = text;
+    bool complete = true;
+    size_t at = expanded.find(token);
+    while (at != std::string::npos) {
+        if (expanded.size() - tokenLength + valueLength >= capacity) {
+            complete = false;
+            at = expanded.find(token, at + tokenLength);
+            continue;
+        }
+        expanded.replace(at, tokenLength, value);
+        at = expanded.find(token, at + valueLength);
+    }
+    std::memcpy(text, expanded.c_str(), expanded.size() + 1);
+    return complete;
+}
+
+bool expandVariables(char* text, size_t capacity) {
+    char executableDirectory[kPathCapacity];
+    makeAbsolute(executableDirectory, "");
+    const char* extraction = extractionDirectory();
+    const char* runtime = jvmHome();
+    const struct {
+        const char* token;
+        const char* value;
+    } fixedTokens[] = {
+        {"%KESTRO_EXEDIR%", executableDirectory},
+        {"%SORVANA_EXEDIR%", executableDirectory},
+        {"%KESTRO_TEMPDIR%", extraction},
+        {"%SORVANA_TEMPDIR%", extraction},
+        {"%KESTRO_PATHLIST_SEPARATOR%", ";"},
+        {"%SORVANA_PATHLIST_SEPARATOR%", ";"},
+        {"%KESTRO_JVM_HOME%", runtime},
+        {"%SORVANA_JVM_HOME%", runtime},
+        {"${KESTRO_EXEDIR}", executableDirectory},
+        {"${SORVANA_EXEDIR}", executableDirectory},
+        {"${KESTRO_TEMPDIR}", extraction},
+        {"${SORVANA_TEMPDIR}", extraction},
+        {"${KESTRO_PATHLIST_SEPARATOR}", ";"},
+        {"${SORVANA_PATHLIST_SEPARATOR}", ";"},
+        {"${KESTRO_JVM_HOME}", runtime},
+        {"${SORVANA_JVM_HOME}", runtime},
+        {"${launcher:sys.launcherDirectory}", executableDirectory},
+        {"${launcher:sys.launcherTempDirectory}", extraction},
+        {"${launcher:sys.pathlistSeparator}", ";"},
+        {"${launcher:sys.jvmHome}", runtime},
+    };
+    bool complete = true;
+    for (const auto& fixed : fixedTokens)
+        complete &= replaceAll(text, capacity, fixed.token, fixed.value);
+
+    char* block = GetEnvironmentStringsA();
+    if (!block)
+        return complete;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
+        const char* equals = std::strchr(entry, '=');
+        if (!equals)
+            continue;
+        const std::string name(entry, equals);
+        std::string token = "${" + name + "}";
+        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
+        _strupr(&token[0]);
+        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
+    }
+    FreeEnvironmentStringsA(block);
+    return complete;
 }

@@ -2,9 +2,25 @@
 // home of the loaded Java runtime and environment variables.
 #pragma once
 
+#include <cstddef>
+
+// Callers expand texts in buffers of this many bytes.
+constexpr size_t kExpansionCapacity = 8192;
+
 // Records the runtime home from the path of a java.exe or javaw.exe: the file name replaced by
 // "..", e.g. D:\jre\bin\.. for D:\jre\bin\java.exe. The last call wins.
 void setJvmHome(const char* javaExecutable);
 
 // The recorded runtime home; empty until setJvmHome was called.
 const char* jvmHome();
+
+// Expands text in place (capacity bytes): first the twenty fixed tokens ("%KESTRO_EXEDIR%",
+// "${SORVANA_TEMPDIR}", "${launcher:sys.jvmHome}", ...), then "${NAME}" and its upper-cased form
+// for each variable of the process environment, in the block's order. Inserted text is not searched
+// again for the token that inserted it. An occurrence whose value would not fit is left as it is;
+// returns false when that happened.
+bool expandVariables(char* text, size_t capacity = kExpansionCapacity);
+
+// Replaces each occurrence of token in text (capacity bytes), searching on after each inserted
+// value. Occurrences whose replacement would not fit are left; returns false when that happened.
+bool replaceAll(char* text, size_t capacity, const char* token, const char* value);
