@@ -1,0 +1,25 @@
+// Loading a runtime's jvm.dll into the launcher's process. The library lies in a variant
+// subdirectory of the runtime's bin directory and finds its companion libraries through PATH, so
+// PATH gains the bin directory while a load is tried and keeps it after a success. A loaded
+// library is never unloaded.
+#pragma once
+
+#include <windows.h>
+
+// Loads the JVM library of the java.exe or javaw.exe at executable: from its bin directory, else
+// from the JRE inside a JDK (bin\..\jre\bin). Returns the library or null; PATH is restored byte for
+// byte when nothing loaded. A name not ending in "java.exe" or "javaw.exe" loads nothing.
+HMODULE loadJvmLibrary(const char* executable);
+
+// Tries configuration 152's variant, then "hotspot", "client", "server", "classic" and "jrockit" of
+// the executable's bin directory, with that directory appended to PATH. Returns the first library
+// that loads, or null after restoring PATH. A PATH (old or extended) longer than 16383 bytes is left
+// as it is.
+HMODULE loadJvmFromBinDir(const char* executable);
+
+// LoadLibraryA of binDirectory\variant\jvm.dll, after logging whether it exists. Null on failure.
+HMODULE tryJvmVariant(const char* binDirectory, const char* variant);
+
+// Finds JNI_CreateJavaVM in library (null fails) and stores it with setCreateVmEntry. False when the
+// library lacks it.
+bool resolveCreateVmEntry(HMODULE library);

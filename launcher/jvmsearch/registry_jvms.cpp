@@ -1,0 +1,268 @@
+#include "jvmsearch/registry_jvms.h"
+
+#include "jvmsearch/java_validation.h"
+#include "jvmsearch/version_rules.h"
+#include "payload/payload_store.h"
+#include "support/paths.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kVersionCachePrefix[] = "SOFTWARE\\Morvane\\kestro\\jvms\\";
+constexpr char kLocatedListKey[] = "SOFTWARE\\Morvane\\kestro\\locatedjvms";
+constexpr char kLocatedListPrefix[] = "SOFTWARE\\Morvane\\kestro\\locatedjvms\\";
+constexpr char kJreKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+constexpr char kJdkKey[] = "SOFTWARE\\JavaSoft\\Java Development Kit";
+constexpr DWORD kCurrentVersionCapacity = 100;
+constexpr size_t kKeyNameCapacity = kPathCapacity + 64;
+
+class RegistryKey {
+  public:
+    RegistryKey() = default;
+    ~RegistryKey() {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+        }
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    bool open(HKEY root, const char* name) {
+        return RegOpenKeyExA(root, name, 0, KEY_READ, &key_) == ERROR_SUCCESS;
+    }
+    bool create(HKEY root, const char* name) {
+        return RegCreateKeyExA(root, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) ==
+               ERROR_SUCCESS;
+    }
+    HKEY get() const { return key_; }
+
+  private:
+    HKEY key_ = nullptr;
+};
+
+// The stamp as Windows keeps a FILETIME: low half first, each half little-endian.
+void stampBytes(uint64_t stamp, BYTE out[8]) {
+    for (int i = 0; i < 8; ++i) {
+        out[i] = static_cast<BYTE>(stamp >> (8 * i));
+    }
+}
+
+bool queryText(HKEY key, const char* name, char* buffer, DWORD capacity) {
+    DWORD size = capacity - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS) {
+        buffer[0] = '\0';
+        return false;
+    }
+    // A stored text need not carry its terminating zero.
+    buffer[size] = '\0';
+    return true;
+}
+
+// JavaHome of the key, through the layout rule to a checked executable.
+bool checkRegisteredHome(const char* key, char* path, char* version, const char* minimum,
+                         const char* maximum) {
+    char home[kPathCapacity];
+    DWORD size = kPathCapacity;
+    if (!readRegistryString(HKEY_LOCAL_MACHINE, key, "JavaHome", home, &size)) {
+        return false;
+    }
+    return javaExeForHome(path, home) && checkJavaExe(path, version, minimum, maximum, false);
+}
+
+// The vendor key's CurrentVersion when it passes the bounds, else the empty text.
+void currentVersionInRange(const char* vendorKey, char* out, const char* minimum, const char* maximum) {
+    DWORD size = kCurrentVersionCapacity;
+    if (!readRegistryString(HKEY_LOCAL_MACHINE, vendorKey, "CurrentVersion", out, &size) ||
+        !isVersionKeyInRange(out, minimum, maximum)) {
+        out[0] = '\0';
+    }
+}
+
+bool findCurrentJvm(char* path, char* version, const char* minimum, const char* maximum) {
+    char jdkVersion[kCurrentVersionCapacity];
+    char jreVersion[kCurrentVersionCapacity] = "";
+    currentVersionInRange(kJdkKey, jdkVersion, minimum, maximum);
+    if (getConfigNumber(131) == 0) {
+        currentVersionInRange(kJreKey, jreVersion, minimum, maximum);
+    }
+    const bool jdkIsNewer = strcmp(jdkVersion, jreVersion) > 0;
+    std::string key =
+        std::string(jdkIsNewer ? kJdkKey : kJreKey) + "\\" + (jdkIsNewer ? jdkVersion : jreVersion);
+    return checkRegisteredHome(key.c_str(), path, version, minimum, maximum);
+}
+
+bool findNewestRegisteredJvm(const char* vendorKey, char* path, char* version, const char* minimum,
+                             const char* maximum) {
+    RegistryKey vendor;
+    if (!vendor.open(HKEY_LOCAL_MACHINE, vendorKey)) {
+        return false;
+    }
+    std::vector<std::string> versions;
+    char name[kPathCapacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kPathCapacity;
+        LONG result = RegEnumKeyExA(vendor.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result == ERROR_SUCCESS && isVersionKeyInRange(name, minimum, maximum)) {
+            versions.emplace_back(name);
+        }
+    }
+    std::sort(versions.begin(), versions.end());
+    for (auto newest = versions.rbegin(); newest != versions.rend(); ++newest) {
+        std::string key = std::string(vendorKey) + "\\" + *newest;
+        if (checkRegisteredHome(key.c_str(), path, version, minimum, maximum)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool findLocatedJvmIn(HKEY root, char* path, char* version, const char* minimum, const char* maximum) {
+    version[0] = '\0';
+    RegistryKey list;
+    if (!list.open(root, kLocatedListKey)) {
+        return false;
+    }
+    bool found = false;
+    char name[kPathCapacity];
+    char candidate[kPathCapacity];
+    char candidateVersion[kPathCapacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kPathCapacity;
+        LONG result = RegEnumKeyExA(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (result != ERROR_SUCCESS) {
+            continue;
+        }
+        std::replace(name, name + length, '/', '\\');
+        strcpy(candidate, name);
+        if (checkJavaExe(candidate, candidateVersion, minimum, maximum, true) &&
+            strcmp(candidateVersion, version) > 0) {
+            strcpy(path, candidate);
+            strcpy(version, candidateVersion);
+            found = true;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+bool registryKeyName(char* out, size_t capacity, const char* prefix, const char* path) {
+    const size_t prefixLength = strlen(prefix);
+    const size_t pathLength = strlen(path);
+    if (prefixLength + pathLength >= capacity) {
+        out[0] = '\0';
+        return false;
+    }
+    memcpy(out, prefix, prefixLength);
+    std::replace_copy(path, path + pathLength + 1, out + prefixLength, '\\', '/');
+    return true;
+}
+
+bool readCachedVersion(const char* path, uint64_t stamp, char* version) {
+    char keyName[kKeyNameCapacity];
+    RegistryKey entry;
+    if (!registryKeyName(keyName, sizeof keyName, kVersionCachePrefix, path) ||
+        !entry.open(HKEY_CURRENT_USER, keyName)) {
+        return false;
+    }
+    BYTE stored[8];
+    DWORD size = sizeof stored;
+    DWORD type = 0;
+    BYTE expected[8];
+    stampBytes(stamp, expected);
+    if (RegQueryValueExA(entry.get(), "LastWriteTime", nullptr, &type, stored, &size) != ERROR_SUCCESS ||
+        size != sizeof stored || memcmp(stored, expected, sizeof stored) != 0) {
+        return false;
+    }
+    return queryText(entry.get(), "Version", version, kPathCapacity);
+}
+
+void writeCachedVersion(const char* path, uint64_t stamp, const char* version) {
+    char keyName[kKeyNameCapacity];
+    RegistryKey entry;
+    if (!registryKeyName(keyName, sizeof keyName, kVersionCachePrefix, path) ||
+        !entry.create(HKEY_CURRENT_USER, keyName)) {
+        return;
+    }
+    BYTE bytes[8];
+    stampBytes(stamp, bytes);
+    RegSetValueExA(entry.get(), "LastWriteTime", 0, REG_BINARY, bytes, sizeof bytes);
+    RegSetValueExA(entry.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>(strlen(version) + 1));
+}
+
+void recordLocatedJvm(const char* path) {
+    char keyName[kKeyNameCapacity];
+    if (!registryKeyName(keyName, sizeof keyName, kLocatedListPrefix, path)) {
+        return;
+    }
+    RegistryKey entry;
+    if (!entry.create(HKEY_LOCAL_MACHINE, keyName)) {
+        RegistryKey perUser;
+        perUser.create(HKEY_CURRENT_USER, keyName);
+    }
+}
+
+bool findRegistryJvm(char* path, const char* minimum, const char* maximum) {
+    char registeredPath[kPathCapacity];
+    char registeredVersion[kPathCapacity];
+    setRecordFailedVersions(true);
+    const bool registered = findRegisteredJvm(registeredPath, registeredVersion, minimum, maximum);
+    setRecordFailedVersions(false);
+    char locatedPath[kPathCapacity];
+    char locatedVersion[kPathCapacity];
+    const bool located = findLocatedJvm(locatedPath, locatedVersion, minimum, maximum);
+    if (registered && (!located || strcmp(registeredVersion, locatedVersion) > 0)) {
+        strcpy(path, registeredPath);
+        return true;
+    }
+    if (located) {
+        strcpy(path, locatedPath);
+    }
+    return located;
+}
+
+bool findRegisteredJvm(char* path, char* version, const char* minimum, const char* maximum) {
+    return findCurrentJvm(path, version, minimum, maximum) ||
+           (getConfigNumber(131) == 0 && findNewestRegisteredJvm(kJreKey, path, version, minimum, maximum)) ||
+           findNewestRegisteredJvm(kJdkKey, path, version, minimum, maximum);
+}
+
+bool findLocatedJvm(char* path, char* version, const char* minimum, const char* maximum) {
+    char userPath[kPathCapacity];
+    char userVersion[kPathCapacity];
+    char machinePath[kPathCapacity];
+    char machineVersion[kPathCapacity];
+    const bool user = findLocatedJvmIn(HKEY_CURRENT_USER, userPath, userVersion, minimum, maximum);
+    const bool machine = findLocatedJvmIn(HKEY_LOCAL_MACHINE, machinePath, machineVersion, minimum, maximum);
+    const bool takeUser = user && (!machine || strcmp(userVersion, machineVersion) > 0);
+    if (!takeUser && !machine) {
+        return false;
+    }
+    strcpy(path, takeUser ? userPath : machinePath);
+    strcpy(version, takeUser ? userVersion : machineVersion);
+    return true;
+}
+
+bool readRegistryString(HKEY root, const char* key, const char* name, char* buffer, DWORD* size) {
+    RegistryKey opened;
+    if (*size == 0 || !opened.open(root, key) || !queryText(opened.get(), name, buffer, *size)) {
+        if (*size != 0) {
+            buffer[0] = '\0';
+        }
+        return false;
+    }
+    *size = static_cast<DWORD>(strlen(buffer) + 1);
+    return true;
+}
