@@ -1,12 +1,6 @@
 // The launcher's entry.
-#include "payload/payload_store.h"
-#include "support/log.h"
+#include "startup/startup.h"
 
-#include <windows.h>
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    logLine("Init");
-    loadPayload();
-    logLine("Init done");
-    return 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
+    return runStartup(instance, commandLineTail);
 }

@@ -1,0 +1,185 @@
+#include "startup/startup.h"
+
+#include "launch/arguments.h"
+#include "payload/payload_format.h"
+#include "payload/payload_store.h"
+#include "startup/launch_worker.h"
+#include "startup/startup_state.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "support/paths.h"
+#include "support/single_instance.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <io.h>
+
+namespace {
+
+namespace config = kestro::payload::config;
+namespace message = kestro::payload::message;
+
+constexpr char kRebootMarker[] = "__qvx_reboot";
+constexpr char kLanguageRestartMarker[] = "__qvx_lang_restart";
+constexpr char kLauncherKey[] = "SOFTWARE\\Morvane\\kestro\\";
+constexpr DWORD kRebootDelayMs = 5000;
+
+// Asked for by an installer that needs a restart of Windows before the application can run.
+void requestReboot() {
+    Sleep(kRebootDelayMs);
+    logLine("reboot requested");
+    ExitWindowsEx(EWX_REBOOT, 0);
+}
+
+// A stream of a GUI program leads nowhere unless the program was started with handles for it.
+bool leadsNowhere(FILE* stream) {
+    const int descriptor = _fileno(stream);
+    return descriptor < 0 || _get_osfhandle(descriptor) == -1 || _get_osfhandle(descriptor) == -2;
+}
+
+std::string environmentValue(const char* name) {
+    const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+    if (size == 0)
+        return std::string();
+    std::string value(size, '\0');
+    const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
+    value.resize(length < size ? length : 0);
+    return value;
+}
+
+// Both the process environment and the C runtime's copy get the whole value, however long.
+void setPath(const std::string& value) {
+    SetEnvironmentVariableA("PATH", value.c_str());
+    const std::string assignment = "PATH=" + value;
+    _putenv(assignment.c_str());
+}
+
+void prefixPath() {
+    char configured[kTextCapacity];
+    getConfigText(config::PathPrefix, configured, sizeof configured);
+    char absolute[kPathCapacity];
+    absolutePathList(absolute, configured);
+    setPath(prefixedPath(absolute, environmentValue("PATH").c_str()));
+}
+
+void enterWorkingDirectory() {
+    char configured[kTextCapacity];
+    getConfigText(config::WorkingDirectory, configured, sizeof configured);
+    if (configured[0] == '\0')
+        return;
+    char directory[kPathCapacity];
+    if (fullPath(directory, configured, true))
+        SetCurrentDirectoryA(directory);
+}
+
+void askAfterFailedStart() {
+    wchar_t caption[kTextCapacity];
+    wchar_t text[kTextCapacity];
+    getMessage(message::DialogCaption, caption);
+    getMessage(message::LastRunFailedQuestion, text);
+    if (MessageBoxW(nullptr, text, caption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES)
+        setManualSelection(true);
+}
+
+} // namespace
+
+std::string prefixedPath(const char* absoluteDirectories, const char* oldPath) {
+    std::string value = absoluteDirectories;
+    if (!value.empty() && value.back() != ';')
+        value += ';';
+    return value + oldPath;
+}
+
+bool attachConsole() {
+    using AttachConsoleFunction = BOOL(WINAPI*)(DWORD);
+    // Looked up by name: older systems have no AttachConsole.
+    const auto attach = reinterpret_cast<AttachConsoleFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "AttachConsole")));
+    const bool attached = (attach != nullptr && attach(ATTACH_PARENT_PROCESS)) || AllocConsole();
+    if (attached) {
+        if (leadsNowhere(stdout))
+            freopen("CONOUT$", "w", stdout);
+        if (leadsNowhere(stderr))
+            freopen("CONOUT$", "w", stderr);
+    }
+    return attached;
+}
+
+void prepareEnvironment(HINSTANCE instance) {
+    loadPayload();
+    setModuleInstance(instance);
+    char kind[2];
+    getConfigText(config::ApplicationKind, kind, sizeof kind);
+    setApplicationKind(kind[0]);
+    prefixPath();
+    if (!languageRestartMode())
+        enterWorkingDirectory();
+}
+
+bool isInstallStarted() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kLauncherKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG result =
+        RegQueryValueExA(key, "InstallStarted", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS && size == sizeof value && value != 0;
+}
+
+int runStartup(HINSTANCE instance, const char* commandLineTail) {
+    if (strcmp(commandLineTail, kRebootMarker) == 0)
+        requestReboot();
+    logLine("Init");
+
+    bool quiet = false;
+    if (strncmp(commandLineTail, kLanguageRestartMarker, strlen(kLanguageRestartMarker)) == 0) {
+        setLanguageRestartMode(true);
+        quiet = true;
+    }
+    InitCommonControls();
+    prepareEnvironment(instance);
+
+    WideArguments arguments;
+    splitArguments(GetCommandLineW(), arguments);
+    bool consoleAttached = false;
+    for (const std::wstring& argument : arguments) {
+        if (argument == L"-q") {
+            quiet = true;
+            useConsoleErrors();
+        } else if (argument == L"-console") {
+            consoleAttached = attachConsole();
+        } else if (argument == L"-c") {
+            quiet = true;
+            useConsoleErrors();
+            if (!consoleAttached) {
+                consoleAttached = attachConsole();
+                if (!consoleAttached) {
+                    // Shown directly: message boxes are already switched off, and there is no console.
+                    MessageBoxA(nullptr, "Error: Could not allocate console.", "sorvana", 0);
+                    exit(1);
+                }
+            }
+        } else if (argument == L"-manual" || argument == L"/manual") {
+            setManualSelection(true);
+        }
+    }
+
+    if (!languageRestartMode())
+        guardSingleInstance(false, false);
+    logLine("Init done");
+
+    if (isInstallStarted() && !quiet)
+        askAfterFailedStart();
+
+    // The progress dialog of the windowed mode does not exist yet: every mode hands over as quiet
+    // mode does, on the main thread and without a window.
+    if (quiet)
+        logLine("Quiet installer.");
+    runLaunchWorkerPlaceholder(nullptr);
+    return 0;
+}

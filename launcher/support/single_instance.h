@@ -1,0 +1,36 @@
+// One running instance per executable path, and the window operations that react to the
+// application's windows. The first process claims a named semaphore derived from its own path and
+// records its process id under HKCU\SOFTWARE\Morvane\kestro\pids\; a later one brings the first
+// one's windows to the front and exits with code 0.
+#pragma once
+
+#include <string>
+
+// The guard. With checkConfiguration it runs only when configuration 10005 is non-zero. A later
+// instance activates the first one's windows, with handOver writes its arguments into the first
+// one's communication file, and ends the process with exit code 0; the first instance returns.
+void guardSingleInstance(bool checkConfiguration, bool handOver);
+
+// The semaphore's name (the lower-cased full executable path with "_" for each backslash), or null
+// when the guard did not run.
+const char* instanceName();
+
+// Records this process's id for this executable; registry failures are silent.
+void registerProcessId();
+
+// The id recorded for this executable, or 0 when there is none.
+unsigned long registeredProcessId();
+
+// Visible top-level windows of the process, not counting this process's console window.
+int countProcessWindows(unsigned long processId);
+
+// Brings every visible top-level window of the process to the front, restoring minimised ones
+// first when restore is set.
+void activateProcessWindows(unsigned long processId, bool restore);
+
+// The arguments part of a command line: what follows the program name and the blanks after it.
+// A program name whose quote or blank never ends gives an empty part.
+std::wstring argumentsPartOfCommandLine(const wchar_t* commandLine);
+
+// The instance name of an executable path: backslashes replaced by "_".
+std::string instanceNameForPath(const char* fullExecutablePath);

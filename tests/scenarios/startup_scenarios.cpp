@@ -1,0 +1,209 @@
+// The launcher's start-up seen from outside: its command line, markers and options, the environment
+// it prepares, the single-instance guard and the question after a failed start.
+#include "harness.h"
+
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::Contains;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+using testing::StartsWith;
+
+namespace fs = std::filesystem;
+
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string lineStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+    for (const std::string& line : lines)
+        if (line.rfind(prefix, 0) == 0)
+            return line.substr(prefix.size());
+    return "<no line starting with " + prefix + ">";
+}
+
+// A copy of the start-up probe at dir/name, so that instances can run from paths of their own.
+std::string probeAt(const std::string& directory, const std::string& name) {
+    fs::create_directories(directory);
+    const std::string path = directory + "/" + name;
+    fs::copy_file(scenarioProgram("startup-probe"), path, fs::copy_options::overwrite_existing);
+    return path;
+}
+
+TEST(CommandLine, UnpairedQuoteEndsWithWrongParameterUsage) {
+    Scenario s("unpaired_quote");
+    s.config(107, "0").config(1007, "Wrong Parameter Usage");
+
+    RunResult r = s.run({"don't"});
+
+    r.expectExitCode(1);
+    r.expectConsoleError("Wrong Parameter Usage");
+    EXPECT_THAT(r.logLines(), Not(Contains("Init done")));
+}
+
+TEST(CommandLine, OptionsOnlyInTheirExactForm) {
+    Scenario s("options_exact");
+    s.config(107, "0");
+    // None of these is an option: the launcher stays in its windowed mode (not quiet).
+    RunResult r = s.run({"-Q", "--q", "/q", "-MANUAL", "-quiet"});
+    r.expectExitCode(0);
+    EXPECT_THAT(r.logLines(), Not(Contains("Quiet installer.")));
+
+    RunResult quiet = s.run({"-q"});
+    quiet.expectExitCode(0);
+    EXPECT_THAT(quiet.logLines(), Contains("Quiet installer."));
+}
+
+TEST(CommandLine, ConsoleOptionAttachesAndRunsQuietly) {
+    Scenario s("console_option");
+    s.config(107, "1"); // a GUI launcher: errors would be message boxes without -c
+
+    RunResult r = s.run({"-c"});
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.logLines(), Contains("Quiet installer."));
+    EXPECT_THAT(r.messageBoxes, IsEmpty());
+}
+
+TEST(Markers, LanguageRestartSkipsTheGuardAndTheWorkingDirectory) {
+    Scenario s("language_restart");
+    fs::create_directories(s.directory() + "/work");
+    s.config(107, "0").config(146, "work");
+
+    RunResult restart = s.run({"__qvx_lang_restart", "de"});
+
+    restart.expectExitCode(0);
+    EXPECT_THAT(restart.logLines(), Contains("Quiet installer."));
+    EXPECT_FALSE(registry::keyExists(std::string(kLauncherKey) + "\\pids")) << "the guard ran";
+    EXPECT_THAT(lowerCase(lineStartingWith(restart.logLines(), "launch worker placeholder")),
+                Not(HasSubstr("\\work)")));
+
+    RunResult normal = s.run();
+    normal.expectExitCode(0);
+    EXPECT_TRUE(registry::keyExists(std::string(kLauncherKey) + "\\pids"));
+    EXPECT_THAT(lowerCase(lineStartingWith(normal.logLines(), "launch worker placeholder")),
+                HasSubstr(lowerCase(windowsPath(s.directory() + "/work")) + ")"));
+}
+
+TEST(Markers, RebootOnlyForTheMarkerAlone) {
+    Scenario s("reboot_marker");
+    s.config(107, "0");
+
+    // Wine's ExitWindowsEx answers without ending this or any other process of the prefix.
+    RunResult alone = s.run({"__qvx_reboot"});
+    alone.expectExitCode(0);
+    ASSERT_GE(alone.logLines().size(), 4u);
+    EXPECT_EQ(alone.logLines()[2], "reboot requested");
+    EXPECT_EQ(alone.logLines()[3], "Init");
+    EXPECT_THAT(alone.logLines(), Contains("Init done"));
+
+    RunResult followed = s.run({"__qvx_reboot", "now"});
+    followed.expectExitCode(0);
+    EXPECT_THAT(followed.logLines(), Not(Contains("reboot requested")));
+    EXPECT_THAT(followed.logLines(), Contains("Init done"));
+}
+
+TEST(Environment, PathPrefixAndWorkingDirectory) {
+    Scenario s("environment");
+    fs::create_directories(s.directory() + "/work");
+    s.stub(scenarioProgram("startup-probe")).config(10004, "C:\\tools;lib;;").config(146, "work");
+
+    RunResult r = s.run({"env"});
+
+    r.expectExitCode(0);
+    const std::string exeDirectory = windowsPath(s.directory()) + "\\";
+    EXPECT_EQ(lineStartingWith(r.stdoutLines(), "PATH="),
+              "C:\\tools;" + exeDirectory + "lib;" + lineStartingWith(r.stdoutLines(), "INHERITED_PATH="));
+    EXPECT_EQ(lowerCase(lineStartingWith(r.stdoutLines(), "CWD=")), lowerCase(exeDirectory + "work"));
+}
+
+TEST(Environment, EmptyConfigurationKeepsPathAndDirectory) {
+    Scenario s("environment_empty");
+    s.stub(scenarioProgram("startup-probe"));
+
+    RunResult r = s.run({"env"});
+
+    r.expectExitCode(0);
+    EXPECT_EQ(lineStartingWith(r.stdoutLines(), "PATH="),
+              lineStartingWith(r.stdoutLines(), "INHERITED_PATH="));
+    EXPECT_EQ(lineStartingWith(r.stdoutLines(), "CWD="), lineStartingWith(r.stdoutLines(), "INHERITED_CWD="));
+}
+
+TEST(SingleInstance, SecondStartHandsOverItsArgumentsAndExitsWithZero) {
+    Scenario s("guard_same_path");
+    const std::string probe = probeAt(s.directory() + "/app", "probe.exe");
+    const std::string go = s.directory() + "/go";
+
+    RunningProgram first = s.start(probe, {"guard", windowsPath(go)});
+    ASSERT_TRUE(first.waitForOutput("first "));
+    RunResult second = s.runProgram(probe, {"guard", "handover", windowsPath(go)});
+    writeFile(go, "");
+    RunResult firstResult = first.wait();
+
+    second.expectExitCode(0);
+    EXPECT_THAT(second.stdoutText, Not(HasSubstr("first")));
+    firstResult.expectExitCode(0);
+    const std::string firstId = lineStartingWith(firstResult.stdoutLines(), "first ");
+    const std::string handedOver = readFile(s.tmpDirectory() + "/kqx_p" + firstId + ".tmp");
+    std::u16string line;
+    for (size_t i = 0; i + 1 < handedOver.size(); i += 2)
+        line.push_back(static_cast<char16_t>(static_cast<unsigned char>(handedOver[i]) |
+                                             static_cast<unsigned char>(handedOver[i + 1]) << 8));
+    const std::u16string expected = u"guard handover ";
+    EXPECT_EQ(handedOver.size() % 2, 0u);
+    EXPECT_EQ(line.substr(0, expected.size()), expected) << "no byte-order mark, program name left out";
+    EXPECT_EQ(line.back(), u'\n');
+}
+
+TEST(SingleInstance, DifferentPathsRunSideBySideAndLetterCaseDoesNotCount) {
+    Scenario s("guard_paths");
+    const std::string probe = probeAt(s.directory() + "/one", "probe.exe");
+    const std::string other = probeAt(s.directory() + "/two", "probe.exe");
+    const std::string go = s.directory() + "/go";
+    const std::string alreadyGone = s.directory() + "/gone";
+    writeFile(alreadyGone, "");
+
+    RunningProgram first = s.start(probe, {"guard", windowsPath(go)});
+    ASSERT_TRUE(first.waitForOutput("first "));
+    RunResult elsewhere = s.runProgram(other, {"guard", windowsPath(alreadyGone)});
+    // The same file through a path in other letters: Wine, like Windows, finds files regardless of case.
+    RunResult sameInOtherCase =
+        s.runProgram(s.directory() + "/ONE/PROBE.EXE", {"guard", windowsPath(alreadyGone)});
+    writeFile(go, "");
+    first.wait().expectExitCode(0);
+
+    elsewhere.expectExitCode(0);
+    EXPECT_THAT(elsewhere.stdoutText, HasSubstr("first "));
+    sameInOtherCase.expectExitCode(0);
+    EXPECT_THAT(sameInOtherCase.stdoutText, Not(HasSubstr("first ")));
+}
+
+TEST(InstallStarted, AskedInWindowedModeOnly) {
+    Scenario s("install_started");
+    s.config(107, "0").message(20013, u"Kestro").message(20015, u"Last start failed. Choose a runtime?");
+    registry::writeDword(kLauncherKey, "InstallStarted", 1);
+
+    for (const char* quietOption : {"-q", "-c"}) {
+        RunResult quiet = s.run({quietOption});
+        quiet.expectExitCode(0);
+        EXPECT_THAT(quiet.messageBoxes, IsEmpty()) << quietOption;
+    }
+
+    RunResult windowed = s.run();
+    windowed.expectExitCode(0);
+    ASSERT_EQ(windowed.messageBoxes.size(), 1u);
+    EXPECT_EQ(windowed.messageBoxes[0].caption, "Kestro");
+    EXPECT_EQ(windowed.messageBoxes[0].text, "Last start failed. Choose a runtime?");
+
+    registry::writeDword(kLauncherKey, "InstallStarted", 0);
+    EXPECT_THAT(s.run().messageBoxes, IsEmpty());
+}
+
+} // namespace
+} // namespace kestro::scenario

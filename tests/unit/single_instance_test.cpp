@@ -1,0 +1,82 @@
+#include "startup/startup.h"
+#include "support/single_instance.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+namespace {
+
+TEST(ArgumentsPart, FollowsTheProgramName) {
+    struct Case {
+        const wchar_t* commandLine;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"app.exe a b", L"a b"},
+        {L"app.exe    a  b ", L"a  b "},
+        {L"\"c:\\my apps\\app.exe\" -q x", L"-q x"},
+        {L"\"c:\\my apps\\app.exe\"", L""},
+        {L"\"c:\\my apps\\app.exe\"x y", L"y"},
+        {L"app.exe", L""},
+        {L"\"unterminated a b", L""},
+        {L"app.exe \u00FC \u4E2D", L"\u00FC \u4E2D"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(argumentsPartOfCommandLine(c.commandLine), c.expected);
+}
+
+TEST(InstanceName, BackslashesBecomeUnderscores) {
+    EXPECT_EQ(instanceNameForPath("c:\\app\\setup.exe"), "c:_app_setup.exe");
+    EXPECT_EQ(instanceNameForPath("\\\\srv\\share\\a.exe"), "__srv_share_a.exe");
+}
+
+TEST(PathPrefix, JoinsWithOneSeparator) {
+    EXPECT_EQ(prefixedPath("", "C:\\windows"), "C:\\windows");
+    EXPECT_EQ(prefixedPath("C:\\a", "C:\\windows"), "C:\\a;C:\\windows");
+    EXPECT_EQ(prefixedPath("C:\\a;D:\\b;", "C:\\windows"), "C:\\a;D:\\b;C:\\windows");
+    EXPECT_EQ(prefixedPath("C:\\a", ""), "C:\\a;");
+}
+
+TEST(ProcessRegistry, RecordsThisProcess) {
+    registerProcessId();
+    EXPECT_EQ(registeredProcessId(), GetCurrentProcessId());
+}
+
+// Real top-level windows of this process (the test runs with a display).
+class ProcessWindows : public ::testing::Test {
+  protected:
+    HWND create(const char* title, DWORD style) {
+        HWND window = CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | style, 10, 10, 200, 100,
+                                      nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        windows.push_back(window);
+        return window;
+    }
+    void TearDown() override {
+        for (HWND window : windows)
+            DestroyWindow(window);
+    }
+    std::vector<HWND> windows;
+};
+
+TEST_F(ProcessWindows, CountsVisibleOnes) {
+    const DWORD self = GetCurrentProcessId();
+    const int before = countProcessWindows(self);
+    create("one", WS_VISIBLE);
+    create("two", WS_VISIBLE);
+    create("hidden", 0);
+    EXPECT_EQ(countProcessWindows(self), before + 2);
+}
+
+TEST_F(ProcessWindows, ActivationRestoresMinimisedWindowsWhenAsked) {
+    HWND window = create("minimised", WS_VISIBLE);
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(window));
+
+    activateProcessWindows(GetCurrentProcessId(), false);
+    EXPECT_TRUE(IsIconic(window));
+
+    activateProcessWindows(GetCurrentProcessId(), true);
+    EXPECT_FALSE(IsIconic(window));
+}
+
+} // namespace
