@@ -1,0 +1,39 @@
+// The JNI half of a launch: VM creation, the bootstrap call and the first-run check. Free of Win32
+// (the build host runs it against a real JVM); the platform half supplies the texts and the log.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+#include <vector>
+
+// What the JNI half needs from the platform: lines for the native log (plain texts, no format).
+void jniLogLine(const char* text);
+void jniLogError(const char* text);
+
+// JavaVMInitArgs for JNI 1.2 with ignoreUnrecognized set and one element per option, extraInfo
+// null. The option array is allocated here and never freed: the VM may keep pointers into it.
+JavaVMInitArgs vmCreationArguments(const std::vector<char*>& options);
+
+// Logs "Creating JVM" and calls the creation entry (vm_state). True exactly when it answers JNI_OK;
+// then the VM and the environment are recorded in vm_state.
+bool createJavaVm(const std::vector<char*>& options);
+
+enum class MainCall { Returned, Threw, ClassMissing, MethodMissing, ArgumentsNotCreated };
+
+// Calls static main(String[]) of internalClassName ("a/b/C") on the creating thread with the
+// parameters (UTF-16, passed unchanged through NewString). forLog holds each parameter's log form.
+// Logs "param count", "param N", "calling main", "main returned" and, when main threw, the error
+// line "an exception occured" before describing the exception. Missing class or method are
+// answered, not reported: the caller knows the messages.
+MainCall callStaticMain(const char* internalClassName, const std::vector<std::u16string>& parameters,
+                        const std::vector<std::string>& forLog);
+
+enum class FirstRun { Proceed, Stop, ClassMissing, MethodMissing };
+
+// static boolean com.sorvana.runtime.FirstRun.firstRun(): Proceed when it answers true, Stop when
+// it answers false or throws (the exception is described).
+FirstRun callFirstRun();
+
+// DestroyJavaVM; its result is of no use to a launcher that is about to end.
+void destroyJavaVm();

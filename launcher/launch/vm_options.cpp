@@ -1,0 +1,226 @@
+#include "launch/vm_options.h"
+
+#include "launch/variable_expansion.h"
+#include "payload/payload_store.h"
+#include "startup/startup_state.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "support/paths.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+char* newText(const char* text) {
+    char* copy = new char[std::strlen(text) + 1];
+    std::strcpy(copy, text);
+    return copy;
+}
+
+// Removes trailing CR and LF, then leading and trailing blanks. False for a line that adds nothing.
+bool trimOptionsLine(char* line) {
+    size_t length = std::strlen(line);
+    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
+        line[--length] = '\0';
+    size_t start = 0;
+    while (line[start] == ' ')
+        ++start;
+    std::memmove(line, line + start, length - start + 1);
+    length -= start;
+    while (length > 0 && line[length - 1] == ' ')
+        line[--length] = '\0';
+    return length > 0 && line[0] != '#';
+}
+
+std::string toAnsi(const std::wstring& text) {
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(size_t(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &narrow[0], bytes, nullptr, nullptr);
+    return narrow;
+}
+
+} // namespace
+
+void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides) {
+    if (std::strncmp(option, "-classpath ", 11) == 0)
+        overrides.replacement = option + 11;
+    else if (std::strncmp(option, "-classpath/p ", 13) == 0)
+        overrides.prefix = option + 13;
+    else if (std::strncmp(option, "-classpath/a ", 13) == 0)
+        overrides.suffix = option + 13;
+    else
+        options.push_back(option);
+}
+
+FILE* openVmOptionsFile() {
+    char longPath[kPathCapacity];
+    const unsigned long length = longPathName(executablePath(), longPath, sizeof longPath);
+    // Without a long form the path as the process knows it is the best name there is.
+    if (length == 0 || length >= sizeof longPath)
+        std::snprintf(longPath, sizeof longPath, "%s", executablePath());
+    std::string cut = longPath;
+    cut.erase(cut.size() >= 4 ? cut.size() - 4 : 0);
+    if (FILE* file = std::fopen((cut + ".vmoptions").c_str(), "rt"))
+        return file;
+    return std::fopen((std::string(longPath) + ".vmoptions").c_str(), "rt");
+}
+
+void readVmOptionsFile(FILE* file, std::vector<char*>& lines) {
+    for (;;) {
+        // A fresh buffer per line: kept options point into it for the life of the process.
+        char* line = new char[kTextCapacity];
+        if (!std::fgets(line, int(kTextCapacity), file)) {
+            delete[] line;
+            return;
+        }
+        if (!trimOptionsLine(line)) {
+            delete[] line;
+            continue;
+        }
+        expandVariables(line, kTextCapacity);
+        lines.push_back(line);
+    }
+}
+
+ClassPathText::ClassPathText() : text_(new char[kClassPathCapacity]) {
+    text_[0] = '\0';
+}
+
+bool ClassPathText::append(const char* text) {
+    const size_t length = std::strlen(text);
+    if (length_ + length >= kClassPathCapacity) {
+        logError("class path full, left out: %s", text);
+        return false;
+    }
+    std::memcpy(text_ + length_, text, length + 1);
+    length_ += length;
+    return true;
+}
+
+bool ClassPathText::endsWith(char c) const {
+    return length_ > 0 && text_[length_ - 1] == c;
+}
+
+bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, const char* extension) {
+    if (!pathExists(directory))
+        return false;
+    char** names = nullptr;
+    const int count = listFiles(directory, extension, &names);
+    for (int i = 0; i < count; ++i) {
+        const std::string relative = std::string(directory) + "\\" + names[i];
+        char absolute[kPathCapacity];
+        if (makeAbsolute(absolute, relative.c_str()) && classPath.append(absolute))
+            classPath.append(";");
+    }
+    freeFileList(names, count);
+    return true;
+}
+
+void appendConfiguredClassPath(ClassPathText& classPath) {
+    char entries[kTextCapacity];
+    getConfigText(121, entries, sizeof entries);
+    for (char* entry = std::strtok(entries, ";"); entry; entry = std::strtok(nullptr, ";")) {
+        if (std::strlen(entry) < 2)
+            continue;
+        char value[kTextCapacity];
+        std::snprintf(value, sizeof value, "%s", entry + 2);
+        expandVariables(value, sizeof value);
+        const bool required = entry[1] == '1';
+        bool found = false;
+        char absolute[kPathCapacity];
+        switch (entry[0]) {
+        case 'A':
+        case 'D':
+            makeAbsolute(absolute, value);
+            found = pathExists(absolute);
+            if (classPath.append(absolute))
+                classPath.append(";");
+            break;
+        case 'S':
+            makeAbsolute(absolute, value);
+            found = appendArchivesInDirectory(classPath, absolute, "jar");
+            found = appendArchivesInDirectory(classPath, absolute, "zip") || found;
+            break;
+        case 'E': {
+            char variable[kTextCapacity];
+            const DWORD length = GetEnvironmentVariableA(value, variable, sizeof variable);
+            if (length > 0 && length < sizeof variable) {
+                char* text = variable;
+                size_t textLength = length;
+                if (textLength >= 2 && text[0] == '"' && text[textLength - 1] == '"') {
+                    text[--textLength] = '\0';
+                    ++text;
+                }
+                classPath.append(text);
+                if (!classPath.endsWith(';'))
+                    classPath.append(";");
+                found = true;
+            } else if (length >= sizeof variable) {
+                logError("environment variable %s too long for the class path", value);
+            } else if (required && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+                fatalMessage(1008, value);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        if (required && !found)
+            fatalMessage(1006, value);
+    }
+}
+
+VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments) {
+    VmOptionList options;
+    ClassPathOverrides overrides;
+    for (const char* const* property = launcherProperties; property && *property; ++property)
+        options.push_back(const_cast<char*>(*property));
+
+    char* configured = new char[kTextCapacity];
+    getConfigText(123, configured, kTextCapacity);
+    expandVariables(configured, kTextCapacity);
+    NarrowArguments configuredOptions;
+    splitArgumentsNarrow(configured, configuredOptions);
+    for (const std::string& option : configuredOptions)
+        classifyOption(newText(option.c_str()), options, overrides);
+
+    if (getConfigNumber(125) != 0) {
+        for (const std::wstring& argument : arguments)
+            if (argument.compare(0, 2, L"-J") == 0)
+                classifyOption(newText(toAnsi(argument.substr(2)).c_str()), options, overrides);
+    }
+
+    if (FILE* file = openVmOptionsFile()) {
+        std::vector<char*> lines;
+        readVmOptionsFile(file, lines);
+        std::fclose(file);
+        for (char* line : lines)
+            classifyOption(line, options, overrides);
+    }
+
+    ClassPathText classPath;
+    classPath.append("-Djava.class.path=");
+    if (overrides.prefix && classPath.append(overrides.prefix))
+        classPath.append(";");
+    appendArchivesInDirectory(classPath, extractionDirectory(), "jar");
+    appendArchivesInDirectory(classPath, extractionDirectory(), "zip");
+    if (overrides.replacement)
+        classPath.append(overrides.replacement);
+    else
+        appendConfiguredClassPath(classPath);
+    if (overrides.suffix) {
+        if (!classPath.endsWith(';'))
+            classPath.append(";");
+        classPath.append(overrides.suffix);
+    }
+    options.push_back(classPath.text());
+
+    logLine("vmoption count %d", int(options.size()));
+    for (size_t i = 0; i < options.size(); ++i)
+        logLine("vmoption %d: %s", int(i), options[i]);
+    return options;
+}

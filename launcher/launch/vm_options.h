@@ -1,0 +1,63 @@
+// The VM's option list: the launcher's properties, configuration 123, "-J" arguments (with
+// configuration 125), the options file beside the executable, and last the class path option.
+#pragma once
+
+#include "launch/arguments.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+// Size of the class path option, "-Djava.class.path=" included.
+constexpr size_t kClassPathCapacity = 32768;
+
+// The option list; every text stays allocated for the life of the process.
+using VmOptionList = std::vector<char*>;
+
+// The three forms that change the class path instead of adding an option; each points into the
+// option text that set it, and a later one replaces an earlier one.
+struct ClassPathOverrides {
+    const char* replacement = nullptr; // "-classpath "
+    const char* prefix = nullptr;      // "-classpath/p "
+    const char* suffix = nullptr;      // "-classpath/a "
+};
+
+// Applies one option: a class path form sets its override, anything else is appended to options.
+void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides);
+
+// The options file: "<executable less .exe>.vmoptions", else "<executable>.vmoptions", opened in
+// text mode. Null when neither opens.
+FILE* openVmOptionsFile();
+
+// Reads the options file's lines, each in a fresh 8192-byte buffer read with that limit (a longer
+// line comes in pieces of 8191 bytes, each a line of its own). A line loses its trailing CR and LF,
+// then its leading and trailing blanks (not tabs); empty lines and lines starting with "#" are
+// dropped. Kept lines are expanded and appended to lines.
+void readVmOptionsFile(FILE* file, std::vector<char*>& lines);
+
+// The text being built for the class path option: bounded by kClassPathCapacity.
+class ClassPathText {
+  public:
+    ClassPathText();
+    // Appends text whole, or not at all when it would not fit; an entry left out is logged as an
+    // error line. Returns whether it went in.
+    bool append(const char* text);
+    bool endsWith(char c) const;
+    char* text() const { return text_; }
+
+  private:
+    char* text_; // kept for the life of the process: the VM gets it as an option
+    size_t length_ = 0;
+};
+
+// Appends "<directory>\<name>;" made absolute for each file with that extension, in the order the
+// file system lists them. False, with nothing appended, when the directory does not exist.
+bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, const char* extension);
+
+// Appends the typed entries of configuration 121 (A, D, S, E). A required entry not found ends the
+// process with message 1006 (its expanded value), a required variable that does not exist with 1008.
+void appendConfiguredClassPath(ClassPathText& classPath);
+
+// The whole list in its fixed order, the class path option last, logged as "vmoption" lines.
+// launcherProperties is null-terminated (may be null). Ends the process on the messages above.
+VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments);
