@@ -580,6 +580,30 @@ void writeDword(const std::string& key, const std::string& value, uint32_t data)
         ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
 }
 
+std::optional<std::string> readBinary(const std::string& key, const std::string& value) {
+    std::string output;
+    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
+        return std::nullopt;
+    // "    <name>    REG_BINARY    <hex digits>"
+    const std::string prefix = "    " + value + "    REG_BINARY    ";
+    for (const std::string& line : splitLines(withoutCarriageReturns(output))) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        std::string bytes;
+        for (size_t i = prefix.size(); i + 1 < line.size(); i += 2)
+            bytes += static_cast<char>(std::stoul(line.substr(i, 2), nullptr, 16));
+        return bytes;
+    }
+    return std::nullopt;
+}
+
+void writeBinary(const std::string& key, const std::string& value, const std::string& bytes) {
+    std::string hex = hexBytes(bytes);
+    std::string output;
+    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_BINARY", "/d", hex, "/f"}, &output) != 0)
+        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+}
+
 void deleteKey(const std::string& key) {
     runWine({"reg", "delete", key, "/f"}, nullptr);
 }

@@ -189,6 +189,9 @@ std::optional<std::string> readString(const std::string& key, const std::string&
 void writeString(const std::string& key, const std::string& value, const std::string& data);
 std::optional<uint32_t> readDword(const std::string& key, const std::string& value);
 void writeDword(const std::string& key, const std::string& value, uint32_t data);
+// REG_BINARY values as raw bytes.
+std::optional<std::string> readBinary(const std::string& key, const std::string& value);
+void writeBinary(const std::string& key, const std::string& value, const std::string& bytes);
 void deleteKey(const std::string& key);
 bool keyExists(const std::string& key);
 } // namespace registry

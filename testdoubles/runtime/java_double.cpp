@@ -1,0 +1,74 @@
+// java.exe and javaw.exe of a fake Java runtime: all the launcher relies on is the first line a
+// runtime prints for "-version". What this one prints and how it ends is read from
+// "runtime-double.cfg" beside it, one "key=value" a line, so that one build serves every scenario:
+//   version=1.6.0_10      the version in the line `java version "<version>"` (the default line)
+//   line=<text>           the whole first line instead, e.g. openjdk version "17.0.15" 2025-04-15
+//   warning=<text>        a line printed before the version line
+//   stream=stdout         print to standard output instead of standard error
+//   exit=<code>           exit code (default 0)
+//   delay=<ms>            wait this long before printing
+// Every start appends "<program name> <arguments>" to "runtime-double.log" beside it, so that a
+// scenario can count how often the launcher ran it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+std::string setting(const std::string& file, const std::string& key, const std::string& fallback) {
+    FILE* stream = fopen(file.c_str(), "r");
+    if (stream == nullptr) {
+        return fallback;
+    }
+    std::string found = fallback;
+    char line[4096];
+    while (fgets(line, sizeof line, stream) != nullptr) {
+        std::string text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        if (text.compare(0, key.size() + 1, key + "=") == 0) {
+            found = text.substr(key.size() + 1);
+        }
+    }
+    fclose(stream);
+    return found;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string directory = directoryOf(self);
+    const std::string name = std::string(self).substr(directory.size());
+
+    std::string record = name;
+    for (int i = 1; i < argc; ++i) {
+        record += " ";
+        record += argv[i];
+    }
+    if (FILE* log = fopen((directory + "runtime-double.log").c_str(), "a")) {
+        fprintf(log, "%s\n", record.c_str());
+        fclose(log);
+    }
+
+    const std::string settings = directory + "runtime-double.cfg";
+    Sleep(static_cast<DWORD>(atoi(setting(settings, "delay", "0").c_str())));
+    FILE* out = setting(settings, "stream", "stderr") == "stdout" ? stdout : stderr;
+    const std::string warning = setting(settings, "warning", "");
+    if (!warning.empty()) {
+        fprintf(out, "%s\n", warning.c_str());
+    }
+    const std::string version = setting(settings, "version", "1.6.0_10");
+    fprintf(out, "%s\n", setting(settings, "line", "java version \"" + version + "\"").c_str());
+    fflush(out);
+    return atoi(setting(settings, "exit", "0").c_str());
+}

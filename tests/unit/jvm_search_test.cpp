@@ -1,0 +1,127 @@
+#include "jvmsearch/java_validation.h"
+#include "jvmsearch/registry_jvms.h"
+#include "support/paths.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// The store is empty here, so configuration 130 (pre-releases everywhere) reads as 0.
+TEST(VersionAcceptable, PrereleasesOnlyWhereTheCallerAllowsThem) {
+    struct {
+        const char* version;
+        bool allowPrerelease;
+        bool accepted;
+    } cases[] = {
+        {"1.5.0-beta2", false, false}, {"1.6.0-ea", false, false}, {"1.6.0-rc", false, false},
+        {"1.5.0-beta2", true, true},   {"1.6.0-ea", true, true},   {"1.6.0-rc", true, true},
+        {"1.6.0_10", false, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isVersionAcceptable(c.version, "1.4", "1.6", c.allowPrerelease), c.accepted)
+            << c.version << " allowance " << c.allowPrerelease;
+    // Allowed pre-releases still meet the bounds.
+    EXPECT_FALSE(isVersionAcceptable("1.7.0-ea", "1.4", "1.6", true));
+    EXPECT_TRUE(isVersionAcceptable("1.0.0", "", "", false));
+}
+
+TEST(RegistryKeyName, BackslashesBecomeSlashesAndLongNamesAreRefused) {
+    char name[64];
+    EXPECT_TRUE(registryKeyName(name, sizeof name, "jvms\\", "c:\\j2re\\bin\\java.exe"));
+    EXPECT_STREQ(name, "jvms\\c:/j2re/bin/java.exe");
+    EXPECT_FALSE(registryKeyName(name, 8, "jvms\\", "c:\\j"));
+    EXPECT_STREQ(name, "");
+}
+
+// Runtime homes laid out in a fresh directory under the prefix's temporary directory.
+class JavaExeForHome : public testing::Test {
+  protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "kestro_layout_" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(root_.c_str(), nullptr);
+    }
+    void TearDown() override {
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it)
+            if (!DeleteFileA(it->c_str()))
+                RemoveDirectoryA(it->c_str());
+        RemoveDirectoryA(root_.c_str());
+    }
+    // Creates the files (and their directories) below the home.
+    std::string home(const std::string& name, std::initializer_list<const char*> files) {
+        std::string home = root_ + "\\" + name;
+        makeDirectory(home);
+        for (const char* file : files) {
+            std::string path = home;
+            std::string rest = file;
+            for (size_t slash; (slash = rest.find('\\')) != std::string::npos; rest.erase(0, slash + 1)) {
+                path += "\\" + rest.substr(0, slash);
+                makeDirectory(path);
+            }
+            path += "\\" + rest;
+            HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            CloseHandle(handle);
+            created_.push_back(path);
+        }
+        return home;
+    }
+
+  private:
+    void makeDirectory(const std::string& path) {
+        if (CreateDirectoryA(path.c_str(), nullptr))
+            created_.push_back(path);
+    }
+    std::string root_;
+    std::vector<std::string> created_;
+};
+
+TEST_F(JavaExeForHome, EachLayoutGivesItsExecutable) {
+    const std::string jre = home("jre", {"bin\\java.exe", "bin\\client\\jvm.dll"});
+    const std::string jdk =
+        home("jdk", {"bin\\java.exe", "bin\\javac.exe", "lib\\tools.jar", "jre\\bin\\java.exe"});
+    const std::string modernJdk = home("jdk17", {"bin\\java.exe", "bin\\javac.exe", "bin\\server\\jvm.dll"});
+    const std::string modernJre = home("jre17", {"bin\\java.exe", "bin\\server\\jvm.dll"});
+    const std::string empty = home("empty", {});
+    // A JDK 8 without its embedded JRE but with a jre directory left over is no modern JDK.
+    const std::string brokenJdk = home("broken", {"bin\\java.exe", "bin\\javac.exe", "jre\\readme.txt"});
+    struct {
+        std::string home;
+        bool jdkRequired;
+        bool found;
+        const char* executable;
+    } cases[] = {
+        {jre, false, true, "\\bin\\java.exe"},
+        {jre, true, false, "\\jre\\bin\\java.exe"},
+        {jdk, false, true, "\\jre\\bin\\java.exe"},
+        {jdk, true, true, "\\jre\\bin\\java.exe"},
+        {modernJdk, false, true, "\\bin\\java.exe"},
+        {modernJdk, true, true, "\\bin\\java.exe"},
+        {modernJre, false, true, "\\bin\\java.exe"},
+        {modernJre, true, false, "\\jre\\bin\\java.exe"},
+        // Without the JDK requirement the executable's existence is left to checkJavaExe.
+        {empty, false, true, "\\bin\\java.exe"},
+        {empty, true, false, "\\jre\\bin\\java.exe"},
+        {brokenJdk, true, false, "\\jre\\bin\\java.exe"},
+    };
+    for (const auto& c : cases) {
+        char executable[kPathCapacity];
+        EXPECT_EQ(javaExeForHomeLayout(executable, c.home.c_str(), c.jdkRequired), c.found)
+            << c.home << " jdk required " << c.jdkRequired;
+        EXPECT_EQ(std::string(executable), c.home + c.executable)
+            << c.home << " jdk required " << c.jdkRequired;
+    }
+}
+
+TEST_F(JavaExeForHome, AHomeTooLongForTheBufferIsRefused) {
+    std::string longHome(kPathCapacity - 10, 'x');
+    char executable[kPathCapacity];
+    EXPECT_FALSE(javaExeForHomeLayout(executable, longHome.c_str(), false));
+    EXPECT_STREQ(executable, "");
+}
+
+} // namespace
