@@ -3,5 +3,8 @@
 #include "support/log.h"
 
 void runLaunchWorkerPlaceholder(HWND) {
-    logLine("launch worker placeholder: nothing is launched yet");
+    char directory[MAX_PATH];
+    if (GetCurrentDirectoryA(sizeof directory, directory) == 0)
+        directory[0] = '\0';
+    logLine("launch worker placeholder: nothing is launched yet (current directory %s)", directory);
 }

@@ -98,7 +98,11 @@ bool attachConsole() {
     // Looked up by name: older systems have no AttachConsole.
     const auto attach = reinterpret_cast<AttachConsoleFunction>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "AttachConsole")));
-    const bool attached = (attach != nullptr && attach(ATTACH_PARENT_PROCESS)) || AllocConsole();
+    // Refused as access denied when this process already has a console (as under Wine, which hands
+    // a GUI program its parent's console): then there is one to use.
+    const bool attached =
+        (attach != nullptr && (attach(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED)) ||
+        AllocConsole();
     if (attached) {
         if (leadsNowhere(stdout))
             freopen("CONOUT$", "w", stdout);
