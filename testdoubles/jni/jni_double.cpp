@@ -262,22 +262,27 @@ void runMain(Object* arguments) {
     record("main ends");
 }
 
-void JNICALL callStaticVoidMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+// jni.h's C++ wrappers reach the va_list variants; C callers reach the variadic ones.
+void JNICALL callStaticVoidMethodV(JNIEnv* env, jclass, jmethodID id, va_list arguments) {
     checkThread(env, "CallStaticVoidMethod");
     const Method& method = methodOf(id, "CallStaticVoidMethod");
     record("CallStaticVoidMethod " + method.className + "." + method.name);
     if (method.name != "main")
         failLoudly("CallStaticVoidMethod of " + method.name);
-    va_list arguments;
-    va_start(arguments, id);
     Object* array = asObject(va_arg(arguments, jobjectArray));
-    va_end(arguments);
     if (!array || array->kind != Kind::Array || array->name != "java/lang/String")
         failLoudly("main called without a String[]");
     runMain(array);
 }
 
-jboolean JNICALL callStaticBooleanMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+void JNICALL callStaticVoidMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
+    va_list arguments;
+    va_start(arguments, id);
+    callStaticVoidMethodV(env, clazz, id, arguments);
+    va_end(arguments);
+}
+
+jboolean JNICALL callStaticBooleanMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
     checkThread(env, "CallStaticBooleanMethod");
     const Method& method = methodOf(id, "CallStaticBooleanMethod");
     record("CallStaticBooleanMethod " + method.className + "." + method.name);
@@ -291,7 +296,15 @@ jboolean JNICALL callStaticBooleanMethod(JNIEnv* env, jclass, jmethodID id, ...)
     return behaviour == "false" ? JNI_FALSE : JNI_TRUE;
 }
 
-jint JNICALL callStaticIntMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+jboolean JNICALL callStaticBooleanMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
+    va_list arguments;
+    va_start(arguments, id);
+    const jboolean result = callStaticBooleanMethodV(env, clazz, id, arguments);
+    va_end(arguments);
+    return result;
+}
+
+jint JNICALL callStaticIntMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
     checkThread(env, "CallStaticIntMethod");
     const Method& method = methodOf(id, "CallStaticIntMethod");
     if (method.name != "getAction")
@@ -300,7 +313,15 @@ jint JNICALL callStaticIntMethod(JNIEnv* env, jclass, jmethodID id, ...) {
     return nextAction < actions.size() ? actions[nextAction++] : 0;
 }
 
-jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass, jmethodID id, ...) {
+jint JNICALL callStaticIntMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
+    va_list arguments;
+    va_start(arguments, id);
+    const jint result = callStaticIntMethodV(env, clazz, id, arguments);
+    va_end(arguments);
+    return result;
+}
+
+jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
     checkThread(env, "CallStaticObjectMethod");
     const Method& method = methodOf(id, "CallStaticObjectMethod");
     record("CallStaticObjectMethod " + method.className + "." + method.name);
@@ -312,6 +333,14 @@ jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass, jmethodID id, ...) {
     Object* string = newObject(Kind::String, "java/lang/String");
     string->text = utf16(text);
     return reinterpret_cast<jobject>(string);
+}
+
+jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
+    va_list arguments;
+    va_start(arguments, id);
+    jobject result = callStaticObjectMethodV(env, clazz, id, arguments);
+    va_end(arguments);
+    return result;
 }
 
 Object* stringOf(jstring handle, const char* function) {
@@ -428,6 +457,10 @@ void buildTables() {
     envTable.CallStaticBooleanMethod = callStaticBooleanMethod;
     envTable.CallStaticIntMethod = callStaticIntMethod;
     envTable.CallStaticObjectMethod = callStaticObjectMethod;
+    envTable.CallStaticVoidMethodV = callStaticVoidMethodV;
+    envTable.CallStaticBooleanMethodV = callStaticBooleanMethodV;
+    envTable.CallStaticIntMethodV = callStaticIntMethodV;
+    envTable.CallStaticObjectMethodV = callStaticObjectMethodV;
     envTable.GetStringLength = getStringLength;
     envTable.GetStringChars = getStringChars;
     envTable.ReleaseStringChars = releaseStringChars;

@@ -1,0 +1,209 @@
+// Starting the VM, seen through the JNI double: launch-probe packs the scenario's configuration and
+// calls launchVm; the double records the creation arguments and every JNI call.
+#include "harness.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::StartsWith;
+
+// A stored zip that holds the named entries: enough for the double's central-directory lookup.
+std::string zipWith(const std::vector<std::string>& names) {
+    auto put = [](std::string& out, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out += char((value >> (8 * i)) & 0xff);
+    };
+    std::string local, central;
+    for (const std::string& name : names) {
+        const uint32_t offset = uint32_t(local.size());
+        put(local, 0x04034b50, 4), put(local, 10, 2), put(local, 0, 2), put(local, 0, 2);
+        put(local, 0, 4), put(local, 0, 4), put(local, 0, 4), put(local, 0, 4);
+        put(local, uint32_t(name.size()), 2), put(local, 0, 2);
+        local += name;
+        put(central, 0x02014b50, 4), put(central, 20, 2), put(central, 10, 2), put(central, 0, 2);
+        put(central, 0, 2), put(central, 0, 4), put(central, 0, 4), put(central, 0, 4), put(central, 0, 4);
+        put(central, uint32_t(name.size()), 2), put(central, 0, 2), put(central, 0, 2), put(central, 0, 2);
+        put(central, 0, 2), put(central, 0, 4), put(central, offset, 4);
+        central += name;
+    }
+    std::string zip = local + central;
+    put(zip, 0x06054b50, 4), put(zip, 0, 2), put(zip, 0, 2), put(zip, uint32_t(names.size()), 2);
+    put(zip, uint32_t(names.size()), 2), put(zip, uint32_t(central.size()), 4),
+        put(zip, uint32_t(local.size()), 4);
+    put(zip, 0, 2);
+    return zip;
+}
+
+const std::vector<std::string> kRuntimeClasses = {"com/kestro/runtime/WinLauncher.class",
+                                                  "com/kestro/runtime/KestroController.class",
+                                                  "com/sorvana/runtime/FirstRun.class"};
+
+// A launch-probe scenario with an extraction directory holding the given archives.
+struct Launch {
+    explicit Launch(const std::string& name) : s(name) {
+        extraction = s.directory() + "/extracted";
+        std::filesystem::create_directories(extraction);
+        record = s.directory() + "/jni.txt";
+        s.stub(scenarioProgram("launch-probe"))
+            .env("KESTRO_PROBE_JVM", windowsPath(windowsProgram("testdoubles/jni/jvm.dll")))
+            .env("KESTRO_PROBE_EXTRACTION", windowsPath(extraction))
+            .env("KESTRO_JNI_RECORD", windowsPath(record))
+            .unsetEnv("MANPATH");
+    }
+    void archive(const std::string& name, const std::vector<std::string>& classes = kRuntimeClasses) {
+        writeFile(extraction + "/" + name, zipWith(classes));
+    }
+    std::vector<std::string> recordLines() const {
+        std::vector<std::string> lines;
+        std::string text = readFile(record), line;
+        for (char c : text) {
+            if (c == '\n')
+                lines.push_back(line), line.clear();
+            else
+                line += c;
+        }
+        return lines;
+    }
+    std::vector<std::string> withPrefix(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& line : recordLines())
+            if (line.rfind(prefix, 0) == 0)
+                found.push_back(line.substr(prefix.size()));
+        return found;
+    }
+    std::vector<std::string> options() const {
+        std::vector<std::string> found;
+        for (const std::string& line : withPrefix("option "))
+            found.push_back(line.substr(line.find(": ") + 2));
+        return found;
+    }
+    std::vector<std::string> mainArguments() const {
+        std::vector<std::string> found;
+        for (const std::string& line : withPrefix("main arg "))
+            found.push_back(line.substr(line.find(": ") + 2));
+        return found;
+    }
+    std::string win(const std::string& linuxPath) const { return windowsPath(linuxPath); }
+
+    Scenario s;
+    std::string extraction, record;
+};
+
+TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
+    Launch l("launch_installer_kind");
+    l.archive("b.jar");
+    l.archive("c.zip");
+    l.s.config(2001, "s")
+        .config(107, "5")
+        .config(102, "1")
+        .config(103, "error.log")
+        .config(104, "0")
+        .config(106, "0")
+        .config(122, "com.example.Installer")
+        .config(123, "-Xmx256m \"-classpath/p pre.jar\" -Dsame=1")
+        .config(10005, "0");
+    // Only the first of the two names is read when both exist.
+    writeFile(l.s.executablePath() + ".vmoptions", "-Dsecond=name\n");
+    writeFile(l.s.executablePath().substr(0, l.s.executablePath().size() - 4) + ".vmoptions",
+              "  -Xss2m  \r\n# comment\n\n-Dname=a b\n-Dsame=1\n-classpath/a lib\\x.jar\n");
+
+    RunResult r = l.s.run({"-q", "x"});
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.stdoutLines(), Contains("launchVm true"));
+    const std::string exe = l.win(l.s.executablePath());
+    const std::string exeDir = exe.substr(0, exe.rfind('\\') + 1);
+    const std::string extracted = l.win(l.extraction);
+    EXPECT_THAT(l.withPrefix("JNI_CreateJavaVM "),
+                ElementsAre("version 0x00010002 ignoreUnrecognized 1 nOptions 11"));
+    const std::vector<std::string> options = l.options();
+    ASSERT_EQ(options.size(), 11u);
+    // Configuration 107 is not 1 here, so errors go to standard error; the properties first, in
+    // their fixed order (no semaphore name: the single-instance guard did not run).
+    EXPECT_THAT(options, ElementsAre("-Dkestro.isSorvana=true", "-Dkestro.moduleName=" + exe,
+                                     "-Dkestro.tempDir=" + extracted,
+                                     testing::MatchesRegex("-Dkestro.unextractedPosition=[0-9]+"),
+                                     testing::MatchesRegex("-Dkestro.consoleCodepage=cp[0-9]+"),
+                                     // configuration 123, the options file, then the class path: its
+                                     // prefix, the extraction directory's jars then zips, the suffix.
+                                     "-Xmx256m", "-Dsame=1", "-Xss2m", "-Dname=a b", "-Dsame=1",
+                                     "-Djava.class.path=pre.jar;" + extracted + "\\b.jar;" + extracted +
+                                         "\\c.zip;lib\\x.jar"));
+    EXPECT_THAT(r.logLines(), Contains("vmoption count 11"));
+    EXPECT_THAT(l.mainArguments(), ElementsAre("false", "com.example.Installer", exeDir + "error.log", "",
+                                               "false", testing::_, "-q", "x"));
+    EXPECT_THAT(r.logLines(), Contains("param count: 8"));
+    EXPECT_THAT(r.logLines(), Contains("launch done"));
+    EXPECT_THAT(l.recordLines(), Contains("DestroyJavaVM"));
+}
+
+TEST(LaunchVm, ThrowingMainFailsTheLaunch) {
+    Launch l("launch_throwing_main");
+    l.archive("runtime.jar");
+    l.s.env("KESTRO_JNI_SCENARIO", "main=throw");
+
+    RunResult r = l.s.run({"a"});
+
+    r.expectExitCode(5);
+    EXPECT_THAT(r.logLines(), Contains("ERROR: an exception occured"));
+    EXPECT_THAT(r.logLines(), Contains("ERROR: could not call main"));
+    EXPECT_THAT(l.recordLines(), Contains("ExceptionDescribe"));
+    EXPECT_THAT(l.recordLines(), testing::Not(Contains("DestroyJavaVM")));
+}
+
+TEST(LaunchVm, FailedCreationIsReported) {
+    Launch l("launch_creation_fails");
+    l.s.env("KESTRO_JNI_SCENARIO", "create=fail");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(5);
+    EXPECT_THAT(r.logLines(), Contains("ERROR: could not initialize JVM"));
+}
+
+TEST(LaunchVm, JArgumentsAreVmOptionsOnlyWithConfiguration125) {
+    for (const char* setting : {"1", "0"}) {
+        Launch l(std::string("launch_j_arguments_") + setting);
+        l.archive("runtime.jar");
+        l.s.config(125, setting);
+
+        RunResult r = l.s.run({"-J-Xmx64m", "y"});
+
+        r.expectExitCode(0);
+        const bool asOption = std::string(setting) == "1";
+        EXPECT_EQ(testing::Matches(Contains("-Xmx64m"))(l.options()), asOption) << setting;
+        EXPECT_EQ(testing::Matches(Contains("-J-Xmx64m"))(l.mainArguments()), !asOption) << setting;
+    }
+}
+
+TEST(LaunchVm, MissingBootstrapClassEndsWith1010) {
+    Launch l("launch_no_bootstrap");
+    l.archive("other.jar", {"com/example/Other.class"});
+    l.s.config(1010, "Couldn't load main class.");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("Couldn't load main class.");
+    EXPECT_THAT(r.logLines(), Contains("ERROR: could not find main class"));
+}
+
+TEST(LaunchVm, RequiredClassPathEntryMissingEndsWith1006) {
+    Launch l("launch_required_entry");
+    l.archive("runtime.jar");
+    l.s.config(121, "A1lib\\missing.jar").config(1006, "File or directory {0} not found or empty");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("File or directory lib\\missing.jar not found or empty");
+}
+
+} // namespace
+} // namespace kestro::scenario
