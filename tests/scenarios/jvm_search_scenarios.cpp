@@ -1,0 +1,518 @@
+// Finding and loading a Java runtime, seen from outside: the search-probe stub calls LoadDLL as the
+// launch worker does, against runtime homes of fake runtimes (testdoubles/runtime, testdoubles/jni)
+// and registry keys written for the scenario. Each scenario reads the native log, the probe's
+// output and what the runtime doubles recorded.
+#include "harness.h"
+#include "runtime_layout.h"
+
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::EndsWith;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+
+namespace fs = std::filesystem;
+
+// What the probe printed.
+struct Outcome {
+    RunResult run;
+    bool loaded = false;
+    std::string jvmHome, pathBefore, pathAfter;
+    bool entrySet = false;
+};
+
+Outcome probe(Scenario& s, const std::vector<std::string>& arguments = {}) {
+    Outcome o;
+    o.run = s.run(arguments);
+    for (const std::string& line : o.run.stdoutLines()) {
+        if (line == "LoadDLL 1")
+            o.loaded = true;
+        else if (line.rfind("jvmHome ", 0) == 0)
+            o.jvmHome = line.substr(8);
+        else if (line == "entry set")
+            o.entrySet = true;
+        else if (line.rfind("PATH before ", 0) == 0)
+            o.pathBefore = line.substr(12);
+        else if (line.rfind("PATH after ", 0) == 0)
+            o.pathAfter = line.substr(11);
+    }
+    return o;
+}
+
+Scenario searchScenario(const std::string& name) {
+    Scenario s(name);
+    // Configuration 107 = 0: messages go to standard error, never to a box.
+    s.stub(scenarioProgram("search-probe")).config(107, "0");
+    return s;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The runtime home LoadDLL recorded for a runtime whose java.exe lies in bin: "<bin>\..".
+std::string homeOf(const Runtime& runtime) {
+    return lower(windowsPath(runtime.javaBin)) + "\\..";
+}
+
+size_t countLines(const std::vector<std::string>& lines, const std::string& text) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+// Index of the first log line containing text; lines.size() when none does.
+size_t lineIndex(const std::vector<std::string>& lines, const std::string& text) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(text) != std::string::npos)
+            return i;
+    return lines.size();
+}
+
+void touch(const std::string& file) {
+    fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(10));
+}
+
+RuntimeDescription withoutJavaw() {
+    RuntimeDescription d = describe();
+    d.javaw = false;
+    return d;
+}
+
+RuntimeDescription withoutEntry() {
+    RuntimeDescription d = describe();
+    d.jvmWithoutEntry = true;
+    return d;
+}
+
+RuntimeDescription packedWith(const std::vector<std::string>& libraries) {
+    RuntimeDescription d = describe();
+    d.packed = libraries;
+    return d;
+}
+
+RuntimeDescription packedWithoutUnpacker() {
+    RuntimeDescription d = packedWith({"lib\\rt.jar"});
+    d.unpacker = false;
+    return d;
+}
+
+TEST(VersionCache, RunsJavaOncePerChangeOfItsFile) {
+    Scenario s = searchScenario("version_cache");
+    Runtime jre = layOutRuntime(s.directory() + "/jre", describe(Layout::Jre, "1.6.0_10"));
+    s.config(128, "A" + jre.windowsHome);
+    const std::string key = versionCacheKey(jre.cacheKeyPath());
+
+    Outcome first = probe(s);
+    EXPECT_TRUE(first.loaded);
+    EXPECT_EQ(jre.versionRuns(), 1);
+    EXPECT_THAT(first.run.logLines(), Contains("got version from execution 1.6.0_10"));
+    EXPECT_EQ(registry::readString(key, "Version"), "1.6.0_10");
+    std::optional<std::string> stamp = registry::readBinary(key, "LastWriteTime");
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_EQ(stamp->size(), 8u);
+
+    Outcome second = probe(s);
+    EXPECT_TRUE(second.loaded);
+    EXPECT_EQ(jre.versionRuns(), 1);
+    EXPECT_THAT(second.run.logLines(), Contains("got version from registry 1.6.0_10"));
+
+    touch(jre.javaBin + "/java.exe");
+    jre.setBehaviour("version=1.6.0_20");
+    probe(s);
+    EXPECT_EQ(jre.versionRuns(), 2);
+    EXPECT_EQ(registry::readString(key, "Version"), "1.6.0_20");
+    EXPECT_NE(registry::readBinary(key, "LastWriteTime"), stamp);
+
+    // A stamp of the wrong size never matches.
+    registry::writeBinary(key, "LastWriteTime", registry::readBinary(key, "LastWriteTime")->substr(0, 4));
+    probe(s);
+    EXPECT_EQ(jre.versionRuns(), 3);
+    EXPECT_EQ(registry::readBinary(key, "LastWriteTime")->size(), 8u);
+}
+
+TEST(VersionRules, BoundsPrereleaseAndTheVersionLineOfTodaysRuntimes) {
+    Scenario s = searchScenario("bounds");
+    Runtime old = layOutRuntime(s.directory() + "/old", describe(Layout::Jre, "1.3.1_20"));
+    Runtime newer = layOutRuntime(s.directory() + "/newer", describe(Layout::Jre, "1.7.0"));
+    Runtime beta = layOutRuntime(s.directory() + "/beta", describe(Layout::Jre, "1.6.0-beta"));
+    Runtime fits = layOutRuntime(s.directory() + "/fits", describe(Layout::Jre, "1.4.0"));
+    Runtime modern = layOutRuntime(s.directory() + "/modern", describe(Layout::ModernJre));
+    modern.setBehaviour("line=openjdk version \"17.0.15\" 2025-04-15");
+    s.config(126, "1.4").config(127, "1.6");
+    // The variable location refuses pre-releases; directory entries allow them.
+    s.config(128, "A" + old.windowsHome + ";A" + newer.windowsHome + ";EBETA_HOME;A" + fits.windowsHome);
+    s.env("BETA_HOME", beta.windowsHome);
+
+    Outcome strict = probe(s);
+    EXPECT_EQ(strict.jvmHome, homeOf(fits));
+    EXPECT_THAT(strict.run.logLines(), Contains("beta vm not allowed"));
+    EXPECT_EQ(countLines(strict.run.logLines(), "checkJavaExe returning 0"), 3u);
+
+    s.config(130, "1");
+    Outcome lenient = probe(s);
+    EXPECT_EQ(lenient.jvmHome, homeOf(beta));
+    EXPECT_THAT(lenient.run.logLines(), Not(Contains("beta vm not allowed")));
+
+    // 17.0.15 sorts above the maximum 1.6; without bounds it is taken.
+    s.config(128, "A" + modern.windowsHome);
+    EXPECT_FALSE(probe(s).loaded);
+    s.config(126, "").config(127, "");
+    Outcome unbounded = probe(s);
+    EXPECT_EQ(unbounded.jvmHome, homeOf(modern));
+    EXPECT_EQ(registry::readString(versionCacheKey(modern.cacheKeyPath()), "Version"), "17.0.15");
+}
+
+TEST(VersionRules, UnreadableVersionOutputsGiveNoVersion) {
+    Scenario s = searchScenario("version_outputs");
+    Runtime warning = layOutRuntime(s.directory() + "/warning", describe());
+    warning.setBehaviour("warning=Picked up _JAVA_OPTIONS: -Xmx1g");
+    Runtime toStdout = layOutRuntime(s.directory() + "/stdout", describe());
+    toStdout.setBehaviour("stream=stdout");
+    Runtime failing = layOutRuntime(s.directory() + "/failing", describe());
+    failing.setBehaviour("exit=3");
+    s.config(128, "A" + warning.windowsHome + ";A" + toStdout.windowsHome + ";A" + failing.windowsHome);
+
+    Outcome o = probe(s);
+
+    EXPECT_FALSE(o.loaded);
+    EXPECT_EQ(countLines(o.run.logLines(), "couldn't get version"), 3u);
+    EXPECT_THAT(o.run.logLines(), Contains("Exit Code 3"));
+    // Failures outside the registry search are not cached.
+    EXPECT_FALSE(registry::keyExists(versionCacheKey(failing.cacheKeyPath())));
+}
+
+TEST(GuiExecutable, Configuration107SwitchesToJavaw) {
+    Scenario s = searchScenario("javaw");
+    Runtime withJavaw = layOutRuntime(s.directory() + "/with", describe());
+    Runtime without = layOutRuntime(s.directory() + "/without", withoutJavaw());
+    s.config(107, "1").config(128, "A" + withJavaw.windowsHome);
+
+    Outcome o = probe(s);
+    EXPECT_TRUE(o.loaded);
+    EXPECT_THAT(o.run.logLines(), Contains(EndsWith("bin\\javaw.exe")));
+    // The version belongs to java.exe: only java.exe ran.
+    EXPECT_THAT(withJavaw.records(), ElementsAre("java.exe -version"));
+
+    s.config(128, "A" + without.windowsHome);
+    Outcome missing = probe(s);
+    EXPECT_FALSE(missing.loaded);
+    EXPECT_EQ(without.versionRuns(), 1);
+    EXPECT_THAT(missing.run.logLines(), Contains("ERROR: No JVM found"));
+    EXPECT_THAT(missing.run.messageBoxes, IsEmpty());
+}
+
+TEST(SearchOrder, LocationFilesSequenceAndProductVariable) {
+    Scenario s = searchScenario("search_order");
+    Runtime preferred = layOutRuntime(s.directory() + "/preferred", describe());
+    Runtime registered = layOutRuntime(s.directory() + "/registered", describe());
+    Runtime javaHome = layOutRuntime(s.directory() + "/javahome", describe());
+    Runtime installer = layOutRuntime(s.directory() + "/installer", describe());
+    Runtime kestro = layOutRuntime(s.directory() + "/kestro", describe());
+    Runtime sorvana = layOutRuntime(s.directory() + "/sorvana", describe());
+    MachineRegistryScope machine;
+    registry::writeString(std::string(kJreVendorKey) + "\\1.6.0_10", "JavaHome", registered.windowsHome);
+    s.config(10003, ".").config(128, "Qunknown;Y;EJAVA_HOME;EJDK_HOME;").config(2001, "k");
+    // Forward slashes in a variable's value are read as backslashes.
+    std::string slashed = javaHome.windowsHome;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    s.env("JAVA_HOME", slashed)
+        .env("KESTRO_JAVA_HOME", kestro.windowsHome)
+        .env("SORVANA_JAVA_HOME", sorvana.windowsHome);
+    fs::create_directories(s.directory() + "/.sorvana");
+    writeFile(s.directory() + "/.sorvana/pref_jre.cfg", preferred.windowsHome + "\r\n");
+    writeFile(s.directory() + "/.sorvana/inst_jre.cfg", installer.windowsHome + "\n");
+
+    Outcome first = probe(s);
+    EXPECT_EQ(first.jvmHome, homeOf(preferred));
+    EXPECT_THAT(first.run.logLines(), Contains("Using preferred location"));
+
+    fs::remove(s.directory() + "/.sorvana/pref_jre.cfg");
+    Outcome fromRegistry = probe(s);
+    EXPECT_EQ(fromRegistry.jvmHome, homeOf(registered));
+    EXPECT_THAT(fromRegistry.run.logLines(), Contains("Testing location unknown (type Q)"));
+    EXPECT_LT(lineIndex(fromRegistry.run.logLines(), "(type Q)"),
+              lineIndex(fromRegistry.run.logLines(), "(type Y)"));
+
+    registry::deleteKey("HKLM\\SOFTWARE\\JavaSoft");
+    EXPECT_EQ(probe(s).jvmHome, homeOf(javaHome));
+
+    s.env("JAVA_HOME", s.directory() + "/nothing");
+    Outcome product = probe(s);
+    EXPECT_EQ(product.jvmHome, homeOf(kestro));
+    EXPECT_THAT(product.run.logLines(), Contains("Search sequence finished"));
+
+    s.config(2001, "s");
+    EXPECT_EQ(probe(s).jvmHome, homeOf(sorvana));
+
+    s.config(2001, "x");
+    Outcome installed = probe(s);
+    EXPECT_EQ(installed.jvmHome, homeOf(installer));
+    EXPECT_THAT(installed.run.logLines(), Contains("Using installer location"));
+}
+
+TEST(SearchOrder, ExecutableSearchPath) {
+    Scenario s = searchScenario("search_path");
+    Runtime onPath = layOutRuntime(s.directory() + "/onpath", describe());
+    s.config(128, "S").env("PATH", "C:\\windows\\system32;C:\\windows;" + windowsPath(onPath.javaBin));
+
+    Outcome found = probe(s);
+    EXPECT_TRUE(found.loaded);
+    EXPECT_EQ(found.jvmHome, homeOf(onPath));
+
+    // A java.exe on the path that fails lets the search go on (here to its end).
+    onPath.setBehaviour("exit=1");
+    touch(onPath.javaBin + "/java.exe");
+    Outcome failed = probe(s);
+    EXPECT_FALSE(failed.loaded);
+    EXPECT_THAT(failed.run.logLines(), Contains("Search sequence finished"));
+}
+
+TEST(SearchOrder, LastPassTakesAnExistingExecutable) {
+    Scenario s = searchScenario("last_pass");
+    // Beside the launcher, too old for the bounds.
+    Runtime beside = layOutRuntime(s.directory() + "/jre", describe(Layout::Jre, "1.3.1"));
+    Runtime absolute = layOutRuntime(s.directory() + "/absolute", describe(Layout::Jre, "1.3.1"));
+    s.config(126, "1.4").config(128, "A" + absolute.windowsHome + ";Bjre");
+
+    Outcome b = probe(s);
+    EXPECT_EQ(b.jvmHome, homeOf(beside));
+    EXPECT_THAT(b.run.logLines(), Not(Contains("Testing relative location " + absolute.windowsHome)));
+    EXPECT_THAT(b.run.logLines(), Contains("Testing relative location jre"));
+    EXPECT_THAT(b.run.logLines(), Contains(lower(windowsPath(beside.javaBin + "/java.exe")) + " exists"));
+
+    s.config(128, "A" + absolute.windowsHome);
+    EXPECT_FALSE(probe(s).loaded);
+
+    s.config(128, "Ajre");
+    EXPECT_EQ(probe(s).jvmHome, homeOf(beside));
+}
+
+TEST(SearchOrder, EmptyLocationLineNamesTheLaunchersDirectory) {
+    Scenario s = searchScenario("empty_location_line");
+    Runtime here = layOutRuntime(s.directory(), describe());
+    s.config(10003, ".");
+    fs::create_directories(s.directory() + "/.sorvana");
+    writeFile(s.directory() + "/.sorvana/inst_jre.cfg", "\n");
+
+    Outcome o = probe(s);
+    EXPECT_THAT(o.run.logLines(), Contains("Has installer location "));
+    EXPECT_EQ(o.jvmHome, homeOf(here));
+}
+
+TEST(RegistryDiscovery, NewestAcceptableSubKeyFirstAndFailuresCached) {
+    Scenario s = searchScenario("registry_newest");
+    MachineRegistryScope machine;
+    Runtime r142 = layOutRuntime(s.directory() + "/r142", describe(Layout::Jre, "1.4.2"));
+    Runtime r150 = layOutRuntime(s.directory() + "/r150", describe(Layout::Jre, "1.5.0"));
+    Runtime broken = layOutRuntime(s.directory() + "/broken", describe(Layout::Jre, "1.5.0_06"));
+    broken.setBehaviour("exit=1");
+    Runtime r17 = layOutRuntime(s.directory() + "/r17", describe(Layout::Jre, "1.7"));
+    const std::string jre = kJreVendorKey;
+    registry::writeString(jre, "CurrentVersion", "1.7");
+    registry::writeString(jre + "\\1.4.2", "JavaHome", r142.windowsHome);
+    registry::writeString(jre + "\\1.5.0_06", "JavaHome", broken.windowsHome);
+    registry::writeString(jre + "\\1.5.0", "JavaHome", r150.windowsHome);
+    registry::writeString(jre + "\\1.7", "JavaHome", r17.windowsHome);
+    s.config(126, "1.4").config(127, "1.6").config(128, "Y");
+
+    Outcome o = probe(s);
+
+    EXPECT_EQ(o.jvmHome, homeOf(r150));
+    auto lines = o.run.logLines();
+    EXPECT_LT(lineIndex(lines, "checkJavaExe (" + broken.windowsHome),
+              lineIndex(lines, "checkJavaExe (" + r150.windowsHome));
+    EXPECT_EQ(r17.versionRuns() + r142.versionRuns(), 0);
+    EXPECT_EQ(registry::readString(versionCacheKey(broken.cacheKeyPath()), "Version"), "1.0.0");
+
+    // The cached failure is rejected by the minimum without running the runtime again.
+    probe(s);
+    EXPECT_EQ(broken.versionRuns(), 1);
+}
+
+TEST(RegistryDiscovery, CurrentVersionTiesGoToTheJreUnlessAJdkIsRequired) {
+    Scenario s = searchScenario("registry_current");
+    MachineRegistryScope machine;
+    Runtime jre = layOutRuntime(s.directory() + "/jre", describe(Layout::Jre, "1.5.0_06"));
+    Runtime jdk = layOutRuntime(s.directory() + "/jdk", describe(Layout::Jdk, "1.5.0_06"));
+    for (const std::string vendor : {kJreVendorKey, kJdkVendorKey})
+        registry::writeString(vendor, "CurrentVersion", "1.5.0_06");
+    registry::writeString(std::string(kJreVendorKey) + "\\1.5.0_06", "JavaHome", jre.windowsHome);
+    registry::writeString(std::string(kJdkVendorKey) + "\\1.5.0_06", "JavaHome", jdk.windowsHome);
+    s.config(128, "Y");
+
+    EXPECT_EQ(probe(s).jvmHome, homeOf(jre));
+
+    s.config(131, "1");
+    Outcome jdkOnly = probe(s);
+    EXPECT_EQ(jdkOnly.jvmHome, homeOf(jdk));
+    EXPECT_THAT(jdkOnly.run.logLines(), Not(Contains(HasSubstr(lower(jre.windowsHome)))));
+}
+
+TEST(RegistryDiscovery, LocatedRuntimesOfBothHivesWinTies) {
+    Scenario s = searchScenario("registry_located");
+    MachineRegistryScope machine;
+    Runtime registered = layOutRuntime(s.directory() + "/registered", describe(Layout::Jre, "1.6.0_05"));
+    Runtime user = layOutRuntime(s.directory() + "/user", describe(Layout::Jre, "1.6.0_05"));
+    Runtime machineWide = layOutRuntime(s.directory() + "/machine", describe(Layout::Jre, "1.6.0_05"));
+    Runtime older = layOutRuntime(s.directory() + "/older", describe(Layout::Jre, "1.6.0_01-ea"));
+    registry::writeString(std::string(kJreVendorKey) + "\\1.6.0_05", "JavaHome", registered.windowsHome);
+    addLocatedJvm("HKCU", windowsPath(user.javaBin + "/java.exe"));
+    addLocatedJvm("HKCU", windowsPath(older.javaBin + "/java.exe"));
+    addLocatedJvm("HKLM", windowsPath(machineWide.javaBin + "/java.exe"));
+    s.config(128, "Y");
+
+    Outcome tie = probe(s);
+    EXPECT_EQ(tie.jvmHome, homeOf(machineWide));
+    EXPECT_EQ(older.versionRuns(), 1);
+
+    // A newer per-user runtime beats the machine-wide one and the registered one.
+    user.setBehaviour("version=1.6.0_07");
+    touch(user.javaBin + "/java.exe");
+    EXPECT_EQ(probe(s).jvmHome, homeOf(user));
+}
+
+TEST(LibraryLoading, VariantOrderAndPath) {
+    Scenario s = searchScenario("variants");
+    Runtime jre = layOutRuntime(s.directory() + "/jre", describe());
+    fs::create_directories(jre.javaBin + "/server");
+    fs::copy_file(jre.javaBin + "/client/jvm.dll", jre.javaBin + "/server/jvm.dll");
+    const std::string bin = lower(windowsPath(jre.javaBin));
+
+    Outcome o = probe(s, {"--dir", jre.windowsHome});
+    EXPECT_TRUE(o.loaded);
+    EXPECT_TRUE(o.entrySet);
+    auto lines = o.run.logLines();
+    EXPECT_THAT(lines, Contains("Trying " + bin + "\\hotspot\\jvm.dll (exists 0)"));
+    EXPECT_LT(lineIndex(lines, "\\hotspot\\"), lineIndex(lines, "\\client\\jvm.dll (exists 1)"));
+    EXPECT_THAT(lines, Not(Contains(HasSubstr("\\server\\jvm.dll"))));
+    EXPECT_EQ(o.pathAfter, o.pathBefore + ";" + bin);
+    // A directory given to LoadDLL is taken on trust: no version run.
+    EXPECT_EQ(jre.versionRuns(), 0);
+
+    s.config(152, "server");
+    Outcome configured = probe(s, {"--dir", jre.windowsHome});
+    EXPECT_LT(lineIndex(configured.run.logLines(), "\\server\\jvm.dll (exists 1)"),
+              lineIndex(configured.run.logLines(), "\\hotspot\\"));
+    EXPECT_THAT(configured.run.logLines(), Not(Contains(HasSubstr("\\client\\"))));
+}
+
+TEST(LibraryLoading, AJdksEmbeddedJreIsTheSecondPath) {
+    Scenario s = searchScenario("embedded_jre");
+    Runtime jdk = layOutRuntime(s.directory() + "/jdk", describe(Layout::Jdk));
+    const std::string jdkBin = lower(windowsPath(jdk.home + "/bin"));
+
+    Outcome o = probe(s, {"--exe", windowsPath(jdk.home + "/bin/java.exe")});
+
+    EXPECT_TRUE(o.loaded);
+    EXPECT_THAT(o.run.logLines(), Contains("Trying " + jdkBin + "\\client\\jvm.dll (exists 0)"));
+    EXPECT_THAT(o.run.logLines(),
+                Contains("Trying " + jdkBin + "\\..\\jre\\bin\\client\\jvm.dll (exists 1)"));
+    EXPECT_EQ(o.pathAfter, o.pathBefore + ";" + jdkBin + "\\..\\jre\\bin");
+}
+
+TEST(LibraryLoading, ModernJdkWithJdkRequired) {
+    Scenario s = searchScenario("modern_jdk");
+    Runtime jdk = layOutRuntime(s.directory() + "/jdk17", describe(Layout::ModernJdk));
+    Runtime jre = layOutRuntime(s.directory() + "/jre17", describe(Layout::ModernJre));
+    s.config(131, "1").config(128, "A" + jre.windowsHome + ";A" + jdk.windowsHome);
+
+    Outcome o = probe(s);
+
+    EXPECT_TRUE(o.loaded);
+    EXPECT_EQ(o.jvmHome, homeOf(jdk));
+    EXPECT_EQ(jre.versionRuns(), 0);
+    EXPECT_THAT(o.run.logLines(), Contains(EndsWith("\\bin\\server\\jvm.dll (exists 1)")));
+}
+
+TEST(LibraryLoading, FailuresRestorePathAndTellTheLocation) {
+    Scenario s = searchScenario("load_failures");
+    Runtime noLibrary = layOutRuntime(s.directory() + "/nolib", describe());
+    fs::remove_all(noLibrary.javaBin + "/client");
+    Runtime noEntry = layOutRuntime(s.directory() + "/noentry", withoutEntry());
+    s.config(1001, "no runtime").config(1002, "damaged on the path").config(1003, "variable {0} broken");
+    s.config(1004, "damaged at {0}").config(1005, "cannot load");
+    s.config(128, "A" + noLibrary.windowsHome);
+
+    Outcome missing = probe(s, {"--errors"});
+    EXPECT_FALSE(missing.loaded);
+    EXPECT_EQ(missing.pathAfter, missing.pathBefore);
+    EXPECT_THAT(missing.run.logLines(), Contains("ERROR: Could not get DLL-Handle."));
+    EXPECT_THAT(missing.run.logLines(), Contains("ERROR: Could not load functions"));
+    EXPECT_EQ(countLines(missing.run.logLines(), "(exists 0)"), 10u);
+    missing.run.expectStderrContains("damaged at " + noLibrary.windowsHome);
+
+    s.config(128, "EBROKEN_HOME").env("BROKEN_HOME", noEntry.windowsHome);
+    Outcome withoutEntry = probe(s, {"--errors"});
+    EXPECT_FALSE(withoutEntry.entrySet);
+    EXPECT_THAT(withoutEntry.run.logLines(), Not(Contains("ERROR: Could not get DLL-Handle.")));
+    EXPECT_THAT(withoutEntry.run.logLines(), Contains("ERROR: Could not load functions"));
+    withoutEntry.run.expectStderrContains("variable BROKEN_HOME broken");
+
+    s.config(128, "S").env("PATH", "C:\\windows\\system32;C:\\windows;" + windowsPath(noEntry.javaBin));
+    probe(s, {"--errors"}).run.expectStderrContains("damaged on the path");
+
+    MachineRegistryScope machine;
+    registry::writeString(std::string(kJreVendorKey) + "\\1.6.0_10", "JavaHome", noEntry.windowsHome);
+    s.config(128, "Y");
+    probe(s, {"--errors"}).run.expectStderrContains("cannot load");
+
+    s.config(128, "");
+    Outcome none = probe(s, {"--errors"});
+    EXPECT_THAT(none.run.logLines(), Contains("ERROR: No JVM found"));
+    none.run.expectStderrContains("no runtime");
+
+    // A given java.exe that fails the version test.
+    s.config(126, "1.7");
+    Outcome unusable = probe(s, {"--errors", "--exe", windowsPath(noEntry.javaBin + "/java.exe")});
+    EXPECT_THAT(unusable.run.logLines(), Contains("ERROR: Provided JVM unusable"));
+    unusable.run.expectStderrContains("no runtime");
+}
+
+TEST(Pack200, OneUnpackerRunPerPackedLibrary) {
+    Scenario s = searchScenario("pack200");
+    // A blank in the home: every path of the unpacker's command line is quoted.
+    Runtime packed = layOutRuntime(s.directory() + "/packed jre",
+                                   packedWith({"lib\\rt.jar", "lib\\charsets.jar", "lib\\jsse.jar"}));
+    s.config(128, "A" + packed.windowsHome);
+
+    Outcome o = probe(s);
+
+    EXPECT_TRUE(o.loaded);
+    auto lines = o.run.logLines();
+    EXPECT_THAT(lines, Contains("Unpacking JRE"));
+    EXPECT_EQ(countLines(lines, "Unpacking " + lower(packed.windowsHome)), 6u);
+    EXPECT_EQ(countLines(lines, "pack path doesn't exists"), 3u);
+    EXPECT_EQ(countLines(lines, "unpack done"), 3u);
+    const std::string home = lower(packed.windowsHome);
+    EXPECT_THAT(packed.records(), Contains("\"" + home + "\\bin\\unpack200.exe\" -r \"" + home +
+                                           "\\lib\\rt.jar.pack\" \"" + home + "\\lib\\rt.jar\""));
+    EXPECT_TRUE(fs::exists(packed.home + "/lib/jsse.jar"));
+    EXPECT_FALSE(fs::exists(packed.home + "/lib/rt.jar.pack"));
+
+    Outcome again = probe(s);
+    EXPECT_THAT(again.run.logLines(), Not(Contains("Unpacking JRE")));
+    EXPECT_EQ(countLines(packed.records(), "unpack200.exe"), 3u);
+}
+
+TEST(Pack200, MissingUnpackerIsFatal) {
+    Scenario s = searchScenario("pack200_missing");
+    Runtime packed = layOutRuntime(s.directory() + "/jre", packedWithoutUnpacker());
+    s.config(1009, "internal error {0}").config(128, "A" + packed.windowsHome);
+
+    Outcome o = probe(s);
+
+    o.run.expectExitCode(1);
+    EXPECT_THAT(o.run.logLines(), Contains("could not create unpack process"));
+    o.run.expectConsoleError("internal error 20");
+}
+
+} // namespace
+} // namespace kestro::scenario

@@ -1,0 +1,153 @@
+#include "runtime_layout.h"
+
+#include "harness.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <sstream>
+
+namespace kestro::scenario {
+namespace {
+
+namespace fs = std::filesystem;
+
+void copyDouble(const std::string& relativeProgram, const std::string& target) {
+    fs::create_directories(fs::path(target).parent_path());
+    fs::copy_file(windowsProgram(relativeProgram), target, fs::copy_options::overwrite_existing);
+}
+
+void placeJvm(const std::string& variantDirectory, bool withoutEntry) {
+    copyDouble(withoutEntry ? "testdoubles/runtime/jvm-without-entry.dll" : "testdoubles/jni/jvm.dll",
+               variantDirectory + "/jvm.dll");
+}
+
+void placeJava(const std::string& bin, bool javaw) {
+    copyDouble("testdoubles/runtime/java.exe", bin + "/java.exe");
+    if (javaw)
+        copyDouble("testdoubles/runtime/javaw.exe", bin + "/javaw.exe");
+}
+
+void writeNewFile(const std::string& path, const std::string& contents) {
+    fs::create_directories(fs::path(path).parent_path());
+    writeFile(path, contents);
+}
+
+std::string toWindowsRelative(const std::string& library) {
+    std::string path = library;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace
+
+RuntimeDescription describe(Layout layout, const std::string& version) {
+    RuntimeDescription description;
+    description.layout = layout;
+    description.version = version;
+    return description;
+}
+
+const std::vector<std::string>& packedLibraryList() {
+    static const std::vector<std::string> list = {
+        "lib\\rt.jar",     "lib\\charsets.jar",        "lib\\plugin.jar",
+        "lib\\deploy.jar", "lib\\ext\\localedata.jar", "lib\\jsse.jar"};
+    return list;
+}
+
+Runtime layOutRuntime(const std::string& home, const RuntimeDescription& description) {
+    Runtime runtime;
+    runtime.home = home;
+    runtime.windowsHome = windowsPath(home);
+    switch (description.layout) {
+    case Layout::Jre:
+        placeJava(home + "/bin", description.javaw);
+        placeJvm(home + "/bin/client", description.jvmWithoutEntry);
+        runtime.javaBin = home + "/bin";
+        break;
+    case Layout::Jdk:
+        placeJava(home + "/bin", description.javaw);
+        copyDouble("testdoubles/runtime/java.exe", home + "/bin/javac.exe");
+        writeNewFile(home + "/lib/tools.jar", "tools");
+        placeJava(home + "/jre/bin", description.javaw);
+        placeJvm(home + "/jre/bin/client", description.jvmWithoutEntry);
+        runtime.javaBin = home + "/jre/bin";
+        break;
+    case Layout::ModernJdk:
+        placeJava(home + "/bin", description.javaw);
+        copyDouble("testdoubles/runtime/java.exe", home + "/bin/javac.exe");
+        placeJvm(home + "/bin/server", description.jvmWithoutEntry);
+        runtime.javaBin = home + "/bin";
+        break;
+    case Layout::ModernJre:
+        placeJava(home + "/bin", description.javaw);
+        placeJvm(home + "/bin/server", description.jvmWithoutEntry);
+        runtime.javaBin = home + "/bin";
+        break;
+    }
+    for (const std::string& library : description.packed)
+        writeNewFile(home + "/" + toWindowsRelative(library) + ".pack", "packed");
+    if (!description.packed.empty() && description.unpacker)
+        copyDouble("testdoubles/runtime/unpack200.exe", home + "/bin/unpack200.exe");
+    runtime.setBehaviour("version=" + description.version);
+    return runtime;
+}
+
+std::string Runtime::cacheKeyPath() const {
+    std::string path = windowsPath(javaBin + "/java.exe");
+    std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return std::tolower(c); });
+    return path;
+}
+
+void Runtime::setBehaviour(const std::string& lines) const {
+    writeFile(javaBin + "/runtime-double.cfg", lines + "\n");
+}
+
+int Runtime::versionRuns() const {
+    int runs = 0;
+    for (const std::string& line : records())
+        if (line.find(" -version") != std::string::npos)
+            ++runs;
+    return runs;
+}
+
+std::vector<std::string> Runtime::records() const {
+    std::vector<std::string> lines;
+    for (const std::string& bin : {home + "/bin", home + "/jre/bin"}) {
+        std::error_code error;
+        if (!fs::exists(bin + "/runtime-double.log", error))
+            continue;
+        std::istringstream text(readFile(bin + "/runtime-double.log"));
+        for (std::string line; std::getline(text, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+MachineRegistryScope::MachineRegistryScope() {
+    registry::deleteKey("HKLM\\SOFTWARE\\JavaSoft");
+    registry::deleteKey("HKLM\\SOFTWARE\\Morvane");
+}
+
+MachineRegistryScope::~MachineRegistryScope() {
+    registry::deleteKey("HKLM\\SOFTWARE\\JavaSoft");
+    registry::deleteKey("HKLM\\SOFTWARE\\Morvane");
+}
+
+std::string versionCacheKey(const std::string& windowsJavaExe) {
+    std::string name = windowsJavaExe;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return std::string(kVersionCacheKey) + "\\" + name;
+}
+
+void addLocatedJvm(const std::string& hive, const std::string& windowsJavaExe) {
+    std::string name = windowsJavaExe;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    // The sub-key is the whole record; the value only makes reg.exe create it.
+    registry::writeString(hive + "\\SOFTWARE\\Morvane\\kestro\\locatedjvms\\" + name, "picked", "1");
+}
+
+} // namespace kestro::scenario

@@ -1,0 +1,74 @@
+// Fake Java runtimes for the search scenarios: a runtime home laid out in a directory from a short
+// description, with the runtime doubles of testdoubles/ copied in, and the registry keys that name
+// runtimes (the Java vendor's, the launcher's located list and version cache).
+//
+//   Runtime jre = layOutRuntime(s.directory() + "/jre", describe(Layout::Jre, "1.6.0_10"));
+//   jre.setBehaviour("exit=1");
+//   EXPECT_EQ(jre.versionRuns(), 1);
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestro::scenario {
+
+enum class Layout {
+    Jre,       // bin\java.exe, bin\javaw.exe, bin\client\jvm.dll
+    Jdk,       // bin\java.exe, bin\javac.exe, lib\tools.jar, jre\bin\java.exe, jre\bin\client\jvm.dll
+    ModernJdk, // bin\java.exe, bin\javaw.exe, bin\javac.exe, bin\server\jvm.dll; no jre, no tools.jar
+    ModernJre, // bin\java.exe, bin\javaw.exe, bin\server\jvm.dll
+};
+
+struct RuntimeDescription {
+    Layout layout = Layout::Jre;
+    std::string version = "1.6.0_10";
+    bool javaw = true;               // javaw.exe beside every java.exe
+    bool jvmWithoutEntry = false;    // jvm.dll lacks JNI_CreateJavaVM
+    std::vector<std::string> packed; // libraries as "<jar>.pack", e.g. "lib\\rt.jar"; adds unpack200.exe
+    bool unpacker = true;            // bin\unpack200.exe when packed
+};
+
+// A runtime of the layout and version, with javaw.exe and a working jvm.dll, not packed.
+RuntimeDescription describe(Layout layout = Layout::Jre, const std::string& version = "1.6.0_10");
+
+// The libraries a packed runtime may hold, in the order they are unpacked.
+const std::vector<std::string>& packedLibraryList();
+
+class Runtime {
+  public:
+    std::string home;        // Linux path
+    std::string javaBin;     // the bin directory whose java.exe the launcher should take (Linux)
+    std::string windowsHome; // as the launcher sees the home
+
+    // The java.exe the launcher would choose, as checkJavaExe writes it: full and lower-cased.
+    std::string cacheKeyPath() const;
+    // Lines of settings for the java.exe double of javaBin (see java_double.cpp), replacing earlier ones.
+    void setBehaviour(const std::string& lines) const;
+    // How often a java.exe or javaw.exe of this runtime was run with "-version".
+    int versionRuns() const;
+    // The lines the doubles of this runtime recorded, in order (both bin directories).
+    std::vector<std::string> records() const;
+};
+
+Runtime layOutRuntime(const std::string& home, const RuntimeDescription& description);
+
+// Deletes the Java vendor's keys and the launcher's machine-wide located list now and again when it
+// goes out of scope, so that no scenario sees another's runtimes.
+class MachineRegistryScope {
+  public:
+    MachineRegistryScope();
+    ~MachineRegistryScope();
+    MachineRegistryScope(const MachineRegistryScope&) = delete;
+    MachineRegistryScope& operator=(const MachineRegistryScope&) = delete;
+};
+
+constexpr const char* kJreVendorKey = "HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment";
+constexpr const char* kJdkVendorKey = "HKLM\\SOFTWARE\\JavaSoft\\Java Development Kit";
+constexpr const char* kVersionCacheKey = "HKCU\\SOFTWARE\\Morvane\\kestro\\jvms";
+
+// HKLM or HKCU "SOFTWARE\Morvane\kestro\locatedjvms\<path with / for \>".
+void addLocatedJvm(const std::string& hive, const std::string& windowsJavaExe);
+// The version cache key of a Windows path, "/" for "\".
+std::string versionCacheKey(const std::string& windowsJavaExe);
+
+} // namespace kestro::scenario
