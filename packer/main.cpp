@@ -12,21 +12,36 @@ namespace {
 
 using namespace kestro::packer;
 
-int runPack(const std::string& projectPath, const std::string& outputPath, std::string stubPath) {
+// Fills in the installed default when path is empty; false, after saying why, when there is no file.
+bool findInstalledFile(std::string* path, bool (*defaultPath)(std::string*, std::string*), const char* what,
+                       const char* option) {
     std::string error;
-    if (stubPath.empty() && !defaultStubPath(&stubPath, &error)) {
+    if (path->empty() && !defaultPath(path, &error)) {
+        std::cerr << "kestro: " << error << "\n";
+        return false;
+    }
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(*path, ignored)) {
+        std::cerr << "kestro: " << what << " " << *path << " not found; install it there or name one with "
+                  << option << " PATH\n";
+        return false;
+    }
+    return true;
+}
+
+int runPack(const std::string& projectPath, const std::string& outputPath, std::string stubPath,
+            std::string runtimeJarPath) {
+    std::string error;
+    PackRequest request;
+    if (!loadProjectFile(projectPath, &request, &error)) {
         std::cerr << "kestro: " << error << "\n";
         return 1;
     }
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(stubPath, ignored)) {
-        std::cerr << "kestro: launcher stub " << stubPath
-                  << " not found; install it there or name one with --stub PATH\n";
+    if (!findInstalledFile(&stubPath, defaultStubPath, "launcher stub", "--stub") ||
+        !findInstalledFile(&runtimeJarPath, defaultRuntimeJarPath, "runtime jar", "--runtime-jar"))
         return 1;
-    }
-    PackRequest request;
-    if (!loadProjectFile(projectPath, &request, &error) ||
-        !packLauncher(stubPath, request, outputPath, &error)) {
+    request.runtimeJarPath = runtimeJarPath;
+    if (!packLauncher(stubPath, request, outputPath, &error)) {
         std::cerr << "kestro: " << error << "\n";
         return 1;
     }
@@ -50,11 +65,13 @@ int main(int argc, char** argv) {
     CLI::App app{"kestro: packs a Java application into one Windows launcher executable"};
     app.require_subcommand(1);
 
-    std::string projectPath, outputPath, stubPath;
+    std::string projectPath, outputPath, stubPath, runtimeJarPath;
     CLI::App* pack = app.add_subcommand("pack", "Build a launcher from a project file");
     pack->add_option("project", projectPath, "Project file (TOML)")->required();
     pack->add_option("-o,--output", outputPath, "Launcher to write")->required();
     pack->add_option("--stub", stubPath, "Launcher stub to use instead of the installed one");
+    pack->add_option("--runtime-jar", runtimeJarPath,
+                     "Java runtime jar (kestro-runtime.jar) to include instead of the installed one");
 
     std::string launcherPath;
     bool json = false;
@@ -65,6 +82,6 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     if (pack->parsed())
-        return runPack(projectPath, outputPath, stubPath);
+        return runPack(projectPath, outputPath, stubPath, runtimeJarPath);
     return runInspect(launcherPath, json);
 }

@@ -75,14 +75,22 @@ bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, 
     return true;
 }
 
-payload::PayloadTables withFileRecords(const PackRequest& request, const std::string& names) {
+std::vector<IncludedFile> filesToInclude(const PackRequest& request) {
+    std::vector<IncludedFile> files = request.files;
+    if (!request.runtimeJarPath.empty())
+        files.push_back(IncludedFile{kRuntimeJarName, request.runtimeJarPath});
+    return files;
+}
+
+payload::PayloadTables withFileRecords(const PackRequest& request, size_t fileCount,
+                                       const std::string& names) {
     payload::PayloadTables tables;
     for (const auto& record : request.tables.config) {
         if (record.first != payload::config::IncludedFileCount &&
             record.first != payload::config::IncludedFileNames)
             tables.config.push_back(record);
     }
-    tables.config.emplace_back(payload::config::IncludedFileCount, std::to_string(request.files.size()));
+    tables.config.emplace_back(payload::config::IncludedFileCount, std::to_string(fileCount));
     tables.config.emplace_back(payload::config::IncludedFileNames, names);
     tables.messages = request.tables.messages;
     return tables;
@@ -142,7 +150,8 @@ bool createTemporaryBeside(const std::string& outputPath, std::string* temporary
 }
 
 bool writeLauncher(const std::string& path, const std::string& stubPrefix, const std::string& tables,
-                   const PackRequest& request, std::string* error) {
+                   const std::vector<IncludedFile>& files, const std::string& trailingData,
+                   std::string* error) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         *error = "cannot write " + path + ": " + systemError();
@@ -150,11 +159,11 @@ bool writeLauncher(const std::string& path, const std::string& stubPrefix, const
     }
     out.write(stubPrefix.data(), static_cast<std::streamsize>(stubPrefix.size()));
     out.write(tables.data(), static_cast<std::streamsize>(tables.size()));
-    for (const IncludedFile& file : request.files) {
+    for (const IncludedFile& file : files) {
         if (!writeIncludedFile(out, file, error))
             return false;
     }
-    out.write(request.trailingData.data(), static_cast<std::streamsize>(request.trailingData.size()));
+    out.write(trailingData.data(), static_cast<std::streamsize>(trailingData.size()));
     out.close();
     if (!out) {
         *error = "cannot write " + path + ": " + systemError();
@@ -205,8 +214,9 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
 
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
                   std::string* error) {
+    const std::vector<IncludedFile> files = filesToInclude(request);
     std::string names;
-    if (!checkFileNames(request.files, &names, error))
+    if (!checkFileNames(files, &names, error))
         return false;
 
     std::string stub;
@@ -221,12 +231,12 @@ bool packLauncher(const std::string& stubPath, const PackRequest& request, const
     stub.resize(payloadStart);
 
     std::string tables;
-    payload::appendTables(tables, withFileRecords(request, names));
+    payload::appendTables(tables, withFileRecords(request, files.size(), names));
 
     std::string temporaryPath;
     if (!createTemporaryBeside(outputPath, &temporaryPath, error))
         return false;
-    if (!writeLauncher(temporaryPath, stub, tables, request, error)) {
+    if (!writeLauncher(temporaryPath, stub, tables, files, request.trailingData, error)) {
         std::remove(temporaryPath.c_str());
         return false;
     }

@@ -13,10 +13,17 @@ struct IncludedFile {
     std::string sourcePath; // where the packer reads the contents from
 };
 
+// The name the Java runtime jar gets in the extraction directory. The launcher puts every jar there
+// on the class path, which is how its bootstrap class is found.
+constexpr const char* kRuntimeJarName = "kestro-runtime.jar";
+
 struct PackRequest {
     payload::PayloadTables tables;   // configuration and messages, in payload order
     std::vector<IncludedFile> files; // written in this order; the packer sets 2002 and 2003 from them
-    std::string trailingData;        // written after the included files; the launcher does not read it
+    // The Java runtime jar, included as kRuntimeJarName after files; empty: no runtime jar (only
+    // for launchers whose archives bring the runtime classes themselves, such as test launchers).
+    std::string runtimeJarPath;
+    std::string trailingData; // written after the included files; the launcher does not read it
 };
 
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it

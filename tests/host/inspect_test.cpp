@@ -7,6 +7,7 @@
 #include "text_encoding.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/wait.h>
@@ -222,8 +223,9 @@ class CommandLineTest : public InspectTest {
 
 TEST_F(CommandLineTest, PackThenInspectAsJson) {
     std::string output;
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
     ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ + "/App.exe --stub " + directory_ +
-                      "/stub.exe",
+                      "/stub.exe --runtime-jar " + directory_ + "/runtime.jar",
                   &output),
               0)
         << output;
@@ -231,6 +233,7 @@ TEST_F(CommandLineTest, PackThenInspectAsJson) {
     EXPECT_NE(output.find("\"key\": \"application.main_class\", \"text\": \"com.example.cafe.Main\""),
               std::string::npos)
         << output;
+    EXPECT_NE(output.find("app.jar;data-renamed.bin;kestro-runtime.jar;"), std::string::npos) << output;
 }
 
 TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
@@ -242,6 +245,13 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
          "launcher stub " + directory_ + "/none.exe not found"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe",
          "share/kestro/stubs/windows-x64.exe"},
+        // Built trees have no share/kestro beside the packer: the installed jar is looked for there.
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
+         "runtime jar " + std::filesystem::path(KESTRO_CLI).parent_path().parent_path().string() +
+             "/share/kestro/kestro-runtime.jar not found; install it there or name one with --runtime-jar"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ +
+             "/stub.exe --runtime-jar " + directory_ + "/none.jar",
+         "runtime jar " + directory_ + "/none.jar not found"},
         {"inspect " + directory_ + "/app.toml", "not a PE executable"},
         {"frobnicate", ""},
     };

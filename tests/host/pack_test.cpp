@@ -128,6 +128,38 @@ TEST_F(PackTest, FilesLargerThanOneChunkAreCopiedWhole) {
     EXPECT_EQ(launcher.substr(launcher.size() - expected.size()), expected);
 }
 
+TEST_F(PackTest, RuntimeJarFollowsTheProjectFilesUnderItsFixedName) {
+    addFile("app.jar", "PK-app");
+    const std::string runtimeJar = directory_ + "/built-runtime.jar";
+    writeFile(runtimeJar, "PK-runtime");
+    request_.runtimeJarPath = runtimeJar;
+    std::string error;
+    ASSERT_TRUE(packLauncher(stubPath_, request_, directory_ + "/App.exe", &error)) << error;
+    const std::string launcher = readFile(directory_ + "/App.exe");
+
+    payload::PayloadTables tables;
+    size_t end;
+    ASSERT_TRUE(payload::decodeTables(launcher, stub_.size(), &tables, &end, &error)) << error;
+    EXPECT_EQ(tables.config[tables.config.size() - 2],
+              (std::pair<int32_t, std::string>{payload::config::IncludedFileCount, "2"}));
+    EXPECT_EQ(tables.config.back(), (std::pair<int32_t, std::string>{payload::config::IncludedFileNames,
+                                                                     "app.jar;kestro-runtime.jar;"}));
+    std::string expected;
+    payload::appendIncludedFile(expected, "PK-app");
+    payload::appendIncludedFile(expected, "PK-runtime");
+    EXPECT_EQ(launcher.substr(end), expected);
+}
+
+TEST_F(PackTest, RuntimeJarNameIsTakenEvenInAnotherCase) {
+    addFile("Kestro-Runtime.JAR", "PK-own");
+    const std::string runtimeJar = directory_ + "/built-runtime.jar";
+    writeFile(runtimeJar, "PK-runtime");
+    request_.runtimeJarPath = runtimeJar;
+    std::string error;
+    EXPECT_FALSE(packLauncher(stubPath_, request_, directory_ + "/App.exe", &error));
+    EXPECT_NE(error.find("is used twice"), std::string::npos) << error;
+}
+
 struct FailureCase {
     const char* what;
     void (*arrange)(PackTest&, PackRequest&, std::string& stubPath);
