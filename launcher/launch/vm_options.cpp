@@ -20,7 +20,16 @@ char* newText(const char* text) {
     return copy;
 }
 
-// Removes trailing CR and LF, then leading and trailing blanks. False for a line that adds nothing.
+std::string toAnsi(const std::wstring& text) {
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(size_t(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &narrow[0], bytes, nullptr, nullptr);
+    return narrow;
+}
+
+} // namespace
+
 bool trimOptionsLine(char* line) {
     size_t length = std::strlen(line);
     while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
@@ -34,16 +43,6 @@ bool trimOptionsLine(char* line) {
         line[--length] = '\0';
     return length > 0 && line[0] != '#';
 }
-
-std::string toAnsi(const std::wstring& text) {
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &narrow[0], bytes, nullptr, nullptr);
-    return narrow;
-}
-
-} // namespace
 
 void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides) {
     if (std::strncmp(option, "-classpath ", 11) == 0)

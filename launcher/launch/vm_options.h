@@ -29,6 +29,11 @@ void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& ove
 // text mode. Null when neither opens.
 FILE* openVmOptionsFile();
 
+// One line of the options file, changed in place: trailing CR and LF removed, then leading and
+// trailing blanks (0x20 only; tabs are kept). False when the line then adds no option: it is empty or
+// a comment (starts with "#").
+bool trimOptionsLine(char* line);
+
 // Reads the options file's lines, each in a fresh 8192-byte buffer read with that limit (a longer
 // line comes in pieces of 8191 bytes, each a line of its own). A line loses its trailing CR and LF,
 // then its leading and trailing blanks (not tabs); empty lines and lines starting with "#" are

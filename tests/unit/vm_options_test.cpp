@@ -1,0 +1,163 @@
+#include "launch/vm_options.h"
+
+#include "support/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string trimmed(const std::string& line, bool* kept) {
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    *kept = trimOptionsLine(buffer.data());
+    return buffer.data();
+}
+
+TEST(OptionsFileLine, TrimmingAndComments) {
+    const struct {
+        const char* line;
+        bool kept;
+        const char* option;
+    } rows[] = {
+        {"  -Xmx256m  \n", true, "-Xmx256m"},
+        {"-Xss2m\r\n", true, "-Xss2m"},
+        {"-Xss2m\r\r\n\n", true, "-Xss2m"},
+        {"-Dname=a b\n", true, "-Dname=a b"},
+        // Only blanks are trimmed: tabs belong to the option.
+        {"\t-Dtab=1\t\n", true, "\t-Dtab=1\t"},
+        {"\n", false, ""},
+        {"", false, ""},
+        {"    \r\n", false, ""},
+        {"# comment\n", false, "# comment"},
+        {"   # indented comment\n", false, "# indented comment"},
+        {"-Dhash=#1\n", true, "-Dhash=#1"},
+        // A carriage return inside the line is not at its end and stays.
+        {"-Da=\rb\n", true, "-Da=\rb"},
+    };
+    for (const auto& row : rows) {
+        bool kept = false;
+        EXPECT_EQ(trimmed(row.line, &kept), row.option) << row.line;
+        EXPECT_EQ(kept, row.kept) << row.line;
+    }
+}
+
+// The lines readVmOptionsFile keeps from a file with these bytes, read in text mode as the launcher
+// opens it.
+std::vector<std::string> keptLines(const std::string& bytes) {
+    const std::string path = std::string(executableDirectory()) + "vm_options_test.lines";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    FILE* in = std::fopen(path.c_str(), "rt");
+    std::vector<char*> lines;
+    readVmOptionsFile(in, lines);
+    std::fclose(in);
+    std::remove(path.c_str());
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+TEST(OptionsFileReading, CrLfBlanksAndCommentsLeaveTheOptionsInOrder) {
+    EXPECT_EQ(keptLines("  -Xmx256m  \r\n# a comment\r\n\r\n   \r\n-Dname=a b\r\n-Dlast=no-newline"),
+              (std::vector<std::string>{"-Xmx256m", "-Dname=a b", "-Dlast=no-newline"}));
+}
+
+TEST(OptionsFileReading, LongLinesComeInPiecesOf8191Bytes) {
+    const std::string first(8191, 'a');
+    const std::string rest(900, 'b');
+    EXPECT_EQ(keptLines(first + rest + "\n-Dafter=1\n"),
+              (std::vector<std::string>{first, rest, "-Dafter=1"}));
+    // A line of exactly 8191 bytes: its newline is read as a piece of its own and adds nothing.
+    EXPECT_EQ(keptLines(first + "\n-Dafter=1\n"), (std::vector<std::string>{first, "-Dafter=1"}));
+}
+
+TEST(OptionsFileReading, KeptLinesAreExpanded) {
+    EXPECT_EQ(keptLines("-Dhome=%KESTRO_EXEDIR%\n"),
+              (std::vector<std::string>{std::string("-Dhome=") + executableDirectory()}));
+}
+
+// The two names beside the executable: "<name>.vmoptions", else "<name>.exe.vmoptions".
+class OptionsFileName : public testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string exe = executablePath();
+        cutName = exe.substr(0, exe.size() - 4) + ".vmoptions";
+        wholeName = exe + ".vmoptions";
+        TearDown();
+    }
+    void TearDown() override {
+        std::remove(cutName.c_str());
+        std::remove(wholeName.c_str());
+    }
+    static void write(const std::string& path, const char* text) {
+        FILE* file = std::fopen(path.c_str(), "wb");
+        std::fputs(text, file);
+        std::fclose(file);
+    }
+    static std::vector<std::string> optionsRead() {
+        FILE* file = openVmOptionsFile();
+        if (!file)
+            return {"<none>"};
+        std::vector<char*> lines;
+        readVmOptionsFile(file, lines);
+        std::fclose(file);
+        return std::vector<std::string>(lines.begin(), lines.end());
+    }
+    std::string cutName, wholeName;
+};
+
+TEST_F(OptionsFileName, OnlyTheFirstPresentNameIsRead) {
+    EXPECT_EQ(optionsRead(), std::vector<std::string>{"<none>"});
+    write(wholeName, "-Dfrom=whole\n");
+    EXPECT_EQ(optionsRead(), std::vector<std::string>{"-Dfrom=whole"});
+    write(cutName, "-Dfrom=cut\n");
+    EXPECT_EQ(optionsRead(), std::vector<std::string>{"-Dfrom=cut"});
+}
+
+TEST(ClassPathForms, TheLastOfEachFormWinsAndOthersAreOptions) {
+    // Each row: the options in order, then what the list and the three overrides end as.
+    const struct {
+        std::vector<std::string> given;
+        std::vector<std::string> options;
+        const char* replacement;
+        const char* prefix;
+        const char* suffix;
+    } rows[] = {
+        {{"-Xmx1m", "-classpath a", "-classpath b"}, {"-Xmx1m"}, "b", nullptr, nullptr},
+        {{"-classpath/p a", "-Dx=1", "-classpath/p b"}, {"-Dx=1"}, nullptr, "b", nullptr},
+        {{"-classpath/a a", "-classpath/a b;c"}, {}, nullptr, nullptr, "b;c"},
+        {{"-classpath/p p", "-classpath r", "-classpath/a s"}, {}, "r", "p", "s"},
+        // The forms are case-sensitive and need their blank; anything else is an option.
+        {{"-CLASSPATH a", "-classpath", "-classpath/p", "-classpath/x y", "-cp z"},
+         {"-CLASSPATH a", "-classpath", "-classpath/p", "-classpath/x y", "-cp z"},
+         nullptr,
+         nullptr,
+         nullptr},
+        // An empty form still sets its override, to the empty text.
+        {{"-classpath "}, {}, "", nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::vector<char>> texts;
+        VmOptionList options;
+        ClassPathOverrides overrides;
+        for (const std::string& option : row.given) {
+            texts.emplace_back(option.begin(), option.end());
+            texts.back().push_back('\0');
+        }
+        for (std::vector<char>& text : texts)
+            classifyOption(text.data(), options, overrides);
+        const std::string context = row.given.front();
+        EXPECT_EQ(std::vector<std::string>(options.begin(), options.end()), row.options) << context;
+        auto same = [](const char* actual, const char* expected) {
+            return expected ? actual && std::string(actual) == expected : actual == nullptr;
+        };
+        EXPECT_TRUE(same(overrides.replacement, row.replacement)) << context;
+        EXPECT_TRUE(same(overrides.prefix, row.prefix)) << context;
+        EXPECT_TRUE(same(overrides.suffix, row.suffix)) << context;
+    }
+}
+
+} // namespace
