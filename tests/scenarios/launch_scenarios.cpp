@@ -205,5 +205,167 @@ TEST(LaunchVm, RequiredClassPathEntryMissingEndsWith1006) {
     r.expectConsoleError("File or directory lib\\missing.jar not found or empty");
 }
 
+TEST(LaunchVm, MissingMainMethodEndsWith1011) {
+    Launch l("launch_no_main_method");
+    l.archive("runtime.jar");
+    l.s.env("KESTRO_JNI_SCENARIO", "main=missing").config(1011, "Main method not found.");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("Main method not found.");
+    EXPECT_THAT(r.logLines(), Contains("ERROR: could not find main method"));
+    EXPECT_THAT(l.recordLines(), testing::Not(Contains(StartsWith("CallStaticVoidMethod"))));
+}
+
+// Installer kind with configuration 10003 ".": the marker lies below the executable's directory.
+TEST(LaunchVm, FirstRunCheckOnlyWithTheMarker) {
+    const struct {
+        const char* name;
+        bool marker;
+        bool firstRunClass;
+        const char* behaviour;
+        int exitCode;
+        const char* consoleError; // message 1009 with its argument, or null
+        bool mainCalled;
+    } rows[] = {
+        {"no_marker_no_class", false, false, "", 0, nullptr, true},
+        {"class_missing", true, false, "", 1, "Internal error 14", false},
+        {"method_missing", true, true, "firstrun=missing", 1, "Internal error 15", false},
+        {"answers_true", true, true, "firstrun=true", 0, nullptr, true},
+        {"answers_false", true, true, "firstrun=false", 0, nullptr, false},
+        {"throws", true, true, "firstrun=throw", 0, nullptr, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Launch l(std::string("launch_first_run_") + row.name);
+        if (row.firstRunClass)
+            l.archive("runtime.jar");
+        else
+            l.archive("runtime.jar", {"com/kestro/runtime/WinLauncher.class"});
+        if (row.marker) {
+            std::filesystem::create_directories(l.s.directory() + "/.sorvana");
+            writeFile(l.s.directory() + "/.sorvana/firstrun", "");
+        }
+        l.s.config(2001, "s").config(10003, ".").config(1009, "Internal error {0}");
+        l.s.env("KESTRO_JNI_SCENARIO", row.behaviour);
+
+        RunResult r = l.s.run();
+
+        r.expectExitCode(row.exitCode);
+        if (row.consoleError)
+            r.expectConsoleError(row.consoleError);
+        EXPECT_EQ(testing::Matches(Contains("CallStaticVoidMethod com/kestro/runtime/WinLauncher.main"))(
+                      l.recordLines()),
+                  row.mainCalled);
+        EXPECT_EQ(
+            testing::Matches(Contains(StartsWith("FindClass com/sorvana/runtime/FirstRun")))(l.recordLines()),
+            row.marker);
+        if (row.exitCode == 0 && !row.mainCalled) {
+            // Stopped by the check: a successful launch all the same, and the VM is destroyed.
+            EXPECT_THAT(r.logLines(), Contains("checkFirstRun stopped further execution"));
+            EXPECT_THAT(r.stdoutLines(), Contains("launchVm true"));
+            EXPECT_THAT(l.recordLines(), Contains("DestroyJavaVM"));
+        }
+        if (std::string(row.behaviour) == "firstrun=throw") {
+            EXPECT_THAT(l.recordLines(), Contains("ExceptionDescribe"));
+        }
+    }
+}
+
+TEST(LaunchVm, ClassPathEntriesOfEachType) {
+    Launch l("launch_class_path_types");
+    l.archive("runtime.jar");
+    std::filesystem::create_directories(l.s.directory() + "/lib");
+    writeFile(l.s.directory() + "/lib/x.jar", "");
+    writeFile(l.s.directory() + "/lib/y.zip", "");
+    writeFile(l.s.directory() + "/lib/notes.txt", "");
+    std::filesystem::create_directories(l.s.directory() + "/classes");
+    std::filesystem::create_directories(l.s.directory() + "/empty");
+    l.s.config(121,
+               "D1classes;;S1lib;S1empty;E0QUOTED_CP;E0ENDS_WITH_SEPARATOR;E0KESTRO_UNSET_CP;Xx;A0gone.jar")
+        .env("QUOTED_CP", "\"C:\\q dir\\z.jar\"")
+        .env("ENDS_WITH_SEPARATOR", "C:\\w.jar;")
+        .unsetEnv("KESTRO_UNSET_CP");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(0);
+    const std::string exe = l.win(l.s.executablePath());
+    const std::string exeDir = exe.substr(0, exe.rfind('\\') + 1);
+    // An empty S directory counts as found; a missing optional A entry is still appended; an
+    // undefined optional variable and an unknown type letter add nothing.
+    EXPECT_EQ(l.options().back(), "-Djava.class.path=" + l.win(l.extraction) + "\\runtime.jar;" + exeDir +
+                                      "classes;" + exeDir + "lib\\x.jar;" + exeDir + "lib\\y.zip;" +
+                                      "C:\\q dir\\z.jar;C:\\w.jar;" + exeDir + "gone.jar;");
+}
+
+TEST(LaunchVm, ReplacementFormTakesThePlaceOfTheConfiguredEntriesOnly) {
+    Launch l("launch_class_path_replacement");
+    l.archive("runtime.jar");
+    // The replacement is not checked: a required entry that does not exist no longer matters.
+    l.s.config(121, "A1missing.jar").config(123, "\"-classpath/p first.jar\"");
+    const std::string exe = l.s.executablePath();
+    writeFile(exe.substr(0, exe.size() - 4) + ".vmoptions", "-classpath other\\dir\n-classpath repl\\dir\n");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(0);
+    EXPECT_EQ(l.options().back(),
+              "-Djava.class.path=first.jar;" + l.win(l.extraction) + "\\runtime.jar;repl\\dir");
+}
+
+TEST(LaunchVm, RequiredVariableEntryEndsWith1008WhenTheVariableIsUndefined) {
+    Launch l("launch_required_variable");
+    l.archive("runtime.jar");
+    l.s.config(121, "E1KESTRO_UNDEFINED_CP")
+        .config(1008, "Environment variable {0} not set")
+        .unsetEnv("KESTRO_UNDEFINED_CP");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("Environment variable KESTRO_UNDEFINED_CP not set");
+    EXPECT_THAT(l.recordLines(), testing::Not(Contains(StartsWith("JNI_CreateJavaVM"))));
+}
+
+TEST(LaunchVm, PropertiesOfManualSelectionCommunicationFileAndManpath) {
+    Launch l("launch_properties");
+    l.archive("runtime.jar");
+    l.s.config(2001, "k").config(10005, "1").env("KESTRO_PROBE_MANUAL", "1").env("MANPATH", "C:\\man");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(0);
+    const std::vector<std::string> options = l.options();
+    ASSERT_EQ(options.size(), 6u);
+    // No semaphore name (no guard ran), no installer kind, and with MANPATH defined, whatever its value, no
+    // console code page. The communication file lies in the system's temporary directory, which is
+    // the scenario's TMP.
+    EXPECT_EQ(options[0], "-Dkestro.manualJre=true");
+    EXPECT_EQ(options[1], "-Dkestro.moduleName=" + l.win(l.s.executablePath()));
+    EXPECT_THAT(options[2], testing::MatchesRegex("-Dkestro\\.processCommFile=.*\\\\kqx_p[0-9]+\\.tmp"));
+    EXPECT_EQ(options[2].substr(0, options[2].rfind('\\') + 1),
+              "-Dkestro.processCommFile=" + l.win(l.s.tmpDirectory()) + "\\");
+    EXPECT_THAT(options[3], StartsWith("-Dkestro.tempDir="));
+    EXPECT_THAT(options[4], StartsWith("-Dkestro.unextractedPosition="));
+    EXPECT_THAT(options[5], StartsWith("-Djava.class.path="));
+}
+
+// System.exit inside main ends the process there: launchVm does not return, nothing is destroyed.
+TEST(LaunchVm, ExitInsideMainEndsTheProcessWithItsCode) {
+    Launch l("launch_exit_in_main");
+    l.archive("runtime.jar");
+    l.s.env("KESTRO_JNI_SCENARIO", "main=exit:7");
+
+    RunResult r = l.s.run();
+
+    r.expectExitCode(7);
+    EXPECT_THAT(r.logLines(), Contains("calling main"));
+    EXPECT_THAT(r.logLines(), testing::Not(Contains("main returned")));
+    EXPECT_THAT(r.stdoutLines(), testing::Not(Contains(StartsWith("launchVm"))));
+    EXPECT_THAT(l.recordLines(), testing::Not(Contains("DestroyJavaVM")));
+}
+
 } // namespace
 } // namespace kestro::scenario
