@@ -426,20 +426,23 @@ template <size_t Slot> void JNICALL unexpectedVmFunction() {
     failLoudly("JavaVM function in slot " + std::to_string(Slot) + " is outside the launcher's contract");
 }
 
+// JNICALL is __stdcall on x86: the slot functions' own calling convention, in every pointer to them.
+using SlotFunction = void(JNICALL*)();
+
 template <typename Table, size_t... Slots>
 void fillUnexpected(Table& table, std::index_sequence<Slots...>,
-                    void (*const (&functions)[sizeof...(Slots)])()) {
+                    const SlotFunction (&functions)[sizeof...(Slots)]) {
     static_assert(sizeof(Table) == sizeof...(Slots) * sizeof(void*), "a table is an array of pointers");
     std::memcpy(&table, functions, sizeof(Table));
 }
 
 template <size_t... Slots>
 void fillEnvTable(JNINativeInterface_& table, std::index_sequence<Slots...> slots) {
-    static void (*const functions[])() = {&unexpectedEnvFunction<Slots>...};
+    static const SlotFunction functions[] = {&unexpectedEnvFunction<Slots>...};
     fillUnexpected(table, slots, functions);
 }
 template <size_t... Slots> void fillVmTable(JNIInvokeInterface_& table, std::index_sequence<Slots...> slots) {
-    static void (*const functions[])() = {&unexpectedVmFunction<Slots>...};
+    static const SlotFunction functions[] = {&unexpectedVmFunction<Slots>...};
     fillUnexpected(table, slots, functions);
 }
 
