@@ -1,10 +1,13 @@
 #include "pack.h"
 
 #include "payload/payload_format.h"
+#include "runtime_bundle.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
@@ -172,6 +175,43 @@ bool writeLauncher(const std::string& path, const std::string& stubPrefix, const
     return true;
 }
 
+// Removes a temporary file on every way out of the scope that created it.
+class TemporaryFile {
+  public:
+    ~TemporaryFile() {
+        if (!path.empty())
+            std::remove(path.c_str());
+    }
+    std::string path;
+};
+
+// Adds "jre.tar.gz" to the files and derives 151 and 153 from the runtime, replacing given records.
+bool addBundledRuntime(PackRequest* request, const std::string& outputPath, TemporaryFile* archive,
+                       std::string* error) {
+    RuntimeArchiveFacts facts;
+    std::string archivePath = request->bundledRuntime;
+    std::error_code ignored;
+    if (std::filesystem::is_directory(request->bundledRuntime, ignored)) {
+        if (!createTemporaryBeside(outputPath, &archive->path, error) ||
+            !writeRuntimeArchive(request->bundledRuntime, archive->path, &facts, error))
+            return false;
+        archivePath = archive->path;
+    } else if (!checkRuntimeArchive(request->bundledRuntime, &facts, error)) {
+        return false;
+    }
+    auto& config = request->tables.config;
+    config.erase(std::remove_if(config.begin(), config.end(),
+                                [](const std::pair<int32_t, std::string>& record) {
+                                    return record.first == payload::config::RuntimeArchiveSize ||
+                                           record.first == payload::config::RuntimeIsPacked;
+                                }),
+                 config.end());
+    config.emplace_back(payload::config::RuntimeArchiveSize, std::to_string(facts.streamLength));
+    config.emplace_back(payload::config::RuntimeIsPacked, facts.packed ? "1" : "0");
+    request->files.push_back(IncludedFile{kRuntimeArchiveName, archivePath});
+    return true;
+}
+
 } // namespace
 
 bool validateIncludedFileName(const std::string& name, std::string* error) {
@@ -212,8 +252,12 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
     return true;
 }
 
-bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
+bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, const std::string& outputPath,
                   std::string* error) {
+    PackRequest request = givenRequest;
+    TemporaryFile runtimeArchive;
+    if (!request.bundledRuntime.empty() && !addBundledRuntime(&request, outputPath, &runtimeArchive, error))
+        return false;
     const std::vector<IncludedFile> files = filesToInclude(request);
     std::string names;
     if (!checkFileNames(files, &names, error))

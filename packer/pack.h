@@ -24,11 +24,19 @@ struct PackRequest {
     // for launchers whose archives bring the runtime classes themselves, such as test launchers).
     std::string runtimeJarPath;
     std::string trailingData; // written after the included files; the launcher does not read it
+    // A runtime directory or an existing .tar.gz, shipped as the included file "jre.tar.gz"; the packer
+    // then sets 151 and 153 from it. Empty: no runtime is bundled.
+    std::string bundledRuntime;
 };
 
+// The name under which the launcher looks for a shipped runtime among its included files.
+constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
+
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
-// carries), then the payload, to outputPath through a temporary file renamed into place. Returns false
-// and sets error when anything fails; outputPath is then left as it was.
+// carries), then the payload, to outputPath through a temporary file renamed into place. A bundled
+// runtime directory is archived to a second temporary file beside outputPath, removed afterwards; a
+// bundled archive is checked (runtime_bundle.h). Returns false and sets error when anything fails;
+// outputPath is then left as it was.
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
                   std::string* error);
 

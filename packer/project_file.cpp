@@ -4,6 +4,8 @@
 #include "project_keys.h"
 #include "text_encoding.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -41,6 +43,8 @@ class ProjectReader {
                   std::string* text);
     bool readList(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
                   std::string* text);
+    bool readBundledRuntime(const toml::node& node);
+    bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
     bool checkConversions(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
@@ -53,6 +57,7 @@ class ProjectReader {
     std::map<int32_t, std::string> config_;
     std::map<int32_t, std::u16string> messages_;
     std::vector<IncludedFile> files_;
+    std::string bundledRuntime_;
     std::string error_;
 };
 
@@ -118,6 +123,8 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
         else
             ok = fail(it->second, "unknown key or table \"" + name + "\"");
     }
+    if (ok)
+        ok = checkBundledRuntime();
     if (ok && config_.count(payload::config::MainClass) == 0)
         ok = failWithoutLine(
             "application.main_class is required: the launcher has nothing to start without it");
@@ -137,6 +144,11 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
             if (!node.is_table())
                 return fail(node, "\"" + qualifiedName + "\" must be a table, not " + typeName(node));
             if (!readSection(qualifiedName, *node.as_table()))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "java.bundled_runtime") {
+            if (!readBundledRuntime(node))
                 return false;
             continue;
         }
@@ -297,6 +309,37 @@ bool ProjectReader::checkConversions(const KeySpec& spec, const std::string& qua
     return true;
 }
 
+// Not a record of its own: it becomes the included file jre.tar.gz and the records 151 and 153.
+bool ProjectReader::readBundledRuntime(const toml::node& node) {
+    if (!node.is_string())
+        return fail(node, "java.bundled_runtime must be a string, not " + std::string(typeName(node)));
+    fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    std::error_code ignored;
+    if (!fs::is_directory(path, ignored) && !fs::is_regular_file(path, ignored))
+        return fail(node, "java.bundled_runtime: " + path.string() +
+                              " is neither a runtime directory nor a runtime archive");
+    bundledRuntime_ = path.string();
+    return true;
+}
+
+bool ProjectReader::checkBundledRuntime() {
+    if (bundledRuntime_.empty())
+        return true;
+    if (config_.count(payload::config::RuntimeArchiveSize) != 0 ||
+        config_.count(payload::config::RuntimeIsPacked) != 0)
+        return failWithoutLine("java.bundled_runtime_size and java.bundled_runtime_pack200 are derived from "
+                               "java.bundled_runtime; leave them out");
+    for (const IncludedFile& file : files_) {
+        std::string lower = file.name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lower == kRuntimeArchiveName)
+            return failWithoutLine("included file " + file.sourcePath + " is named " + kRuntimeArchiveName +
+                                   ", the name java.bundled_runtime ships the runtime under");
+    }
+    return true;
+}
+
 bool ProjectReader::readFiles(const toml::node& node) {
     const toml::array* entries = node.as_array();
     if (entries == nullptr)
@@ -371,6 +414,7 @@ PackRequest ProjectReader::buildRequest() const {
         request.tables.config.emplace_back(spec.id, std::move(text));
     }
     request.files = files_;
+    request.bundledRuntime = bundledRuntime_;
     return request;
 }
 

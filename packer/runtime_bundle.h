@@ -1,0 +1,35 @@
+// A Java runtime shipped inside the launcher as "jre.tar.gz": written from a runtime directory, or an
+// existing archive checked against what the launcher's tar reader can unpack. The reader knows only
+// ustar regular files ('0') and directories ('5') with names of at most 99 bytes, stops at the first
+// block without the ustar magic, reads sizes as signed 32-bit numbers and skips everything else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestro::packer {
+
+struct RuntimeArchiveFacts {
+    int64_t streamLength = 0; // uncompressed tar length: the launcher's progress divisor (configuration 151)
+    bool packed = false;      // lib/rt.jar.pack is present: the launcher unpacks Pack200 (configuration 153)
+};
+
+// Writes the tree under runtimeDirectory to archivePath as a gzip-compressed ustar archive, file by
+// file in chunks: entries sorted by name, each directory before its contents, mode 0755 or 0644, owner
+// 0, time 0, no gzip time stamp, so the same tree always gives the same bytes. Returns false and says
+// why in error for a name of 100 bytes or more (with the trailing '/' of a directory), a name with
+// characters other than printable ASCII or with one Windows forbids, a file of 2 GiB or more, an
+// archive of 2 GiB or more uncompressed, a symbolic link or special file, a tree without regular
+// files or without a top-level bin directory, Pack200 files the launcher would not unpack, or an I/O
+// failure. archivePath may then hold a partial archive.
+bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string& archivePath,
+                         RuntimeArchiveFacts* facts, std::string* error);
+
+// Reads archivePath through and checks that the launcher unpacks it whole: gzip-compressed, ustar
+// headers up to the end blocks, only regular files, directories and pax headers that do not rename,
+// names below 100 bytes that stay inside the runtime directory (no leading '/', no ':', no ".."), no
+// ustar name prefix, octal sizes below 2 GiB, data present in full, and the rules above on regular
+// files, bin and Pack200 files. Returns false and says why in error.
+bool checkRuntimeArchive(const std::string& archivePath, RuntimeArchiveFacts* facts, std::string* error);
+
+} // namespace kestro::packer

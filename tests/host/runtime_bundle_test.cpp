@@ -1,0 +1,322 @@
+#include "pack.h"
+#include "payload/payload_format.h"
+#include "pe_image.h"
+#include "project_file.h"
+#include "runtime_bundle.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+#include <zlib.h>
+
+namespace kestro::packer {
+namespace {
+
+namespace fs = std::filesystem;
+using kestro::testing::buildPeImage;
+using kestro::testing::makeTestDirectory;
+using kestro::testing::readFile;
+using kestro::testing::writeFile;
+
+struct TarEntry {
+    std::string name;
+    char type;
+    std::string data;
+    std::string header;
+};
+
+std::string gunzip(const std::string& path) {
+    gzFile in = gzopen(path.c_str(), "rb");
+    EXPECT_NE(in, nullptr);
+    std::string bytes;
+    char chunk[4096];
+    for (int got; (got = gzread(in, chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, got);
+    gzclose(in);
+    return bytes;
+}
+
+std::string gzip(const std::string& bytes, const std::string& path) {
+    gzFile out = gzopen(path.c_str(), "wb");
+    gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size()));
+    gzclose(out);
+    return path;
+}
+
+std::vector<TarEntry> tarEntries(const std::string& tar) {
+    std::vector<TarEntry> entries;
+    for (size_t at = 0; at + 512 <= tar.size() && tar.compare(at + 257, 5, "ustar") == 0;) {
+        const std::string header = tar.substr(at, 512);
+        const size_t size = std::stoul(header.substr(124, 12), nullptr, 8);
+        entries.push_back(
+            {header.substr(0, header.find('\0')), header[156], tar.substr(at + 512, size), header});
+        at += 512 + (size + 511) / 512 * 512;
+    }
+    return entries;
+}
+
+std::string tarHeader(const std::string& name, char type, size_t size, const char* sizeField = nullptr) {
+    std::string header(512, '\0');
+    header.replace(0, std::min<size_t>(name.size(), 100), name.substr(0, 100));
+    char field[13];
+    snprintf(field, sizeof field, "%011zo", size);
+    header.replace(124, 12, std::string(sizeField != nullptr ? sizeField : field, 12));
+    header[156] = type;
+    header.replace(257, 8,
+                   std::string("ustar\0"
+                               "00",
+                               8));
+    return header;
+}
+
+class RuntimeBundle : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory_ = makeTestDirectory();
+        runtime_ = directory_ + "/jre";
+        for (const char* dir : {"jre", "jre/bin", "jre/bin/server", "jre/lib", "jre/lib/ext", "jre/conf"})
+            fs::create_directory(directory_ + "/" + dir);
+        writeFile(runtime_ + "/bin/java.exe", "MZ-java");
+        writeFile(runtime_ + "/bin/server/jvm.dll", std::string(70000, 'j'));
+        writeFile(runtime_ + "/lib/rt.jar.pack", "packed");
+        writeFile(runtime_ + "/lib/ext/a.jar", "");
+        writeFile(runtime_ + "/Release", "JAVA_VERSION=\"1.8.0\"");
+    }
+
+    std::string directory_, runtime_;
+};
+
+TEST_F(RuntimeBundle, DirectoryBecomesASortedUstarArchiveWithFixedMetadata) {
+    RuntimeArchiveFacts facts;
+    std::string error;
+    const std::string archive = directory_ + "/out.tar.gz";
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, archive, &facts, &error)) << error;
+
+    const std::string gz = readFile(archive);
+    ASSERT_GE(gz.size(), 10u);
+    EXPECT_EQ(gz.substr(0, 3), std::string("\x1f\x8b\x08", 3));
+    EXPECT_EQ(gz.substr(4, 4), std::string(4, '\0')) << "no time stamp in the gzip header";
+
+    const std::string tar = gunzip(archive);
+    EXPECT_EQ(facts.streamLength, static_cast<int64_t>(tar.size()));
+    EXPECT_TRUE(facts.packed);
+    EXPECT_EQ(tar.substr(tar.size() - 1024), std::string(1024, '\0'));
+
+    std::vector<std::string> names;
+    for (const TarEntry& entry : tarEntries(tar)) {
+        names.push_back(entry.name);
+        EXPECT_EQ(entry.type, entry.name.back() == '/' ? '5' : '0') << entry.name;
+        EXPECT_EQ(entry.header.substr(108, 16), std::string("0000000\0"
+                                                            "0000000\0",
+                                                            16))
+            << "owner 0";
+        EXPECT_EQ(entry.header.substr(136, 12), std::string("00000000000\0", 12)) << "time 0";
+        unsigned sum = 0;
+        for (size_t i = 0; i < 512; ++i)
+            sum += i >= 148 && i < 156 ? ' ' : static_cast<unsigned char>(entry.header[i]);
+        EXPECT_EQ(std::stoul(entry.header.substr(148, 7), nullptr, 8), sum) << entry.name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Release", "bin/", "bin/java.exe", "bin/server/",
+                                               "bin/server/jvm.dll", "conf/", "lib/", "lib/ext/",
+                                               "lib/ext/a.jar", "lib/rt.jar.pack"}));
+    EXPECT_EQ(tarEntries(tar)[4].data, std::string(70000, 'j'));
+
+    // The checker accepts what the writer makes, with the same facts.
+    RuntimeArchiveFacts checked;
+    ASSERT_TRUE(checkRuntimeArchive(archive, &checked, &error)) << error;
+    EXPECT_EQ(checked.streamLength, facts.streamLength);
+    EXPECT_TRUE(checked.packed);
+}
+
+TEST_F(RuntimeBundle, SameTreeGivesTheSameBytesWhateverTheFileTimes) {
+    RuntimeArchiveFacts facts;
+    std::string error;
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/first.tar.gz", &facts, &error)) << error;
+    struct utimbuf old = {1000000, 1000000};
+    utime((runtime_ + "/bin/java.exe").c_str(), &old);
+    chmod((runtime_ + "/bin/java.exe").c_str(), 0700);
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/second.tar.gz", &facts, &error)) << error;
+    EXPECT_EQ(readFile(directory_ + "/first.tar.gz"), readFile(directory_ + "/second.tar.gz"));
+}
+
+TEST_F(RuntimeBundle, NamesUpTo99BytesOnly) {
+    const std::string dir = runtime_ + "/lib/" + std::string(80, 'd');
+    fs::create_directory(dir);
+    // "lib/" + 80 + "/" + 14 = 99 bytes: fits.
+    writeFile(dir + "/" + std::string(14, 'f'), "x");
+    RuntimeArchiveFacts facts;
+    std::string error;
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/a.tar.gz", &facts, &error)) << error;
+    writeFile(dir + "/" + std::string(15, 'f'), "x");
+    EXPECT_FALSE(writeRuntimeArchive(runtime_, directory_ + "/a.tar.gz", &facts, &error));
+    EXPECT_NE(error.find("100 bytes long; the launcher reads tar names of at most 99 bytes"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find(std::string(15, 'f')), std::string::npos) << error;
+}
+
+TEST_F(RuntimeBundle, TreesTheLauncherCouldNotUnpackAreRefused) {
+    struct Row {
+        const char* what;
+        std::function<void()> change;
+        const char* expected;
+    } rows[] = {
+        {"symbolic link", [&] { fs::create_symlink("java.exe", runtime_ + "/bin/javaw.exe"); },
+         "symbolic link"},
+        {"forbidden character", [&] { writeFile(runtime_ + "/lib/a:b", ""); }, "printable ASCII"},
+        {"packed jar the launcher ignores", [&] { writeFile(runtime_ + "/lib/tools.jar.pack", ""); },
+         "stay packed"},
+        {"packed jar without rt.jar.pack",
+         [&] {
+             fs::remove(runtime_ + "/lib/rt.jar.pack");
+             writeFile(runtime_ + "/lib/jsse.jar.pack", "");
+         },
+         "stay packed"},
+        {"runtime inside a folder", [&] { fs::rename(runtime_ + "/bin", runtime_ + "/lib/bin"); },
+         "no bin directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetUp();
+        row.change();
+        RuntimeArchiveFacts facts;
+        std::string error;
+        EXPECT_FALSE(writeRuntimeArchive(runtime_, directory_ + "/x.tar.gz", &facts, &error));
+        EXPECT_NE(error.find(row.expected), std::string::npos) << error;
+    }
+}
+
+TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
+    const std::string java = tarHeader("bin/java.exe", '0', 3) + "abc" + std::string(509, '\0');
+    const std::string end(1024, '\0');
+    struct Row {
+        const char* what;
+        std::string tar;
+        const char* expected; // nullptr: accepted
+    } rows[] = {
+        {"plain", tarHeader("bin/", '5', 0) + java + end, nullptr},
+        {"dot prefix and pax without path",
+         tarHeader("./", '5', 0) + tarHeader("x", 'x', 20) + std::string("20 mtime=1234567890\n") +
+             std::string(492, '\0') + tarHeader("./bin/java.exe", '0', 0) + end,
+         nullptr},
+        {"absolute", java + tarHeader("/x", '0', 0) + end, "is absolute"},
+        {"drive", java + tarHeader("C:\\x", '0', 0) + end, "':'"},
+        {"climbing", java + tarHeader("a/../../x", '0', 0) + end, "climbs out"},
+        {"climbing directory", java + tarHeader("../d/", '5', 0) + end, "climbs out"},
+        {"long name", tarHeader("././@LongLink", 'L', 0) + java + end, "GNU long name"},
+        {"pax path", tarHeader("x", 'x', 20) + "20 path=bin/long/x\n\n" + std::string(492, '\0') + java + end,
+         "pax path"},
+        {"symbolic link", java + tarHeader("bin/javaw.exe", '2', 0) + end, "is a link"},
+        {"full name field", java + tarHeader(std::string(100, 'n'), '0', 0) + end, "whole name field"},
+        {"size out of range", java + tarHeader("big", '0', 0, "77777777777 ") + end, "size field"},
+        {"truncated", java.substr(0, 515), "ends inside"},
+        {"garbage after entries", java + std::string(512, 'g'), "not a ustar header"},
+        {"no regular file", tarHeader("bin/", '5', 0) + end, "holds no files"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        RuntimeArchiveFacts facts;
+        std::string error;
+        const bool accepted = checkRuntimeArchive(gzip(row.tar, directory_ + "/in.tar.gz"), &facts, &error);
+        if (row.expected == nullptr) {
+            EXPECT_TRUE(accepted) << error;
+            EXPECT_EQ(facts.streamLength, static_cast<int64_t>(row.tar.size()));
+            EXPECT_FALSE(facts.packed);
+        } else {
+            EXPECT_FALSE(accepted);
+            EXPECT_NE(error.find(row.expected), std::string::npos) << error;
+        }
+    }
+    writeFile(directory_ + "/plain.tar", rows[0].tar);
+    RuntimeArchiveFacts facts;
+    std::string error;
+    EXPECT_FALSE(checkRuntimeArchive(directory_ + "/plain.tar", &facts, &error));
+    EXPECT_NE(error.find("not gzip-compressed"), std::string::npos) << error;
+}
+
+class BundledRuntimeProject : public RuntimeBundle {
+  protected:
+    bool pack(const std::string& projectText, payload::PayloadTables* tables, std::string* files,
+              std::string* error) {
+        PackRequest request;
+        if (!parseProjectText(projectText, "app.toml", directory_, &request, error))
+            return false;
+        const std::string stub = buildPeImage({{0x400, 0x200}});
+        writeFile(directory_ + "/stub.exe", stub);
+        if (!packLauncher(directory_ + "/stub.exe", request, directory_ + "/App.exe", error))
+            return false;
+        const std::string launcher = readFile(directory_ + "/App.exe");
+        size_t end;
+        EXPECT_TRUE(payload::decodeTables(launcher, stub.size(), tables, &end, error)) << *error;
+        *files = launcher.substr(end);
+        return true;
+    }
+
+    static std::string config(const payload::PayloadTables& tables, int32_t id) {
+        std::string text = "absent";
+        for (const auto& record : tables.config) {
+            if (record.first == id)
+                text = record.second;
+        }
+        return text;
+    }
+};
+
+TEST_F(BundledRuntimeProject, DirectoryIsShippedAsJreTarGzWithDerivedRecords) {
+    payload::PayloadTables tables;
+    std::string files, error;
+    ASSERT_TRUE(pack("[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\n", &tables,
+                     &files, &error))
+        << error;
+    RuntimeArchiveFacts facts;
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/expected.tar.gz", &facts, &error)) << error;
+    EXPECT_EQ(config(tables, payload::config::RuntimeArchiveSize), std::to_string(facts.streamLength));
+    EXPECT_EQ(config(tables, payload::config::RuntimeIsPacked), "1");
+    EXPECT_EQ(config(tables, payload::config::IncludedFileNames), "jre.tar.gz;");
+    std::string expected;
+    payload::appendIncludedFile(expected, readFile(directory_ + "/expected.tar.gz"));
+    EXPECT_EQ(files, expected);
+    for (const auto& entry : fs::directory_iterator(directory_))
+        EXPECT_EQ(entry.path().filename().string().find(".kestro-pack"), std::string::npos)
+            << "temporary archive left behind: " << entry.path();
+}
+
+TEST_F(BundledRuntimeProject, ExistingArchiveIsShippedAsItIs) {
+    RuntimeArchiveFacts facts;
+    std::string error;
+    fs::remove(runtime_ + "/lib/rt.jar.pack");
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/jre-8.tar.gz", &facts, &error)) << error;
+    payload::PayloadTables tables;
+    std::string files;
+    ASSERT_TRUE(pack("[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre-8.tar.gz\"\n",
+                     &tables, &files, &error))
+        << error;
+    EXPECT_EQ(config(tables, payload::config::RuntimeArchiveSize), std::to_string(facts.streamLength));
+    EXPECT_EQ(config(tables, payload::config::RuntimeIsPacked), "0");
+    std::string expected;
+    payload::appendIncludedFile(expected, readFile(directory_ + "/jre-8.tar.gz"));
+    EXPECT_EQ(files, expected);
+}
+
+TEST_F(BundledRuntimeProject, DerivedKeysAndASecondJreTarGzAreErrors) {
+    writeFile(directory_ + "/other.tar.gz", "x");
+    const char* projects[] = {
+        "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\nbundled_runtime_size = 5\n",
+        "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\nbundled_runtime_pack200 = "
+        "false\n",
+        "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\n[[files]]\nsource = "
+        "\"other.tar.gz\"\nname = \"JRE.tar.gz\"\n",
+        "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"missing\"\n",
+    };
+    for (const char* project : projects) {
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(parseProjectText(project, "app.toml", directory_, &request, &error)) << project;
+        EXPECT_NE(error.find("bundled_runtime"), std::string::npos) << error;
+    }
+}
+
+} // namespace
+} // namespace kestro::packer
