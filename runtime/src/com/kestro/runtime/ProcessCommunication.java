@@ -50,9 +50,9 @@ public final class ProcessCommunication {
         while (true) {
             try {
                 if (file.isFile()) {
-                    byte[] bytes = Files.readAllBytes(file.toPath());
-                    if (file.delete()) {
-                        String[] arguments = splitArguments(lineOf(bytes));
+                    String line = lineOf(Files.readAllBytes(file.toPath()));
+                    if (line != null && file.delete()) {
+                        String[] arguments = splitArguments(line);
                         for (Listener listener : LISTENERS) {
                             listener.secondInstanceStarted(arguments);
                         }
@@ -72,49 +72,61 @@ public final class ProcessCommunication {
         }
     }
 
+    /**
+     * The first line of the file, without its line end; null while the newline that ends the line
+     * has not been written yet, so that a half-written hand-over is left for the next poll.
+     */
     static String lineOf(byte[] bytes) {
         String text = new String(bytes, StandardCharsets.UTF_16LE);
         if (text.startsWith("\uFEFF")) {
             text = text.substring(1);
         }
         int end = text.indexOf('\n');
-        if (end >= 0) {
-            text = text.substring(0, end);
+        if (end < 0) {
+            return null;
         }
+        text = text.substring(0, end);
         return text.endsWith("\r") ? text.substring(0, text.length() - 1) : text;
     }
 
-    /** The launcher's rule: blanks separate, double or single quotes group and are removed. */
+    /**
+     * The launcher's own rule, so that a hand-over gives the arguments the second instance had:
+     * blanks separate; a double or single quote groups up to the next quote of its kind, the quotes
+     * are dropped and the closing quote ends the argument (text before the opening quote starts it).
+     * There is no escape character. An unpaired quote cannot arrive (the second instance would have
+     * stopped on it); here it groups the rest of the line.
+     */
     static String[] splitArguments(String line) {
         List<String> arguments = new ArrayList<>();
-        StringBuilder current = new StringBuilder();
-        boolean inArgument = false;
-        char quote = 0;
-        for (int i = 0; i < line.length(); i++) {
-            char c = line.charAt(i);
-            if (quote != 0) {
-                if (c == quote) {
-                    quote = 0;
-                } else {
-                    current.append(c);
-                }
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-                inArgument = true;
-            } else if (c == ' ') {
-                if (inArgument) {
-                    arguments.add(current.toString());
-                    current.setLength(0);
-                    inArgument = false;
-                }
-            } else {
-                current.append(c);
-                inArgument = true;
+        int rest = 0;
+        while (rest < line.length()) {
+            if (line.charAt(rest) == ' ') {
+                rest++;
+                continue;
+            }
+            int blank = indexOrEnd(line, ' ', rest);
+            int opening = Math.min(indexOrEnd(line, '"', rest), indexOrEnd(line, '\'', rest));
+            if (blank < opening) {
+                arguments.add(line.substring(rest, blank));
+                rest = blank + 1;
+                continue;
+            }
+            if (opening == line.length()) {
+                arguments.add(line.substring(rest));
+                break;
+            }
+            int closing = indexOrEnd(line, line.charAt(opening), opening + 1);
+            arguments.add(line.substring(rest, opening) + line.substring(opening + 1, closing));
+            rest = closing + 1;
+            if (rest < line.length() && line.charAt(rest) == ' ') {
+                rest++;
             }
         }
-        if (inArgument) {
-            arguments.add(current.toString());
-        }
         return arguments.toArray(new String[0]);
+    }
+
+    private static int indexOrEnd(String text, char c, int from) {
+        int at = text.indexOf(c, from);
+        return at < 0 ? text.length() : at;
     }
 }
