@@ -184,6 +184,6 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
     // mode does, on the main thread and without a window.
     if (quiet)
         logLine("Quiet installer.");
-    runLaunchWorkerPlaceholder(nullptr);
+    launchWorker(nullptr);
     return 0;
 }

@@ -1,0 +1,168 @@
+#include "payload/included_files.h"
+
+#include "payload/payload_format.h"
+#include "payload/payload_store.h"
+#include "support/deletion_queue.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "support/paths.h"
+#include "support/temp_directory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+namespace config = kestro::payload::config;
+
+constexpr DWORD kChunkSize = 8192;
+
+// Extracted files stay open for the life of the process on purpose: while a read handle without
+// delete sharing is open, nobody can delete or replace the file.
+std::vector<HANDLE> heldFiles;
+
+HANDLE openOwnExecutable() {
+    const char* path = executablePath();
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+        logError("Could not open %s", path);
+        fatalError("Error opening media file. Please move this file to an ascii-only path like c:\\");
+    }
+    return file;
+}
+
+int64_t currentPosition(HANDLE file) {
+    LARGE_INTEGER zero{}, position{};
+    SetFilePointerEx(file, zero, &position, FILE_CURRENT);
+    return position.QuadPart;
+}
+
+// "<temporary file name>_dir<random>", after deleting the temporary file whose name it borrows.
+void makeDirectoryName(char* directory) {
+    char temporaryFile[MAX_PATH + 1];
+    if (!temporaryFileName(temporaryFile))
+        temporaryFile[0] = '\0';
+    DeleteFileA(temporaryFile);
+    srand(static_cast<unsigned>(time(nullptr)));
+    char number[16];
+    _itoa(rand(), number, 10);
+    snprintf(directory, kPathCapacity, "%s_dir%s", temporaryFile, number);
+}
+
+// The files extracted so far are let go first: held open, they could not be deleted.
+void discardDirectory(const char* directory) {
+    for (HANDLE held : heldFiles)
+        CloseHandle(held);
+    heldFiles.clear();
+    emptyDirectory(directory);
+    RemoveDirectoryA(directory);
+}
+
+} // namespace
+
+bool isSafeIncludedFileName(const char* name) {
+    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/' || strchr(name, ':') != nullptr)
+        return false;
+    // No step of the name may be "..".
+    for (const char* step = name; *step != '\0';) {
+        const size_t length = strcspn(step, "\\/");
+        if (length == 2 && step[0] == '.' && step[1] == '.')
+            return false;
+        step += length;
+        if (*step != '\0')
+            ++step;
+    }
+    return true;
+}
+
+int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble) {
+    unsigned char buffer[kChunkSize];
+    for (int64_t done = 0; done < count;) {
+        const DWORD wanted = count - done < kChunkSize ? static_cast<DWORD>(count - done) : kChunkSize;
+        DWORD read = 0;
+        if (!ReadFile(source, buffer, wanted, &read, nullptr) || read == 0) {
+            logError("ReadFile failed");
+            return kCopyReadFailed;
+        }
+        if (descramble)
+            kestro::payload::scrambleBytes(buffer, read);
+        for (DWORD written = 0; written < read;) {
+            DWORD now = 0;
+            if (!WriteFile(target, buffer + written, read - written, &now, nullptr)) {
+                logError("WriteFile failed %lu", read - written);
+                return kCopyWriteFailed;
+            }
+            written += now;
+        }
+        done += read;
+    }
+    return kCopyDone;
+}
+
+int extractFile(HANDLE payload, const char* targetPath) {
+    const int64_t size = readLong(payload);
+    logLine("extracting %s (size: %I64d)", targetPath, size);
+    if (size <= 0)
+        return kCopyDone;
+    HANDLE target =
+        CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        fatalMessage(config::MessageInternalError, "11");
+    const int result = copyPayloadBytes(payload, target, size, true);
+    CloseHandle(target);
+    return result;
+}
+
+int extractIncludedFiles(char* directory) {
+    logLine("extracting files");
+    const int32_t count = getConfigNumber(config::IncludedFileCount);
+    logLine("Included files: %d", count);
+    directory[0] = '\0';
+    if (count <= 0)
+        return kCopyDone;
+
+    HANDLE payload = openOwnExecutable();
+    LARGE_INTEGER start;
+    start.QuadPart = fileSectionStart();
+    SetFilePointerEx(payload, start, nullptr, FILE_BEGIN);
+
+    makeDirectoryName(directory);
+    logLine("Temp dir: %s", directory);
+    if (!CreateDirectoryA(directory, nullptr))
+        fatalMessage(config::MessageInternalError, "7");
+
+    char names[kTextCapacity];
+    getConfigText(config::IncludedFileNames, names, sizeof names);
+    int extracted = 0;
+    for (char* name = strtok(names, ";"); name != nullptr && extracted < count; name = strtok(nullptr, ";")) {
+        char target[kPathCapacity];
+        snprintf(target, sizeof target, "%s\\%s", directory, name);
+        int result = kCopyReadFailed;
+        if (isSafeIncludedFileName(name) && strlen(directory) + 1 + strlen(name) < sizeof target)
+            result = extractFile(payload, target);
+        else
+            logError("Refused included file name %s", name);
+        if (result != kCopyDone) {
+            logError("Failed to extract %s", target);
+            CloseHandle(payload);
+            discardDirectory(directory);
+            return result;
+        }
+        HANDLE held = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A file of size 0 was never created; there is nothing to hold then.
+        if (held != INVALID_HANDLE_VALUE)
+            heldFiles.push_back(held);
+        ++extracted;
+    }
+
+    registerPendingDirectory(directory);
+    setUnextractedPosition(currentPosition(payload));
+    CloseHandle(payload);
+    logLine("extracting files done");
+    return kCopyDone;
+}

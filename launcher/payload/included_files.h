@@ -1,0 +1,35 @@
+// The files carried in the payload, written into a fresh temporary directory (the extraction
+// directory) under the names configuration 2003 lists. Each extracted file is held open until the
+// process ends, so nothing can delete or replace it while the application runs; the directory is
+// left for the deletion queue.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Results of extraction and copying.
+enum CopyResult : int {
+    kCopyDone = 0,
+    kCopyReadFailed = 1,  // the payload could not be read (or a file name was refused)
+    kCopyWriteFailed = 2, // the target could not be written
+};
+
+// Extracts the included files into a new directory "<kqx temporary name>_dir<random>", whose path is
+// written to directory (8192 bytes; empty when there are no included files). On a failure the
+// directory is emptied and removed and the result says why. Ends the process (message 1009 with "7"
+// or "11") when the directory or a file cannot be created, and with "Internal Error: readLong" when
+// a size is cut off. Sets the unextracted position.
+int extractIncludedFiles(char* directory);
+
+// Reads one size field from payload and copies that many bytes, descrambled, into a new file at
+// targetPath. A size of 0 or less creates nothing.
+int extractFile(HANDLE payload, const char* targetPath);
+
+// Copies count bytes in chunks of at most 8192 bytes, XOR-ing them with the payload key when
+// descramble is set.
+int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble);
+
+// A name may only place a file inside the extraction directory: no drive, no leading separator, no
+// ".." step, nothing empty.
+bool isSafeIncludedFileName(const char* name);

@@ -1,0 +1,210 @@
+// Whole launches of a packed launcher: the included files, the choice of Java runtime, the VM through
+// the JNI double (copied into the runtime homes the scenarios lay out), and how a launch ends.
+#include "harness.h"
+#include "runtime_layout.h"
+
+#include "payload/payload_codec.h"
+
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+
+namespace fs = std::filesystem;
+
+constexpr int kNoRuntime = 83;
+
+std::string lineStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+    for (const std::string& line : lines)
+        if (line.rfind(prefix, 0) == 0)
+            return line.substr(prefix.size());
+    return "";
+}
+
+// "Z:\a\b" as the Linux path "/a/b".
+std::string linuxPath(const std::string& windowsPathText) {
+    std::string path =
+        windowsPathText.size() > 2 && windowsPathText[1] == ':' ? windowsPathText.substr(2) : windowsPathText;
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    return lines;
+}
+
+// A launcher of the example's shape: the runtime jar and the application's files included, errors on
+// standard error, the JNI double recording what the VM is asked to do.
+class WholeLaunch : public testing::Test {
+  protected:
+    WholeLaunch() : s(testing::UnitTest::GetInstance()->current_test_info()->name()) {
+        record = s.directory() + "/jni.txt";
+        s.config(107, "0")
+            .config(122, "com.example.Main")
+            .config(1005, "The JVM could not be started.")
+            .message(20016, u"The installation file is corrupted.")
+            .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR))
+            .env("KESTRO_JNI_RECORD", windowsPath(record))
+            .unsetEnv("MANPATH")
+            .unsetEnv("JAVA_HOME");
+    }
+
+    // A runtime the search finds through JAVA_HOME.
+    Runtime searchableRuntime() {
+        Runtime runtime = layOutRuntime(s.directory() + "/installed-jre", describe(Layout::Jre, "1.8.0_300"));
+        s.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome);
+        return runtime;
+    }
+
+    std::vector<std::string> recorded() const {
+        return fs::exists(record) ? linesOf(readFile(record)) : std::vector<std::string>{};
+    }
+
+    static std::string extractionDirectory(const RunResult& r) {
+        return linuxPath(lineStartingWith(r.logLines(), "Temp dir: "));
+    }
+
+    Scenario s;
+    std::string record;
+};
+
+TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
+    const Runtime runtime = searchableRuntime();
+    std::string data(300000, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 251);
+    s.include("data.bin", data).include("empty.txt", "");
+
+    RunResult r = s.run({"first", "zwei w\xC3\xB6rter"});
+
+    r.expectExitCode(0);
+    const std::string directory = extractionDirectory(r);
+    ASSERT_FALSE(directory.empty());
+    EXPECT_EQ(readFile(directory + "/data.bin"), data);
+    EXPECT_FALSE(fs::exists(directory + "/empty.txt")) << "a file of size 0 is not created";
+    EXPECT_EQ(lineStartingWith(r.logLines(), "Current working dir: "),
+              lineStartingWith(r.logLines(), "Temp dir: "));
+    const auto jni = recorded();
+    EXPECT_THAT(jni, Contains(HasSubstr("-Djava.class.path=")));
+    EXPECT_THAT(jni, Contains("main arg 1: com.example.Main"));
+    EXPECT_THAT(jni, Contains(HasSubstr(": first")));
+    EXPECT_THAT(jni, Contains("DestroyJavaVM"));
+    // The native log is held open and queued for a later clean-up.
+    EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
+                HasSubstr(*r.nativeLogWindowsPath + ";"));
+}
+
+TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
+    searchableRuntime();
+    s.env("KESTRO_JNI_SCENARIO", "create=fail");
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("The JVM could not be started.");
+    EXPECT_THAT(r.logLines(), Contains("ERROR: Could not start JVM"));
+    const std::string directory = extractionDirectory(r);
+    EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_dir").value_or(""),
+                HasSubstr(lineStartingWith(r.logLines(), "Temp dir: ") + ";"));
+
+    // Once the launcher has ended, a clean-up removes what it left.
+    RunResult drain = s.runProgram(scenarioProgram("queue-tool"), {"drain"});
+    drain.expectExitCode(0);
+    EXPECT_FALSE(fs::exists(directory));
+    EXPECT_FALSE(fs::exists(*r.nativeLogPath));
+}
+
+TEST_F(WholeLaunch, ThrowingMainEndsWith1005) {
+    searchableRuntime();
+    s.env("KESTRO_JNI_SCENARIO", "main=throw");
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    // The VM describes the exception on standard error first, as a real one does.
+    r.expectStderrContains(r.errorText("The JVM could not be started."));
+    EXPECT_THAT(r.logLines(), Contains("ERROR: could not call main"));
+}
+
+TEST_F(WholeLaunch, NoRuntimeInQuietModeEndsWith83) {
+    s.config(128, "");
+
+    RunResult r = s.run({"-q"});
+
+    r.expectExitCode(kNoRuntime);
+    EXPECT_EQ(r.stdoutText, "no jre found\n");
+    EXPECT_THAT(r.logLines(), Contains("ERROR: No JRE found"));
+    EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
+}
+
+// Payloads whose file section does not match configuration 2002 and 2003, written byte by byte.
+std::string payloadWithFiles(const std::string& count, const std::string& names,
+                             const std::vector<std::string>& contents) {
+    payload::PayloadTables tables;
+    tables.config = {{107, "0"}, {2002, count}, {2003, names}};
+    tables.messages = {{20016, u"The installation file is corrupted."}};
+    std::string bytes;
+    payload::appendTables(bytes, tables);
+    for (const std::string& content : contents)
+        payload::appendIncludedFile(bytes, content);
+    return bytes;
+}
+
+TEST_F(WholeLaunch, ExtractsOnlyCountedNamedFiles) {
+    s.rawPayload(payloadWithFiles("1", "one.txt;two.txt;", {"first", "second"}));
+    RunResult moreNames = s.run({"-q"});
+    const std::string directory = extractionDirectory(moreNames);
+    EXPECT_EQ(readFile(directory + "/one.txt"), "first");
+    EXPECT_FALSE(fs::exists(directory + "/two.txt"));
+
+    s.rawPayload(payloadWithFiles("3", "one.txt;", {"first", "second"}));
+    RunResult fewerNames = s.run({"-q"});
+    EXPECT_EQ(readFile(extractionDirectory(fewerNames) + "/one.txt"), "first");
+    EXPECT_THAT(fewerNames.logLines(), Contains("extracting files done"));
+}
+
+TEST_F(WholeLaunch, TruncatedFilesEndWith20016) {
+    std::string bytes = payloadWithFiles("2", "one.txt;two.txt;", {"first", std::string(20000, 'x')});
+    bytes.resize(bytes.size() - 5000);
+    s.rawPayload(bytes);
+
+    RunResult r = s.run({"-q"});
+
+    r.expectExitCode(1);
+    r.expectConsoleError("The installation file is corrupted.");
+    EXPECT_THAT(r.logLines(), Contains("ERROR: ReadFile failed"));
+    EXPECT_FALSE(fs::exists(extractionDirectory(r)));
+}
+
+TEST_F(WholeLaunch, RefusesEscapingFileNames) {
+    for (const char* name :
+         {"..\\escaped.txt", "c:\\escaped.txt", "\\escaped.txt", "sub\\..\\..\\escaped.txt"}) {
+        s.rawPayload(payloadWithFiles("1", std::string(name) + ";", {"outside"}));
+        RunResult r = s.run({"-q"});
+        r.expectExitCode(1);
+        r.expectConsoleError("The installation file is corrupted.");
+        EXPECT_FALSE(fs::exists(s.tmpDirectory() + "/escaped.txt")) << name;
+        EXPECT_FALSE(fs::exists(extractionDirectory(r))) << name;
+    }
+}
+
+} // namespace
+} // namespace kestro::scenario
