@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,7 +24,7 @@ constexpr DWORD kChunkSize = 8192;
 
 // Extracted files stay open for the life of the process on purpose: while a read handle without
 // delete sharing is open, nobody can delete or replace the file.
-std::vector<HANDLE> heldFiles;
+std::vector<std::pair<std::string, HANDLE>> heldFiles;
 
 HANDLE openOwnExecutable() {
     const char* path = executablePath();
@@ -55,8 +57,8 @@ void makeDirectoryName(char* directory) {
 
 // The files extracted so far are let go first: held open, they could not be deleted.
 void discardDirectory(const char* directory) {
-    for (HANDLE held : heldFiles)
-        CloseHandle(held);
+    for (const auto& held : heldFiles)
+        CloseHandle(held.second);
     heldFiles.clear();
     emptyDirectory(directory);
     RemoveDirectoryA(directory);
@@ -156,7 +158,7 @@ int extractIncludedFiles(char* directory) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         // A file of size 0 was never created; there is nothing to hold then.
         if (held != INVALID_HANDLE_VALUE)
-            heldFiles.push_back(held);
+            heldFiles.emplace_back(name, held);
         ++extracted;
     }
 
@@ -165,4 +167,14 @@ int extractIncludedFiles(char* directory) {
     CloseHandle(payload);
     logLine("extracting files done");
     return kCopyDone;
+}
+
+void releaseIncludedFile(const char* name) {
+    for (auto held = heldFiles.begin(); held != heldFiles.end(); ++held) {
+        if (held->first == name) {
+            CloseHandle(held->second);
+            heldFiles.erase(held);
+            return;
+        }
+    }
 }

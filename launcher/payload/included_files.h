@@ -30,6 +30,10 @@ int extractFile(HANDLE payload, const char* targetPath);
 // descramble is set.
 int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble);
 
+// Lets go of an extracted file (by its name in configuration 2003) so that it can be deleted, as the
+// runtime archive is once unpacked. Unknown names are ignored.
+void releaseIncludedFile(const char* name);
+
 // A name may only place a file inside the extraction directory: no drive, no leading separator, no
 // ".." step, nothing empty.
 bool isSafeIncludedFileName(const char* name);

@@ -106,6 +106,7 @@ void prepareShippedRuntime(HWND progressDialog) {
         fatalError(
             "The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
     }
+    releaseIncludedFile(kRuntimeArchive);
     remove(kRuntimeArchive);
     if (getConfigNumber(config::RuntimeIsPacked) != 0) {
         logLine("JRE is packed");

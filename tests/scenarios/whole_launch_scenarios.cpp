@@ -4,7 +4,11 @@
 #include "runtime_layout.h"
 
 #include "payload/payload_codec.h"
+#include "runtime_bundle.h"
 
+#include <zlib.h>
+
+#include <cstring>
 #include <filesystem>
 
 namespace kestro::scenario {
@@ -80,6 +84,19 @@ class WholeLaunch : public testing::Test {
 
     static std::string extractionDirectory(const RunResult& r) {
         return linuxPath(lineStartingWith(r.logLines(), "Temp dir: "));
+    }
+
+    // Ships the runtime laid out from description as "jre.tar.gz", written the way the packer writes it.
+    Runtime shippedRuntime(const RuntimeDescription& description) {
+        Runtime runtime = layOutRuntime(s.directory() + "/shipped-jre", description);
+        const std::string archive = s.directory() + "/jre.tar.gz";
+        packer::RuntimeArchiveFacts facts;
+        std::string error;
+        EXPECT_TRUE(packer::writeRuntimeArchive(runtime.home, archive, &facts, &error)) << error;
+        s.include("jre.tar.gz", readFile(archive))
+            .config(151, std::to_string(facts.streamLength))
+            .config(153, facts.packed ? "1" : "0");
+        return runtime;
     }
 
     Scenario s;
@@ -204,6 +221,124 @@ TEST_F(WholeLaunch, RefusesEscapingFileNames) {
         EXPECT_FALSE(fs::exists(s.tmpDirectory() + "/escaped.txt")) << name;
         EXPECT_FALSE(fs::exists(extractionDirectory(r))) << name;
     }
+}
+
+TEST_F(WholeLaunch, ShippedRuntimeIsUnpackedAndLoaded) {
+    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    const std::string directory = extractionDirectory(r);
+    EXPECT_TRUE(fs::exists(directory + "/jre/bin/client/jvm.dll"));
+    EXPECT_FALSE(fs::exists(directory + "/jre.tar.gz")) << "the archive is deleted once unpacked";
+    EXPECT_THAT(r.logLines(), Contains("JRE included"));
+    EXPECT_THAT(r.logLines(), Contains("untaring JRE was successful"));
+    EXPECT_THAT(r.logLines(), Contains("JRE dir: " + lineStartingWith(r.logLines(), "Temp dir: ") + "\\jre"));
+    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+}
+
+TEST_F(WholeLaunch, PackedShippedRuntimeIsRestoredByItsUnpacker) {
+    RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
+    description.packed = {"lib\\rt.jar", "lib\\charsets.jar"};
+    shippedRuntime(description);
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.logLines(), Contains("JRE is packed"));
+    const std::string directory = extractionDirectory(r);
+    EXPECT_TRUE(fs::exists(directory + "/jre/lib/rt.jar"));
+    EXPECT_FALSE(fs::exists(directory + "/jre/lib/rt.jar.pack"));
+    EXPECT_TRUE(fs::exists(directory + "/jre/lib/charsets.jar"));
+}
+
+TEST_F(WholeLaunch, ManualSwitchLeavesTheShippedRuntimeAlone) {
+    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+
+    RunResult r = s.run({"-q", "-manual"});
+
+    r.expectExitCode(kNoRuntime);
+    EXPECT_THAT(r.logLines(), Contains("Included JRE not used because of manual switch"));
+    EXPECT_THAT(r.logLines(), Not(Contains("extracting JRE")));
+    EXPECT_FALSE(fs::exists(extractionDirectory(r) + "/jre"));
+}
+
+TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
+    RuntimeDescription broken = describe(Layout::Jre, "1.8.0_300");
+    broken.jvmWithoutEntry = true;
+    shippedRuntime(broken);
+    searchableRuntime();
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.logLines(), Contains("ERROR: Could not load bundled JRE. Trying to find another JRE."));
+    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+}
+
+// A gzip-compressed ustar archive of the given entries, written by hand so that it may hold what the
+// packer refuses to write.
+std::string handMadeArchive(const std::string& path,
+                            const std::vector<std::pair<std::string, std::string>>& files) {
+    gzFile out = gzopen(path.c_str(), "wb");
+    for (const auto& [name, contents] : files) {
+        char header[512] = {};
+        strncpy(header, name.c_str(), 99);
+        snprintf(header + 124, 12, "%011o", static_cast<unsigned>(contents.size()));
+        // A name ending in '/' is a directory.
+        header[156] = !name.empty() && name.back() == '/' ? '5' : '0';
+        memcpy(header + 257, "ustar", 6);
+        gzwrite(out, header, sizeof header);
+        gzwrite(out, contents.data(), static_cast<unsigned>(contents.size()));
+        const char padding[512] = {};
+        if (contents.size() % 512 != 0)
+            gzwrite(out, padding, static_cast<unsigned>(512 - contents.size() % 512));
+    }
+    const char end[1024] = {};
+    gzwrite(out, end, sizeof end);
+    gzclose(out);
+    return readFile(path);
+}
+
+TEST_F(WholeLaunch, CorruptShippedRuntimeEndsWithTheCorruptedRuntimeText) {
+    const std::string corrupted =
+        "The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
+    s.include("jre.tar.gz", "this is no archive").config(151, "100");
+    RunResult garbage = s.run();
+    garbage.expectExitCode(1);
+    garbage.expectConsoleError(corrupted);
+    EXPECT_THAT(garbage.logLines(), Contains("ERROR: Could not untar JRE"));
+
+    // An entry that climbs out of the runtime directory refuses the whole archive.
+    Scenario escaping("escaping_runtime");
+    escaping.config(107, "0")
+        .config(151, "2048")
+        .include("jre.tar.gz",
+                 handMadeArchive(s.directory() + "/escaping.tar.gz",
+                                 {{"bin/", ""}, {"bin/java.exe", "x"}, {"../outside.txt", "escaped"}}));
+    RunResult climbing = escaping.run();
+    climbing.expectExitCode(1);
+    climbing.expectConsoleError(corrupted);
+    EXPECT_THAT(climbing.logLines(), Contains("ERROR: extract file failed"));
+    EXPECT_FALSE(fs::exists(extractionDirectory(climbing) + "/outside.txt"));
+}
+
+TEST_F(WholeLaunch, IncludedFileOfSeveralHundredMegabytes) {
+    searchableRuntime();
+    // Large enough that 32-bit sizes or a whole-file buffer would show; a pattern that a shifted or
+    // dropped chunk cannot reproduce.
+    std::string big(300u << 20, '\0');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        snprintf(&big[i], 32, "%zu", i);
+    s.include("big.bin", big);
+
+    RunResult r = s.timeout(std::chrono::minutes(5)).run();
+
+    r.expectExitCode(0);
+    const std::string extracted = extractionDirectory(r) + "/big.bin";
+    ASSERT_EQ(fs::file_size(extracted), big.size());
+    EXPECT_TRUE(readFile(extracted) == big) << "contents differ";
 }
 
 } // namespace
