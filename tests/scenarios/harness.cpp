@@ -495,6 +495,13 @@ RunResult Scenario::runProgram(const std::string& program, const std::vector<std
     return start(program, arguments).wait();
 }
 
+RunningProgram Scenario::startPacked(const std::vector<std::string>& arguments) {
+    std::string error;
+    if (!pack(&error))
+        ADD_FAILURE() << "packing " << name_ << " failed: " << error;
+    return start(executablePath(), arguments);
+}
+
 RunningProgram Scenario::start(const std::string& program, const std::vector<std::string>& arguments) {
     RunningProgram running;
     running.directory_ = directory_ + "/run" + std::to_string(++runCount_);
@@ -576,7 +583,8 @@ std::optional<uint32_t> readDword(const std::string& key, const std::string& val
 
 void writeDword(const std::string& key, const std::string& value, uint32_t data) {
     std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_DWORD", "/d", std::to_string(data), "/f"}, &output) != 0)
+    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_DWORD", "/d", std::to_string(data), "/f"},
+                &output) != 0)
         ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
 }
 

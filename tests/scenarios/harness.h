@@ -159,6 +159,8 @@ class Scenario {
     // Runs any Windows program (a Linux path) with this scenario's environment.
     RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments);
     RunningProgram start(const std::string& program, const std::vector<std::string>& arguments);
+    // Packs the launcher (again) and starts it in the background.
+    RunningProgram startPacked(const std::vector<std::string>& arguments = {});
 
   private:
     enum class Shape { Packed, Nothing, Truncated, Raw };

@@ -8,8 +8,10 @@
 
 #include <zlib.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace kestro::scenario {
 namespace {
@@ -339,6 +341,37 @@ TEST_F(WholeLaunch, IncludedFileOfSeveralHundredMegabytes) {
     const std::string extracted = extractionDirectory(r) + "/big.bin";
     ASSERT_EQ(fs::file_size(extracted), big.size());
     EXPECT_TRUE(readFile(extracted) == big) << "contents differ";
+}
+
+TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
+    searchableRuntime();
+    // Long enough for two short programs to run meanwhile.
+    s.include("app.cfg", "setting=1").env("KESTRO_JNI_SCENARIO", "main=sleep:6000");
+
+    RunningProgram launcher = s.startPacked();
+    // The double records the call of main before it sleeps: by then every file is extracted and held.
+    auto mainCalled = [&] {
+        for (const std::string& line : recorded())
+            if (line.rfind("main called", 0) == 0)
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 300 && !mainCalled(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(mainCalled()) << "main was never called";
+    std::string extracted;
+    for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
+        if (entry.path().filename().string().find("_dir") != std::string::npos)
+            extracted = entry.path().string() + "/app.cfg";
+    ASSERT_TRUE(fs::exists(extracted));
+
+    // Another process queues the file and drains the queue: the held file survives and stays queued.
+    s.runProgram(scenarioProgram("queue-tool"), {"file", windowsPath(extracted)}).expectExitCode(0);
+    s.runProgram(scenarioProgram("queue-tool"), {"drain"}).expectExitCode(0);
+    EXPECT_TRUE(fs::exists(extracted));
+    EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
+                HasSubstr(windowsPath(extracted) + ";"));
+    launcher.wait().expectExitCode(0);
 }
 
 } // namespace
