@@ -4,6 +4,7 @@
 #include "jvmsearch/version_rules.h"
 #include "payload/payload_store.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,29 +20,6 @@ constexpr char kJreKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 constexpr char kJdkKey[] = "SOFTWARE\\JavaSoft\\Java Development Kit";
 constexpr DWORD kCurrentVersionCapacity = 100;
 constexpr size_t kKeyNameCapacity = kPathCapacity + 64;
-
-class RegistryKey {
-  public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    bool open(HKEY root, const char* name) {
-        return RegOpenKeyExA(root, name, 0, KEY_READ, &key_) == ERROR_SUCCESS;
-    }
-    bool create(HKEY root, const char* name) {
-        return RegCreateKeyExA(root, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) ==
-               ERROR_SUCCESS;
-    }
-    HKEY get() const { return key_; }
-
-  private:
-    HKEY key_ = nullptr;
-};
 
 // The stamp as Windows keeps a FILETIME: low half first, each half little-endian.
 void stampBytes(uint64_t stamp, BYTE out[8]) {

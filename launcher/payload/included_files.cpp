@@ -26,17 +26,6 @@ constexpr DWORD kChunkSize = 8192;
 // delete sharing is open, nobody can delete or replace the file.
 std::vector<std::pair<std::string, HANDLE>> heldFiles;
 
-HANDLE openOwnExecutable() {
-    const char* path = executablePath();
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
-        logError("Could not open %s", path);
-        fatalError("Error opening media file. Please move this file to an ascii-only path like c:\\");
-    }
-    return file;
-}
-
 int64_t currentPosition(HANDLE file) {
     LARGE_INTEGER zero{}, position{};
     SetFilePointerEx(file, zero, &position, FILE_CURRENT);
@@ -127,7 +116,7 @@ int extractIncludedFiles(char* directory) {
     if (count <= 0)
         return kCopyDone;
 
-    HANDLE payload = openOwnExecutable();
+    HANDLE payload = openPayloadFile();
     LARGE_INTEGER start;
     start.QuadPart = fileSectionStart();
     SetFilePointerEx(payload, start, nullptr, FILE_BEGIN);

@@ -124,7 +124,7 @@ wchar_t* readWString(HANDLE file) {
     return text;
 }
 
-void loadPayload() {
+HANDLE openPayloadFile() {
     const char* path = executablePath();
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -132,7 +132,11 @@ void loadPayload() {
         logError("Could not open %s", path);
         fatalError("Error opening media file. Please move this file to an ascii-only path like c:\\");
     }
+    return file;
+}
 
+void loadPayload() {
+    HANDLE file = openPayloadFile();
     seekToPayload(file);
     if (static_cast<uint32_t>(readInt(file)) != format::kMagic)
         fatalError("Internal Error: magic");

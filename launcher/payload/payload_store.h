@@ -14,6 +14,10 @@ constexpr size_t kTextCapacity = 8192;
 // a fixed message when the file cannot be opened, has no payload or the payload is truncated.
 void loadPayload();
 
+// Opens the running executable for reading its payload. Ends the process with exit code 1 and
+// "Error opening media file..." when it cannot be opened.
+HANDLE openPayloadFile();
+
 // Copies configuration text id into out (capacity bytes, terminated). A text that does not fit is cut.
 void getConfigText(int id, char* out, size_t capacity);
 

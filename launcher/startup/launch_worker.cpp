@@ -13,6 +13,7 @@
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 
 #include <commctrl.h>
 #include <direct.h>
@@ -73,13 +74,12 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 } // namespace
 
 void setInstallStarted(bool started) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kLauncherKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (!key.create(HKEY_CURRENT_USER, kLauncherKey))
         return;
     const DWORD value = started ? 1 : 0;
-    RegSetValueExA(key, "InstallStarted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
+    RegSetValueExA(key.get(), "InstallStarted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof value);
 }
 
 void useShippedRuntime() {

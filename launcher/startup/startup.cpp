@@ -8,6 +8,7 @@
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 #include "support/single_instance.h"
 
 #include <commctrl.h>
@@ -124,14 +125,13 @@ void prepareEnvironment(HINSTANCE instance) {
 }
 
 bool isInstallStarted() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kLauncherKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (!key.open(HKEY_CURRENT_USER, kLauncherKey))
         return false;
     DWORD value = 0;
     DWORD size = sizeof value;
-    const LONG result =
-        RegQueryValueExA(key, "InstallStarted", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
+    const LONG result = RegQueryValueExA(key.get(), "InstallStarted", nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(&value), &size);
     return result == ERROR_SUCCESS && size == sizeof value && value != 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 
 #include <windows.h>
 
@@ -15,23 +16,6 @@ constexpr const char* kQueueKey = "SOFTWARE\\Morvane\\kestro\\temp\\";
 constexpr const char* kFileValue = "delete_file";
 constexpr const char* kDirectoryValue = "delete_dir";
 constexpr size_t kQueueValueLimit = 32767;
-
-class RegistryKey {
-  public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-  private:
-    HKEY key_ = nullptr;
-};
 
 std::vector<std::string>& pendingDirectories() {
     static std::vector<std::string> directories;
@@ -124,8 +108,7 @@ void queueDirectory(const char* directory) {
 
 void queueForDeletion(const char* path, const char* valueName) {
     RegistryKey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kQueueKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, key.out(), nullptr) != ERROR_SUCCESS) {
+    if (!key.create(HKEY_CURRENT_USER, kQueueKey)) {
         return;
     }
     char value[kQueueValueLimit + 1];
@@ -148,8 +131,7 @@ void queueForDeletion(const char* path, const char* valueName) {
 
 void drainDeletionQueue() {
     RegistryKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kQueueKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.out()) !=
-        ERROR_SUCCESS) {
+    if (!key.open(HKEY_CURRENT_USER, kQueueKey, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
         return;
     }
     std::string keptFiles;

@@ -5,6 +5,7 @@
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 #include "support/temp_directory.h"
 
 #include <windows.h>
@@ -157,13 +158,12 @@ void registerProcessId() {
     char path[kPathCapacity];
     if (!lowerCaseExecutablePath(path))
         return;
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kProcessRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (!key.create(HKEY_CURRENT_USER, kProcessRegistryKey))
         return;
     const DWORD processId = GetCurrentProcessId();
-    RegSetValueExA(key, path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&processId), sizeof processId);
-    RegCloseKey(key);
+    RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&processId),
+                   sizeof processId);
 }
 
 unsigned long registeredProcessId() {
