@@ -180,8 +180,8 @@ std::string quoted(const std::string& utf8) {
 }
 
 std::string keyName(int32_t id, bool messageTable) {
-    const KeySpec* spec = findKeyById(id, messageTable);
-    return spec == nullptr ? std::string() : std::string(spec->section) + "." + spec->name;
+    const ProjectKey* key = findKeyById(id, messageTable);
+    return key == nullptr ? std::string() : std::string(key->section) + "." + key->name;
 }
 
 // Every record as (id, key, UTF-8 text), sorted by id, the last record of an id winning.

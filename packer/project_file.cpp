@@ -24,8 +24,8 @@ class ProjectReader {
   public:
     ProjectReader(std::string sourceName, std::string baseDirectory)
         : sourceName_(std::move(sourceName)), baseDirectory_(std::move(baseDirectory)) {
-        for (const KeySpec& spec : projectKeys()) {
-            std::string section = spec.section;
+        for (const ProjectKey& key : projectKeys()) {
+            std::string section = key.section;
             for (size_t dot = section.find('.'); dot != std::string::npos; dot = section.find('.', dot + 1))
                 knownSections_.insert(section.substr(0, dot));
             knownSections_.insert(section);
@@ -38,16 +38,16 @@ class ProjectReader {
     bool fail(const toml::node& node, const std::string& message);
     bool failWithoutLine(const std::string& message);
     bool readSection(const std::string& section, const toml::table& table);
-    bool readValue(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node);
-    bool readText(const std::string& qualifiedName, const toml::node& node, const KeySpec& spec,
+    bool readValue(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node);
+    bool readText(const std::string& qualifiedName, const toml::node& node, const ProjectKey& key,
                   std::string* text);
-    bool readList(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+    bool readList(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                   std::string* text);
     bool readBundledRuntime(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
-    bool checkConversions(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+    bool checkConversions(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                           const std::string& text);
     PackRequest buildRequest() const;
 
@@ -152,16 +152,16 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
                 return false;
             continue;
         }
-        const KeySpec* spec = findKey(section.c_str(), name.c_str());
-        if (spec == nullptr || spec->type == ValueType::Derived)
+        const ProjectKey* known = findKey(section.c_str(), name.c_str());
+        if (known == nullptr || known->type == ValueType::Derived)
             return fail(node, "unknown key \"" + qualifiedName + "\"");
-        if (!readValue(*spec, qualifiedName, node))
+        if (!readValue(*known, qualifiedName, node))
             return false;
     }
     return true;
 }
 
-bool ProjectReader::readText(const std::string& qualifiedName, const toml::node& node, const KeySpec& spec,
+bool ProjectReader::readText(const std::string& qualifiedName, const toml::node& node, const ProjectKey& key,
                              std::string* text) {
     const std::string& utf8 = node.as_string()->get();
     if (utf8.find('\0') != std::string::npos)
@@ -169,23 +169,24 @@ bool ProjectReader::readText(const std::string& qualifiedName, const toml::node&
     std::string why;
     if (!utf8ToCp1252(utf8, text, &why))
         return fail(node, qualifiedName + ": " + why);
-    if (text->size() >= spec.capacity) {
+    if (text->size() >= key.capacity) {
         return fail(node, qualifiedName + " is " + std::to_string(text->size()) +
-                              " bytes long; the launcher reads at most " + std::to_string(spec.capacity - 1));
+                              " bytes long; the launcher reads at most " + std::to_string(key.capacity - 1));
     }
     return true;
 }
 
-bool ProjectReader::readValue(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node) {
+bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifiedName,
+                              const toml::node& node) {
     auto wrongType = [&] {
-        return fail(node, qualifiedName + " must be " + expectedName(spec.type) + ", not " + typeName(node));
+        return fail(node, qualifiedName + " must be " + expectedName(key.type) + ", not " + typeName(node));
     };
     std::string text;
-    switch (spec.type) {
+    switch (key.type) {
     case ValueType::Text:
         if (!node.is_string())
             return wrongType();
-        if (!readText(qualifiedName, node, spec, &text))
+        if (!readText(qualifiedName, node, key, &text))
             return false;
         break;
     case ValueType::Integer: {
@@ -214,7 +215,7 @@ bool ProjectReader::readValue(const KeySpec& spec, const std::string& qualifiedN
         break;
     }
     case ValueType::List:
-        if (!readList(spec, qualifiedName, node, &text))
+        if (!readList(key, qualifiedName, node, &text))
             return false;
         break;
     case ValueType::Kind: {
@@ -228,7 +229,7 @@ bool ProjectReader::readValue(const KeySpec& spec, const std::string& qualifiedN
         if (!node.is_string())
             return wrongType();
         const std::string& utf8 = node.as_string()->get();
-        if (!checkConversions(spec, qualifiedName, node, utf8))
+        if (!checkConversions(key, qualifiedName, node, utf8))
             return false;
         std::u16string wide;
         std::string why;
@@ -236,39 +237,39 @@ bool ProjectReader::readValue(const KeySpec& spec, const std::string& qualifiedN
             return fail(node, qualifiedName + ": " + why);
         if (wide.find(u'\0') != std::u16string::npos)
             return fail(node, qualifiedName + " contains a NUL character, which ends a text in the launcher");
-        if (wide.size() >= spec.capacity)
+        if (wide.size() >= key.capacity)
             return fail(node, qualifiedName + " is too long for the launcher");
-        messages_[spec.id] = std::move(wide);
+        messages_[key.id] = std::move(wide);
         return true;
     }
     case ValueType::Derived:
         return fail(node, "unknown key \"" + qualifiedName + "\"");
     }
-    config_[spec.id] = std::move(text);
+    config_[key.id] = std::move(text);
     return true;
 }
 
-bool ProjectReader::readList(const KeySpec& spec, const std::string& qualifiedName, const toml::node& node,
+bool ProjectReader::readList(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                              std::string* text) {
     const toml::array* entries = node.as_array();
     if (entries == nullptr)
-        return fail(node, qualifiedName + " must be " + expectedName(spec.type) + ", not " + typeName(node));
+        return fail(node, qualifiedName + " must be " + expectedName(key.type) + ", not " + typeName(node));
     std::vector<std::string> parts;
     for (const toml::node& entry : *entries) {
         if (!entry.is_string())
             return fail(entry, qualifiedName + ": each entry must be a string, not " + typeName(entry));
         std::string part;
-        if (!readText(qualifiedName, entry, spec, &part))
+        if (!readText(qualifiedName, entry, key, &part))
             return false;
         if (part.empty() || part.find(';') != std::string::npos)
             return fail(entry, qualifiedName + ": an entry must not be empty nor contain ';'");
-        if (spec.entryRule == EntryRule::SearchEntry &&
+        if (key.entryRule == EntryRule::SearchEntry &&
             std::string("ABRSEY").find(part[0]) == std::string::npos)
             return fail(entry,
                         qualifiedName + ": \"" + part +
                             "\" must start with a location letter: A, B, R (directory), S (search path), "
                             "E (environment variable) or Y (registry)");
-        if (spec.entryRule == EntryRule::ClassPathEntry &&
+        if (key.entryRule == EntryRule::ClassPathEntry &&
             (part.size() < 3 || std::string("ADSE").find(part[0]) == std::string::npos))
             return fail(entry, qualifiedName + ": \"" + part +
                                    "\" must be a type letter (A, D, S or E), a required flag ('1' required, "
@@ -277,16 +278,16 @@ bool ProjectReader::readList(const KeySpec& spec, const std::string& qualifiedNa
     }
     for (const std::string& part : parts)
         *text += (text->empty() ? "" : ";") + part;
-    if (text->size() >= spec.capacity)
+    if (text->size() >= key.capacity)
         return fail(node, qualifiedName + " is too long for the launcher together");
     return true;
 }
 
 // A format message is handed to a printf-style call with fixed arguments; other conversions than
 // those would read arguments that are not there.
-bool ProjectReader::checkConversions(const KeySpec& spec, const std::string& qualifiedName,
+bool ProjectReader::checkConversions(const ProjectKey& key, const std::string& qualifiedName,
                                      const toml::node& node, const std::string& text) {
-    if (spec.conversions == nullptr)
+    if (key.conversions == nullptr)
         return true;
     std::string found;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -299,9 +300,9 @@ bool ProjectReader::checkConversions(const KeySpec& spec, const std::string& qua
             found.push_back(text[end]);
         i = end;
     }
-    if (found != spec.conversions) {
+    if (found != key.conversions) {
         std::string expected;
-        for (const char* c = spec.conversions; *c != '\0'; ++c)
+        for (const char* c = key.conversions; *c != '\0'; ++c)
             expected += std::string(expected.empty() ? "" : ", ") + "%" + *c;
         return fail(node, qualifiedName + " must contain exactly the conversions " + expected +
                               " in this order (write %% for a percent sign)");
@@ -391,27 +392,27 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
 
 PackRequest ProjectReader::buildRequest() const {
     PackRequest request;
-    for (const KeySpec& spec : projectKeys()) {
-        if (spec.type == ValueType::Derived)
+    for (const ProjectKey& key : projectKeys()) {
+        if (key.type == ValueType::Derived)
             continue;
-        if (spec.type == ValueType::Message16) {
-            auto given = messages_.find(spec.id);
+        if (key.type == ValueType::Message16) {
+            auto given = messages_.find(key.id);
             std::u16string text;
             std::string ignored;
             if (given != messages_.end())
                 text = given->second;
-            else if (spec.defaultText == nullptr || !utf8ToUtf16(spec.defaultText, &text, &ignored))
+            else if (key.defaultText == nullptr || !utf8ToUtf16(key.defaultText, &text, &ignored))
                 continue;
-            request.tables.messages.emplace_back(spec.id, std::move(text));
+            request.tables.messages.emplace_back(key.id, std::move(text));
             continue;
         }
-        auto given = config_.find(spec.id);
+        auto given = config_.find(key.id);
         std::string text, ignored;
         if (given != config_.end())
             text = given->second;
-        else if (spec.defaultText == nullptr || !utf8ToCp1252(spec.defaultText, &text, &ignored))
+        else if (key.defaultText == nullptr || !utf8ToCp1252(key.defaultText, &text, &ignored))
             continue;
-        request.tables.config.emplace_back(spec.id, std::move(text));
+        request.tables.config.emplace_back(key.id, std::move(text));
     }
     request.files = files_;
     request.bundledRuntime = bundledRuntime_;

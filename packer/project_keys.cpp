@@ -14,18 +14,19 @@ constexpr size_t kText = 8192;
 constexpr size_t kFontFace = 32;
 constexpr size_t kJvmVariant = 200;
 
-std::vector<KeySpec> buildKeys() {
+std::vector<ProjectKey> buildKeys() {
     using T = ValueType;
     auto key = [](const char* section, const char* name, int32_t id, ValueType type,
                   const char* defaultText = nullptr, size_t capacity = kText) {
-        return KeySpec{section, name, id, type, defaultText, capacity, nullptr, EntryRule::None};
+        return ProjectKey{section, name, id, type, defaultText, capacity, nullptr, EntryRule::None};
     };
     auto list = [](const char* section, const char* name, int32_t id, EntryRule rule,
                    const char* defaultText = nullptr) {
-        return KeySpec{section, name, id, T::List, defaultText, kText, nullptr, rule};
+        return ProjectKey{section, name, id, T::List, defaultText, kText, nullptr, rule};
     };
     auto format16 = [](const char* name, int32_t id, const char* conversions, const char* defaultText) {
-        return KeySpec{"messages", name, id, T::Message16, defaultText, kText, conversions, EntryRule::None};
+        return ProjectKey{"messages",  name,  id,          T::Message16,
+                          defaultText, kText, conversions, EntryRule::None};
     };
     return {
         key("application", "name", cfg::ApplicationName, T::Text),
@@ -143,23 +144,23 @@ std::vector<KeySpec> buildKeys() {
 
 } // namespace
 
-const std::vector<KeySpec>& projectKeys() {
-    static const std::vector<KeySpec> keys = buildKeys();
+const std::vector<ProjectKey>& projectKeys() {
+    static const std::vector<ProjectKey> keys = buildKeys();
     return keys;
 }
 
-const KeySpec* findKey(const char* section, const char* name) {
-    for (const KeySpec& spec : projectKeys()) {
-        if (std::strcmp(spec.section, section) == 0 && std::strcmp(spec.name, name) == 0)
-            return &spec;
+const ProjectKey* findKey(const char* section, const char* name) {
+    for (const ProjectKey& key : projectKeys()) {
+        if (std::strcmp(key.section, section) == 0 && std::strcmp(key.name, name) == 0)
+            return &key;
     }
     return nullptr;
 }
 
-const KeySpec* findKeyById(int32_t id, bool messageTable) {
-    for (const KeySpec& spec : projectKeys()) {
-        if (spec.id == id && (spec.type == ValueType::Message16) == messageTable)
-            return &spec;
+const ProjectKey* findKeyById(int32_t id, bool messageTable) {
+    for (const ProjectKey& key : projectKeys()) {
+        if (key.id == id && (key.type == ValueType::Message16) == messageTable)
+            return &key;
     }
     return nullptr;
 }

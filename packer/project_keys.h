@@ -27,7 +27,7 @@ enum class EntryRule {
     ClassPathEntry, // a type letter (A, D, S, E), a required flag character, then the value
 };
 
-struct KeySpec {
+struct ProjectKey {
     const char* section; // TOML table, dotted for nested tables ("splash.status")
     const char* name;
     int32_t id;
@@ -38,12 +38,12 @@ struct KeySpec {
     EntryRule entryRule;
 };
 
-const std::vector<KeySpec>& projectKeys();
+const std::vector<ProjectKey>& projectKeys();
 
 // Returns the key of section and name, or nullptr.
-const KeySpec* findKey(const char* section, const char* name);
+const ProjectKey* findKey(const char* section, const char* name);
 
 // Returns the key that sets a configuration (messageTable false) or message record id, or nullptr.
-const KeySpec* findKeyById(int32_t id, bool messageTable);
+const ProjectKey* findKeyById(int32_t id, bool messageTable);
 
 } // namespace kestro::packer

@@ -56,10 +56,10 @@ std::set<std::string> documentedKeys() {
 
 TEST(ProjectFileDocs, DocumentEveryKeyWithItsTypeAndId) {
     std::set<std::string> fromTable;
-    for (const KeySpec& spec : projectKeys()) {
-        if (spec.type != ValueType::Derived)
-            fromTable.insert(std::string(spec.section) + "." + spec.name + " " + typeWord(spec.type) + " " +
-                             std::to_string(spec.id));
+    for (const ProjectKey& key : projectKeys()) {
+        if (key.type != ValueType::Derived)
+            fromTable.insert(std::string(key.section) + "." + key.name + " " + typeWord(key.type) + " " +
+                             std::to_string(key.id));
     }
     const std::set<std::string> documented = documentedKeys();
     for (const std::string& row : fromTable)

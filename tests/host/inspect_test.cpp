@@ -87,14 +87,14 @@ TEST_F(InspectTest, InspectShowsTheProjectValuesByKey) {
 
     std::map<std::string, std::string> byKey;
     for (const auto& [id, text] : contents.tables.config) {
-        const KeySpec* spec = findKeyById(id, false);
-        ASSERT_NE(spec, nullptr) << id;
-        byKey[std::string(spec->section) + "." + spec->name] = cp1252ToUtf8(text);
+        const ProjectKey* key = findKeyById(id, false);
+        ASSERT_NE(key, nullptr) << id;
+        byKey[std::string(key->section) + "." + key->name] = cp1252ToUtf8(text);
     }
     for (const auto& [id, text] : contents.tables.messages) {
-        const KeySpec* spec = findKeyById(id, true);
-        ASSERT_NE(spec, nullptr) << id;
-        byKey[std::string(spec->section) + "." + spec->name] = utf16ToUtf8(text);
+        const ProjectKey* key = findKeyById(id, true);
+        ASSERT_NE(key, nullptr) << id;
+        byKey[std::string(key->section) + "." + key->name] = utf16ToUtf8(text);
     }
     const std::map<std::string, std::string> expected = {
         {"application.name", "Caf\xC3\xA9 Manager"},

@@ -201,8 +201,8 @@ TEST_F(ProjectFileTest, LoadingFromDiskResolvesSourcesBesideTheProjectFile) {
 
 TEST(ProjectKeys, EveryPayloadIdHasExactlyOneKey) {
     std::map<std::pair<int32_t, bool>, int> seen;
-    for (const KeySpec& spec : projectKeys())
-        ++seen[{spec.id, spec.type == ValueType::Message16}];
+    for (const ProjectKey& key : projectKeys())
+        ++seen[{key.id, key.type == ValueType::Message16}];
     for (const auto& [id, count] : seen)
         EXPECT_EQ(count, 1) << id.first;
     const int32_t configIds[] = {101,   102,   103,   104,   105,   106,   107,   121,   122,   123,

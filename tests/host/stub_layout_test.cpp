@@ -11,7 +11,8 @@ namespace {
 
 TEST(LauncherStub, LastSectionEndsAtTheEndOfTheFile) {
     std::ifstream in(KESTRO_LAUNCHER_STUB, std::ios::binary);
-    ASSERT_TRUE(in) << "no launcher stub at " << KESTRO_LAUNCHER_STUB << "; build the windows-x64 preset first";
+    ASSERT_TRUE(in) << "no launcher stub at " << KESTRO_LAUNCHER_STUB
+                    << "; build the windows-x64 preset first";
     const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     size_t payloadStart = 0;
     std::string error;
