@@ -8,12 +8,12 @@
 #include "payload/included_files.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "startup/install_started.h"
 #include "startup/startup_state.h"
 #include "support/deletion_queue.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
-#include "support/registry_key.h"
 
 #include <commctrl.h>
 #include <direct.h>
@@ -28,7 +28,6 @@ namespace message = kestro::payload::message;
 
 constexpr char kRuntimeArchive[] = "jre.tar.gz";
 constexpr char kRuntimeDirectory[] = "jre";
-constexpr char kLauncherKey[] = "SOFTWARE\\Morvane\\kestro\\";
 constexpr int kProgressBar = 1001;
 
 void changeIntoExtractionDirectory() {
@@ -72,15 +71,6 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 }
 
 } // namespace
-
-void setInstallStarted(bool started) {
-    RegistryKey key;
-    if (!key.create(HKEY_CURRENT_USER, kLauncherKey))
-        return;
-    const DWORD value = started ? 1 : 0;
-    RegSetValueExA(key.get(), "InstallStarted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                   sizeof value);
-}
 
 void useShippedRuntime() {
     char directory[kPathCapacity];

@@ -21,7 +21,3 @@ void prepareShippedRuntime(HWND progressDialog);
 // Loads the runtime in "jre", or failing that one the search finds. Ends the process when neither
 // loads.
 void useShippedRuntime();
-
-// HKCU\SOFTWARE\Morvane\kestro\ "InstallStarted" = 1 or 0: set while a start is under way that has
-// not yet shown the application. Failures are ignored.
-void setInstallStarted(bool started);

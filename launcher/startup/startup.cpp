@@ -3,12 +3,12 @@
 #include "launch/arguments.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
-#include "support/registry_key.h"
 #include "support/single_instance.h"
 
 #include <commctrl.h>
@@ -25,7 +25,6 @@ namespace message = kestro::payload::message;
 
 constexpr char kRebootMarker[] = "__qvx_reboot";
 constexpr char kLanguageRestartMarker[] = "__qvx_lang_restart";
-constexpr char kLauncherKey[] = "SOFTWARE\\Morvane\\kestro\\";
 constexpr DWORD kRebootDelayMs = 5000;
 
 // Asked for by an installer that needs a restart of Windows before the application can run.
@@ -122,17 +121,6 @@ void prepareEnvironment(HINSTANCE instance) {
     prefixPath();
     if (!languageRestartMode())
         enterWorkingDirectory();
-}
-
-bool isInstallStarted() {
-    RegistryKey key;
-    if (!key.open(HKEY_CURRENT_USER, kLauncherKey))
-        return false;
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    const LONG result = RegQueryValueExA(key.get(), "InstallStarted", nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(&value), &size);
-    return result == ERROR_SUCCESS && size == sizeof value && value != 0;
 }
 
 int runStartup(HINSTANCE instance, const char* commandLineTail) {

@@ -21,10 +21,6 @@ bool attachConsole();
 // configuration 146.
 void prepareEnvironment(HINSTANCE instance);
 
-// The previous run did not start up properly: HKCU\SOFTWARE\Morvane\kestro\ "InstallStarted" holds
-// a non-zero 4-byte value.
-bool isInstallStarted();
-
 // "dirs;" + old PATH: the ';'-list of absolute directories, a ';' unless it already ends with one
 // or is empty, then the old value.
 std::string prefixedPath(const char* absoluteDirectories, const char* oldPath);
