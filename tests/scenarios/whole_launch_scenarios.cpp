@@ -101,6 +101,17 @@ class WholeLaunch : public testing::Test {
         return runtime;
     }
 
+    // The double records the call of main before it does what the scenario asks (sleep, say).
+    bool waitUntilMainIsCalled() const {
+        for (int i = 0; i < 300; ++i) {
+            for (const std::string& line : recorded())
+                if (line.rfind("main called", 0) == 0)
+                    return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
     Scenario s;
     std::string record;
 };
@@ -349,16 +360,8 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
     s.include("app.cfg", "setting=1").env("KESTRO_JNI_SCENARIO", "main=sleep:6000");
 
     RunningProgram launcher = s.startPacked();
-    // The double records the call of main before it sleeps: by then every file is extracted and held.
-    auto mainCalled = [&] {
-        for (const std::string& line : recorded())
-            if (line.rfind("main called", 0) == 0)
-                return true;
-        return false;
-    };
-    for (int i = 0; i < 300 && !mainCalled(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(mainCalled()) << "main was never called";
+    // By the call of main every file is extracted and held.
+    ASSERT_TRUE(waitUntilMainIsCalled()) << "main was never called";
     std::string extracted;
     for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
         if (entry.path().filename().string().find("_dir") != std::string::npos)
@@ -372,6 +375,21 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
                 HasSubstr(windowsPath(extracted) + ";"));
     launcher.wait().expectExitCode(0);
+}
+
+TEST_F(WholeLaunch, SecondStartWhileTheFirstRunsEndsWithZero) {
+    searchableRuntime();
+    s.env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
+
+    RunningProgram first = s.startPacked();
+    ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
+    RunResult second = s.runProgram(s.executablePath(), {"again"});
+    RunResult firstResult = first.wait();
+
+    second.expectExitCode(0);
+    EXPECT_THAT(second.logLines(), Contains(HasSubstr("another instance is running")));
+    EXPECT_THAT(second.logLines(), Not(Contains("Starting work")));
+    firstResult.expectExitCode(0);
 }
 
 } // namespace
