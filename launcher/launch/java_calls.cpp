@@ -40,8 +40,7 @@ bool createJavaVm(const std::vector<char*>& options) {
     return true;
 }
 
-MainCall callStaticMain(const char* internalClassName, const std::vector<std::u16string>& parameters,
-                        const std::vector<std::string>& forLog) {
+MainCall callStaticMain(const char* internalClassName, MainParameterSource source, void* context) {
     JNIEnv* env = creatingThreadEnv();
     jclass bootstrap = env->FindClass(internalClassName);
     if (!bootstrap)
@@ -50,6 +49,9 @@ MainCall callStaticMain(const char* internalClassName, const std::vector<std::u1
     if (!main)
         return MainCall::MethodMissing;
 
+    std::vector<std::u16string> parameters;
+    std::vector<std::string> forLog;
+    source(parameters, forLog, context);
     logLine("param count: " + std::to_string(parameters.size()));
     // String[] args = new String[n]; args[i] = parameter i;
     jclass stringClass = env->FindClass("java/lang/String");
@@ -92,6 +94,22 @@ FirstRun callFirstRun() {
         return FirstRun::Stop;
     }
     return goOn ? FirstRun::Proceed : FirstRun::Stop;
+}
+
+MainCall callStaticMain(const char* internalClassName, const std::vector<std::u16string>& parameters,
+                        const std::vector<std::string>& forLog) {
+    struct Known {
+        const std::vector<std::u16string>& parameters;
+        const std::vector<std::string>& forLog;
+    } known{parameters, forLog};
+    return callStaticMain(
+        internalClassName,
+        [](std::vector<std::u16string>& out, std::vector<std::string>& outForLog, void* context) {
+            const Known& given = *static_cast<const Known*>(context);
+            out = given.parameters;
+            outForLog = given.forLog;
+        },
+        &known);
 }
 
 void destroyJavaVm() {

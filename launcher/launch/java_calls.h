@@ -21,11 +21,19 @@ bool createJavaVm(const std::vector<char*>& options);
 
 enum class MainCall { Returned, Threw, ClassMissing, MethodMissing, ArgumentsNotCreated };
 
-// Calls static main(String[]) of internalClassName ("a/b/C") on the creating thread with the
-// parameters (UTF-16, passed unchanged through NewString). forLog holds each parameter's log form.
-// Logs "param count", "param N", "calling main", "main returned" and, when main threw, the error
-// line "an exception occured" before describing the exception. Missing class or method are
-// answered, not reported: the caller knows the messages.
+// Fills the parameters of main (UTF-16) and each one's log form.
+using MainParameterSource = void (*)(std::vector<std::u16string>& parameters,
+                                     std::vector<std::string>& forLog, void* context);
+
+// Calls static main(String[]) of internalClassName ("a/b/C") on the creating thread. The parameters
+// come from source, asked only once the class and its main have been found (so a fault in building
+// them cannot come before a missing class); they pass unchanged through NewString. Logs
+// "param count", "param N", "calling main", "main returned" and, when main threw, the error line
+// "an exception occured" before describing the exception. Missing class or method are answered, not
+// reported: the caller knows the messages.
+MainCall callStaticMain(const char* internalClassName, MainParameterSource source, void* context);
+
+// The same with parameters known beforehand; forLog holds each parameter's log form.
 MainCall callStaticMain(const char* internalClassName, const std::vector<std::u16string>& parameters,
                         const std::vector<std::string>& forLog);
 

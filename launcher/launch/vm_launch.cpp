@@ -156,14 +156,16 @@ bool callMain(const WideArguments& arguments) {
             *c = '/';
     logLine("main class: %s", bootstrap);
 
-    const WideArguments wide = launcherParameters(arguments);
-    std::vector<std::u16string> parameters;
-    std::vector<std::string> forLog;
-    for (const std::wstring& parameter : wide) {
-        parameters.emplace_back(parameter.begin(), parameter.end());
-        forLog.push_back(argumentForLog(parameter));
-    }
-    switch (callStaticMain(bootstrap, parameters, forLog)) {
+    // The parameters are built only once the class and its main are known to exist.
+    const MainParameterSource source = [](std::vector<std::u16string>& parameters,
+                                          std::vector<std::string>& forLog, void* context) {
+        for (const std::wstring& parameter :
+             launcherParameters(*static_cast<const WideArguments*>(context))) {
+            parameters.emplace_back(parameter.begin(), parameter.end());
+            forLog.push_back(argumentForLog(parameter));
+        }
+    };
+    switch (callStaticMain(bootstrap, source, const_cast<WideArguments*>(&arguments))) {
     case MainCall::ClassMissing:
         logError("could not find main class");
         fatalMessage(1010, nullptr);

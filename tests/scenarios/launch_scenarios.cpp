@@ -185,7 +185,8 @@ TEST(LaunchVm, JArgumentsAreVmOptionsOnlyWithConfiguration125) {
 TEST(LaunchVm, MissingBootstrapClassEndsWith1010) {
     Launch l("launch_no_bootstrap");
     l.archive("other.jar", {"com/example/Other.class"});
-    l.s.config(1010, "Couldn't load main class.");
+    // The parameters of main are built only after the lookup: their unpaired quote (1007) never comes up.
+    l.s.config(1010, "Couldn't load main class.").config(124, "\"unpaired").config(1007, "Wrong parameters");
 
     RunResult r = l.s.run();
 
