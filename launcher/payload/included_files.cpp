@@ -113,7 +113,7 @@ int extractIncludedFiles(char* directory) {
     const int32_t count = getConfigNumber(config::IncludedFileCount);
     logLine("Included files: %d", count);
     directory[0] = '\0';
-    if (count <= 0)
+    if (count == 0)
         return kCopyDone;
 
     HANDLE payload = openPayloadFile();

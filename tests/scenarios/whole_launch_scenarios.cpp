@@ -209,6 +209,13 @@ TEST_F(WholeLaunch, ExtractsOnlyCountedNamedFiles) {
     RunResult fewerNames = s.run({"-q"});
     EXPECT_EQ(readFile(extractionDirectory(fewerNames) + "/one.txt"), "first");
     EXPECT_THAT(fewerNames.logLines(), Contains("extracting files done"));
+
+    // Only a count of 0 means no files: a negative count makes the directory and extracts nothing.
+    s.rawPayload(payloadWithFiles("-1", "one.txt;", {"first"}));
+    RunResult negative = s.run({"-q"});
+    EXPECT_TRUE(fs::is_directory(extractionDirectory(negative)));
+    EXPECT_FALSE(fs::exists(extractionDirectory(negative) + "/one.txt"));
+    EXPECT_THAT(negative.logLines(), Contains("extracting files done"));
 }
 
 TEST_F(WholeLaunch, TruncatedFilesEndWith20016) {
