@@ -28,16 +28,21 @@ void stampBytes(uint64_t stamp, BYTE out[8]) {
     }
 }
 
+// The whole buffer takes the value, its terminating zero included. A stored text need not carry
+// that zero: one is added after it when there is room; a text without one that fills the buffer is
+// refused rather than cut.
 bool queryText(HKEY key, const char* name, char* buffer, DWORD capacity) {
-    DWORD size = capacity - 1;
+    DWORD size = capacity;
     DWORD type = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS) {
+            ERROR_SUCCESS ||
+        (size == capacity && buffer[size - 1] != '\0')) {
         buffer[0] = '\0';
         return false;
     }
-    // A stored text need not carry its terminating zero.
-    buffer[size] = '\0';
+    if (size < capacity) {
+        buffer[size] = '\0';
+    }
     return true;
 }
 

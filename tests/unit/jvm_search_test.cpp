@@ -37,6 +37,42 @@ TEST(RegistryKeyName, BackslashesBecomeSlashesAndLongNamesAreRefused) {
     EXPECT_STREQ(name, "");
 }
 
+// A text value may fill the reader's buffer to the last byte, its terminating zero included; a
+// stored text without that zero is ended after its bytes, or refused when it fills the buffer.
+TEST(RegistryString, AValueFillingTheBufferExactlyIsRead) {
+    const std::string key = "SOFTWARE\\Morvane\\kestro\\unit_" + std::to_string(GetCurrentProcessId());
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &created, nullptr),
+              ERROR_SUCCESS);
+    const std::string fills(99, '1');
+    const std::string tooLong(100, '1');
+    struct {
+        const char* name;
+        std::string stored;
+        DWORD storedBytes;
+        bool read;
+        const char* text;
+    } cases[] = {
+        {"fills", fills, 100, true, fills.c_str()},
+        {"tooLong", tooLong, 101, false, ""},
+        {"unterminated", "1.4.2", 5, true, "1.4.2"},
+        {"unterminatedFull", tooLong, 100, false, ""},
+    };
+    for (const auto& c : cases)
+        RegSetValueExA(created, c.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(c.stored.c_str()),
+                       c.storedBytes);
+    for (const auto& c : cases) {
+        char buffer[100];
+        DWORD size = sizeof buffer;
+        EXPECT_EQ(readRegistryString(HKEY_CURRENT_USER, key.c_str(), c.name, buffer, &size), c.read)
+            << c.name;
+        EXPECT_STREQ(buffer, c.text) << c.name;
+    }
+    RegCloseKey(created);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+}
+
 // Runtime homes laid out in a fresh directory under the prefix's temporary directory.
 class JavaExeForHome : public testing::Test {
   protected:
