@@ -154,8 +154,8 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
                     text[--textLength] = '\0';
                     ++text;
                 }
-                classPath.append(text);
-                if (!classPath.endsWith(';'))
+                // The value's own end decides: a value emptied by its quotes still gets its ";".
+                if (classPath.append(text) && (textLength == 0 || text[textLength - 1] != ';'))
                     classPath.append(";");
                 found = true;
             } else if (length >= sizeof variable) {

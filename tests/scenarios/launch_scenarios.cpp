@@ -283,9 +283,10 @@ TEST(LaunchVm, ClassPathEntriesOfEachType) {
     writeFile(l.s.directory() + "/lib/notes.txt", "");
     std::filesystem::create_directories(l.s.directory() + "/classes");
     std::filesystem::create_directories(l.s.directory() + "/empty");
-    l.s.config(121,
-               "D1classes;;S1lib;S1empty;E0QUOTED_CP;E0ENDS_WITH_SEPARATOR;E0KESTRO_UNSET_CP;Xx;A0gone.jar")
+    l.s.config(121, "D1classes;;S1lib;S1empty;E0QUOTED_CP;E0EMPTY_QUOTED_CP;"
+                    "E0ENDS_WITH_SEPARATOR;E0KESTRO_UNSET_CP;Xx;A0gone.jar")
         .env("QUOTED_CP", "\"C:\\q dir\\z.jar\"")
+        .env("EMPTY_QUOTED_CP", "\"\"")
         .env("ENDS_WITH_SEPARATOR", "C:\\w.jar;")
         .unsetEnv("KESTRO_UNSET_CP");
 
@@ -295,10 +296,11 @@ TEST(LaunchVm, ClassPathEntriesOfEachType) {
     const std::string exe = l.win(l.s.executablePath());
     const std::string exeDir = exe.substr(0, exe.rfind('\\') + 1);
     // An empty S directory counts as found; a missing optional A entry is still appended; an
-    // undefined optional variable and an unknown type letter add nothing.
+    // undefined optional variable and an unknown type letter add nothing; a value that its quotes
+    // leave empty still adds its ";".
     EXPECT_EQ(l.options().back(), "-Djava.class.path=" + l.win(l.extraction) + "\\runtime.jar;" + exeDir +
                                       "classes;" + exeDir + "lib\\x.jar;" + exeDir + "lib\\y.zip;" +
-                                      "C:\\q dir\\z.jar;C:\\w.jar;" + exeDir + "gone.jar;");
+                                      "C:\\q dir\\z.jar;;C:\\w.jar;" + exeDir + "gone.jar;");
 }
 
 TEST(LaunchVm, ReplacementFormTakesThePlaceOfTheConfiguredEntriesOnly) {
