@@ -2,12 +2,11 @@
 // with the launcher's code and prints how long the extraction took, how much it wrote and the
 // process's peak working set. Loading the payload is left out of the timing, since it reads only the
 // configuration records and messages, whatever the files weigh.
+#include "measure.h"
 #include "payload/included_files.h"
 #include "payload/payload_store.h"
 
 #include <windows.h>
-
-#include <psapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,19 +35,10 @@ uint64_t bytesIn(const char* directory) {
 int main() {
     loadPayload();
     char directory[8192];
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    const int result = extractIncludedFiles(directory);
-    QueryPerformanceCounter(&end);
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    const unsigned long milliseconds =
-        static_cast<unsigned long>((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
-    // One line the script reads: milliseconds, KiB extracted, peak working set in KiB. (KiB, as a
-    // long is 32 bits here.)
-    printf("%lu %lu %lu\n", milliseconds, static_cast<unsigned long>(bytesIn(directory) / 1024),
-           static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));
+    int result = kCopyDone;
+    const Measurement measured = measure([&] { result = extractIncludedFiles(directory); });
+    // One line the script reads: milliseconds, KiB extracted, peak working set in KiB.
+    printf("%lu %lu %lu\n", measured.milliseconds, static_cast<unsigned long>(bytesIn(directory) / 1024),
+           measured.peakWorkingSetKiB);
     return result == kCopyDone ? 0 : 1;
 }
