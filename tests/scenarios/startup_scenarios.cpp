@@ -84,15 +84,14 @@ TEST(Markers, LanguageRestartSkipsTheGuardAndTheWorkingDirectory) {
     restart.expectExitCode(kNoRuntime);
     EXPECT_THAT(restart.logLines(), Contains("Quiet installer."));
     EXPECT_FALSE(registry::keyExists(std::string(kLauncherKey) + "\\pids")) << "the guard ran";
-    EXPECT_THAT(lowerCase(lineStartingWith(restart.logLines(), "Current working dir: ")),
-                Not(HasSubstr("\\work")));
+    const std::string workDirectory = lowerCase(windowsPath(s.directory() + "/work"));
+    EXPECT_NE(lowerCase(lineStartingWith(restart.logLines(), "Current working dir: ")), workDirectory);
 
     RunResult normal = s.run();
     normal.expectExitCode(kNoRuntime);
     EXPECT_TRUE(registry::keyExists(std::string(kLauncherKey) + "\\pids"));
     // Without included files there is no extraction directory to change into: the working directory stays.
-    EXPECT_EQ(lowerCase(lineStartingWith(normal.logLines(), "Current working dir: ")),
-              lowerCase(windowsPath(s.directory() + "/work")));
+    EXPECT_EQ(lowerCase(lineStartingWith(normal.logLines(), "Current working dir: ")), workDirectory);
 }
 
 TEST(Markers, RebootOnlyForTheMarkerAlone) {

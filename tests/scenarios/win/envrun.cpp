@@ -158,6 +158,25 @@ HANDLE childStream(const std::wstring& path, DWORD ownStream) {
     return duplicate;
 }
 
+// Under load Wine now and then loses a new process before it has finished loading, and CreateProcess
+// then fails with ERROR_INTERNAL_ERROR. The program has not run any of its own code at that point, so
+// starting it again is safe; any other failure is the program's or the caller's and is reported.
+bool startProgram(const std::wstring& program, std::wstring& commandLine, STARTUPINFOW& startup,
+                  PROCESS_INFORMATION& process) {
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                           nullptr, nullptr, &startup, &process))
+            return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts)
+            return false;
+        fwprintf(stderr, L"envrun: %ls was lost while loading (error %lu), starting it again\n",
+                 program.c_str(), error);
+        Sleep(100 * attempt);
+    }
+}
+
 struct BoxSearch {
     HANDLE job;
     const Report* report;
@@ -216,8 +235,7 @@ int wmain(int argc, wchar_t** argv) {
     // The job lets boxes of the program's own children be found and a hung run be ended as a whole.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(options.programAndArguments[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    if (!startProgram(options.programAndArguments[0], commandLine, startup, process)) {
         fwprintf(stderr, L"envrun: cannot start %ls (error %lu)\n", options.programAndArguments[0].c_str(),
                  GetLastError());
         return 2;
