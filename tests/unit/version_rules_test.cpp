@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -13,7 +15,7 @@ struct BoundsCase {
     bool accepted;
 };
 
-TEST(VersionBounds, EachBoundIsAPrefixComparedBytewise) {
+TEST(VersionBounds, EachBoundIsAPrefixOfWholeParts) {
     const BoundsCase cases[] = {
         {"1.4.0", "1.4", "1.6", true},
         {"1.6.0_10", "1.4", "1.6", true},
@@ -22,8 +24,8 @@ TEST(VersionBounds, EachBoundIsAPrefixComparedBytewise) {
         {"1.4", "1.4", "1.6", true},
         {"1.4.1_07", "1.4.2", "", false},
         {"1.4.2_05", "1.4.2", "", true},
-        // Bytewise, not numeric: "1.10" sorts below "1.4".
-        {"1.10.0", "1.4", "", false},
+        // Numbers compare as numbers: "1.10" is version 10, above 1.4.
+        {"1.10.0", "1.4", "", true},
         {"17.0.15", "1.4", "1.8", false},
         {"1.0.0", "", "", true},
         {"", "", "", true},
@@ -37,6 +39,58 @@ TEST(VersionBounds, EachBoundIsAPrefixComparedBytewise) {
             << c.version << " in [" << c.minimum << ", " << c.maximum << "]";
 }
 
+// Every runtime since version 9 numbers itself without "1.", and its numbers grow past one digit.
+TEST(VersionBounds, TodaysRuntimesAndTheOldNumberingMeet) {
+    const BoundsCase cases[] = {
+        {"9", "11", "", false},
+        {"17.0.9", "9", "", true},
+        {"11.0.21", "11", "17", true},
+        {"21", "11", "17", false},
+        {"1.8.0_392", "8", "8", true},
+        {"8", "1.8", "1.8", true},
+        {"1.8.0_392", "1.8.0_400", "", false},
+        {"1.8.0_45", "", "1.8.0_392", true},
+        {"25-ea", "21", "", true},
+        {"17.0.15", "", "17", true},
+        {"170", "", "17", false},
+        {"17.0.15", "", "17.0.1", false},
+        {"1.6.0_45", "", "1.6", true},
+        {"1.60", "", "1.6", false},
+        {"1.7.0", "", "1.6", false},
+    };
+    for (const BoundsCase& c : cases)
+        EXPECT_EQ(isVersionWithinBounds(c.version, c.minimum, c.maximum), c.accepted)
+            << c.version << " in [" << c.minimum << ", " << c.maximum << "]";
+}
+
+int sign(int value) {
+    return (value > 0) - (value < 0);
+}
+
+TEST(VersionOrder, OneXVersionsKeepTheirOrderAndLaterOnesFollowIt) {
+    // Versions of the old numbering whose numbers have equal widths, as each generation wrote them:
+    // every pair keeps the order plain text comparison gave it.
+    const char* oneX[] = {"1.3.1_20", "1.4",         "1.4.1_07", "1.4.2",    "1.4.2_05", "1.5",
+                          "1.5.0",    "1.5.0-beta2", "1.5.0_06", "1.6.0-ea", "1.6.0-rc", "1.6.0_10",
+                          "1.6.0_45", "1.7.0",       "1.7.0_80", "1.8.0_01", "1.8.0_92", "1.0.0"};
+    for (const char* a : oneX)
+        for (const char* b : oneX)
+            EXPECT_EQ(sign(compareVersions(a, b)), sign(strcmp(a, b))) << a << " against " << b;
+
+    const char* ascending[] = {"1.5.0_06", "1.8.0_45", "1.8.0_392", "9",       "9.0.4",
+                               "10",       "11",       "11.0.2",    "11.0.21", "17",
+                               "17.0.9",   "17.0.15",  "21",        "21.0.2",  "25-ea"};
+    for (size_t i = 0; i + 1 < std::size(ascending); ++i) {
+        EXPECT_LT(compareVersions(ascending[i], ascending[i + 1]), 0)
+            << ascending[i] << " < " << ascending[i + 1];
+        EXPECT_GT(compareVersions(ascending[i + 1], ascending[i]), 0)
+            << ascending[i + 1] << " > " << ascending[i];
+    }
+    EXPECT_EQ(compareVersions("1.8", "8"), 0);
+    EXPECT_EQ(compareVersions("1.8.0_392", "8.0_392"), 0);
+    EXPECT_EQ(compareVersions("17.0.09", "17.0.9"), 0);
+}
+
 TEST(VersionKeyRange, ComparesOverTheShorterOfKeyAndBound) {
     const BoundsCase cases[] = {
         {"1.4", "1.4.2", "", true},
@@ -46,8 +100,13 @@ TEST(VersionKeyRange, ComparesOverTheShorterOfKeyAndBound) {
         {"1.5.0_06", "1.4", "1.6", true},
         {"1.7", "1.4", "1.6", false},
         {"1.3", "1.4", "1.6", false},
-        // An empty key equals every bound over zero bytes.
+        // An empty key equals every bound over zero parts.
         {"", "1.4", "1.6", true},
+        {"9", "11", "", false},
+        {"17", "1.8", "", true},
+        {"17", "", "1.8", false},
+        {"11", "1.8.0_392", "17.0.9", true},
+        {"1.8", "", "1.8.0_392", true},
     };
     for (const BoundsCase& c : cases)
         EXPECT_EQ(isVersionKeyInRange(c.version, c.minimum, c.maximum), c.accepted)
