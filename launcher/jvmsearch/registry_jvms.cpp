@@ -73,7 +73,7 @@ bool findCurrentJvm(char* path, char* version, const char* minimum, const char* 
     if (getConfigNumber(131) == 0) {
         currentVersionInRange(kJreKey, jreVersion, minimum, maximum);
     }
-    const bool jdkIsNewer = strcmp(jdkVersion, jreVersion) > 0;
+    const bool jdkIsNewer = compareVersions(jdkVersion, jreVersion) > 0;
     std::string key =
         std::string(jdkIsNewer ? kJdkKey : kJreKey) + "\\" + (jdkIsNewer ? jdkVersion : jreVersion);
     return checkRegisteredHome(key.c_str(), path, version, minimum, maximum);
@@ -85,19 +85,15 @@ bool findNewestRegisteredJvm(const char* vendorKey, char* path, char* version, c
     if (!vendor.open(HKEY_LOCAL_MACHINE, vendorKey)) {
         return false;
     }
-    std::vector<std::string> versions;
-    char name[kPathCapacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kPathCapacity;
-        LONG result = RegEnumKeyExA(vendor.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (result == ERROR_SUCCESS && isVersionKeyInRange(name, minimum, maximum)) {
-            versions.emplace_back(name);
-        }
-    }
-    std::sort(versions.begin(), versions.end());
+    std::vector<std::string> versions = subKeyNames(vendor.get());
+    versions.erase(std::remove_if(versions.begin(), versions.end(),
+                                  [&](const std::string& name) {
+                                      return !isVersionKeyInRange(name.c_str(), minimum, maximum);
+                                  }),
+                   versions.end());
+    std::sort(versions.begin(), versions.end(), [](const std::string& a, const std::string& b) {
+        return compareVersions(a.c_str(), b.c_str()) < 0;
+    });
     for (auto newest = versions.rbegin(); newest != versions.rend(); ++newest) {
         std::string key = std::string(vendorKey) + "\\" + *newest;
         if (checkRegisteredHome(key.c_str(), path, version, minimum, maximum)) {
@@ -114,22 +110,12 @@ bool findLocatedJvmIn(HKEY root, char* path, char* version, const char* minimum,
         return false;
     }
     bool found = false;
-    char name[kPathCapacity];
     char candidate[kPathCapacity];
     char candidateVersion[kPathCapacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kPathCapacity;
-        LONG result = RegEnumKeyExA(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        if (result != ERROR_SUCCESS) {
-            continue;
-        }
-        std::replace(name, name + length, '/', '\\');
-        strcpy(candidate, name);
+    for (const std::string& name : subKeyNames(list.get())) {
+        std::replace_copy(name.c_str(), name.c_str() + name.size() + 1, candidate, '/', '\\');
         if (checkJavaExe(candidate, candidateVersion, minimum, maximum, true) &&
-            strcmp(candidateVersion, version) > 0) {
+            compareVersions(candidateVersion, version) > 0) {
             strcpy(path, candidate);
             strcpy(version, candidateVersion);
             found = true;
@@ -206,7 +192,7 @@ bool findRegistryJvm(char* path, const char* minimum, const char* maximum) {
     char locatedPath[kPathCapacity];
     char locatedVersion[kPathCapacity];
     const bool located = findLocatedJvm(locatedPath, locatedVersion, minimum, maximum);
-    if (registered && (!located || strcmp(registeredVersion, locatedVersion) > 0)) {
+    if (registered && (!located || compareVersions(registeredVersion, locatedVersion) > 0)) {
         strcpy(path, registeredPath);
         return true;
     }
@@ -229,13 +215,29 @@ bool findLocatedJvm(char* path, char* version, const char* minimum, const char* 
     char machineVersion[kPathCapacity];
     const bool user = findLocatedJvmIn(HKEY_CURRENT_USER, userPath, userVersion, minimum, maximum);
     const bool machine = findLocatedJvmIn(HKEY_LOCAL_MACHINE, machinePath, machineVersion, minimum, maximum);
-    const bool takeUser = user && (!machine || strcmp(userVersion, machineVersion) > 0);
+    const bool takeUser = user && (!machine || compareVersions(userVersion, machineVersion) > 0);
     if (!takeUser && !machine) {
         return false;
     }
     strcpy(path, takeUser ? userPath : machinePath);
     strcpy(version, takeUser ? userVersion : machineVersion);
     return true;
+}
+
+std::vector<std::string> subKeyNames(HKEY key) {
+    std::vector<std::string> names;
+    char name[kPathCapacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kPathCapacity;
+        const LONG result = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_SUCCESS) {
+            names.emplace_back(name, length);
+        } else if (result != ERROR_MORE_DATA) {
+            // The end of the list, or a key that is gone: a deleted key answers ERROR_KEY_DELETED
+            // for every index, which a loop waiting for ERROR_NO_MORE_ITEMS would never leave.
+            return names;
+        }
+    }
 }
 
 bool readRegistryString(HKEY root, const char* key, const char* name, char* buffer, DWORD* size) {

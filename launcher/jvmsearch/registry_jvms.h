@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // prefix followed by path with every '\' turned into '/', into out (capacity bytes). A name that
 // would not fit is refused: out empty, false.
@@ -28,7 +30,8 @@ void writeCachedVersion(const char* path, uint64_t stamp, const char* version);
 void recordLocatedJvm(const char* path);
 
 // The search-sequence entry "Y": the newest acceptable runtime registered with Windows weighed
-// against the best located one; ties go to the located one. True with the executable in path
+// against the best located one; ties go to the located one. Versions are ordered by
+// compareVersions throughout. True with the executable in path
 // (kPathCapacity bytes).
 bool findRegistryJvm(char* path, const char* minimum, const char* maximum);
 
@@ -40,6 +43,11 @@ bool findRegisteredJvm(char* path, char* version, const char* minimum, const cha
 // The located-JVM list of both hives: the newest acceptable runtime of each; the per-user one only
 // when it is newer than the machine-wide one. Pre-release runtimes are allowed.
 bool findLocatedJvm(char* path, char* version, const char* minimum, const char* maximum);
+
+// The names of key's sub-keys in enumeration order. A name too long for a kPathCapacity buffer is
+// passed over; any other failure ends the list, so that a key another process deletes meanwhile
+// ends the enumeration instead of failing at every index.
+std::vector<std::string> subKeyNames(HKEY key);
 
 // Reads the text value name of root\key into buffer (*size bytes in, the bytes read out); the text
 // is always terminated. False when the key or value is missing, not readable or too long.

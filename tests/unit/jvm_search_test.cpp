@@ -73,6 +73,29 @@ TEST(RegistryString, AValueFillingTheBufferExactlyIsRead) {
     RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
 }
 
+// A Java uninstaller may delete the vendor key while a launcher enumerates it: every index then
+// fails alike, and the enumeration must end rather than walk through every possible index.
+TEST(SubKeyNames, AKeyDeletedWhileOpenEndsTheEnumeration) {
+    const std::string key = "SOFTWARE\\Morvane\\kestro\\unit_enum_" + std::to_string(GetCurrentProcessId());
+    for (const char* version : {"1.8.0_392", "17.0.9"}) {
+        HKEY created = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + version).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &created, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(created);
+    }
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
+    EXPECT_EQ(subKeyNames(opened).size(), 2u);
+
+    ASSERT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()), ERROR_SUCCESS);
+    char name[64];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(opened, 5, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_TRUE(subKeyNames(opened).empty());
+    RegCloseKey(opened);
+}
+
 // Runtime homes laid out in a fresh directory under the prefix's temporary directory.
 class JavaExeForHome : public testing::Test {
   protected:
