@@ -1,5 +1,6 @@
 #include "jvmsearch/java_validation.h"
 
+#include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
 #include "jvmsearch/version_rules.h"
 #include "payload/payload_store.h"
@@ -65,16 +66,14 @@ HANDLE openInheritableTempFile(const char* name) {
     return inheritable;
 }
 
-// "<short path> -version"; without a short form (file systems without 8.3 names) the long path in
-// quotation marks, so that blanks in it still name one program.
+// "\"<short path>\" -version", or the long path when there is no short form. Quoted either way: a
+// volume without 8.3 names answers GetShortPathNameA with the long path itself, blanks included,
+// and an unquoted "d:\my tools\jre\bin\java.exe" would start "d:\my.exe".
 void versionCommandLine(const char* path, char* out, size_t capacity) {
     char shortPath[kPathCapacity];
     DWORD length = GetShortPathNameA(path, shortPath, kPathCapacity);
-    if (length != 0 && length < kPathCapacity) {
-        snprintf(out, capacity, "%s -version", shortPath);
-    } else {
-        snprintf(out, capacity, "\"%s\" -version", path);
-    }
+    const bool hasShortPath = length != 0 && length < kPathCapacity;
+    snprintf(out, capacity, "\"%s\" -version", hasShortPath ? shortPath : path);
 }
 
 bool readVersionFromOutput(const char* fileName, char* version) {
@@ -134,7 +133,10 @@ bool checkJavaExe(char* path, char* version, const char* minimum, const char* ma
         logLine("file doesn't exist");
     } else {
         logLine("file exists");
-        if (readCachedVersion(path, stamp, version)) {
+        if (!isRuntimeForThisMachine(path)) {
+            // Whatever its version, its jvm.dll cannot be loaded into this process: the search goes
+            // on to the next candidate instead of failing at the load.
+        } else if (readCachedVersion(path, stamp, version)) {
             logLine("got version from registry %s", version);
             accepted = isVersionAcceptable(version, minimum, maximum, allowPrerelease);
         } else if (getVersionByExecution(path, stamp, version)) {

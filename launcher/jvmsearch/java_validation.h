@@ -20,14 +20,15 @@ bool javaExeForHome(char* out, const char* home);
 bool javaExeForHomeLayout(char* out, const char* home, bool jdkRequired);
 
 // Decides whether the executable at path (kPathCapacity bytes, read and rewritten) is usable:
-// path becomes its full, lower-cased form (the version cache key), the version comes from the cache
-// or a "-version" run (which is then cached) and must pass isVersionAcceptable. With configuration
+// path becomes its full, lower-cased form (the version cache key); a runtime built for another
+// machine than the launcher is refused unrun (isRuntimeForThisMachine); the version comes from the
+// cache or a "-version" run (which is then cached) and must pass isVersionAcceptable. With configuration
 // 107 equal to 1 an accepted path is turned into the javaw.exe beside it and the answer is whether
 // that exists. version (kPathCapacity bytes) receives the version; it is empty when none was learned.
 bool checkJavaExe(char* path, char* version, const char* minimum, const char* maximum, bool allowPrerelease);
 bool checkJavaExe(char* path, const char* minimum, const char* maximum, bool allowPrerelease);
 
-// Runs the executable with "-version" (its short 8.3 path, else its long path quoted) with standard
+// Runs the executable with "-version" (its short 8.3 path, else its long path; quoted) with standard
 // error going to a temporary file and waits for at most 60 s; a child still running then is
 // terminated. True with the version in version (kPathCapacity bytes) when the child ended with code
 // 0 and its first line is a version line. A non-zero exit while failed versions are recorded enters

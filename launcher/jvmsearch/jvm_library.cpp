@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -28,6 +29,43 @@ size_t executableNameLength(const char* path) {
     return 0;
 }
 
+#if defined(__x86_64__)
+constexpr WORD kLauncherMachine = IMAGE_FILE_MACHINE_AMD64;
+#elif defined(__i386__)
+constexpr WORD kLauncherMachine = IMAGE_FILE_MACHINE_I386;
+#else
+#error "a launcher for an unknown machine"
+#endif
+
+// The machine a program or library is built for, from its PE header; 0 when the file cannot be
+// read or is no PE image.
+WORD imageMachine(const char* path) {
+    FILE* image = fopen(path, "rb");
+    if (image == nullptr) {
+        return 0;
+    }
+    IMAGE_DOS_HEADER dos;
+    DWORD signature = 0;
+    WORD machine = 0;
+    const bool read = fread(&dos, sizeof dos, 1, image) == 1 && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+                      dos.e_lfanew > 0 && fseek(image, dos.e_lfanew, SEEK_SET) == 0 &&
+                      fread(&signature, sizeof signature, 1, image) == 1 && signature == IMAGE_NT_SIGNATURE &&
+                      fread(&machine, sizeof machine, 1, image) == 1;
+    fclose(image);
+    return read ? machine : 0;
+}
+
+// A file this launcher cannot use because it is built for another machine. Files of unknown shape
+// are left to the load, which reports them.
+bool isForeignImage(const char* path) {
+    const WORD machine = imageMachine(path);
+    if (machine == 0 || machine == kLauncherMachine) {
+        return false;
+    }
+    logLine("%s is built for another architecture (machine 0x%x)", path, static_cast<unsigned>(machine));
+    return true;
+}
+
 // The executable's directory without its trailing backslash, into 2000 bytes; refused (false) when
 // the name is not java.exe or javaw.exe or the directory does not fit.
 bool binDirectoryOf(const char* executable, char* out) {
@@ -39,6 +77,20 @@ bool binDirectoryOf(const char* executable, char* out) {
     memcpy(out, executable, length - 1);
     out[length - 1] = '\0';
     return true;
+}
+
+// binDirectory\variant\jvm.dll into kPathCapacity bytes; false when it does not fit or variant is empty.
+bool jvmLibraryPath(const char* binDirectory, const char* variant, char* out) {
+    const int written = snprintf(out, kPathCapacity, "%s\\%s\\jvm.dll", binDirectory, variant);
+    return variant[0] != '\0' && written >= 0 && static_cast<size_t>(written) < kPathCapacity;
+}
+
+// The java.exe of the JRE inside a JDK, seen from the JDK's bin directory: "<dir>\..\jre\bin\java.exe".
+bool embeddedJreExecutable(const char* executable, char* out) {
+    const size_t nameLength = executableNameLength(executable);
+    const int written = snprintf(out, kPathCapacity, "%.*s..\\jre\\bin\\java.exe",
+                                 static_cast<int>(strlen(executable) - nameLength), executable);
+    return nameLength != 0 && written >= 0 && static_cast<size_t>(written) < kPathCapacity;
 }
 
 void installPath(const char* value) {
@@ -90,14 +142,42 @@ HMODULE loadJvmLibrary(const char* executable) {
     if (library != nullptr) {
         return library;
     }
-    const size_t nameLength = executableNameLength(executable);
     char embedded[kPathCapacity];
-    const int written = snprintf(embedded, sizeof embedded, "%.*s..\\jre\\bin\\java.exe",
-                                 static_cast<int>(strlen(executable) - nameLength), executable);
-    if (nameLength == 0 || written < 0 || static_cast<size_t>(written) >= sizeof embedded) {
+    if (!embeddedJreExecutable(executable, embedded)) {
         return nullptr;
     }
     return loadJvmFromBinDir(embedded);
+}
+
+bool isRuntimeForThisMachine(const char* executable) {
+    if (isForeignImage(executable)) {
+        return false;
+    }
+    char configured[kVariantCapacity];
+    getConfigText(152, configured, sizeof configured);
+    char embedded[kPathCapacity];
+    const bool hasEmbedded = embeddedJreExecutable(executable, embedded);
+    bool foreignLibrary = false;
+    // The libraries in the order the loader tries them.
+    for (const char* candidate : {executable, hasEmbedded ? embedded : ""}) {
+        char binDirectory[kBinDirectoryCapacity];
+        if (!binDirectoryOf(candidate, binDirectory)) {
+            continue;
+        }
+        for (size_t index = 0; index <= std::size(kVariants); ++index) {
+            char library[kPathCapacity];
+            const char* variant = index == 0 ? configured : kVariants[index - 1];
+            if (!jvmLibraryPath(binDirectory, variant, library) || !pathExists(library)) {
+                continue;
+            }
+            // One library that fits is enough: the loader passes over those it cannot load.
+            if (!isForeignImage(library)) {
+                return true;
+            }
+            foreignLibrary = true;
+        }
+    }
+    return !foreignLibrary;
 }
 
 HMODULE loadJvmFromBinDir(const char* executable) {
@@ -127,8 +207,7 @@ HMODULE loadJvmFromBinDir(const char* executable) {
 
 HMODULE tryJvmVariant(const char* binDirectory, const char* variant) {
     char library[kPathCapacity];
-    const int written = snprintf(library, sizeof library, "%s\\%s\\jvm.dll", binDirectory, variant);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof library) {
+    if (!jvmLibraryPath(binDirectory, variant, library)) {
         return nullptr;
     }
     logLine("Trying %s (exists %d)", library, pathExists(library) ? 1 : 0);

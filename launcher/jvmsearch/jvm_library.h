@@ -11,6 +11,12 @@
 // byte when nothing loaded. A name not ending in "java.exe" or "javaw.exe" loads nothing.
 HMODULE loadJvmLibrary(const char* executable);
 
+// Whether this launcher can load the runtime of the java.exe or javaw.exe at executable, as far as
+// its files tell: false, after a log line naming the file, when the executable, or every jvm.dll
+// that loadJvmLibrary would try, is built for another machine than the launcher (a 32-bit runtime
+// for the 64-bit launcher). A runtime without any jvm.dll passes; its load fails later and says so.
+bool isRuntimeForThisMachine(const char* executable);
+
 // Tries configuration 152's variant, then "hotspot", "client", "server", "classic" and "jrockit" of
 // the executable's bin directory, with that directory appended to PATH. Returns the first library
 // that loads, or null after restoring PATH. A PATH (old or extended) longer than 16383 bytes is left

@@ -188,7 +188,7 @@ int searchJvm(char* executable, char* locationText) {
         }
         logLine("Testing relative location %s", value);
         checkHomeLocation(executable, value, minimum, maximum, true);
-        if (pathExists(executable)) {
+        if (pathExists(executable) && isRuntimeForThisMachine(executable)) {
             logLine("%s exists", executable);
             copyText(locationText, value);
             return kDirectory;

@@ -2,7 +2,8 @@
 // is named. The search tries, in order: the preferred-location file, the configured search sequence
 // (configuration 128, entries such as "Y;EJAVA_HOME;Ajre"), the product variable of the application
 // kind, the installer-location file, and a last pass that takes a directory entry whose executable
-// merely exists. Version bounds are configurations 126 and 127.
+// merely exists. Version bounds are configurations 126 and 127. Every candidate of the search,
+// the last pass's included, must be built for the launcher's machine.
 #pragma once
 
 // Where the runtime was found; chooses the message shown when its library fails to load.
