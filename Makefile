@@ -12,8 +12,9 @@ all: build
 
 build: $(PRESETS)
 
-# The host tree's scenario tests pack the x64 launcher stub, so the Windows trees come first.
-host: windows-x64
+# The host tree's scenario tests pack the x64 launcher stub and lay out the runtime doubles of both
+# Windows trees, so the Windows trees come first.
+host: windows-x64 windows-x86
 $(PRESETS):
 	cmake --preset $@ >/dev/null
 	cmake --build build/$@ -j $(JOBS)

@@ -8,7 +8,8 @@
 //   exit=<code>           exit code (default 0)
 //   delay=<ms>            wait this long before printing
 // Every start appends "<program name> <arguments>" to "runtime-double.log" beside it, so that a
-// scenario can count how often the launcher ran it.
+// scenario can count how often the launcher ran it, and its whole command line as it was handed over
+// to "runtime-double-commands.log", so that a scenario can see how the program path was quoted.
 #include <windows.h>
 
 #include <cstdio>
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
     }
     if (FILE* log = fopen((directory + "runtime-double.log").c_str(), "a")) {
         fprintf(log, "%s\n", record.c_str());
+        fclose(log);
+    }
+    if (FILE* log = fopen((directory + "runtime-double-commands.log").c_str(), "a")) {
+        fprintf(log, "%s\n", GetCommandLineA());
         fclose(log);
     }
 

@@ -154,6 +154,9 @@ std::string testDirectoryName() {
 std::string windowsProgram(const std::string& relativePath) {
     return std::string(KESTRO_WINDOWS_BUILD_DIR) + "/" + relativePath;
 }
+std::string windowsX86Program(const std::string& relativePath) {
+    return std::string(KESTRO_WINDOWS_X86_BUILD_DIR) + "/" + relativePath;
+}
 std::string launcherStub() {
     return windowsProgram("launcher/launcher.exe");
 }

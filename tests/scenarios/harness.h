@@ -38,6 +38,8 @@ struct CallSite {
 
 // A Windows program built by the windows-x64 tree.
 std::string windowsProgram(const std::string& relativePath); // e.g. "launcher/launcher.exe"
+// The same built by the windows-x86 tree: never run here, only laid out as a foreign architecture.
+std::string windowsX86Program(const std::string& relativePath);
 std::string launcherStub();
 std::string scenarioProgram(const std::string& name); // tests/scenarios/win/<name>.exe
 

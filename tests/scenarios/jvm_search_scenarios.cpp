@@ -379,6 +379,80 @@ TEST(RegistryDiscovery, LocatedRuntimesOfBothHivesWinTies) {
     EXPECT_EQ(probe(s).jvmHome, homeOf(user));
 }
 
+TEST(RegistryDiscovery, TodaysVersionNumbersOrderTheRegistry) {
+    Scenario s = searchScenario("registry_numbers");
+    MachineRegistryScope machine;
+    Runtime r9 = layOutRuntime(s.directory() + "/r9", describe(Layout::ModernJre, "9"));
+    Runtime r11 = layOutRuntime(s.directory() + "/r11", describe(Layout::ModernJre, "11.0.21"));
+    Runtime r17 = layOutRuntime(s.directory() + "/r17", describe(Layout::ModernJre, "17.0.9"));
+    Runtime located = layOutRuntime(s.directory() + "/located", describe(Layout::ModernJre, "9.0.4"));
+    const std::string jre = kJreVendorKey;
+    registry::writeString(jre + "\\9", "JavaHome", r9.windowsHome);
+    registry::writeString(jre + "\\11.0.21", "JavaHome", r11.windowsHome);
+    registry::writeString(jre + "\\17.0.9", "JavaHome", r17.windowsHome);
+    addLocatedJvm("HKCU", windowsPath(located.javaBin + "/java.exe"));
+    s.config(128, "Y");
+
+    // Newest sub-key first; the registered 17 outweighs the located 9.0.4.
+    Outcome newest = probe(s);
+    EXPECT_EQ(newest.jvmHome, homeOf(r17));
+    EXPECT_EQ(r9.versionRuns() + r11.versionRuns(), 0);
+
+    // A maximum of 11 admits 11.0.21; the located 9.0.4 is older.
+    s.config(127, "11");
+    EXPECT_EQ(probe(s).jvmHome, homeOf(r11));
+
+    // CurrentVersion of the JDK key (17) is newer than the JRE key's (9).
+    s.config(127, "");
+    registry::writeString(jre, "CurrentVersion", "9");
+    registry::writeString(std::string(kJdkVendorKey), "CurrentVersion", "17.0.9");
+    registry::writeString(std::string(kJdkVendorKey) + "\\17.0.9", "JavaHome", r17.windowsHome);
+    registry::deleteKey(jre + "\\17.0.9");
+    Outcome current = probe(s);
+    EXPECT_EQ(current.jvmHome, homeOf(r17));
+    EXPECT_EQ(r9.versionRuns(), 0);
+}
+
+// The 64-bit launcher cannot load a 32-bit jvm.dll: such a runtime must not end the search.
+TEST(LibraryLoading, RuntimesForAnotherMachineArePassedOver) {
+    Scenario s = searchScenario("foreign_machine");
+    // A whole 32-bit Java whose version an earlier run learned (this machine cannot run it).
+    RuntimeDescription x86 = describe(Layout::Jre, "1.8.0_392");
+    x86.x86Java = x86.x86Jvm = true;
+    Runtime java32 = layOutRuntime(s.directory() + "/Java x86/jre8", x86);
+    java32.cacheVersion("1.8.0_392");
+    // A java.exe that answers, in front of a 32-bit library.
+    RuntimeDescription mixed = describe(Layout::ModernJre, "17.0.9");
+    mixed.x86Jvm = true;
+    Runtime jvm32 = layOutRuntime(s.directory() + "/Java x86/jdk-17", mixed);
+    Runtime java64 = layOutRuntime(s.directory() + "/My Tools/jre", describe(Layout::ModernJre, "11.0.21"));
+    s.config(128, "A" + java32.windowsHome + ";A" + jvm32.windowsHome + ";A" + java64.windowsHome);
+
+    Outcome o = probe(s);
+
+    EXPECT_TRUE(o.loaded);
+    EXPECT_EQ(o.jvmHome, homeOf(java64));
+    auto lines = o.run.logLines();
+    EXPECT_THAT(lines, Contains(lower(windowsPath(java32.javaBin + "/java.exe")) +
+                                " is built for another architecture (machine 0x14c)"));
+    EXPECT_THAT(lines, Contains(lower(windowsPath(jvm32.javaBin + "/server/jvm.dll")) +
+                                " is built for another architecture (machine 0x14c)"));
+    EXPECT_EQ(countLines(lines, "Trying to load JVM-DLL from"), 1u);
+    EXPECT_EQ(jvm32.versionRuns(), 0);
+    // The program path is quoted, so that a blank in it (kept where a volume has no 8.3 names)
+    // cannot split it.
+    ASSERT_THAT(java64.commandLines(), testing::SizeIs(1));
+    EXPECT_THAT(java64.commandLines()[0], testing::StartsWith("\""));
+    EXPECT_THAT(java64.commandLines()[0], EndsWith("java.exe\" -version"));
+
+    // The last pass, which takes a runtime whose executable merely exists, passes it over too.
+    s.config(128, "BJava x86\\jre8");
+    Outcome last = probe(s);
+    EXPECT_FALSE(last.loaded);
+    EXPECT_THAT(last.run.logLines(), Contains("Testing relative location Java x86\\jre8"));
+    EXPECT_THAT(last.run.logLines(), Contains("ERROR: No JVM found"));
+}
+
 TEST(LibraryLoading, VariantOrderAndPath) {
     Scenario s = searchScenario("variants");
     Runtime jre = layOutRuntime(s.directory() + "/jre", describe());

@@ -6,26 +6,29 @@
 #include <cctype>
 #include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace kestro::scenario {
 namespace {
 
 namespace fs = std::filesystem;
 
-void copyDouble(const std::string& relativeProgram, const std::string& target) {
+void copyDouble(const std::string& relativeProgram, const std::string& target, bool x86 = false) {
     fs::create_directories(fs::path(target).parent_path());
-    fs::copy_file(windowsProgram(relativeProgram), target, fs::copy_options::overwrite_existing);
+    fs::copy_file(x86 ? windowsX86Program(relativeProgram) : windowsProgram(relativeProgram), target,
+                  fs::copy_options::overwrite_existing);
 }
 
-void placeJvm(const std::string& variantDirectory, bool withoutEntry) {
-    copyDouble(withoutEntry ? "testdoubles/runtime/jvm-without-entry.dll" : "testdoubles/jni/jvm.dll",
-               variantDirectory + "/jvm.dll");
+void placeJvm(const std::string& variantDirectory, const RuntimeDescription& description) {
+    copyDouble(description.jvmWithoutEntry ? "testdoubles/runtime/jvm-without-entry.dll"
+                                           : "testdoubles/jni/jvm.dll",
+               variantDirectory + "/jvm.dll", description.x86Jvm);
 }
 
-void placeJava(const std::string& bin, bool javaw) {
-    copyDouble("testdoubles/runtime/java.exe", bin + "/java.exe");
-    if (javaw)
-        copyDouble("testdoubles/runtime/javaw.exe", bin + "/javaw.exe");
+void placeJava(const std::string& bin, const RuntimeDescription& description) {
+    copyDouble("testdoubles/runtime/java.exe", bin + "/java.exe", description.x86Java);
+    if (description.javaw)
+        copyDouble("testdoubles/runtime/javaw.exe", bin + "/javaw.exe", description.x86Java);
 }
 
 void writeNewFile(const std::string& path, const std::string& contents) {
@@ -61,27 +64,27 @@ Runtime layOutRuntime(const std::string& home, const RuntimeDescription& descrip
     runtime.windowsHome = windowsPath(home);
     switch (description.layout) {
     case Layout::Jre:
-        placeJava(home + "/bin", description.javaw);
-        placeJvm(home + "/bin/client", description.jvmWithoutEntry);
+        placeJava(home + "/bin", description);
+        placeJvm(home + "/bin/client", description);
         runtime.javaBin = home + "/bin";
         break;
     case Layout::Jdk:
-        placeJava(home + "/bin", description.javaw);
+        placeJava(home + "/bin", description);
         copyDouble("testdoubles/runtime/java.exe", home + "/bin/javac.exe");
         writeNewFile(home + "/lib/tools.jar", "tools");
-        placeJava(home + "/jre/bin", description.javaw);
-        placeJvm(home + "/jre/bin/client", description.jvmWithoutEntry);
+        placeJava(home + "/jre/bin", description);
+        placeJvm(home + "/jre/bin/client", description);
         runtime.javaBin = home + "/jre/bin";
         break;
     case Layout::ModernJdk:
-        placeJava(home + "/bin", description.javaw);
+        placeJava(home + "/bin", description);
         copyDouble("testdoubles/runtime/java.exe", home + "/bin/javac.exe");
-        placeJvm(home + "/bin/server", description.jvmWithoutEntry);
+        placeJvm(home + "/bin/server", description);
         runtime.javaBin = home + "/bin";
         break;
     case Layout::ModernJre:
-        placeJava(home + "/bin", description.javaw);
-        placeJvm(home + "/bin/server", description.jvmWithoutEntry);
+        placeJava(home + "/bin", description);
+        placeJvm(home + "/bin/server", description);
         runtime.javaBin = home + "/bin";
         break;
     }
@@ -112,12 +115,34 @@ int Runtime::versionRuns() const {
 }
 
 std::vector<std::string> Runtime::records() const {
+    return logLines("runtime-double.log");
+}
+
+std::vector<std::string> Runtime::commandLines() const {
+    return logLines("runtime-double-commands.log");
+}
+
+void Runtime::cacheVersion(const std::string& version) const {
+    // The stamp is the file's last-write time as Windows counts it: 100 ns ticks since 1601.
+    struct stat status {};
+    ASSERT_EQ(stat((javaBin + "/java.exe").c_str(), &status), 0);
+    const uint64_t ticks = (static_cast<uint64_t>(status.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+                           static_cast<uint64_t>(status.st_mtim.tv_nsec) / 100;
+    std::string stamp;
+    for (int i = 0; i < 8; ++i)
+        stamp += static_cast<char>(ticks >> (8 * i));
+    const std::string key = versionCacheKey(cacheKeyPath());
+    registry::writeBinary(key, "LastWriteTime", stamp);
+    registry::writeString(key, "Version", version);
+}
+
+std::vector<std::string> Runtime::logLines(const std::string& name) const {
     std::vector<std::string> lines;
     for (const std::string& bin : {home + "/bin", home + "/jre/bin"}) {
         std::error_code error;
-        if (!fs::exists(bin + "/runtime-double.log", error))
+        if (!fs::exists(bin + "/" + name, error))
             continue;
-        std::istringstream text(readFile(bin + "/runtime-double.log"));
+        std::istringstream text(readFile(bin + "/" + name));
         for (std::string line; std::getline(text, line);) {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();

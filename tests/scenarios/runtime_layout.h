@@ -26,6 +26,8 @@ struct RuntimeDescription {
     bool jvmWithoutEntry = false;    // jvm.dll lacks JNI_CreateJavaVM
     std::vector<std::string> packed; // libraries as "<jar>.pack", e.g. "lib\\rt.jar"; adds unpack200.exe
     bool unpacker = true;            // bin\unpack200.exe when packed
+    bool x86Java = false;            // java.exe and javaw.exe of the i686 build, which never run here
+    bool x86Jvm = false;             // jvm.dll of the i686 build, which the x64 launcher cannot load
 };
 
 // A runtime of the layout and version, with javaw.exe and a working jvm.dll, not packed.
@@ -46,8 +48,16 @@ class Runtime {
     void setBehaviour(const std::string& lines) const;
     // How often a java.exe or javaw.exe of this runtime was run with "-version".
     int versionRuns() const;
+    // The whole command lines the doubles of this runtime were started with, in order.
+    std::vector<std::string> commandLines() const;
+    // Enters version into the launcher's version cache for the java.exe of javaBin as it is now, as
+    // if the launcher had run it before.
+    void cacheVersion(const std::string& version) const;
     // The lines the doubles of this runtime recorded, in order (both bin directories).
     std::vector<std::string> records() const;
+
+  private:
+    std::vector<std::string> logLines(const std::string& name) const;
 };
 
 Runtime layOutRuntime(const std::string& home, const RuntimeDescription& description);
