@@ -1,7 +1,9 @@
 #include "jvmsearch/jvm_library.h"
 
+#include "launch/arguments.h"
 #include "launch/vm_state.h"
 #include "payload/payload_store.h"
+#include "support/environment.h"
 #include "support/log.h"
 #include "support/paths.h"
 
@@ -93,30 +95,21 @@ bool embeddedJreExecutable(const char* executable, char* out) {
     return nameLength != 0 && written >= 0 && static_cast<size_t>(written) < kPathCapacity;
 }
 
-void installPath(const char* value) {
-    logLine("Setting PATH %s", value);
-    SetEnvironmentVariableA("PATH", value);
-    // The C runtime keeps its own copy of the environment, which getenv and spawned programs see.
-    char assignment[kPathVariableCapacity];
-    snprintf(assignment, sizeof assignment, "PATH=%s", value);
-    _putenv(assignment);
+void installPath(const std::wstring& value) {
+    logLine("Setting PATH %s", argumentForLog(value).c_str());
+    setPathVariable(value);
 }
 
 // PATH extended by a bin directory for as long as a load is tried; back to the old value unless
-// the load succeeded.
+// the load succeeded. Worked on in 16 bits, so that every other entry stays as it was.
 class PathExtension {
   public:
-    explicit PathExtension(const char* binDirectory) {
-        DWORD length = GetEnvironmentVariableA("PATH", oldValue_, kPathVariableCapacity);
-        if (length >= kPathVariableCapacity) {
+    explicit PathExtension(const char* binDirectory) : oldValue_(environmentVariable(L"PATH")) {
+        const std::wstring extended = oldValue_ + L";" + widePath(binDirectory);
+        if (extended.size() >= kPathVariableCapacity) {
             return;
         }
-        // "PATH=" and the value must also fit the C runtime's assignment.
-        const int extended = snprintf(newValue_, sizeof newValue_, "%s;%s", oldValue_, binDirectory);
-        if (extended < 0 || static_cast<size_t>(extended) + 5 >= kPathVariableCapacity) {
-            return;
-        }
-        installPath(newValue_);
+        installPath(extended);
         installed_ = true;
     }
     ~PathExtension() {
@@ -129,8 +122,7 @@ class PathExtension {
     void keep() { kept_ = true; }
 
   private:
-    char oldValue_[kPathVariableCapacity] = "";
-    char newValue_[kPathVariableCapacity] = "";
+    std::wstring oldValue_;
     bool installed_ = false;
     bool kept_ = false;
 };

@@ -8,6 +8,7 @@
 #include "launch/variable_expansion.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
+#include "support/environment.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -242,9 +243,12 @@ bool checkHomeLocation(char* executable, const char* directory, const char* mini
 }
 
 bool checkEnvLocation(char* executable, const char* variable, const char* minimum, const char* maximum) {
+    // Read in 16 bits: the 8-bit value of a home whose folder names the ANSI code page lacks would
+    // hold look-alikes; its short form opens.
+    const std::wstring value = environmentVariable(widePath(variable).c_str());
     char home[kPathCapacity];
-    const DWORD length = GetEnvironmentVariableA(variable, home, kPathCapacity);
-    if (length == 0 || length >= kPathCapacity) {
+    if (value.empty() || value.size() >= kPathCapacity ||
+        !openableNarrowPath(value.c_str(), home, kPathCapacity)) {
         return false;
     }
     for (char* c = home; *c != '\0'; ++c) {
@@ -256,8 +260,9 @@ bool checkEnvLocation(char* executable, const char* variable, const char* minimu
 }
 
 bool checkPathLocation(char* executable, const char* minimum, const char* maximum) {
-    const DWORD length = SearchPathA(nullptr, "java.exe", nullptr, kPathCapacity, executable, nullptr);
-    if (length == 0 || length >= kPathCapacity) {
+    wchar_t found[kPathCapacity];
+    const DWORD length = SearchPathW(nullptr, L"java.exe", nullptr, kPathCapacity, found, nullptr);
+    if (length == 0 || length >= kPathCapacity || !openableNarrowPath(found, executable, kPathCapacity)) {
         return false;
     }
     return checkJavaExe(executable, minimum, maximum, false);

@@ -28,6 +28,12 @@ std::string toAnsi(const std::wstring& text) {
     return narrow;
 }
 
+// fopen of a 16-bit name: its exact 8-bit form, else its short form, which only an existing file has.
+FILE* openOptionsFile(const std::wstring& name) {
+    char narrow[kPathCapacity];
+    return openableNarrowPath(name.c_str(), narrow, sizeof narrow) ? std::fopen(narrow, "rt") : nullptr;
+}
+
 } // namespace
 
 bool trimOptionsLine(char* line) {
@@ -56,16 +62,20 @@ void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& ove
 }
 
 FILE* openVmOptionsFile() {
-    char longPath[kPathCapacity];
-    const unsigned long length = longPathName(executablePath(), longPath, sizeof longPath);
+    // Named from the 16-bit module name: under a folder whose name the ANSI code page lacks, the
+    // 8-bit long form names no file, and the short form would give a short file name.
+    wchar_t module[kPathCapacity];
+    const DWORD moduleLength = GetModuleFileNameW(nullptr, module, kPathCapacity);
+    if (moduleLength == 0 || moduleLength >= kPathCapacity)
+        return nullptr;
+    wchar_t longModule[kPathCapacity];
+    const DWORD length = GetLongPathNameW(module, longModule, kPathCapacity);
     // Without a long form the path as the process knows it is the best name there is.
-    if (length == 0 || length >= sizeof longPath)
-        std::snprintf(longPath, sizeof longPath, "%s", executablePath());
-    std::string cut = longPath;
-    cut.erase(cut.size() >= 4 ? cut.size() - 4 : 0);
-    if (FILE* file = std::fopen((cut + ".vmoptions").c_str(), "rt"))
+    const std::wstring longPath = length != 0 && length < kPathCapacity ? longModule : module;
+    const std::wstring cut = longPath.substr(0, longPath.size() >= 4 ? longPath.size() - 4 : 0);
+    if (FILE* file = openOptionsFile(cut + L".vmoptions"))
         return file;
-    return std::fopen((std::string(longPath) + ".vmoptions").c_str(), "rt");
+    return openOptionsFile(longPath + L".vmoptions");
 }
 
 void readVmOptionsFile(FILE* file, std::vector<char*>& lines) {

@@ -6,6 +6,7 @@
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/startup_state.h"
+#include "support/environment.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -26,6 +27,7 @@ namespace message = kestro::payload::message;
 constexpr char kRebootMarker[] = "__qvx_reboot";
 constexpr char kLanguageRestartMarker[] = "__qvx_lang_restart";
 constexpr DWORD kRebootDelayMs = 5000;
+constexpr size_t kPathPrefixCapacity = 16384;
 
 // Asked for by an installer that needs a restart of Windows before the application can run.
 void requestReboot() {
@@ -40,29 +42,20 @@ bool leadsNowhere(FILE* stream) {
     return descriptor < 0 || _get_osfhandle(descriptor) == -1 || _get_osfhandle(descriptor) == -2;
 }
 
-std::string environmentValue(const char* name) {
-    const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-    if (size == 0)
-        return std::string();
-    std::string value(size, '\0');
-    const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
-// Both the process environment and the C runtime's copy get the whole value, however long.
-void setPath(const std::string& value) {
-    SetEnvironmentVariableA("PATH", value.c_str());
-    const std::string assignment = "PATH=" + value;
-    _putenv(assignment.c_str());
-}
-
+// The old PATH is taken and given back in 16 bits, so that entries with characters outside the ANSI
+// code page reach the VM and every child process as they were.
 void prefixPath() {
     char configured[kTextCapacity];
     getConfigText(config::PathPrefix, configured, sizeof configured);
-    char absolute[kPathCapacity];
-    absolutePathList(absolute, configured);
-    setPath(prefixedPath(absolute, environmentValue("PATH").c_str()));
+    if (configured[0] == '\0')
+        return;
+    char absolute[kPathPrefixCapacity];
+    std::string leftOut;
+    absolutePathList(absolute, sizeof absolute, configured, &leftOut);
+    if (!leftOut.empty())
+        logError("PATH prefix longer than %u bytes, left out: %s", static_cast<unsigned>(sizeof absolute),
+                 leftOut.c_str());
+    setPathVariable(prefixedPath(widePath(absolute), environmentVariable(L"PATH")));
 }
 
 void enterWorkingDirectory() {
@@ -86,10 +79,10 @@ void askAfterFailedStart() {
 
 } // namespace
 
-std::string prefixedPath(const char* absoluteDirectories, const char* oldPath) {
-    std::string value = absoluteDirectories;
-    if (!value.empty() && value.back() != ';')
-        value += ';';
+std::wstring prefixedPath(const std::wstring& absoluteDirectories, const std::wstring& oldPath) {
+    std::wstring value = absoluteDirectories;
+    if (!value.empty() && value.back() != L';')
+        value += L';';
     return value + oldPath;
 }
 

@@ -23,4 +23,4 @@ void prepareEnvironment(HINSTANCE instance);
 
 // "dirs;" + old PATH: the ';'-list of absolute directories, a ';' unless it already ends with one
 // or is empty, then the old value.
-std::string prefixedPath(const char* absoluteDirectories, const char* oldPath);
+std::wstring prefixedPath(const std::wstring& absoluteDirectories, const std::wstring& oldPath);

@@ -32,10 +32,11 @@ template <typename Char> bool appendCut(Char* out, size_t capacity, size_t* used
     return true;
 }
 
-// The log's long path into out, or the path as the log reported it when no long form can be had.
+// The log's long path into out, or the path as the log reported it when no long form can be had or
+// the long form has characters without an 8-bit form (marked "?"): the short path still opens.
 void describedLogPath(const char* logPath, char* out) {
     unsigned long length = longPathName(logPath, out, kPathCapacity);
-    if (length == 0 || length >= kPathCapacity)
+    if (length == 0 || length >= kPathCapacity || strchr(out, '?') != nullptr)
         lstrcpynA(out, logPath, kPathCapacity);
 }
 

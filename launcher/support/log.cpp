@@ -1,5 +1,7 @@
 #include "support/log.h"
 
+#include "support/paths.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -21,12 +23,22 @@ bool isDirectory(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// TMP in a form 8-bit calls open (its short form when its own has characters the ANSI code page
+// lacks), or empty. The C runtime's 8-bit copy of the environment holds look-alikes for them.
+void temporaryDirectoryVariable(char* out, size_t capacity) {
+    wchar_t wide[kPathCapacity];
+    DWORD length = GetEnvironmentVariableW(L"TMP", wide, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity || !openableNarrowPath(wide, out, capacity))
+        out[0] = '\0';
+}
+
 // A new, empty file "qvx_nlog_<pid>_<n>" in the directory named by TMP, else in c:\. The C runtime's
 // _tempnam would do on Windows, but not every runtime keeps the whole prefix, so the name is made
 // here and claimed with CREATE_NEW, which no other process can win at the same time.
 char* createUniqueLogName() {
-    const char* tmp = getenv("TMP");
-    const char* directory = tmp != nullptr && *tmp != '\0' && isDirectory(tmp) ? tmp : "c:\\";
+    char tmp[kPathCapacity];
+    temporaryDirectoryVariable(tmp, sizeof tmp);
+    const char* directory = *tmp != '\0' && isDirectory(tmp) ? tmp : "c:\\";
     size_t length = strlen(directory);
     const char* separator = length > 0 && directory[length - 1] != '\\' ? "\\" : "";
     const size_t capacity = length + 48;

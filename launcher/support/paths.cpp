@@ -83,11 +83,29 @@ bool toWide(const char* text, wchar_t* out, int capacity) {
     return MultiByteToWideChar(fileApiCodePage(), 0, text, -1, out, capacity) != 0;
 }
 
-// False when the text does not fit or a character has no 8-bit form in the file-API code page.
-bool toNarrowLossless(const wchar_t* text, char* out, int capacity) {
+bool fileApiCodePageIsUtf8() {
+    return (AreFileApisANSI() ? GetACP() : GetOEMCP()) == CP_UTF8;
+}
+
+// Characters without an 8-bit form become "?", never a best-fit look-alike: Windows would otherwise
+// turn "Ł" into "L" and "Ωδ" into "Od" without reporting a replacement, naming a file that does not
+// exist. False when the text does not fit; *exact tells whether nothing was replaced.
+bool toNarrowMarked(const wchar_t* text, char* out, int capacity, bool* exact) {
+    if (fileApiCodePageIsUtf8()) {
+        // Every character has a UTF-8 form; the code page takes neither flags nor a replacement.
+        *exact = true;
+        return WideCharToMultiByte(CP_UTF8, 0, text, -1, out, capacity, nullptr, nullptr) != 0;
+    }
     BOOL usedDefault = FALSE;
-    int written = WideCharToMultiByte(fileApiCodePage(), 0, text, -1, out, capacity, "?", &usedDefault);
-    return written != 0 && !usedDefault;
+    int written = WideCharToMultiByte(fileApiCodePage(), WC_NO_BEST_FIT_CHARS, text, -1, out, capacity, "?",
+                                      &usedDefault);
+    *exact = !usedDefault;
+    return written != 0;
+}
+
+bool toNarrowLossless(const wchar_t* text, char* out, int capacity) {
+    bool exact = false;
+    return toNarrowMarked(text, out, capacity, &exact) && exact;
 }
 
 // The byte after the last backslash, stepping over double-byte characters whose trail byte equals
@@ -188,9 +206,71 @@ bool isDriveRootForm(const char* path) {
     return strcmp(rest, ":\\") == 0 || strcmp(rest, ":\\.") == 0 || strcmp(rest, ":\\.\\.") == 0;
 }
 
-using LongPathRoutine = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+using WideLongPathRoutine = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+
+// The system's 16-bit long-path call on an 8-bit path: GetLongPathNameA would hand back look-alikes
+// for characters the code page lacks.
+unsigned long longPathThroughWide(WideLongPathRoutine routine, const char* path, char* out,
+                                  unsigned long capacity) {
+    wchar_t wide[kPathCapacity];
+    if (!toWide(path, wide, kPathCapacity)) {
+        return 0;
+    }
+    wchar_t longWide[kPathCapacity];
+    DWORD wideLength = routine(wide, longWide, kPathCapacity);
+    if (wideLength == 0) {
+        return 0;
+    }
+    char narrow[kPathCapacity];
+    bool exact = false;
+    if (wideLength >= kPathCapacity || !toNarrowMarked(longWide, narrow, kPathCapacity, &exact)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    unsigned long length = static_cast<unsigned long>(strlen(narrow));
+    if (capacity < length + 1) {
+        return length + 1;
+    }
+    memcpy(out, narrow, length + 1);
+    return length;
+}
 
 } // namespace
+
+bool narrowPath(const wchar_t* path, char* out, size_t capacity) {
+    if (!toNarrowLossless(path, out, static_cast<int>(capacity))) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+std::wstring widePath(const char* path) {
+    const int units = MultiByteToWideChar(fileApiCodePage(), 0, path, -1, nullptr, 0);
+    if (units <= 1) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(fileApiCodePage(), 0, path, -1, &wide[0], units);
+    wide.resize(static_cast<size_t>(units - 1));
+    return wide;
+}
+
+bool openableNarrowPath(const wchar_t* path, char* out, size_t capacity) {
+    if (narrowPath(path, out, capacity)) {
+        return true;
+    }
+    wchar_t shortWide[kPathCapacity];
+    DWORD shortLength = GetShortPathNameW(path, shortWide, kPathCapacity);
+    if (shortLength != 0 && shortLength < kPathCapacity && narrowPath(shortWide, out, capacity)) {
+        return true;
+    }
+    bool exact = false;
+    if (!toNarrowMarked(path, out, static_cast<int>(capacity), &exact)) {
+        out[0] = '\0';
+    }
+    return false;
+}
 
 bool isWindowsNT() {
     OSVERSIONINFOA version;
@@ -256,25 +336,32 @@ bool fullPath(char* out, const char* path, bool keepCase) {
     return true;
 }
 
-void absolutePathList(char* out, const char* list) {
+void absolutePathList(char* out, size_t capacity, const char* list, std::string* leftOut) {
     out[0] = '\0';
+    if (leftOut != nullptr) {
+        leftOut->clear();
+    }
     const char* start = list;
     while (*start != '\0') {
         const char* end = strchr(start, ';');
         size_t length = end != nullptr ? static_cast<size_t>(end - start) : strlen(start);
         char entry[kPathCapacity];
         char absolute[kPathCapacity];
+        bool added = length == 0;
         if (length > 0 && length < kPathCapacity) {
             memcpy(entry, start, length);
             entry[length] = '\0';
             if (makeAbsolute(absolute, entry)) {
                 size_t used = strlen(out);
-                if (used == 0 || appendWhole(out, kPathCapacity, ";")) {
-                    if (!appendWhole(out, kPathCapacity, absolute)) {
-                        out[used] = '\0';
-                    }
+                added =
+                    (used == 0 || appendWhole(out, capacity, ";")) && appendWhole(out, capacity, absolute);
+                if (!added) {
+                    out[used] = '\0';
                 }
             }
+        }
+        if (!added && leftOut != nullptr) {
+            leftOut->append(leftOut->empty() ? "" : ";").append(start, length);
         }
         start += length;
         if (*start == ';') {
@@ -354,13 +441,13 @@ bool findFile(const char* path, uint64_t* lastWriteTime) {
 
 unsigned long longPathName(const char* path, char* out, unsigned long capacity) {
     static bool chosen = false;
-    static LongPathRoutine systemRoutine = nullptr;
+    static WideLongPathRoutine systemRoutine = nullptr;
     if (!chosen) {
         HMODULE kernel = GetModuleHandleA("KERNEL32");
-        FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "GetLongPathNameA") : nullptr;
+        FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "GetLongPathNameW") : nullptr;
         if (found != nullptr) {
-            auto routine = reinterpret_cast<LongPathRoutine>(reinterpret_cast<void (*)()>(found));
-            DWORD length = routine(path, out, capacity);
+            auto routine = reinterpret_cast<WideLongPathRoutine>(reinterpret_cast<void (*)()>(found));
+            unsigned long length = longPathThroughWide(routine, path, out, capacity);
             // Stubbed out on systems that export the name without implementing it.
             if (length != 0 || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
                 systemRoutine = routine;
@@ -371,7 +458,7 @@ unsigned long longPathName(const char* path, char* out, unsigned long capacity) 
         chosen = true;
     }
     if (systemRoutine != nullptr) {
-        return systemRoutine(path, out, capacity);
+        return longPathThroughWide(systemRoutine, path, out, capacity);
     }
     return longPathNameFallback(path, out, capacity);
 }

@@ -7,11 +7,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr size_t kPathCapacity = 8192;
 
 // True on the Windows NT family.
 bool isWindowsNT();
+
+// The exact 8-bit form of a 16-bit path. False when it does not fit in capacity bytes or a character
+// has no 8-bit form; a best-fit look-alike ("L" for "Ł") is never taken, as it names another file.
+bool narrowPath(const wchar_t* path, char* out, size_t capacity);
+
+// The 16-bit form of an 8-bit path, however long; empty when it does not convert.
+std::wstring widePath(const char* path);
+
+// A form of a 16-bit path that the 8-bit file functions open: its exact 8-bit form, else that of its
+// short (8.3) form, which exists only for an existing path. When neither exists the answer is false
+// and out holds the path with "?" for each character that has no 8-bit form (empty when it does not
+// fit), so that it names no file.
+bool openableNarrowPath(const wchar_t* path, char* out, size_t capacity);
 
 // The running executable, in a form the 8-bit file functions can open (its short 8.3 form when the
 // long one cannot be represented). Computed once; the text is owned by this module.
@@ -30,9 +44,10 @@ bool makeAbsolute(char* out, const char* path);
 // when a step fails or its result would not fit.
 bool fullPath(char* out, const char* path, bool keepCase);
 
-// makeAbsolute on each ';'-separated entry (empty entries skipped), joined with ';'.
-// out has kPathCapacity bytes; entries that do not fit whole are left out, later ones still go in.
-void absolutePathList(char* out, const char* list);
+// makeAbsolute on each ';'-separated entry (empty entries skipped), joined with ';', into out of
+// capacity bytes. Entries that do not fit whole are left out, later ones still go in; when leftOut is
+// given it receives them as written in list, joined with ';'.
+void absolutePathList(char* out, size_t capacity, const char* list, std::string* leftOut = nullptr);
 
 // At most 2 characters, or neither "X:\" nor "\\" at its start (a leading quote is skipped over).
 bool isRelativePath(const char* path);
@@ -54,8 +69,10 @@ bool pathExists(const char* path);
 bool findFile(const char* path, uint64_t* lastWriteTime);
 
 // Long form of a path with the contract of GetLongPathNameA: the length written, the length needed
-// plus one when out is too small, or 0 with the reason in the thread's last error.
-// Uses the system's GetLongPathNameA where it exists and works, else longPathNameFallback.
+// plus one when out is too small, or 0 with the reason in the thread's last error. A character of
+// the long form that has no 8-bit form comes back as "?" (which no file name holds), never as a
+// look-alike. Uses the system's GetLongPathNameW where it exists and works, else
+// longPathNameFallback.
 unsigned long longPathName(const char* path, char* out, unsigned long capacity);
 
 // The same contract through the shell's desktop folder, for systems without GetLongPathNameA.

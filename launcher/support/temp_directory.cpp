@@ -34,6 +34,19 @@ bool takeIfWritable(char* out, const char* base, const char* suffix) {
     return true;
 }
 
+// The user's temporary directory (with its trailing backslash) in a form 8-bit calls open, or with
+// "?" where it has characters the ANSI code page lacks and no short form. GetTempPathA would give
+// best-fit look-alikes instead, naming a directory that does not exist.
+void systemTempPath(char* out) {
+    wchar_t wide[kTempDirectoryCapacity];
+    DWORD length = GetTempPathW(kTempDirectoryCapacity, wide);
+    if (length == 0 || length >= kTempDirectoryCapacity) {
+        out[0] = '\0';
+        return;
+    }
+    openableNarrowPath(wide, out, kTempDirectoryCapacity);
+}
+
 } // namespace
 
 bool isWritableDirectory(const char* directory) {
@@ -69,10 +82,7 @@ bool findWritableTempDirectory(const char* windowsDirectory, const char* driveRo
 
 void chooseTempDirectory(char* out) {
     char systemTemp[kTempDirectoryCapacity];
-    DWORD length = GetTempPathA(sizeof systemTemp, systemTemp);
-    if (length == 0 || length >= sizeof systemTemp) {
-        systemTemp[0] = '\0';
-    }
+    systemTempPath(systemTemp);
     char longTemp[kTempDirectoryCapacity];
     DWORD longLength = longPathName(systemTemp, longTemp, sizeof longTemp);
     const char* representable = longLength != 0 && longLength < sizeof longTemp ? longTemp : systemTemp;
@@ -103,9 +113,6 @@ bool temporaryFileName(char* out) {
 
 void processCommFileName(char* out, unsigned long processId) {
     char systemTemp[kTempDirectoryCapacity];
-    DWORD length = GetTempPathA(sizeof systemTemp, systemTemp);
-    if (length == 0 || length >= sizeof systemTemp) {
-        systemTemp[0] = '\0';
-    }
+    systemTempPath(systemTemp);
     snprintf(out, kTempDirectoryCapacity, "%skqx_p%d.tmp", systemTemp, static_cast<int>(processId));
 }

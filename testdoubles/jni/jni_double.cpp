@@ -70,6 +70,16 @@ std::u16string utf16(const std::string& text) {
     return out;
 }
 
+std::u16string environmentPath() {
+    const DWORD units = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (units == 0)
+        return std::u16string();
+    std::u16string value(units, u'\0');
+    const DWORD length = GetEnvironmentVariableW(L"PATH", reinterpret_cast<wchar_t*>(&value[0]), units);
+    value.resize(length < units ? length : 0);
+    return value;
+}
+
 void record(const std::string& line) {
     std::lock_guard<std::mutex> hold(recordLock);
     const char* path = std::getenv("KESTRO_JNI_RECORD");
@@ -492,6 +502,11 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
         version += hexDigit(unsigned(init->version) >> shift);
     record("JNI_CreateJavaVM version " + version + " ignoreUnrecognized " +
            std::to_string(int(init->ignoreUnrecognized)) + " nOptions " + std::to_string(init->nOptions));
+    // What a real VM and the programs it starts would find on PATH.
+    record("environment PATH " + utf8(environmentPath()));
+    const wchar_t* runtimeCopy = _wgetenv(L"PATH");
+    record("C runtime PATH " +
+           (runtimeCopy ? utf8(reinterpret_cast<const char16_t*>(runtimeCopy)) : "<unset>"));
     for (jint i = 0; i < init->nOptions; ++i) {
         const JavaVMOption& option = init->options[i];
         if (!option.optionString)

@@ -359,7 +359,7 @@ RunResult RunningProgram::wait() {
 
 Scenario::Scenario(const std::string& name)
     : name_(name), directory_(std::string(KESTRO_SCENARIO_RUNS_DIR) + "/" + testDirectoryName() + "/" + name),
-      tmpDirectory_(directory_ + "/tmp"), stubPath_(launcherStub()) {
+      tmpDirectory_(directory_ + "/tmp"), launcherDirectory_(directory_), stubPath_(launcherStub()) {
     fs::remove_all(directory_);
     fs::create_directories(tmpDirectory_);
     registry::deleteKey(kLauncherKey);
@@ -387,6 +387,18 @@ Scenario& Scenario::trailingData(const std::string& data) {
 
 Scenario& Scenario::stub(const std::string& path) {
     stubPath_ = path;
+    return *this;
+}
+
+Scenario& Scenario::placeLauncherIn(const std::string& folder) {
+    launcherDirectory_ = directory_ + "/" + folder;
+    fs::create_directories(launcherDirectory_);
+    return *this;
+}
+
+Scenario& Scenario::tmpIn(const std::string& folder) {
+    tmpDirectory_ = directory_ + "/" + folder;
+    fs::create_directories(tmpDirectory_);
     return *this;
 }
 
@@ -423,7 +435,7 @@ Scenario& Scenario::timeout(std::chrono::milliseconds limit) {
 }
 
 std::string Scenario::executablePath() const {
-    return directory_ + "/" + name_ + ".exe";
+    return launcherDirectory_ + "/" + name_ + ".exe";
 }
 
 bool Scenario::packTo(const std::string& output, std::string* error) {

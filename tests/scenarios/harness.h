@@ -137,6 +137,12 @@ class Scenario {
     // The stub the payload is appended to; launcher.exe unless changed.
     Scenario& stub(const std::string& path);
 
+    // Where the packed launcher is written and where TMP and TEMP point: folders below directory()
+    // (UTF-8, created when needed), instead of directory() itself and tmpDirectory()'s "tmp".
+    // Runs look for their native log in the TMP folder.
+    Scenario& placeLauncherIn(const std::string& folder);
+    Scenario& tmpIn(const std::string& folder);
+
     // Malformed executables: instead of the packed payload, the stub alone, the packed payload cut
     // after payloadBytes bytes, or the given bytes as the payload.
     Scenario& appendNothing();
@@ -172,6 +178,7 @@ class Scenario {
     std::string name_;
     std::string directory_;
     std::string tmpDirectory_;
+    std::string launcherDirectory_;
     std::string stubPath_;
     struct {
         payload::PayloadTables tables;

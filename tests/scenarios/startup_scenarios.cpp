@@ -138,6 +138,37 @@ TEST(Environment, EmptyConfigurationKeepsPathAndDirectory) {
     EXPECT_EQ(lineStartingWith(r.stdoutLines(), "CWD="), lineStartingWith(r.stdoutLines(), "INHERITED_CWD="));
 }
 
+// Relative entries grow by the executable's directory: these make about 17500 bytes, of which those
+// within 16384 are taken; the log names the others.
+TEST(Environment, LongPathPrefixKeepsWhatFitsAndLogsTheRest) {
+    Scenario s("environment_long");
+    std::vector<std::string> entries;
+    std::string configured;
+    for (int i = 0; i < 120; ++i) {
+        entries.push_back("lib\\entry" + std::to_string(1000 + i) + std::string(48, 'x'));
+        configured += entries.back() + ";";
+    }
+    s.stub(scenarioProgram("startup-probe")).config(10004, configured);
+
+    RunResult r = s.run({"env"});
+
+    r.expectExitCode(0);
+    const std::string exeDirectory = windowsPath(s.directory()) + "\\";
+    std::string kept, leftOut;
+    for (const std::string& entry : entries) {
+        const std::string full = (kept.empty() ? "" : ";") + exeDirectory + entry;
+        if (leftOut.empty() && kept.size() + full.size() < 16384)
+            kept += full;
+        else
+            leftOut += (leftOut.empty() ? "" : ";") + entry;
+    }
+    ASSERT_GT(kept.size(), 8192u);
+    ASSERT_FALSE(leftOut.empty());
+    EXPECT_EQ(lineStartingWith(r.stdoutLines(), "PATH="),
+              kept + ";" + lineStartingWith(r.stdoutLines(), "INHERITED_PATH="));
+    EXPECT_THAT(r.logLines(), Contains("ERROR: PATH prefix longer than 16384 bytes, left out: " + leftOut));
+}
+
 TEST(SingleInstance, SecondStartHandsOverItsArgumentsAndExitsWithZero) {
     Scenario s("guard_same_path");
     const std::string probe = probeAt(s.directory() + "/app", "probe.exe");

@@ -142,6 +142,64 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
 }
 
+// Users' folders are named in their own scripts, none of which the Western ANSI code page holds;
+// Polish and Greek letters have look-alikes there ("L", "O", "d") that name other folders.
+TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
+    const std::string polish = "\u0141ukasz \u017C\u00F3\u0142w";
+    const std::string greek = "\u03A9\u03B4\u03AE";
+    const std::string chinese = "\u4E2D\u6587\u6587\u4EF6";
+    const Runtime runtime =
+        layOutRuntime(s.directory() + "/" + polish + " jre", describe(Layout::Jre, "1.8.0_300"));
+    s.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome);
+    // Entries of the inherited PATH the launcher has no business changing, each in another script.
+    const std::string inherited = "C:\\windows\\system32;C:\\windows;C:\\" + chinese + "\\bin;C:\\" + polish +
+                                  ";C:\\" + greek + "\\lib";
+    s.config(10004, "C:\\tools;lib").env("PATH", inherited);
+    struct Placement {
+        std::string launcher, tmp;
+    };
+    for (const Placement& at :
+         {Placement{greek, polish}, Placement{chinese, greek}, Placement{polish, chinese}}) {
+        SCOPED_TRACE("launcher in " + at.launcher + ", TMP in " + at.tmp);
+        fs::remove(record);
+        s.placeLauncherIn(at.launcher).tmpIn(at.tmp);
+        const std::string exe = s.executablePath();
+        writeFile(exe.substr(0, exe.size() - 4) + ".vmoptions", "-Dfrom.options=" + at.launcher + "\n");
+
+        RunResult r = s.run({"arg"});
+
+        r.expectExitCode(0);
+        const auto jni = recorded();
+        EXPECT_THAT(jni, Contains(testing::StartsWith("main called")));
+        EXPECT_THAT(jni, Contains(HasSubstr(": arg")));
+        // The options file beside the launcher is read; its text is 8-bit, so only its name is exact.
+        EXPECT_THAT(jni, Contains(HasSubstr(": -Dfrom.options="))) << "the options file was not found";
+        EXPECT_THAT(r.logLines(), Contains(HasSubstr("Temp dir: "))) << "no native log in the user's TMP";
+        // The prefix, the inherited value as it was, then the runtime's bin directory.
+        const std::string path = lineStartingWith(jni, "environment PATH ");
+        EXPECT_EQ(path.rfind("C:\\tools;", 0), 0u) << path;
+        EXPECT_THAT(path, HasSubstr("\\lib;" + inherited + ";")) << path;
+        EXPECT_EQ(lineStartingWith(jni, "C runtime PATH "), path);
+    }
+}
+
+// The runtime is found on PATH, in a folder the ANSI code page cannot name.
+TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
+    const Runtime runtime =
+        layOutRuntime(s.directory() + "/\u4E2D\u6587 jre", describe(Layout::Jre, "1.8.0_300"));
+    const std::string inherited =
+        "C:\\windows\\system32;C:\\windows;" + windowsPath(runtime.javaBin) + ";C:\\\u0141\u00F3d\u017A";
+    s.config(128, "S").env("PATH", inherited);
+
+    RunResult r = s.run();
+
+    r.expectExitCode(0);
+    // Loading jvm.dll adds the runtime's bin directory, and nothing else changes.
+    const std::string path = lineStartingWith(recorded(), "environment PATH ");
+    EXPECT_EQ(path.substr(0, inherited.size() + 1), inherited + ";");
+    EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
+}
+
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
     searchableRuntime();
     s.env("KESTRO_JNI_SCENARIO", "create=fail");

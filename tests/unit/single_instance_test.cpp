@@ -31,10 +31,10 @@ TEST(InstanceName, BackslashesBecomeUnderscores) {
 }
 
 TEST(PathPrefix, JoinsWithOneSeparator) {
-    EXPECT_EQ(prefixedPath("", "C:\\windows"), "C:\\windows");
-    EXPECT_EQ(prefixedPath("C:\\a", "C:\\windows"), "C:\\a;C:\\windows");
-    EXPECT_EQ(prefixedPath("C:\\a;D:\\b;", "C:\\windows"), "C:\\a;D:\\b;C:\\windows");
-    EXPECT_EQ(prefixedPath("C:\\a", ""), "C:\\a;");
+    EXPECT_EQ(prefixedPath(L"", L"C:\\windows"), L"C:\\windows");
+    EXPECT_EQ(prefixedPath(L"C:\\a", L"C:\\windows"), L"C:\\a;C:\\windows");
+    EXPECT_EQ(prefixedPath(L"C:\\a;D:\\b;", L"C:\\windows"), L"C:\\a;D:\\b;C:\\windows");
+    EXPECT_EQ(prefixedPath(L"C:\\a", L""), L"C:\\a;");
 }
 
 TEST(ProcessRegistry, RecordsThisProcess) {

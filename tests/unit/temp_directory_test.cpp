@@ -115,6 +115,36 @@ TEST(TemporaryFileName, CreatesANewEmptyKqxFileInTheTempDirectory) {
     DeleteFileA(second);
 }
 
+// Letters without a form in the Western ANSI code page, the first two with best-fit look-alikes
+// ("L", "O", "d") that must not be taken for them: each makes the "?" branch choose another directory.
+TEST(TemporaryFileName, UnderAnUnrepresentableTmpComesFromAWritableFallback) {
+    wchar_t tempPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempPath);
+    for (const wchar_t* name : {L"\u0141ukasz", L"\u03A9\u03B4", L"\u4E2D\u6587"}) {
+        const std::wstring directory = std::wstring(tempPath) + L"kestro_tmp_" + name;
+        ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        SetEnvironmentVariableW(L"TMP", (directory + L"\\").c_str());
+        char shortDirectory[MAX_PATH] = "";
+        wchar_t shortWide[MAX_PATH];
+        if (GetShortPathNameW(directory.c_str(), shortWide, MAX_PATH) != 0)
+            WideCharToMultiByte(CP_ACP, 0, shortWide, -1, shortDirectory, MAX_PATH, nullptr, nullptr);
+
+        char chosen[8192];
+        chooseTempDirectory(chosen);
+        char created[MAX_PATH];
+        const bool made = temporaryFileName(created);
+        char comm[8192];
+        processCommFileName(comm, 4711);
+        SetEnvironmentVariableW(L"TMP", tempPath);
+        RemoveDirectoryW(directory.c_str());
+
+        EXPECT_TRUE(isWritableDirectory(chosen)) << chosen;
+        EXPECT_TRUE(made && DeleteFileA(created)) << created;
+        // The communication file is named in the user's own directory, by its short form.
+        EXPECT_EQ(_stricmp(comm, (std::string(shortDirectory) + "\\kqx_p4711.tmp").c_str()), 0) << comm;
+    }
+}
+
 TEST(ProcessCommFileName, IsNamedOnlyNeverCreated) {
     char out[8192];
     processCommFileName(out, 4711);
