@@ -26,7 +26,13 @@ bool isDirectory(const char* path) {
 // here and claimed with CREATE_NEW, which no other process can win at the same time.
 char* createUniqueLogName() {
     const char* tmp = getenv("TMP");
-    const char* directory = tmp != nullptr && *tmp != '\0' && isDirectory(tmp) ? tmp : "c:\\";
+    // A relative TMP is taken as it stands now: the log's name outlives changes of directory (it is
+    // shown with every error and queued for deletion).
+    char fullTmp[8192];
+    const DWORD fullLength =
+        tmp != nullptr && *tmp != '\0' ? GetFullPathNameA(tmp, sizeof fullTmp, fullTmp, nullptr) : 0;
+    const char* directory =
+        fullLength > 0 && fullLength < sizeof fullTmp && isDirectory(fullTmp) ? fullTmp : "c:\\";
     size_t length = strlen(directory);
     const char* separator = length > 0 && directory[length - 1] != '\\' ? "\\" : "";
     const size_t capacity = length + 48;
@@ -78,10 +84,13 @@ void writeLine(const char* prefix, const char* format, va_list arguments) {
         openLog();
     if (logStream == nullptr)
         return;
+    // One whole line at a time: the clean-up thread logs while start-up goes on.
+    _lock_file(logStream);
     fputs(prefix, logStream);
     vfprintf(logStream, format, arguments);
     fputc('\n', logStream);
     fflush(logStream);
+    _unlock_file(logStream);
 }
 
 } // namespace
