@@ -246,24 +246,6 @@ TEST_F(ExtractionDirectory, IsLeftWholeWhileItsLauncherRunsAndRemovedWholeAfterw
     EXPECT_EQ(value("delete_dir"), "");
 }
 
-TEST_F(ExtractionDirectory, OnlyExtractionDirectoriesAreRemovedWithWhatLiesBelow) {
-    // Queued by a launcher that predates the mark.
-    const std::string other = at("other");
-    ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((other + "\\inner").c_str(), nullptr));
-    writeFile(other + "\\inner\\file");
-    setValue("delete_dir", directory_ + ";" + other + ";");
-
-    drainDeletionQueue();
-
-    EXPECT_FALSE(pathExists(directory_.c_str()));
-    EXPECT_TRUE(pathExists((other + "\\inner\\file").c_str()));
-    EXPECT_EQ(value("delete_dir"), other + ";");
-    DeleteFileA((other + "\\inner\\file").c_str());
-    RemoveDirectoryA((other + "\\inner").c_str());
-    RemoveDirectoryA(other.c_str());
-}
-
 TEST(EntriesAddedSince, KeepsWhatOthersQueuedAfterTheRead) {
     struct Case {
         const char* taken;
