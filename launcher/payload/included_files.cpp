@@ -33,22 +33,30 @@ int64_t currentPosition(HANDLE file) {
 }
 
 // "<temporary file name>_dir<random>", after deleting the temporary file whose name it borrows.
-void makeDirectoryName(char* directory) {
+// False (directory empty) when no temporary file could be made, as when TMP names a missing folder:
+// the directory would otherwise land, relative, wherever the current directory is.
+bool makeDirectoryName(char* directory) {
+    directory[0] = '\0';
     char temporaryFile[MAX_PATH + 1];
-    if (!temporaryFileName(temporaryFile))
-        temporaryFile[0] = '\0';
+    if (!temporaryFileName(temporaryFile)) {
+        logError("Could not create a temporary file");
+        return false;
+    }
     DeleteFileA(temporaryFile);
     srand(static_cast<unsigned>(time(nullptr)));
     char number[16];
     _itoa(rand(), number, 10);
     snprintf(directory, kPathCapacity, "%s_dir%s", temporaryFile, number);
+    return !isRelativePath(directory);
 }
 
-// The files extracted so far are let go first: held open, they could not be deleted.
+// The files extracted so far, and the directory's in-use mark, are let go first: held open, they
+// could not be deleted.
 void discardDirectory(const char* directory) {
     for (const auto& held : heldFiles)
         CloseHandle(held.second);
     heldFiles.clear();
+    releaseDirectory(directory);
     emptyDirectory(directory);
     RemoveDirectoryA(directory);
 }
@@ -121,10 +129,15 @@ int extractIncludedFiles(char* directory) {
     start.QuadPart = fileSectionStart();
     SetFilePointerEx(payload, start, nullptr, FILE_BEGIN);
 
-    makeDirectoryName(directory);
+    const bool named = makeDirectoryName(directory);
     logLine("Temp dir: %s", directory);
-    if (!CreateDirectoryA(directory, nullptr))
+    if (!named || !CreateDirectoryA(directory, nullptr))
         fatalMessage(config::MessageInternalError, "7");
+    // Queued before anything is in it, since the process may end anywhere from now on (the Java
+    // side's exit never comes back); the mark keeps every clean-up out while we run. Unmarked, it
+    // is only handed over when the process reports an error.
+    if (!holdAndQueueDirectory(directory))
+        registerPendingDirectory(directory);
 
     char names[kTextCapacity];
     getConfigText(config::IncludedFileNames, names, sizeof names);
@@ -151,7 +164,6 @@ int extractIncludedFiles(char* directory) {
         ++extracted;
     }
 
-    registerPendingDirectory(directory);
     setUnextractedPosition(currentPosition(payload));
     CloseHandle(payload);
     logLine("extracting files done");

@@ -10,7 +10,6 @@
 #include "payload/payload_store.h"
 #include "startup/install_started.h"
 #include "startup/startup_state.h"
-#include "support/deletion_queue.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -153,9 +152,6 @@ DWORD launchWorker(HWND progressDialog) {
     } else if (shippedRuntime) {
         useShippedRuntime();
     }
-
-    // Held open for the rest of the run and queued, so a later clean-up removes it once we are gone.
-    holdAndQueueFile(logFilePath());
 
     WideArguments arguments;
     splitArguments(GetCommandLineW(), arguments);

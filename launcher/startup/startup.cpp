@@ -6,6 +6,7 @@
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/startup_state.h"
+#include "support/deletion_queue.h"
 #include "support/environment.h"
 #include "support/errors.h"
 #include "support/log.h"
@@ -120,6 +121,7 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
     if (strcmp(commandLineTail, kRebootMarker) == 0)
         requestReboot();
     logLine("Init");
+    startTemporaryFileCleanUp();
 
     bool quiet = false;
     if (strncmp(commandLineTail, kLanguageRestartMarker, strlen(kLanguageRestartMarker)) == 0) {

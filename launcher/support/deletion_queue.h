@@ -1,9 +1,12 @@
 // Files and directories left for a later clean-up. The queue lives in the registry under
 // HKCU\SOFTWARE\Morvane\kestro\temp\ as two string values, "delete_file" and "delete_dir", each a
 // concatenation of "path;" entries. Entries outlive the process; drainDeletionQueue consumes them.
+// Every launcher drains the queue once, in the background, at start-up (startTemporaryFileCleanUp),
+// so what a finished run left in TMP goes with the next start.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Remembers a directory this process created, for handing to the queue when the process reports an
 // error or ends on its own. Paths starting with "." are ignored.
@@ -16,18 +19,36 @@ void queuePendingDeletions();
 // while this process lives; then queues it under "delete_file".
 void holdAndQueueFile(const char* path);
 
+// Marks directory as in use by this process for as long as the process lives (the file
+// "kqx_in_use" inside it, held open without sharing for writing or deletion), then queues it under
+// "delete_dir": a drain leaves a marked directory whole, held files or not. Returns false, queuing
+// nothing, when the mark cannot be made.
+bool holdAndQueueDirectory(const char* directory);
+
+// Gives up this process's mark on directory, so that it can be removed at once. Does nothing for a
+// directory this process has not marked.
+void releaseDirectory(const char* directory);
+
 // Queues a directory under "delete_dir".
 void queueDirectory(const char* directory);
 
-// Appends "path;" to the named value. A value that would exceed 32767 bytes, or a path holding ';',
-// is refused: the value is left unchanged and the refusal logged (also when the stored value is
-// already longer). Registry failures are silent; a missing or non-string value counts as empty.
+// Appends "path;" to the named value. A relative path, a value that would exceed 32767 bytes, or a
+// path holding ';' is refused: the value is left unchanged and the refusal logged (also when the
+// stored value is already longer). Registry failures are silent; a missing or non-string value
+// counts as empty. Other processes' updates are serialised with this one through a named mutex.
 void queueForDeletion(const char* path, const char* valueName);
 
-// Deletes the queued files nobody holds open and empties and removes the queued directories;
-// entries that still exist afterwards are kept for the next drain. Values are read whole, whatever
-// their length. Directory entries starting with "." are dropped without touching the disk.
+// Deletes the queued files nobody holds open and empties and removes the queued directories that
+// no running launcher has marked; entries that still exist afterwards are kept for the next drain.
+// Extraction directories ("...\kqx*.tmp_dir*") are removed with everything inside them, other
+// directories only of their files and empty subdirectories. Relative entries are dropped without
+// touching the disk. Values are read whole, whatever their length; entries queued meanwhile by
+// other processes are kept. When another process is draining, returns at once.
 void drainDeletionQueue();
+
+// Holds and queues the native log, then drains the queue on a thread of low priority. The process
+// lets the drain finish the entry it is working on before it exits.
+void startTemporaryFileCleanUp();
 
 // Building blocks, free of side effects.
 
@@ -38,3 +59,7 @@ bool appendQueueEntry(char* value, size_t capacity, const char* path, size_t lim
 
 // Calls visit for each non-empty ';'-separated entry of list, with a terminated copy of it.
 void forEachQueueEntry(const char* list, void (*visit)(const char* entry, void* context), void* context);
+
+// The entries of current, as "entry;" each, less one occurrence of each entry of taken: what others
+// added to a value since it was read as taken.
+std::string entriesAddedSince(const char* taken, const char* current);

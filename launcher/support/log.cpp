@@ -38,7 +38,12 @@ void temporaryDirectoryVariable(char* out, size_t capacity) {
 char* createUniqueLogName() {
     char tmp[kPathCapacity];
     temporaryDirectoryVariable(tmp, sizeof tmp);
-    const char* directory = *tmp != '\0' && isDirectory(tmp) ? tmp : "c:\\";
+    // A relative TMP is taken as it stands now: the log's name outlives changes of directory (it is
+    // shown with every error and queued for deletion).
+    char fullTmp[kPathCapacity];
+    const DWORD fullLength = *tmp != '\0' ? GetFullPathNameA(tmp, sizeof fullTmp, fullTmp, nullptr) : 0;
+    const char* directory =
+        fullLength > 0 && fullLength < sizeof fullTmp && isDirectory(fullTmp) ? fullTmp : "c:\\";
     size_t length = strlen(directory);
     const char* separator = length > 0 && directory[length - 1] != '\\' ? "\\" : "";
     const size_t capacity = length + 48;
@@ -90,10 +95,13 @@ void writeLine(const char* prefix, const char* format, va_list arguments) {
         openLog();
     if (logStream == nullptr)
         return;
+    // One whole line at a time: the clean-up thread logs while start-up goes on.
+    _lock_file(logStream);
     fputs(prefix, logStream);
     vfprintf(logStream, format, arguments);
     fputc('\n', logStream);
     fflush(logStream);
+    _unlock_file(logStream);
 }
 
 } // namespace

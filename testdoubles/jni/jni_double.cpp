@@ -8,6 +8,7 @@
 // key=value pairs:
 //   create=fail                       JNI_CreateJavaVM answers JNI_ERR
 //   main=return|throw|missing|sleep:MS|window:MS|exit:CODE
+//   wait=PATH                         main first waits until the file PATH exists (at most 2 minutes)
 //   firstrun=true|false|throw|missing
 //   actions=A,B,...                   what successive getAction calls answer (then 0)
 //   text=TEXT|null                    what getText answers
@@ -257,6 +258,10 @@ void runMain(Object* arguments) {
         Object* element = arguments->elements[i];
         record("main arg " + std::to_string(i) + ": " + (element ? utf8(element->text) : "<null>"));
     }
+    const std::string until = setting("wait", "");
+    for (int i = 0;
+         !until.empty() && i < 1200 && GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(100);
     const std::string behaviour = setting("main", "return");
     const std::string value = behaviour.substr(behaviour.find(':') + 1);
     if (behaviour == "throw") {

@@ -225,7 +225,7 @@ std::vector<std::string> RunResult::stderrLines() const {
     return splitLines(stderrText);
 }
 std::string RunResult::nativeLog() const {
-    return nativeLogPath ? withoutCarriageReturns(readFile(*nativeLogPath)) : std::string();
+    return withoutCarriageReturns(nativeLogText);
 }
 std::vector<std::string> RunResult::logLines() const {
     return splitLines(nativeLog());
@@ -350,6 +350,7 @@ RunResult RunningProgram::wait() {
         if (std::find(logsBefore_.begin(), logsBefore_.end(), log) == logsBefore_.end()) {
             result_.nativeLogPath = log;
             result_.nativeLogWindowsPath = windowsPath(log);
+            result_.nativeLogText = readFile(log);
             break;
         }
     }

@@ -82,6 +82,8 @@ class RunResult {
     std::vector<MessageBoxShown> messageBoxes;
     std::optional<std::string> nativeLogPath;        // Linux path of the log this run created
     std::optional<std::string> nativeLogWindowsPath; // the same as the launcher names it
+    // The log as the run left it: a later launcher's clean-up removes the file itself.
+    std::string nativeLogText;
 
     std::vector<std::string> stdoutLines() const;
     std::vector<std::string> stderrLines() const;

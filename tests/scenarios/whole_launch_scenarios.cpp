@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -80,8 +81,9 @@ class WholeLaunch : public testing::Test {
         return runtime;
     }
 
-    std::vector<std::string> recorded() const {
-        return fs::exists(record) ? linesOf(readFile(record)) : std::vector<std::string>{};
+    std::vector<std::string> recorded() const { return recordedIn(record); }
+    static std::vector<std::string> recordedIn(const std::string& file) {
+        return fs::exists(file) ? linesOf(readFile(file)) : std::vector<std::string>{};
     }
 
     static std::string extractionDirectory(const RunResult& r) {
@@ -102,11 +104,36 @@ class WholeLaunch : public testing::Test {
     }
 
     // The double records the call of main before it does what the scenario asks (sleep, say).
-    bool waitUntilMainIsCalled() const {
+    bool waitUntilMainIsCalled() const { return waitUntilMainIsCalledIn(record); }
+    static bool waitUntilMainIsCalledIn(const std::string& file) {
         for (int i = 0; i < 300; ++i) {
-            for (const std::string& line : recorded())
+            for (const std::string& line : recordedIn(file))
                 if (line.rfind("main called", 0) == 0)
                     return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // The native log of a run that has just started: the one in TMP that is not among known.
+    std::string newNativeLog(const std::vector<std::string>& known) const {
+        for (int i = 0; i < 600; ++i) {
+            for (const auto& entry : fs::directory_iterator(s.tmpDirectory())) {
+                const std::string path = entry.path().string();
+                if (entry.path().filename().string().rfind("qvx_nlog_", 0) == 0 &&
+                    std::find(known.begin(), known.end(), path) == known.end())
+                    return path;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "no new native log in " << s.tmpDirectory();
+        return s.tmpDirectory() + "/no-log";
+    }
+
+    static bool waitForLogLine(const std::string& log, const std::string& line) {
+        for (int i = 0; i < 1200; ++i) {
+            if (testing::Matches(Contains(line))(linesOf(readFile(log))))
+                return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
@@ -115,6 +142,22 @@ class WholeLaunch : public testing::Test {
     Scenario s;
     std::string record;
 };
+
+// Every file and directory below root, as sorted relative paths with '/'.
+std::vector<std::string> treeOf(const std::string& root) {
+    std::vector<std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        tree.push_back(fs::relative(entry.path(), root).generic_string());
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+std::vector<std::string> entriesOf(const std::string& value) {
+    std::vector<std::string> entries;
+    for (size_t start = 0, end; (end = value.find(';', start)) != std::string::npos; start = end + 1)
+        entries.push_back(value.substr(start, end - start));
+    return entries;
+}
 
 TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
     const Runtime runtime = searchableRuntime();
@@ -440,6 +483,90 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
                 HasSubstr(windowsPath(extracted) + ";"));
     launcher.wait().expectExitCode(0);
+}
+
+// Without a usable TMP there is no place for the included files: nothing may land, relative, in
+// the current directory, no VM may start without them, and nothing relative may reach the queue.
+TEST_F(WholeLaunch, MissingTmpEndsWithInternalError7) {
+    searchableRuntime();
+    const std::string missing = windowsPath(s.directory() + "/missing");
+    s.config(146, ".").config(1009, "Internal error {0}").env("TMP", missing).env("TEMP", missing);
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    EXPECT_THAT(r.stderrText, testing::StartsWith("Internal error 7\n\nLog: "));
+    EXPECT_THAT(recorded(), IsEmpty()) << "no VM may be created";
+    for (const auto& entry : fs::directory_iterator(s.directory()))
+        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr("_dir")));
+    for (const char* value : {"delete_file", "delete_dir"})
+        for (const std::string& entry :
+             entriesOf(registry::readString(kDeletionQueueKey, value).value_or("")))
+            EXPECT_THAT(entry, testing::MatchesRegex("[A-Za-z]:\\\\.*")) << value;
+}
+
+// Every run queues its extraction directory and native log as soon as they exist, and every start
+// clears what ended runs left, so TMP does not grow from run to run. A running launcher's directory
+// stays whole, down to the files of its unpacked runtime, which it does not hold open.
+TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
+    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+    s.include("app.cfg", "setting=1").timeout(std::chrono::minutes(3));
+    const std::string goA = s.directory() + "/go-a", goB = s.directory() + "/go-b",
+                      goC = s.directory() + "/go-c";
+
+    // A ends as Java programs usually do, through System.exit, which never returns to the launcher.
+    s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goA) + ";main=exit:0");
+    RunningProgram a = s.startPacked();
+    ASSERT_TRUE(waitUntilMainIsCalled()) << "A never reached main";
+    const std::string logA = newNativeLog({});
+    // One drain at a time: B's must not find A's still at work and leave the queue to it.
+    ASSERT_TRUE(waitForLogLine(logA, "deletion queue drained"));
+    const std::string directoryA = linuxPath(lineStartingWith(linesOf(readFile(logA)), "Temp dir: "));
+    // The application writes into its working directory; nothing holds that file open.
+    writeFile(directoryA + "/written-by-the-application.txt", "state");
+    const std::vector<std::string> filesOfA = treeOf(directoryA);
+    ASSERT_THAT(filesOfA, Contains("jre/bin/client/jvm.dll"));
+
+    // B, another executable beside A, drains the queue on starting.
+    const std::string other = s.directory() + "/Other.exe";
+    fs::copy_file(s.executablePath(), other);
+    s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB))
+        .env("KESTRO_JNI_RECORD", windowsPath(record + ".b"));
+    RunningProgram b = s.start(other, {});
+    const std::string logB = newNativeLog({logA});
+    ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".b")) << "B never reached main";
+    ASSERT_TRUE(waitForLogLine(logB, "deletion queue drained"));
+    EXPECT_EQ(treeOf(directoryA), filesOfA);
+    EXPECT_EQ(readFile(directoryA + "/written-by-the-application.txt"), "state");
+    EXPECT_TRUE(fs::exists(logA));
+    EXPECT_THAT(linesOf(readFile(logB)), Contains("in use, not deleting " + windowsPath(directoryA)));
+    const std::string directoryB = linuxPath(lineStartingWith(linesOf(readFile(logB)), "Temp dir: "));
+    writeFile(goB, "");
+    b.wait().expectExitCode(0);
+    writeFile(goA, "");
+    a.wait().expectExitCode(0);
+
+    // C, A's executable again, once A and B have ended.
+    s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goC))
+        .env("KESTRO_JNI_RECORD", windowsPath(record + ".c"));
+    RunningProgram c = s.start(s.executablePath(), {});
+    const std::string logC = newNativeLog({logA, logB});
+    ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".c")) << "C never reached main";
+    ASSERT_TRUE(waitForLogLine(logC, "deletion queue drained"));
+    const std::string directoryC = lineStartingWith(linesOf(readFile(logC)), "Temp dir: ");
+    EXPECT_FALSE(fs::exists(directoryA));
+    EXPECT_FALSE(fs::exists(logA));
+    EXPECT_FALSE(fs::exists(directoryB));
+    EXPECT_FALSE(fs::exists(logB));
+    // What is left is C's own, queued while C runs.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
+        left.push_back(entry.path().string());
+    EXPECT_THAT(left, testing::UnorderedElementsAre(linuxPath(directoryC), logC));
+    EXPECT_EQ(registry::readString(kDeletionQueueKey, "delete_dir"), directoryC + ";");
+    EXPECT_EQ(registry::readString(kDeletionQueueKey, "delete_file"), windowsPath(logC) + ";");
+    writeFile(goC, "");
+    c.wait().expectExitCode(0);
 }
 
 TEST_F(WholeLaunch, SecondStartWhileTheFirstRunsEndsWithZero) {

@@ -127,6 +127,10 @@ TEST_F(Queue, EntriesAccumulateUnderTheirValue) {
     queueForDeletion("c:\\one", "delete_file");
     queueDirectory("c:\\two");
     queueDirectory("c:\\two");
+    // A drain in another process would resolve these against its own current directory.
+    queueDirectory("_dir123");
+    queueDirectory("\\rooted\\on\\the\\current\\drive");
+    queueForDeletion("relative\\file", "delete_file");
     EXPECT_EQ(value("delete_file"), "c:\\one;");
     EXPECT_EQ(value("delete_dir"), "c:\\two;c:\\two;");
 }
@@ -134,10 +138,10 @@ TEST_F(Queue, EntriesAccumulateUnderTheirValue) {
 TEST_F(Queue, AddingStopsAt32767Bytes) {
     const std::string existing(32760, 'e');
     setValue("delete_file", existing);
-    queueForDeletion("123456", "delete_file");
+    queueForDeletion("c:\\456", "delete_file");
     EXPECT_EQ(value("delete_file"), existing);
-    queueForDeletion("12345", "delete_file");
-    EXPECT_EQ(value("delete_file"), existing + "12345;");
+    queueForDeletion("c:\\45", "delete_file");
+    EXPECT_EQ(value("delete_file"), existing + "c:\\45;");
 
     // Already beyond the limit (not written by the queue): refused rather than read as empty.
     const std::string oversized(33000, 'o');
@@ -185,21 +189,80 @@ TEST_F(Queue, DrainKeepsADirectoryWithANonEmptySubdirectory) {
     RemoveDirectoryA(directory.c_str());
 }
 
-TEST_F(Queue, DrainDropsDotEntriesWithoutTouchingTheDisk) {
+TEST_F(Queue, DrainDropsRelativeEntriesWithoutTouchingTheDisk) {
     ASSERT_TRUE(CreateDirectoryA(at("dotted").c_str(), nullptr));
     writeFile(at("dotted\\file"));
     char saved[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, saved);
     ASSERT_TRUE(SetCurrentDirectoryA(root_.c_str()));
-    setValue("delete_dir", ".\\dotted;.;");
+    setValue("delete_dir", ".\\dotted;.;dotted;_dir1;");
+    setValue("delete_file", "dotted\\file;");
 
     drainDeletionQueue();
 
     SetCurrentDirectoryA(saved);
     EXPECT_TRUE(pathExists(at("dotted\\file").c_str()));
     EXPECT_EQ(value("delete_dir"), "");
+    EXPECT_EQ(value("delete_file"), "");
     DeleteFileA(at("dotted\\file").c_str());
     RemoveDirectoryA(at("dotted").c_str());
+}
+
+// What a launcher leaves in TMP: its extraction directory with an unpacked runtime, whose files it
+// never holds open, and the mark that says whether it still runs.
+class ExtractionDirectory : public Queue {
+  protected:
+    void SetUp() override {
+        Queue::SetUp();
+        directory_ = at("kqx1A2B.tmp_dir4711");
+        for (const char* step :
+             {"", "\\jre", "\\jre\\bin", "\\jre\\bin\\client", "\\jre\\lib", "\\jre\\lib\\empty"})
+            ASSERT_TRUE(CreateDirectoryA((directory_ + step).c_str(), nullptr)) << step;
+        for (const char* file : {"\\app.jar", "\\jre\\bin\\client\\jvm.dll", "\\jre\\lib\\rt.jar"})
+            writeFile(directory_ + file);
+        SetFileAttributesA((directory_ + "\\jre\\lib\\rt.jar").c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    void TearDown() override {
+        releaseDirectory(directory_.c_str());
+        drainDeletionQueue();
+        Queue::TearDown();
+    }
+    std::string directory_;
+};
+
+TEST_F(ExtractionDirectory, IsLeftWholeWhileItsLauncherRunsAndRemovedWholeAfterwards) {
+    ASSERT_TRUE(holdAndQueueDirectory(directory_.c_str()));
+    EXPECT_EQ(value("delete_dir"), directory_ + ";");
+
+    drainDeletionQueue();
+    for (const char* file :
+         {"\\app.jar", "\\jre\\bin\\client\\jvm.dll", "\\jre\\lib\\rt.jar", "\\jre\\lib\\empty"})
+        EXPECT_TRUE(pathExists((directory_ + file).c_str())) << file;
+    EXPECT_EQ(value("delete_dir"), directory_ + ";");
+
+    releaseDirectory(directory_.c_str());
+    drainDeletionQueue();
+    EXPECT_FALSE(pathExists(directory_.c_str()));
+    EXPECT_EQ(value("delete_dir"), "");
+}
+
+TEST(EntriesAddedSince, KeepsWhatOthersQueuedAfterTheRead) {
+    struct Case {
+        const char* taken;
+        const char* current;
+        const char* added;
+    } cases[] = {
+        {"a;b;", "a;b;", ""},
+        {"a;b;", "a;b;c;", "c;"},
+        // Queued again meanwhile: one occurrence was read, the other is new.
+        {"a;", "a;a;", "a;"},
+        // Another drain rewrote the value: what it kept and what came after stay.
+        {"a;b;", "b;c;", "c;"},
+        {"", "c;", "c;"},
+        {"a;", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(entriesAddedSince(c.taken, c.current), c.added) << c.taken << " / " << c.current;
 }
 
 TEST_F(Queue, DrainReadsValuesLongerThanItsUsualBuffer) {
