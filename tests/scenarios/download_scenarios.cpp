@@ -32,7 +32,8 @@ const char kDownloadFailed[] = "The Java runtime could not be downloaded.";
 // The server, started for one test and ended with it.
 class HttpServer {
   public:
-    HttpServer(const std::string& root, const std::string& requestLog) : requestLog_(requestLog) {
+    HttpServer(const std::string& root, const std::string& requestLog, bool tls)
+        : requestLog_(requestLog), scheme_(tls ? "https" : "http") {
         int out[2];
         if (pipe(out) != 0)
             return;
@@ -41,8 +42,17 @@ class HttpServer {
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             close(out[1]);
-            execlp("python3", "python3", KESTRO_DOWNLOAD_SERVER, "--root", root.c_str(), "--log",
-                   requestLog.c_str(), static_cast<char*>(nullptr));
+            const std::string server = std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server.py";
+            const std::string certificate =
+                std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server_cert.pem";
+            const std::string key = std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server_key.pem";
+            if (tls)
+                execlp("python3", "python3", server.c_str(), "--root", root.c_str(), "--log",
+                       requestLog.c_str(), "--tls", certificate.c_str(), key.c_str(),
+                       static_cast<char*>(nullptr));
+            else
+                execlp("python3", "python3", server.c_str(), "--root", root.c_str(), "--log",
+                       requestLog.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         close(out[1]);
@@ -63,7 +73,7 @@ class HttpServer {
 
     int port() const { return port_; }
     std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
+        return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
     }
     std::vector<std::string> requests() const {
         std::vector<std::string> lines;
@@ -75,6 +85,7 @@ class HttpServer {
 
   private:
     std::string requestLog_;
+    std::string scheme_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -112,9 +123,9 @@ std::string randomBytes(size_t size, unsigned seed) {
 
 // A download-probe scenario: the served files, the directory the archive is written into, the server.
 struct Download {
-    explicit Download(const std::string& name)
+    explicit Download(const std::string& name, bool tls = false)
         : s(name), served(s.directory() + "/served"), work(s.directory() + "/work"),
-          server((fs::create_directories(served), served), s.directory() + "/requests.txt") {
+          server((fs::create_directories(served), served), s.directory() + "/requests.txt", tls) {
         fs::create_directories(work);
         s.stub(scenarioProgram("download-probe"))
             .config(107, "0")
@@ -244,6 +255,7 @@ TEST(Download, FailedDownloadsLeaveNoArchive) {
         std::string path; // on the server, or a whole location when it starts with "http"
         std::string digest;
         std::string errorLine; // a regular expression
+        bool tls = false;
     };
     const std::vector<Case> cases = {
         {"early_close", "/early/jre.tar.gz", "",
@@ -254,10 +266,13 @@ TEST(Download, FailedDownloadsLeaveNoArchive) {
          "ERROR: InternetOpenUrl failed with error code 12029"},
         {"wrong_digest", "/files/jre.tar.gz", otherDigest,
          "ERROR: SHA-256 of jre\\.tar\\.gz is " + sha256Hex(file) + ", expected " + otherDigest},
+        // A certificate no authority that Wine trusts has signed (Wine takes the host's authorities).
+        {"untrusted_certificate", "/files/jre.tar.gz", "",
+         "ERROR: InternetOpenUrl failed with error code 12045", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Download d(std::string("download_fails_") + c.name);
+        Download d(std::string("download_fails_") + c.name, c.tls);
         ASSERT_NE(d.server.port(), 0);
         d.serve("jre.tar.gz", file);
         if (!c.digest.empty())

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """HTTP server for the download scenarios, on 127.0.0.1 and a free port, which it prints first
-("port N"). Every request is appended to the log file as "<path> <User-Agent>".
+("port N"), speaking HTTPS with the given certificate when --tls names one. Every request is appended to the log file as "<path> <User-Agent>".
 
   /files/NAME   NAME from the root directory, with its length
   /slow/NAME    the same, in 8 KiB pieces 100 ms apart
@@ -11,6 +11,7 @@
 import argparse
 import http.server
 import os
+import ssl
 import sys
 import time
 
@@ -77,8 +78,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--tls", nargs=2, metavar=("CERTIFICATE", "KEY"))
     options = parser.parse_args()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), make_handler(options.root, options.log))
+    if options.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*options.tls)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(f"port {server.server_address[1]}", flush=True)
     server.serve_forever()
 
