@@ -11,6 +11,7 @@
 import argparse
 import http.server
 import os
+import shutil
 import ssl
 import sys
 import time
@@ -25,20 +26,13 @@ def make_handler(root, log_path):
             with open(log_path, "a", encoding="utf-8") as log:
                 log.write(f"{self.path} {self.headers.get('User-Agent', '')}\n")
 
-        def file_body(self, prefix):
-            path = os.path.join(root, os.path.basename(self.path[len(prefix):]))
-            if not os.path.isfile(path):
-                return None
-            with open(path, "rb") as f:
-                return f.read()
-
         def do_GET(self):
             self.record()
             for prefix in ("/files/", "/slow/", "/early/"):
                 if self.path.startswith(prefix):
-                    body = self.file_body(prefix)
-                    if body is not None:
-                        return self.send_file(prefix, body)
+                    path = os.path.join(root, os.path.basename(self.path[len(prefix):]))
+                    if os.path.isfile(path):
+                        return self.send_file(prefix, path)
             if self.path == "/nolength":
                 self.send_response(200)
                 self.send_header("Content-Type", "application/octet-stream")
@@ -54,14 +48,17 @@ def make_handler(root, log_path):
             self.end_headers()
             self.wfile.write(body)
 
-        def send_file(self, prefix, body):
+        def send_file(self, prefix, path):
             self.send_response(200)
             self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Content-Length", str(os.path.getsize(path)))
             self.end_headers()
-            if prefix == "/files/":
-                self.wfile.write(body)
-            elif prefix == "/slow/":
+            with open(path, "rb") as f:
+                if prefix == "/files/":
+                    # In pieces, so that the benchmark's large files are not held in memory.
+                    return shutil.copyfileobj(f, self.wfile, 1 << 20)
+                body = f.read()
+            if prefix == "/slow/":
                 for start in range(0, len(body), 8192):
                     self.wfile.write(body[start:start + 8192])
                     self.wfile.flush()
