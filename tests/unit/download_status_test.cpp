@@ -1,4 +1,3 @@
-#include "jreprovision/archive_digest.h"
 #include "jreprovision/http_download.h"
 
 #include <gtest/gtest.h>
@@ -51,24 +50,6 @@ TEST(DownloadStatus, ALongResultIsCutAndTerminated) {
     wide += L" %.2f %.2f %.1f %.1f";
     EXPECT_EQ(status(wide.c_str(), 1, 2, 3).size(), kStatusCapacity - 1);
     EXPECT_EQ(status(kDefaultStatusFormat, 3145728, 10485760, 2000, 10), L"3.00 MB o");
-}
-
-TEST(Sha256, DigestOfBlocksAndComparison) {
-    Sha256Digest digest;
-    ASSERT_TRUE(digest.begin());
-    ASSERT_TRUE(digest.add("a", 1));
-    ASSERT_TRUE(digest.add("bc", 2));
-    char hex[kSha256HexCapacity];
-    ASSERT_TRUE(digest.finish(hex));
-    EXPECT_STREQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_TRUE(sameDigest(hex, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
-    EXPECT_FALSE(sameDigest(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015a"));
-    EXPECT_FALSE(sameDigest(hex, ""));
-
-    Sha256Digest empty;
-    ASSERT_TRUE(empty.begin());
-    ASSERT_TRUE(empty.finish(hex));
-    EXPECT_STREQ(hex, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 } // namespace

@@ -62,13 +62,4 @@ TEST_F(TextWindow, NarrowPathKeepsWhatTheLocaleCanRepresent) {
     EXPECT_EQ(itemText(), std::wstring(8191, L'a'));
 }
 
-TEST_F(TextWindow, LookingUpAgainRestoresTheWidePath) {
-    forceNarrowTextSetters(true);
-    setWindowTextWide(window, kChinese);
-    EXPECT_NE(textOf(window), kChinese);
-    forceNarrowTextSetters(false);
-    setWindowTextWide(window, kChinese);
-    EXPECT_EQ(textOf(window), kChinese);
-}
-
 } // namespace
