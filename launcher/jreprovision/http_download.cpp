@@ -116,20 +116,18 @@ bool receiveFile(HWND window, HINTERNET url, DWORD size, const char* destination
         logError("opening the destination file %s failed with error code %lu", destination, GetLastError());
         return false;
     }
-    const bool checkDigest = expectedSha256[0] != '\0';
-    Sha256Digest digest;
-    if (checkDigest && !digest.begin()) {
-        logError("SHA-256 is not available here (error code %lu)", GetLastError());
-        fclose(out);
-        remove(destination);
-        return false;
-    }
     // What was written of a failed download is never mistaken for an archive later.
     auto fail = [&] {
         fclose(out);
         remove(destination);
         return false;
     };
+    const bool checkDigest = expectedSha256[0] != '\0';
+    Sha256Digest digest;
+    if (checkDigest && !digest.begin()) {
+        logError("SHA-256 is not available here (error code %lu)", GetLastError());
+        return fail();
+    }
 
     static_assert(kBlockSize <= 65536, "the block lives on the worker's stack");
     char block[kBlockSize];
