@@ -37,8 +37,8 @@ void lookUpWideSetters() {
     lookedUp = true;
 }
 
-} // namespace
-
+// The 8-bit form of text in the C runtime's locale into out (capacity bytes, always terminated):
+// characters the locale cannot represent are left out, and a text that does not fit is cut.
 void narrowText(const wchar_t* text, char* out, size_t capacity) {
     if (capacity == 0)
         return;
@@ -57,6 +57,8 @@ void narrowText(const wchar_t* text, char* out, size_t capacity) {
     }
     out[length] = '\0';
 }
+
+} // namespace
 
 void setWindowTextWide(HWND window, const wchar_t* text) {
     lookUpWideSetters();

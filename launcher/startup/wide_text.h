@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-
 // Sets the window's text (a dialog's caption). Characters the 8-bit path cannot represent are lost.
 void setWindowTextWide(HWND window, const wchar_t* text);
 
@@ -16,7 +14,3 @@ BOOL setItemTextWide(HWND dialog, int id, const wchar_t* text);
 // true: both setters take the 8-bit path from now on, as on a system without the wide calls.
 // false: the next call looks the wide calls up again. For tests of the 8-bit path.
 void forceNarrowTextSetters(bool narrow);
-
-// The 8-bit form of text in the C runtime's locale into out (capacity bytes, always terminated):
-// characters the locale cannot represent are left out, and a text that does not fit is cut.
-void narrowText(const wchar_t* text, char* out, size_t capacity);
