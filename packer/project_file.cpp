@@ -92,6 +92,8 @@ const char* expectedName(ValueType type) {
         return "an array of strings";
     case ValueType::Kind:
         return "\"launcher\" or \"installer\"";
+    case ValueType::Sha256:
+        return "a SHA-256 digest of 64 hex digits";
     default:
         return "a string";
     }
@@ -218,6 +220,15 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
         if (!readList(key, qualifiedName, node, &text))
             return false;
         break;
+    case ValueType::Sha256: {
+        const auto digest = node.value<std::string>();
+        if (!digest || digest->size() != 64 ||
+            digest->find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return wrongType();
+        for (char c : *digest)
+            text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        break;
+    }
     case ValueType::Kind: {
         const auto kind = node.value<std::string>();
         if (!kind || (*kind != "launcher" && *kind != "installer"))

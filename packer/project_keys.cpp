@@ -51,6 +51,7 @@ std::vector<ProjectKey> buildKeys() {
         key("java", "require_jdk", cfg::RequireJdk, T::Flag),
         key("java", "preferred_variant", cfg::PreferredJvmVariant, T::Text, nullptr, kJvmVariant),
         key("java", "download_url", cfg::DownloadUrl, T::Text),
+        key("java", "download_sha256", cfg::DownloadSha256, T::Sha256),
         key("java", "bundled_runtime_size", cfg::RuntimeArchiveSize, T::Integer),
         key("java", "bundled_runtime_pack200", cfg::RuntimeIsPacked, T::Flag),
 

@@ -17,6 +17,7 @@ enum class ValueType {
     List,      // TOML array of strings, joined with ';'
     Kind,      // "launcher" or "installer", written as "k" or "s"
     Message16, // TOML string, written as UTF-16 into the message table
+    Sha256,    // TOML string of 64 hex digits, written in lower case
     Derived,   // set by the packer from [[files]], not a key of its own
 };
 

@@ -25,6 +25,8 @@ const char* typeWord(ValueType type) {
         return "kind";
     case ValueType::Message16:
         return "wide string";
+    case ValueType::Sha256:
+        return "SHA-256";
     case ValueType::Derived:
         return "derived";
     }

@@ -88,6 +88,8 @@ TEST_F(ProjectFileTest, ValuesAreWrittenAsTheTextsTheLauncherReads) {
          "Caf\xE9 \x80"},
         {"messages", "no_jvm = \"Install Java {0}\"", payload::config::MessageNoJvm, "Install Java {0}"},
         {"single_instance", "enabled = true", payload::config::SingleInstanceCommFile, "1"},
+        {"java", "download_sha256 = \"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\"",
+         payload::config::DownloadSha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
     };
     for (const ValueCase& row : cases) {
         std::string project = "[application]\nmain_class = \"M\"\n";
@@ -147,6 +149,8 @@ TEST_F(ProjectFileTest, BadInputIsReportedWithFileAndLine) {
         {"[application]\nmain_class = \"M\"\n[messages]\ndownload_progress = \"%s of %s\"\n",
          "exactly the conversions %f, %f, %f, %f"},
         {"[application]\nmain_class = \"M\"\n[messages]\nquestion_with_download = \"%S only\"\n", "%S, %S"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_sha256 = \"ba7816bf\"\n",
+         "app.toml:4:19: java.download_sha256 must be a SHA-256 digest of 64 hex digits"},
         {"[application]\nname = \"N\"\n", "app.toml: application.main_class is required"},
         {"[application]\nmain_class = \"M\"\n[[files]]\nsource = \"missing.jar\"\n",
          "app.toml:4:10: included file"},
