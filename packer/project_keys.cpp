@@ -43,7 +43,8 @@ std::vector<ProjectKey> buildKeys() {
         key("application", "java_side_switch", cfg::JavaSideSwitch, T::Flag),
         key("application", "location_file_base", cfg::LocationFileBase, T::Text),
 
-        key("java", "min_version", cfg::MinimumVersion, T::Text),
+        // The runtime jar every launcher carries is built for Java 8.
+        key("java", "min_version", cfg::MinimumVersion, T::Text, "1.8"),
         key("java", "max_version", cfg::MaximumVersion, T::Text),
         list("java", "search_sequence", cfg::SearchSequence, EntryRule::SearchEntry,
              "Y;EJAVA_HOME;EJDK_HOME"),
@@ -60,6 +61,7 @@ std::vector<ProjectKey> buildKeys() {
         key("vm", "dash_j_options", cfg::DashJArgumentsAreVmOptions, T::Flag),
 
         key("single_instance", "enabled", cfg::SingleInstanceCommFile, T::Flag),
+        key("single_instance", "hand_over", cfg::SingleInstanceHandOver, T::Flag),
 
         key("splash", "width", cfg::SplashWidth, T::Integer),
         key("splash", "height", cfg::SplashHeight, T::Integer),

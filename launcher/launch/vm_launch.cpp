@@ -1,9 +1,11 @@
 #include "launch/vm_launch.h"
 
 #include "launch/java_calls.h"
+#include "launch/launch_composition.h"
 #include "launch/variable_expansion.h"
 #include "launch/vm_options.h"
 #include "launch/vm_state.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
@@ -18,18 +20,6 @@
 #include <cstring>
 
 namespace {
-
-char* newProperty(const char* name, const char* value) {
-    char* property = new char[kTextCapacity];
-    std::snprintf(property, kTextCapacity, "-D%s=%s", name, value);
-    return property;
-}
-
-char* newTrueProperty(const char* name) {
-    char* property = new char[kTextCapacity];
-    std::snprintf(property, kTextCapacity, "-D%s=true", name);
-    return property;
-}
 
 std::wstring wideFromCodePage(const char* text, UINT codePage) {
     const int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
@@ -67,59 +57,43 @@ void jniLogError(const char* text) {
 }
 
 std::vector<char*> launcherProperties() {
-    std::vector<char*> properties;
+    LauncherPropertyValues values;
     if (const char* instance = instanceName())
-        properties.push_back(newProperty("kestro.semaphoreName", instance));
-    if (manualSelection())
-        properties.push_back(newTrueProperty("kestro.manualJre"));
-    if (applicationKind() == 's')
-        properties.push_back(newTrueProperty("kestro.isSorvana"));
-    properties.push_back(newProperty("kestro.moduleName", executablePath()));
-    if (getConfigNumber(10005) != 0) {
+        values.instanceName = instance;
+    values.manualSelection = manualSelection();
+    values.installerKind = applicationKind() == 's';
+    values.moduleName = executablePath();
+    // A hand-over needs its reader: the Java side watches the file only when it knows its name.
+    if (getConfigNumber(kestro::payload::config::SingleInstanceCommFile) != 0 ||
+        getConfigNumber(kestro::payload::config::SingleInstanceHandOver) != 0) {
         char commFile[kTextCapacity];
         processCommFileName(commFile, GetCurrentProcessId());
-        properties.push_back(newProperty("kestro.processCommFile", commFile));
+        values.processCommFile = commFile;
     }
-    properties.push_back(newProperty("kestro.tempDir", extractionDirectory()));
-    // The position is 64-bit: a payload beyond 2 GB must not turn negative.
-    properties.push_back(
-        newProperty("kestro.unextractedPosition", std::to_string(unextractedPosition()).c_str()));
-    if (!std::getenv("MANPATH")) {
-        char* codePage = new char[kTextCapacity];
-        std::snprintf(codePage, kTextCapacity, "-D%s=cp%d", "kestro.consoleCodepage",
-                      int(GetConsoleOutputCP()));
-        properties.push_back(codePage);
-    }
-    properties.push_back(nullptr);
-    return properties;
+    values.temporaryDirectory = extractionDirectory();
+    values.unextractedPosition = unextractedPosition();
+    values.withConsoleCodePage = std::getenv("MANPATH") == nullptr;
+    values.consoleCodePage = GetConsoleOutputCP();
+    return composeLauncherProperties(values);
 }
 
 WideArguments launcherParameters(const WideArguments& arguments) {
-    WideArguments parameters;
-    parameters.push_back(getConfigNumber(107) == 1 ? L"true" : L"false");
+    LauncherParameterValues values;
+    values.guiApplication = getConfigNumber(107) == 1;
     char mainClass[kTextCapacity];
     getConfigText(122, mainClass, sizeof mainClass);
-    wchar_t wideMainClass[kTextCapacity] = {};
-    _snwprintf(wideMainClass, kTextCapacity, L"%S", mainClass);
-    parameters.push_back(wideMainClass);
-    parameters.push_back(configuredLogPath(102, 103));
-    parameters.push_back(configuredLogPath(104, 105));
-    parameters.push_back(getConfigNumber(106) != 0 ? L"true" : L"false");
-    if (!arguments.empty())
-        parameters.push_back(arguments[0]);
-
+    // In the ANSI code page like every other configured text: "%S" would make the upper half of
+    // code page 1252 (the euro sign, S and Z with caron) control characters.
+    values.mainClass = wideFromCodePage(mainClass, CP_ACP);
+    values.errorLog = configuredLogPath(102, 103);
+    values.outputLog = configuredLogPath(104, 105);
+    values.appendToLogs = getConfigNumber(106) != 0;
     char configured[kTextCapacity];
     getConfigText(124, configured, sizeof configured);
     expandVariables(configured, sizeof configured);
-    splitArguments(wideFromCodePage(configured, CP_ACP).c_str(), parameters);
-
-    const bool vmOptionsFromCommandLine = getConfigNumber(125) != 0;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        if (vmOptionsFromCommandLine && arguments[i].compare(0, 2, L"-J") == 0)
-            continue;
-        parameters.push_back(arguments[i]);
-    }
-    return parameters;
+    splitArguments(wideFromCodePage(configured, CP_ACP).c_str(), values.configuredArguments);
+    values.dashJAreVmOptions = getConfigNumber(125) != 0;
+    return composeLauncherParameters(values, arguments);
 }
 
 bool checkFirstRun() {

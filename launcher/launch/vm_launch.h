@@ -15,13 +15,15 @@
 // (1010, 1011).
 bool launchVm(const WideArguments& arguments, bool destroyAfter);
 
-// The launcher's system properties in their fixed order, each condition applied, null-terminated.
-// The texts stay allocated for the life of the process.
+// The launcher's system properties (composeLauncherProperties) from the start-up state and the
+// configuration; the communication file is named with configuration 10005 or 10201.
 std::vector<char*> launcherProperties();
 
-// What main of the bootstrap class receives: GUI flag, main class, error log, output log, the flag
-// of configuration 106, the program, configuration 124's arguments, then the command line's other
-// arguments ("-J" ones left out with configuration 125).
+// What main of the bootstrap class receives (composeLauncherParameters) from the configuration:
+// GUI flag, main class, error log, output log, the flag of configuration 106, the program (empty
+// with an empty command line), configuration 124's arguments, then the command line's other
+// arguments ("-J" ones left out with configuration 125). Ends the process with 1007 when
+// configuration 124 holds an unpaired quote.
 WideArguments launcherParameters(const WideArguments& arguments);
 
 // Runs the bootstrap call; see launchVm for the outcomes. Call on the thread that created the VM.

@@ -14,12 +14,6 @@
 
 namespace {
 
-char* newText(const char* text) {
-    char* copy = new char[std::strlen(text) + 1];
-    std::strcpy(copy, text);
-    return copy;
-}
-
 std::string toAnsi(const std::wstring& text) {
     const int bytes =
         WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
@@ -48,17 +42,6 @@ bool trimOptionsLine(char* line) {
     while (length > 0 && line[length - 1] == ' ')
         line[--length] = '\0';
     return length > 0 && line[0] != '#';
-}
-
-void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides) {
-    if (std::strncmp(option, "-classpath ", 11) == 0)
-        overrides.replacement = option + 11;
-    else if (std::strncmp(option, "-classpath/p ", 13) == 0)
-        overrides.prefix = option + 13;
-    else if (std::strncmp(option, "-classpath/a ", 13) == 0)
-        overrides.suffix = option + 13;
-    else
-        options.push_back(option);
 }
 
 FILE* openVmOptionsFile() {
@@ -184,33 +167,28 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
 }
 
 VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments) {
-    VmOptionList options;
-    ClassPathOverrides overrides;
-    for (const char* const* property = launcherProperties; property && *property; ++property)
-        options.push_back(const_cast<char*>(*property));
-
-    char* configured = new char[kTextCapacity];
-    getConfigText(123, configured, kTextCapacity);
-    expandVariables(configured, kTextCapacity);
+    char configured[kTextCapacity];
+    getConfigText(123, configured, sizeof configured);
+    expandVariables(configured, sizeof configured);
     NarrowArguments configuredOptions;
     splitArgumentsNarrow(configured, configuredOptions);
-    for (const std::string& option : configuredOptions)
-        classifyOption(newText(option.c_str()), options, overrides);
 
+    NarrowArguments fromCommandLine;
     if (getConfigNumber(125) != 0) {
         for (const std::wstring& argument : arguments)
             if (argument.compare(0, 2, L"-J") == 0)
-                classifyOption(newText(toAnsi(argument.substr(2)).c_str()), options, overrides);
+                fromCommandLine.push_back(toAnsi(argument.substr(2)));
     }
 
+    std::vector<char*> lines;
     if (FILE* file = openVmOptionsFile()) {
-        std::vector<char*> lines;
         readVmOptionsFile(file, lines);
         std::fclose(file);
-        for (char* line : lines)
-            classifyOption(line, options, overrides);
     }
 
+    ClassPathOverrides overrides;
+    VmOptionList options =
+        composeVmOptions(launcherProperties, configuredOptions, fromCommandLine, lines, overrides);
     ClassPathText classPath;
     classPath.append("-Djava.class.path=");
     if (overrides.prefix && classPath.append(overrides.prefix))

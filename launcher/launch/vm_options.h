@@ -3,6 +3,7 @@
 #pragma once
 
 #include "launch/arguments.h"
+#include "launch/launch_composition.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -10,20 +11,6 @@
 
 // Size of the class path option, "-Djava.class.path=" included.
 constexpr size_t kClassPathCapacity = 32768;
-
-// The option list; every text stays allocated for the life of the process.
-using VmOptionList = std::vector<char*>;
-
-// The three forms that change the class path instead of adding an option; each points into the
-// option text that set it, and a later one replaces an earlier one.
-struct ClassPathOverrides {
-    const char* replacement = nullptr; // "-classpath "
-    const char* prefix = nullptr;      // "-classpath/p "
-    const char* suffix = nullptr;      // "-classpath/a "
-};
-
-// Applies one option: a class path form sets its override, anything else is appended to options.
-void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides);
 
 // The options file: "<executable less .exe>.vmoptions", else "<executable>.vmoptions", opened in
 // text mode. Null when neither opens.

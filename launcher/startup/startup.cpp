@@ -156,8 +156,9 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
         }
     }
 
+    // One instance per executable always; its arguments go to the first only when the project asks.
     if (!languageRestartMode())
-        guardSingleInstance(false, false);
+        guardSingleInstance(false, getConfigNumber(kestro::payload::config::SingleInstanceHandOver) != 0);
     logLine("Init done");
 
     if (isInstallStarted() && !quiet)

@@ -25,11 +25,6 @@ enum class ConsoleLookup { NotYet, NoConsole, Found };
 ConsoleLookup consoleLookup = ConsoleLookup::NotYet;
 HWND consoleWindow = nullptr;
 
-// The key of this executable in the process registry: its lower-cased full path.
-bool lowerCaseExecutablePath(char* out) {
-    return fullPath(out, executablePath(), false);
-}
-
 // Finds this process's console window by giving the console a title nobody else has.
 void lookUpConsoleWindow() {
     if (consoleLookup != ConsoleLookup::NotYet)
@@ -99,6 +94,18 @@ void handArgumentsOver(DWORD firstInstance) {
 
 } // namespace
 
+std::string executableKey(const char* modulePath) {
+    char path[kPathCapacity];
+    if (fullPath(path, modulePath, false))
+        return path;
+    // The module path is full already as the system gives it; without it as a stand-in the guard
+    // would not run and the VM would learn no instance name.
+    logError("no full path of %s: its lower-cased form names the instance", modulePath);
+    lstrcpynA(path, modulePath, sizeof path);
+    lowerCasePath(path);
+    return path;
+}
+
 std::string instanceNameForPath(const char* fullExecutablePath) {
     std::string name = fullExecutablePath;
     for (char& c : name)
@@ -125,12 +132,9 @@ std::wstring argumentsPartOfCommandLine(const wchar_t* commandLine) {
 void guardSingleInstance(bool checkConfiguration, bool handOver) {
     if (checkConfiguration && getConfigNumber(kestro::payload::config::SingleInstanceCommFile) == 0)
         return;
-    char path[kPathCapacity];
-    if (!lowerCaseExecutablePath(path))
-        return;
     // Kept for the life of the process: the VM learns the semaphore's name from it.
     static char name[kPathCapacity];
-    lstrcpynA(name, instanceNameForPath(path).c_str(), sizeof name);
+    lstrcpynA(name, instanceNameForPath(executableKey(executablePath()).c_str()).c_str(), sizeof name);
     guardInstanceName = name;
 
     // The first instance keeps this handle open on purpose: the name exists exactly as long as it runs.
@@ -155,21 +159,17 @@ const char* instanceName() {
 }
 
 void registerProcessId() {
-    char path[kPathCapacity];
-    if (!lowerCaseExecutablePath(path))
-        return;
+    const std::string path = executableKey(executablePath());
     RegistryKey key;
     if (!key.create(HKEY_CURRENT_USER, kProcessRegistryKey))
         return;
     const DWORD processId = GetCurrentProcessId();
-    RegSetValueExA(key.get(), path, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&processId),
+    RegSetValueExA(key.get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&processId),
                    sizeof processId);
 }
 
 unsigned long registeredProcessId() {
-    char path[kPathCapacity];
-    if (!lowerCaseExecutablePath(path))
-        return 0;
+    const std::string path = executableKey(executablePath());
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kProcessRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return 0;
@@ -177,7 +177,7 @@ unsigned long registeredProcessId() {
     DWORD size = sizeof processId;
     // The registry type is not looked at: any value of exactly four bytes is an id.
     const LONG result =
-        RegQueryValueExA(key, path, nullptr, nullptr, reinterpret_cast<BYTE*>(&processId), &size);
+        RegQueryValueExA(key, path.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&processId), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS && size == sizeof processId ? processId : 0;
 }

@@ -8,7 +8,8 @@
 
 // The guard. With checkConfiguration it runs only when configuration 10005 is non-zero. A later
 // instance activates the first one's windows, with handOver writes its arguments into the first
-// one's communication file, and ends the process with exit code 0; the first instance returns.
+// one's communication file, and ends the process with exit code 0; the first instance returns with
+// the instance name set.
 void guardSingleInstance(bool checkConfiguration, bool handOver);
 
 // The semaphore's name (the lower-cased full executable path with "_" for each backslash), or null
@@ -31,6 +32,11 @@ void activateProcessWindows(unsigned long processId, bool restore);
 // The arguments part of a command line: what follows the program name and the blanks after it.
 // A program name whose quote or blank never ends gives an empty part.
 std::wstring argumentsPartOfCommandLine(const wchar_t* commandLine);
+
+// The lower-cased full path of modulePath: the process registry's value name and the base of the
+// instance name. When no full path can be made of it, modulePath itself lower-cased (the system
+// gives the module's path full), after an error line: the guard never runs without a name.
+std::string executableKey(const char* modulePath);
 
 // The instance name of an executable path: backslashes replaced by "_".
 std::string instanceNameForPath(const char* fullExecutablePath);

@@ -48,6 +48,8 @@ TEST_F(ProjectFileTest, MainClassAndOneJarGiveAWorkingConfiguration) {
     EXPECT_EQ(config[payload::config::ApplicationKind], "k");
     EXPECT_EQ(config[payload::config::ExecutableType], "1");
     EXPECT_EQ(config[payload::config::SearchSequence], "Y;EJAVA_HOME;EJDK_HOME");
+    EXPECT_EQ(config[payload::config::MinimumVersion], "1.8") << "the runtime jar needs Java 8";
+    EXPECT_EQ(config.count(payload::config::SingleInstanceHandOver), 0u) << "hand-over only when asked";
     EXPECT_EQ(config.count(payload::config::ClassPath), 0u) << "the launcher adds extracted jars itself";
     for (int32_t id = payload::config::ErrorCaption; id <= payload::config::MessageMainMethodNotFound; ++id)
         EXPECT_FALSE(config[id].empty()) << "8-bit message " << id;
@@ -90,6 +92,10 @@ TEST_F(ProjectFileTest, ValuesAreWrittenAsTheTextsTheLauncherReads) {
         {"single_instance", "enabled = true", payload::config::SingleInstanceCommFile, "1"},
         {"java", "download_sha256 = \"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\"",
          payload::config::DownloadSha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"single_instance", "hand_over = true", payload::config::SingleInstanceHandOver, "1"},
+        // Lowered knowingly, or no bound at all.
+        {"java", "min_version = \"1.6\"", payload::config::MinimumVersion, "1.6"},
+        {"java", "min_version = \"\"", payload::config::MinimumVersion, ""},
     };
     for (const ValueCase& row : cases) {
         std::string project = "[application]\nmain_class = \"M\"\n";
@@ -214,7 +220,7 @@ TEST(ProjectKeys, EveryPayloadIdHasExactlyOneKey) {
                                  146,   147,   150,   151,   152,   153,   1000,  1001,  1002,  1003,
                                  1004,  1005,  1006,  1007,  1008,  1009,  1010,  1011,  2001,  2002,
                                  2003,  10003, 10004, 10005, 10109, 10110, 10111, 10112, 10113, 10114,
-                                 10115, 10116, 10117, 10118, 10119, 10120, 10121, 10122};
+                                 10115, 10116, 10117, 10118, 10119, 10120, 10121, 10122, 10201};
     for (int32_t id : configIds)
         EXPECT_NE(findKeyById(id, false), nullptr) << id;
     for (int32_t id = 20001; id <= 20018; ++id)

@@ -1,11 +1,15 @@
 // The launcher's JNI half (java_calls, vm_state) against a real JVM: Debian's OpenJDK libjvm.so,
 // resolved the way the launcher resolves jvm.dll, with the real runtime jar and a probe application.
+// The properties, the option list and the parameters of main come from the launcher's own builders,
+// so that the Java side is checked against what the launcher really sends.
 #include "launch/java_calls.h"
+#include "launch/launch_composition.h"
 #include "launch/vm_state.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,6 +32,9 @@ char* option(const std::string& text) {
     return strdup(text.c_str());
 }
 
+const std::string kClassPath =
+    std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_CLASSES;
+
 // A fresh directory per run; returns its path.
 std::string runDirectory(const std::string& name) {
     const std::string directory = std::string(KESTRO_JVM_TEST_DIR) + "/" + name;
@@ -44,12 +51,36 @@ void loadJvmLibrary() {
     setCreateVmEntry(entry);
 }
 
+// UTF-16 units one per wchar_t, as the launcher's wide strings hold them on Windows.
+std::wstring units(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+std::wstring units(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// The launcher's parameters as callMain hands them to callStaticMain.
+std::vector<std::u16string> utf16(const WideArguments& parameters) {
+    std::vector<std::u16string> converted;
+    for (const std::wstring& parameter : parameters)
+        converted.emplace_back(parameter.begin(), parameter.end());
+    return converted;
+}
+
 std::vector<std::string> forLog(const std::vector<std::u16string>& parameters) {
     return std::vector<std::string>(parameters.size(), "(log form)");
 }
 
-const std::string kClassPath =
-    std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_CLASSES;
+// The option list as the launcher composes it; only the class path, which the launcher gathers from
+// the file system, is given here.
+std::vector<char*> launcherOptions(const LauncherPropertyValues& values, const NarrowArguments& configured) {
+    static std::vector<char*> properties;
+    properties = composeLauncherProperties(values);
+    ClassPathOverrides overrides;
+    std::vector<char*> options = composeVmOptions(properties.data(), configured, {}, {}, overrides);
+    options.push_back(option(kClassPath));
+    return options;
+}
 
 } // namespace
 
@@ -62,38 +93,63 @@ void jniLogError(const char* text) {
 
 namespace {
 
+// Writes a later start's hand-over as the launcher writes it: the arguments part of its command line
+// as one UTF-16LE line, no byte-order mark.
+void handOver(const std::string& file, const std::u16string& line) {
+    std::string bytes;
+    for (char16_t unit : line + u"\n")
+        bytes += char(unit & 0xff), bytes += char(unit >> 8);
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+bool waitForFileEnding(const std::string& path, const std::string& ending) {
+    for (int i = 0; i < 400; ++i) {
+        const std::string text = readText(path);
+        if (text.size() >= ending.size() &&
+            text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) {
     const std::string directory = runDirectory("launch");
     ASSERT_EQ(attachToVm(), nullptr) << "no VM yet: nothing to attach to";
     loadJvmLibrary();
-    const std::vector<char*> options = {
-        option("-Dkestro.moduleName=C:\\apps\\probe.exe"),
-        option("-Dkestro.tempDir=" + directory),
-        option("-Dkestro.unextractedPosition=3000000000"),
-        option("-Dkestro.manualJre=true"),
-        option("-Dprobe.output=" + directory + "/probe.txt"),
-        option("-Xmx64m"),
-        option(kClassPath),
-    };
-    ASSERT_TRUE(createJavaVm(options));
+    LauncherPropertyValues properties;
+    properties.instanceName = "c:_apps_probe.exe";
+    properties.manualSelection = true;
+    properties.moduleName = "C:\\apps\\probe.exe";
+    properties.processCommFile = directory + "/kqx_p4242.tmp";
+    properties.temporaryDirectory = directory;
+    properties.unextractedPosition = 3000000000;
+    properties.withConsoleCodePage = true;
+    properties.consoleCodePage = 850;
+    ASSERT_TRUE(
+        createJavaVm(launcherOptions(properties, {"-Xmx64m", "-Dprobe.output=" + directory + "/probe.txt"})));
     setVmCreated();
 
     EXPECT_EQ(callFirstRun(), FirstRun::Proceed) << "no first-run handler configured";
 
-    const std::vector<std::u16string> parameters = {
-        u"true",
-        u"probe.ProbeApp",
-        std::u16string(directory.begin(), directory.end()) + u"/error.log",
-        std::u16string(directory.begin(), directory.end()) + u"/output.log",
-        u"false",
-        u"C:\\apps\\probe.exe",
-        u"-q",
-        u"Gr\u00fc\u00dfe \u20ac",
-        u"x y",
-        u"\U0001F600",
-        u""};
+    LauncherParameterValues values;
+    values.guiApplication = true;
+    values.mainClass = L"probe.ProbeApp";
+    values.errorLog = units(directory + "/error.log");
+    values.outputLog = units(directory + "/output.log");
+    values.configuredArguments = {L"--configured"};
+    values.dashJAreVmOptions = true;
+    const WideArguments commandLine = {
+        L"C:\\apps\\probe.exe", L"-q", units(u"Gr\u00fc\u00dfe \u20ac"), L"-J-Xss2m", L"x y",
+        units(u"\U0001F600"),   L""};
+    const std::vector<std::u16string> parameters = utf16(composeLauncherParameters(values, commandLine));
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
               MainCall::Returned);
+
+    // A later start's arguments reach the listener the application registered.
+    handOver(properties.processCommFile, u"open \"Zdj\u0119cie \u017c.txt\" 'x'");
+    EXPECT_TRUE(waitForFileEnding(directory + "/probe.txt.handover", "end\n")) << "no hand-over received";
+    EXPECT_EQ(readText(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
 
     // The splash thread's part: attach, poll the controller, detach.
     std::u16string splashText;
@@ -121,18 +177,21 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     destroyJavaVm();
 
     const std::string probe = readText(directory + "/probe.txt");
-    const std::string expected = "count=5\n"
-                                 "arg0=-q\n"
-                                 "arg1=Gr\u00fc\u00dfe \u20ac\n"
-                                 "arg2=x y\n"
-                                 "arg3=\U0001F600\n"
-                                 "arg4=\n"
+    const std::string expected = "count=6\n"
+                                 "arg0=--configured\n"
+                                 "arg1=-q\n"
+                                 "arg2=Gr\u00fc\u00dfe \u20ac\n"
+                                 "arg3=x y\n"
+                                 "arg4=\U0001F600\n"
+                                 "arg5=\n"
+                                 "kestro.semaphoreName=c:_apps_probe.exe\n"
                                  "kestro.moduleName=C:\\apps\\probe.exe\n"
                                  "kestro.tempDir=" +
                                  directory +
                                  "\n"
                                  "kestro.unextractedPosition=3000000000\n"
                                  "kestro.manualJre=true\n"
+                                 "kestro.consoleCodepage=cp850\n"
                                  "java.class.path=" +
                                  kClassPath.substr(18) +
                                  "\n"
@@ -144,25 +203,37 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     EXPECT_EQ(readText(directory + "/error.log"), "to the error log\n");
     EXPECT_EQ(readText(directory + "/output.log"), "to the output log\n");
     const std::vector<std::string> expectedLog = {
-        "Creating JVM",         "param count: 11",     "param 0: (log form)", "param 1: (log form)",
-        "param 2: (log form)",  "param 3: (log form)", "param 4: (log form)", "param 5: (log form)",
-        "param 6: (log form)",  "param 7: (log form)", "param 8: (log form)", "param 9: (log form)",
-        "param 10: (log form)", "calling main",        "main returned"};
+        "Creating JVM",         "param count: 12",      "param 0: (log form)", "param 1: (log form)",
+        "param 2: (log form)",  "param 3: (log form)",  "param 4: (log form)", "param 5: (log form)",
+        "param 6: (log form)",  "param 7: (log form)",  "param 8: (log form)", "param 9: (log form)",
+        "param 10: (log form)", "param 11: (log form)", "calling main",        "main returned"};
     EXPECT_EQ(logged, expectedLog);
 }
 
-TEST(RealJvmFailures, RefusingFirstRunThrowingMainAndMissingClass) {
+TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClass) {
     const std::string directory = runDirectory("failures");
     loadJvmLibrary();
-    const std::vector<char*> options = {option("-Dkestro.firstRunHandler=probe.RefusingFirstRun"),
-                                        option(kClassPath)};
-    ASSERT_TRUE(createJavaVm(options));
+    LauncherPropertyValues properties;
+    properties.moduleName = "probe.exe";
+    ASSERT_TRUE(createJavaVm(launcherOptions(properties, {"-Dkestro.firstRunHandler=probe.RefusingFirstRun",
+                                                          "-Dprobe.output=" + directory + "/probe.txt"})));
     setVmCreated();
 
     EXPECT_EQ(callFirstRun(), FirstRun::Stop);
 
-    const std::vector<std::u16string> parameters = {u"false", u"probe.ThrowingApp", u"", u"",
-                                                    u"false", u"probe.exe"};
+    // With an empty command line the configured arguments are the application's, not the program.
+    LauncherParameterValues values;
+    values.mainClass = L"probe.ProbeApp";
+    values.configuredArguments = {L"--from-configuration", L"two"};
+    std::vector<std::u16string> parameters = utf16(composeLauncherParameters(values, {}));
+    EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
+              MainCall::Returned);
+    const std::string probe = readText(directory + "/probe.txt");
+    EXPECT_EQ(probe.substr(0, probe.find("kestro.")), "count=2\narg0=--from-configuration\narg1=two\n");
+    EXPECT_NE(probe.find("\nprogram=\n"), std::string::npos) << probe;
+
+    values.mainClass = L"probe.ThrowingApp";
+    parameters = utf16(composeLauncherParameters(values, {L"probe.exe"}));
     logged.clear();
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
               MainCall::Threw);

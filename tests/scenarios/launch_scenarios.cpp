@@ -355,6 +355,23 @@ TEST(LaunchVm, PropertiesOfManualSelectionCommunicationFileAndManpath) {
     EXPECT_THAT(options[5], StartsWith("-Djava.class.path="));
 }
 
+// The main class in code page 1252's upper half, and a hand-over asked for without 10005: the Java
+// side must still learn where a second start's arguments arrive.
+TEST(LaunchVm, MainClassInTheAnsiCodePageAndTheHandOverFile) {
+    Launch l("launch_ansi_main_class");
+    l.archive("runtime.jar");
+    l.s.config(122, "app.\x80\x8a\x8e\x8c.Main").config(10201, "1");
+
+    RunResult r = l.s.run({"x"});
+
+    r.expectExitCode(0);
+    const std::vector<std::string> arguments = l.mainArguments();
+    ASSERT_GE(arguments.size(), 2u);
+    EXPECT_EQ(arguments[1], "app.\u20ac\u0160\u017d\u0152.Main");
+    EXPECT_THAT(l.options(),
+                Contains(testing::MatchesRegex("-Dkestro\\.processCommFile=.*\\\\kqx_p[0-9]+\\.tmp")));
+}
+
 // System.exit inside main ends the process there: launchVm does not return, nothing is destroyed.
 TEST(LaunchVm, ExitInsideMainEndsTheProcessWithItsCode) {
     Launch l("launch_exit_in_main");

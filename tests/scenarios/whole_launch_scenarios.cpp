@@ -582,6 +582,40 @@ TEST_F(WholeLaunch, SecondStartWhileTheFirstRunsEndsWithZero) {
     EXPECT_THAT(second.logLines(), Contains(HasSubstr("another instance is running")));
     EXPECT_THAT(second.logLines(), Not(Contains("Starting work")));
     firstResult.expectExitCode(0);
+    for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
+        EXPECT_EQ(entry.path().filename().string().rfind("kqx_p", 0), std::string::npos)
+            << "arguments handed over without being asked to: " << entry.path();
+}
+
+// With the hand-over asked for, the second start's arguments wait in the file the first instance's
+// Java side was told about (its listener reads it; the double does not, so the file stays).
+TEST_F(WholeLaunch, SecondStartHandsItsArgumentsToTheFirstWhenAsked) {
+    searchableRuntime();
+    s.config(10201, "1").env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
+
+    RunningProgram first = s.startPacked();
+    ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
+    RunResult second = s.runProgram(s.executablePath(), {"open", "Zdj\xC4\x99" "cie \xC5\xBC.txt", "\xCE\xA9"});
+    RunResult firstResult = first.wait();
+
+    second.expectExitCode(0);
+    firstResult.expectExitCode(0);
+    const std::string property = "-Dkestro.processCommFile=";
+    std::string commFile, semaphore;
+    for (const std::string& line : recorded()) {
+        if (line.find(property) != std::string::npos)
+            commFile = line.substr(line.find(property) + property.size());
+        if (line.find("-Dkestro.semaphoreName=") != std::string::npos)
+            semaphore = line.substr(line.find('=') + 1);
+    }
+    ASSERT_FALSE(commFile.empty()) << "the Java side was not told where arguments arrive";
+    EXPECT_FALSE(semaphore.empty());
+    const std::string handedOver = readFile(linuxPath(commFile));
+    std::u16string line;
+    for (size_t i = 0; i + 1 < handedOver.size(); i += 2)
+        line.push_back(char16_t(static_cast<unsigned char>(handedOver[i]) |
+                                static_cast<unsigned char>(handedOver[i + 1]) << 8));
+    EXPECT_EQ(line, u"open \"Zdj\u0119cie \u017c.txt\" \u03a9\n");
 }
 
 } // namespace

@@ -30,6 +30,13 @@ TEST(InstanceName, BackslashesBecomeUnderscores) {
     EXPECT_EQ(instanceNameForPath("\\\\srv\\share\\a.exe"), "__srv_share_a.exe");
 }
 
+TEST(InstanceName, ModulePathStandsInWhenNoFullPathCanBeMade) {
+    EXPECT_EQ(executableKey("C:\\Apps\\Setup.EXE"), "c:\\apps\\setup.exe");
+    // Relative, and too long once the executable's directory is put in front: no full path.
+    const std::string refused = "App\\" + std::string(8180, 'X') + ".EXE";
+    EXPECT_EQ(executableKey(refused.c_str()), "app\\" + std::string(8180, 'x') + ".exe");
+}
+
 TEST(PathPrefix, JoinsWithOneSeparator) {
     EXPECT_EQ(prefixedPath(L"", L"C:\\windows"), L"C:\\windows");
     EXPECT_EQ(prefixedPath(L"C:\\a", L"C:\\windows"), L"C:\\a;C:\\windows");

@@ -12,7 +12,8 @@ import java.util.concurrent.CopyOnWriteArrayList;
  * Arguments of later starts of the same executable. When the launcher allows one instance only, a
  * second start writes its command line as one UTF-16LE line into the file named by the property
  * "kestro.processCommFile" and ends; a daemon thread of the first instance reads it, deletes the
- * file and passes the arguments to the registered listeners.
+ * file and passes the arguments to the registered listeners. While no listener is registered the
+ * file is left where it is.
  */
 public final class ProcessCommunication {
     /** Receives the arguments of a later start. Called on the watching thread. */
@@ -49,7 +50,9 @@ public final class ProcessCommunication {
     private static void watch(File file) {
         while (true) {
             try {
-                if (file.isFile()) {
+                // Left in place until someone listens: arguments that come before the application
+                // has registered its listener are not lost.
+                if (!LISTENERS.isEmpty() && file.isFile()) {
                     String line = lineOf(Files.readAllBytes(file.toPath()));
                     if (line != null && file.delete()) {
                         String[] arguments = splitArguments(line);

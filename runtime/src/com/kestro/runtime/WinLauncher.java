@@ -1,5 +1,6 @@
 package com.kestro.runtime;
 
+import java.io.File;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
@@ -9,13 +10,14 @@ import java.lang.reflect.Modifier;
 import java.util.Arrays;
 
 /**
- * The class the native launcher calls. Its arguments start with six launcher parameters: the GUI
- * flag, the application's main class, the error-log path, the output-log path (each empty when not
- * configured), the append flag and the program as it was invoked; the application's own arguments
- * follow.
+ * The class the native launcher calls. Its arguments start with six launcher parameters, always all
+ * six: the GUI flag, the application's main class, the error-log path, the output-log path (each
+ * empty when not configured), the append flag and the program as it was invoked (empty when the
+ * command line was); the application's own arguments follow.
  *
  * <p>The append flag ("true" or "false") decides whether the two log files keep what earlier runs
- * wrote (true) or start empty (false).
+ * wrote (true) or start empty (false). Both paths naming one file give one stream for both. A log
+ * that cannot be opened does not stop the application: its stream stays where it was and says why.
  */
 public final class WinLauncher {
     static final int PARAMETER_COUNT = 6;
@@ -23,14 +25,12 @@ public final class WinLauncher {
     private WinLauncher() {}
 
     public static void main(String[] args) throws Throwable {
-        if (args.length < PARAMETER_COUNT - 1) {
+        if (args.length < PARAMETER_COUNT) {
             throw new IllegalArgumentException("expected the launcher parameters, got " + args.length);
         }
-        boolean append = Boolean.parseBoolean(args[4]);
-        LaunchInfo.setProgram(args.length >= PARAMETER_COUNT ? args[5] : "");
+        LaunchInfo.setProgram(args[5]);
         LaunchInfo.setGuiApplication(Boolean.parseBoolean(args[0]));
-        redirect(args[2], append, true);
-        redirect(args[3], append, false);
+        redirectLogs(args[2], args[3], Boolean.parseBoolean(args[4]));
         ProcessCommunication.startWatching();
 
         String[] applicationArgs = args.length > PARAMETER_COUNT
@@ -50,15 +50,44 @@ public final class WinLauncher {
         }
     }
 
-    private static void redirect(String path, boolean append, boolean errorStream) throws IOException {
-        if (path == null || path.isEmpty()) {
-            return;
+    static void redirectLogs(String errorPath, String outputPath, boolean append) {
+        PrintStream error = open(errorPath, append, System.err, "error");
+        if (error != null) {
+            System.setErr(error);
         }
-        PrintStream stream = new PrintStream(new FileOutputStream(path, append), true);
-        if (errorStream) {
-            System.setErr(stream);
-        } else {
-            System.setOut(stream);
+        // Two streams on one file would each truncate it and write over each other.
+        PrintStream output = error != null && sameFile(errorPath, outputPath)
+                ? error
+                : open(outputPath, append, System.out, "output");
+        if (output != null) {
+            System.setOut(output);
+        }
+    }
+
+    /** The opened log, or null when none is configured or it cannot be opened (said on current). */
+    private static PrintStream open(String path, boolean append, PrintStream current, String which) {
+        if (path == null || path.isEmpty()) {
+            return null;
+        }
+        try {
+            return new PrintStream(new FileOutputStream(path, append), true);
+        } catch (IOException | SecurityException e) {
+            current.println("The " + which + " log " + path + " could not be opened (" + e.getMessage()
+                    + "); this stream stays where it was.");
+            return null;
+        }
+    }
+
+    static boolean sameFile(String first, String second) {
+        if (first == null || second == null || first.isEmpty() || second.isEmpty()) {
+            return false;
+        }
+        File a = new File(first);
+        File b = new File(second);
+        try {
+            return a.getCanonicalFile().equals(b.getCanonicalFile());
+        } catch (IOException e) {
+            return a.getAbsoluteFile().equals(b.getAbsoluteFile());
         }
     }
 }

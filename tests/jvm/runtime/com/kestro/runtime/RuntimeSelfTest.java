@@ -1,5 +1,6 @@
 package com.kestro.runtime;
 
+import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import java.io.PrintStream;
@@ -14,7 +15,7 @@ import java.util.concurrent.TimeUnit;
 
 /**
  * Checks of the runtime jar's own behaviour that the native tests cannot see: the second-instance
- * hand-over and the append flag of the log files. Run with the jar and this class on the class
+ * hand-over and the log files (append flag, unopenable logs, one file for both). Run with the jar and this class on the class
  * path and a scratch directory as the only argument; exits with 1 after listing what failed.
  */
 public final class RuntimeSelfTest {
@@ -29,6 +30,7 @@ public final class RuntimeSelfTest {
         onlyCompleteLinesAreTaken();
         secondInstanceArgumentsReachTheListeners(new File(directory, "kqx_p4242.tmp"));
         appendFlagKeepsOrTruncatesTheLogs(directory);
+        unopenableLogsLeaveTheStreamsAndOneFileTakesBoth(directory);
         if (!FAILURES.isEmpty()) {
             for (String failure : FAILURES) {
                 System.err.println("FAILED: " + failure);
@@ -152,5 +154,38 @@ public final class RuntimeSelfTest {
             checkEquals(kept + "out now" + separator, read(outputLog), "output log with append " + append);
             checkEquals("C:\\app\\App.exe", LaunchInfo.program(), "program");
         }
+    }
+
+    private static void unopenableLogsLeaveTheStreamsAndOneFileTakesBoth(File directory) throws Throwable {
+        PrintStream out = System.out;
+        PrintStream err = System.err;
+        String separator = System.lineSeparator();
+        ByteArrayOutputStream capturedOut = new ByteArrayOutputStream();
+        ByteArrayOutputStream capturedErr = new ByteArrayOutputStream();
+        File missing = new File(directory, "no such folder");
+        File shared = new File(directory, "both.log");
+        Files.write(shared.toPath(), ("earlier run" + separator).getBytes(StandardCharsets.UTF_8));
+        try {
+            System.setOut(new PrintStream(capturedOut, true, "UTF-8"));
+            System.setErr(new PrintStream(capturedErr, true, "UTF-8"));
+            WinLauncher.main(new String[] {"false", Printer.class.getName(),
+                new File(missing, "error.log").getPath(), new File(missing, "output.log").getPath(), "false",
+                "C:\\app\\App.exe", "anyway"});
+            // The same file named in two ways, without append: one stream, nothing written over.
+            WinLauncher.main(new String[] {"false", Printer.class.getName(), shared.getPath(),
+                new File(new File(directory, "."), "both.log").getPath(), "false", "C:\\app\\App.exe", "both"});
+        } finally {
+            System.setOut(out);
+            System.setErr(err);
+        }
+        String errText = new String(capturedErr.toByteArray(), StandardCharsets.UTF_8);
+        String outText = new String(capturedOut.toByteArray(), StandardCharsets.UTF_8);
+        check(errText.startsWith("The error log " + new File(missing, "error.log").getPath() + " could not be opened")
+                && errText.endsWith("this stream stays where it was." + separator + "err anyway" + separator),
+                "an unopenable error log leaves the stream and says why: " + errText);
+        check(outText.startsWith("The output log " + new File(missing, "output.log").getPath() + " could not be opened")
+                && outText.endsWith("this stream stays where it was." + separator + "out anyway" + separator),
+                "an unopenable output log leaves the stream and says why: " + outText);
+        checkEquals("out both" + separator + "err both" + separator, read(shared), "one file for both logs");
     }
 }
