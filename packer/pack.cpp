@@ -1,7 +1,9 @@
 #include "pack.h"
 
 #include "payload/payload_format.h"
+#include "payload/stub_marker.h"
 #include "runtime_bundle.h"
+#include "temporary_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,20 +137,67 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Creates an empty temporary file beside outputPath, so that the final rename stays in one file system.
-bool createTemporaryBeside(const std::string& outputPath, std::string* temporaryPath, std::string* error) {
-    std::string pattern = directoryOf(outputPath) + "/.kestro-pack-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        *error = "cannot create a temporary file in " + directoryOf(outputPath) + ": " + systemError();
+// True when writing outputPath would overwrite input: the same path, or another name (a hard or
+// symbolic link) of the same file.
+bool sameFile(const std::string& outputPath, const std::string& input) {
+    if (input.empty())
+        return false;
+    std::error_code failure;
+    if (std::filesystem::equivalent(outputPath, input, failure))
+        return true;
+    const auto output = std::filesystem::weakly_canonical(outputPath, failure);
+    return !failure && output == std::filesystem::weakly_canonical(input, failure) && !failure;
+}
+
+bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& request,
+                          const std::string& outputPath, std::string* error) {
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"the project file", request.projectPath},
+        {"the launcher stub", stubPath},
+        {"the runtime jar", request.runtimeJarPath},
+        {"the bundled runtime", request.bundledRuntime}};
+    for (const IncludedFile& file : request.files)
+        inputs.emplace_back("the included file", file.sourcePath);
+    for (const auto& [what, path] : inputs) {
+        if (sameFile(outputPath, path)) {
+            *error = "the output " + outputPath + " is " + what + " " + path + "; choose another output path";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads the stub's prefix (up to the end of its last section) and its PE machine; refuses any
+// executable that is not a Kestro launcher stub, whose users would get a program that never reads
+// its payload.
+bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* stub, uint16_t* machine,
+              std::string* error) {
+    if (!readWholeFile(stubPath, stub, error))
+        return false;
+    size_t payloadStart;
+    std::string why;
+    if (!payload::findPayloadStart(*stub, &payloadStart, &why)) {
+        *error = "stub " + stubPath + ": " + why;
         return false;
     }
-    // mkstemp creates the file for its owner only; a finished launcher is an ordinary executable.
-    fchmod(fd, 0755);
-    close(fd);
-    *temporaryPath = buffer.data();
+    const bool marked =
+        stub->find(payload::kStubMarker, 0, sizeof payload::kStubMarker - 1) != std::string::npos;
+    stub->resize(payloadStart);
+    if (!marked) {
+        *error = "stub " + stubPath +
+                 " is not a Kestro launcher stub; use the stub installed with kestro (--target) or one "
+                 "built from the same release";
+        return false;
+    }
+    if (!readPeMachine(*stub, machine)) {
+        *error = "stub " + stubPath + ": not a PE executable";
+        return false;
+    }
+    if (targetMachine != 0 && *machine != targetMachine) {
+        *error = "stub " + stubPath + " is for " + machineName(*machine) + ", not for " +
+                 machineName(targetMachine);
+        return false;
+    }
     return true;
 }
 
@@ -175,28 +224,23 @@ bool writeLauncher(const std::string& path, const std::string& stubPrefix, const
     return true;
 }
 
-// Removes a temporary file on every way out of the scope that created it.
-class TemporaryFile {
-  public:
-    ~TemporaryFile() {
-        if (!path.empty())
-            std::remove(path.c_str());
-    }
-    std::string path;
-};
-
 // Adds "jre.tar.gz" to the files and derives 151 and 153 from the runtime, replacing given records.
-bool addBundledRuntime(PackRequest* request, const std::string& outputPath, TemporaryFile* archive,
-                       std::string* error) {
+bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint16_t machine,
+                       TemporaryFile* archive, std::string* error) {
     RuntimeArchiveFacts facts;
     std::string archivePath = request->bundledRuntime;
     std::error_code ignored;
     if (std::filesystem::is_directory(request->bundledRuntime, ignored)) {
-        if (!createTemporaryBeside(outputPath, &archive->path, error) ||
-            !writeRuntimeArchive(request->bundledRuntime, archive->path, &facts, error))
+        if (!archive->create(directoryOf(outputPath), error) ||
+            !writeRuntimeArchive(request->bundledRuntime, archive->path(), &facts, error))
             return false;
-        archivePath = archive->path;
+        archivePath = archive->path();
     } else if (!checkRuntimeArchive(request->bundledRuntime, &facts, error)) {
+        return false;
+    }
+    std::string why;
+    if (!checkWindowsRuntime(facts, machine, &why)) {
+        *error = "bundled runtime " + request->bundledRuntime + ": " + why;
         return false;
     }
     auto& config = request->tables.config;
@@ -253,41 +297,43 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
 }
 
 bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, const std::string& outputPath,
-                  std::string* error) {
+                  std::string* error, PackSummary* summary) {
+    if (!checkOutputIsNoInput(stubPath, givenRequest, outputPath, error))
+        return false;
+    std::string stub;
+    uint16_t machine = 0;
+    if (!readStub(stubPath, givenRequest.targetMachine, &stub, &machine, error))
+        return false;
+
     PackRequest request = givenRequest;
     TemporaryFile runtimeArchive;
-    if (!request.bundledRuntime.empty() && !addBundledRuntime(&request, outputPath, &runtimeArchive, error))
+    if (!request.bundledRuntime.empty() &&
+        !addBundledRuntime(&request, outputPath, machine, &runtimeArchive, error))
         return false;
     const std::vector<IncludedFile> files = filesToInclude(request);
     std::string names;
     if (!checkFileNames(files, &names, error))
         return false;
 
-    std::string stub;
-    if (!readWholeFile(stubPath, &stub, error))
-        return false;
-    size_t payloadStart;
-    std::string why;
-    if (!payload::findPayloadStart(stub, &payloadStart, &why)) {
-        *error = "stub " + stubPath + ": " + why;
-        return false;
-    }
-    stub.resize(payloadStart);
-
     std::string tables;
     payload::appendTables(tables, withFileRecords(request, files.size(), names));
 
-    std::string temporaryPath;
-    if (!createTemporaryBeside(outputPath, &temporaryPath, error))
+    TemporaryFile launcher;
+    if (!launcher.create(directoryOf(outputPath), error) ||
+        !writeLauncher(launcher.path(), stub, tables, files, request.trailingData, error))
         return false;
-    if (!writeLauncher(temporaryPath, stub, tables, files, request.trailingData, error)) {
-        std::remove(temporaryPath.c_str());
+    struct stat written {};
+    stat(launcher.path().c_str(), &written);
+    if (std::rename(launcher.path().c_str(), outputPath.c_str()) != 0) {
+        *error = "cannot move the finished launcher to " + outputPath + ": " + systemError();
         return false;
     }
-    if (std::rename(temporaryPath.c_str(), outputPath.c_str()) != 0) {
-        *error = "cannot move the finished launcher to " + outputPath + ": " + systemError();
-        std::remove(temporaryPath.c_str());
-        return false;
+    launcher.release();
+    if (summary != nullptr) {
+        summary->outputBytes = static_cast<uint64_t>(written.st_size);
+        summary->fileCount = files.size();
+        summary->runtimeBundled = !request.bundledRuntime.empty();
+        summary->machine = machine;
     }
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,15 +26,36 @@ constexpr const char* kPackedLibraries[] = {"lib/rt.jar",     "lib/charsets.jar"
 
 using Block = std::array<char, kBlock>;
 
+// The folders under bin where the launcher looks for jvm.dll, in its order.
+constexpr const char* kJvmVariants[] = {"hotspot", "client", "server", "classic", "jrockit"};
+// Enough of a DLL's start to reach its PE header.
+constexpr size_t kPeHeadBytes = 4096;
+
+bool isJvmLibrary(const std::string& name) {
+    return std::any_of(std::begin(kJvmVariants), std::end(kJvmVariants), [&](const char* variant) {
+        return name == "bin/" + std::string(variant) + "/jvm.dll";
+    });
+}
+
 // What the rules over the whole runtime need to know, gathered entry by entry.
 struct Inventory {
     bool hasRegularFile = false;
     bool hasBin = false;
+    bool hasJavaExecutable = false;
+    std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
     std::vector<std::string> packFiles; // regular files ending in ".pack", "./" removed
 
-    void add(std::string name, bool regular) {
+    // head: the first bytes of a regular file, enough for its PE header where that matters
+    void add(std::string name, bool regular, const std::string& head = std::string()) {
         while (name.compare(0, 2, "./") == 0)
             name.erase(0, 2);
+        if (regular && (name == "bin/java.exe" || name == "bin/javaw.exe"))
+            hasJavaExecutable = true;
+        if (regular && isJvmLibrary(name)) {
+            uint16_t machine = 0;
+            readPeMachine(head, &machine);
+            jvmLibraries.emplace_back(name, machine);
+        }
         hasRegularFile = hasRegularFile || regular;
         hasBin = hasBin || name.compare(0, 4, "bin/") == 0;
         if (regular && name.size() > 5 && name.compare(name.size() - 5, 5, ".pack") == 0)
@@ -53,6 +76,8 @@ struct Inventory {
             return std::find(packFiles.begin(), packFiles.end(), name + ".pack") != packFiles.end();
         };
         facts->packed = packed(kPackedLibraries[0]);
+        facts->hasJavaExecutable = hasJavaExecutable;
+        facts->jvmLibraries = jvmLibraries;
         for (const std::string& name : packFiles) {
             const bool known =
                 std::any_of(std::begin(kPackedLibraries), std::end(kPackedLibraries),
@@ -165,9 +190,10 @@ class ArchiveWriter {
                     return false;
                 inventory.add(name + "/", false);
             } else if (fs::is_regular_file(status)) {
-                if (!checkWrittenName(name, error_) || !writeFile(entry.path(), name))
+                std::string head;
+                if (!checkWrittenName(name, error_) || !writeFile(entry.path(), name, &head))
                     return false;
-                inventory.add(name, true);
+                inventory.add(name, true, head);
             } else {
                 return fail(entry.path().string() + " is neither a file nor a directory");
             }
@@ -201,7 +227,8 @@ class ArchiveWriter {
         return true;
     }
 
-    bool writeFile(const fs::path& path, const std::string& name) {
+    // Keeps the file's first bytes in head.
+    bool writeFile(const fs::path& path, const std::string& name, std::string* head) {
         std::ifstream in(path, std::ios::binary | std::ios::ate);
         if (!in)
             return fail("cannot open " + path.string());
@@ -218,6 +245,8 @@ class ArchiveWriter {
             in.read(chunk.data(), wanted);
             if (in.gcount() != wanted)
                 return fail(path.string() + " could not be read completely (did it change?)");
+            if (head->empty())
+                head->assign(chunk.data(), static_cast<size_t>(std::min<int64_t>(wanted, kPeHeadBytes)));
             if (!putBytes(chunk.data(), static_cast<size_t>(wanted)))
                 return false;
             left -= wanted;
@@ -322,8 +351,10 @@ class ArchiveChecker {
         case '5':
             if (!checkEntryName(name, error_))
                 return false;
-            inventory_.add(name, type == '0');
-            return skipData(size, nullptr);
+            if (!skipData(size, &data, kPeHeadBytes))
+                return false;
+            inventory_.add(name, type == '0', data);
+            return true;
         case 'x':
             if (!skipData(size, &data))
                 return false;
@@ -345,8 +376,8 @@ class ArchiveChecker {
         }
     }
 
-    // Reads size bytes and the padding; keeps them in data when asked (pax headers are small).
-    bool skipData(int64_t size, std::string* data) {
+    // Reads size bytes and the padding; keeps up to keep of them in data when asked.
+    bool skipData(int64_t size, std::string* data, size_t keep = SIZE_MAX) {
         const int64_t padded = (size + kBlock - 1) / kBlock * kBlock;
         std::vector<char> chunk(kChunk);
         for (int64_t left = padded; left > 0;) {
@@ -356,8 +387,8 @@ class ArchiveChecker {
                 return false;
             if (got < wanted)
                 return fail("the archive ends inside an entry's data");
-            if (data != nullptr)
-                data->append(chunk.data(), got);
+            if (data != nullptr && data->size() < keep)
+                data->append(chunk.data(), std::min(got, keep - data->size()));
             left -= static_cast<int64_t>(got);
         }
         return true;
@@ -370,6 +401,50 @@ class ArchiveChecker {
 };
 
 } // namespace
+
+bool readPeMachine(const std::string& head, uint16_t* machine) {
+    const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(head[i])); };
+    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
+        return false;
+    const uint32_t signature = byte(60) | byte(61) << 8 | byte(62) << 16 | byte(63) << 24;
+    if (signature > head.size() - 6 || head.compare(signature, 4, std::string("PE\0\0", 4)) != 0)
+        return false;
+    *machine = static_cast<uint16_t>(byte(signature + 4) | byte(signature + 5) << 8);
+    return true;
+}
+
+std::string machineName(uint16_t machine) {
+    if (machine == kMachineX64)
+        return "x64";
+    if (machine == kMachineX86)
+        return "x86";
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", machine);
+    return text;
+}
+
+bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine, std::string* error) {
+    if (!facts.hasJavaExecutable) {
+        *error = "the runtime has neither bin/java.exe nor bin/javaw.exe: it is not a Windows runtime (the "
+                 "launcher could not use it)";
+        return false;
+    }
+    if (facts.jvmLibraries.empty()) {
+        *error = "the runtime has no jvm.dll in bin/hotspot, bin/client, bin/server, bin/classic or "
+                 "bin/jrockit, where the launcher looks for it";
+        return false;
+    }
+    for (const auto& [name, libraryMachine] : facts.jvmLibraries) {
+        if (libraryMachine == machine)
+            return true;
+    }
+    const auto& [name, libraryMachine] = facts.jvmLibraries.front();
+    *error = name + " is " +
+             (libraryMachine == 0 ? "not a Windows DLL" : "for " + machineName(libraryMachine)) +
+             ", but the launcher stub is for " + machineName(machine) +
+             "; bundle a Windows runtime of the stub's architecture";
+    return false;
+}
 
 bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string& archivePath,
                          RuntimeArchiveFacts* facts, std::string* error) {

@@ -1,5 +1,7 @@
 #include "pe_image.h"
 
+#include "payload/stub_marker.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -17,7 +19,7 @@ void putLittleEndian(std::string& image, size_t offset, uint32_t value, int widt
 } // namespace
 
 std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay,
-                         uint16_t optionalHeaderSize) {
+                         uint16_t optionalHeaderSize, bool stubMarker) {
     constexpr uint32_t signatureOffset = 0x80;
     const uint32_t sectionTable = signatureOffset + 24 + optionalHeaderSize;
     uint32_t end = sectionTable + static_cast<uint32_t>(sections.size()) * 40;
@@ -39,6 +41,13 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
         image.replace(header, 8, std::string(".sect") + static_cast<char>('0' + i) + std::string(2, '\0'));
         putLittleEndian(image, header + 16, sections[i].rawSize, 4);
         putLittleEndian(image, header + 20, sections[i].rawOffset, 4);
+    }
+    const std::string marker = payload::kStubMarker;
+    for (const SectionSpec& section : sections) {
+        if (stubMarker && section.rawSize >= marker.size()) {
+            image.replace(section.rawOffset, marker.size(), marker);
+            break;
+        }
     }
     return image + overlay;
 }

@@ -79,7 +79,8 @@ class RuntimeBundle : public ::testing::Test {
         for (const char* dir : {"jre", "jre/bin", "jre/bin/server", "jre/lib", "jre/lib/ext", "jre/conf"})
             fs::create_directory(directory_ + "/" + dir);
         writeFile(runtime_ + "/bin/java.exe", "MZ-java");
-        writeFile(runtime_ + "/bin/server/jvm.dll", std::string(70000, 'j'));
+        // larger than one copy chunk, and a DLL of the test stubs' machine
+        writeFile(runtime_ + "/bin/server/jvm.dll", buildPeImage({{0x400, 0x11000}}, "", 224, false));
         writeFile(runtime_ + "/lib/rt.jar.pack", "packed");
         writeFile(runtime_ + "/lib/ext/a.jar", "");
         writeFile(runtime_ + "/Release", "JAVA_VERSION=\"1.8.0\"");
@@ -121,7 +122,7 @@ TEST_F(RuntimeBundle, DirectoryBecomesASortedUstarArchiveWithFixedMetadata) {
     EXPECT_EQ(names, (std::vector<std::string>{"Release", "bin/", "bin/java.exe", "bin/server/",
                                                "bin/server/jvm.dll", "conf/", "lib/", "lib/ext/",
                                                "lib/ext/a.jar", "lib/rt.jar.pack"}));
-    EXPECT_EQ(tarEntries(tar)[4].data, std::string(70000, 'j'));
+    EXPECT_EQ(tarEntries(tar)[4].data, readFile(runtime_ + "/bin/server/jvm.dll"));
 
     // The checker accepts what the writer makes, with the same facts.
     RuntimeArchiveFacts checked;
