@@ -2,11 +2,15 @@
 
 #include "payload/stub_marker.h"
 
+#include <zip.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 
 namespace kestro::testing {
 namespace {
@@ -61,6 +65,30 @@ void writeFile(const std::string& path, const std::string& bytes) {
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeJar(const std::string& path, const std::vector<std::string>& entries,
+              const std::string& manifestMainClass) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(archive, nullptr) << path;
+    static const std::string continued =
+        "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n ion\r\n\r\n";
+    std::map<std::string, std::string> contents;
+    for (const std::string& entry : entries)
+        contents[entry] = "x";
+    if (!manifestMainClass.empty())
+        contents["META-INF/MANIFEST.MF"] =
+            manifestMainClass == "com.example.gui.Application"
+                ? continued
+                : "Manifest-Version: 1.0\nMain-Class: " + manifestMainClass + "\n";
+    for (const auto& [name, text] : contents) {
+        // libzip reads the buffers when the archive is closed; contents lives until then.
+        zip_source_t* source = zip_source_buffer(archive, text.data(), text.size(), 0);
+        ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
+    }
+    ASSERT_EQ(zip_close(archive), 0) << path;
 }
 
 std::string makeTestDirectory() {

@@ -23,6 +23,12 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
+// A jar (zip) with the given entries, each holding "x". A manifestMainClass that is not empty goes into
+// META-INF/MANIFEST.MF; "com.example.gui.Application" is written continued over two lines, as the
+// jar tool writes long values.
+void writeJar(const std::string& path, const std::vector<std::string>& entries,
+              const std::string& manifestMainClass = "");
+
 // A fresh, empty directory for one test.
 std::string makeTestDirectory();
 

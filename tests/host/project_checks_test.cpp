@@ -5,7 +5,6 @@
 #include "project_file.h"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <filesystem>
 #include <map>
@@ -16,30 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using kestro::testing::makeTestDirectory;
 using kestro::testing::writeFile;
-
-// A jar (zip) with the given entries; manifestMainClass, when not empty, goes into its manifest.
-void writeJar(const std::string& path, const std::vector<std::string>& entries,
-              const std::string& manifestMainClass = "") {
-    fs::create_directories(fs::path(path).parent_path());
-    int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    ASSERT_NE(archive, nullptr) << path;
-    static const std::string manifestText =
-        "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n ion\r\n\r\n";
-    std::map<std::string, std::string> contents;
-    for (const std::string& entry : entries)
-        contents[entry] = "x";
-    if (!manifestMainClass.empty())
-        contents["META-INF/MANIFEST.MF"] =
-            manifestMainClass == "com.example.gui.Application"
-                ? manifestText
-                : "Manifest-Version: 1.0\nMain-Class: " + manifestMainClass + "\n";
-    for (const auto& [name, text] : contents) {
-        zip_source_t* source = zip_source_buffer(archive, text.data(), text.size(), 0);
-        ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
-    }
-    ASSERT_EQ(zip_close(archive), 0) << path;
-}
+using kestro::testing::writeJar;
 
 class ProjectChecks : public ::testing::Test {
   protected:
