@@ -4,7 +4,7 @@
 
 namespace kestro::payload {
 
-// Kept in the stub by a reference from the launcher's entry, so neither the linker nor stripping drops it.
+// Kept in every stub by a reference from the payload reader, so neither the linker nor stripping drops it.
 constexpr char kStubMarker[] = "KESTRO-LAUNCHER-STUB:payload-after-last-section:v1";
 
 } // namespace kestro::payload
