@@ -142,6 +142,37 @@ TEST_F(RuntimeBundle, SameTreeGivesTheSameBytesWhateverTheFileTimes) {
     EXPECT_EQ(readFile(directory_ + "/first.tar.gz"), readFile(directory_ + "/second.tar.gz"));
 }
 
+// Large runtimes are compressed in slices, one gzip member each, on all cores; gzip readers such as
+// the launcher's (zlib's gz functions) read the members as one stream.
+TEST_F(RuntimeBundle, LargeTreeIsWrittenAsGzipMembersThatReadAsOneStream) {
+    std::string big(10 << 20, '\0');
+    uint32_t state = 12345;
+    for (size_t i = 0; i < big.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        big[i] = static_cast<char>(i % 3 == 0 ? (state >> 24) : 'a' + i % 7);
+    }
+    writeFile(runtime_ + "/lib/modules", big);
+    RuntimeArchiveFacts facts, checked;
+    std::string error;
+    const std::string archive = directory_ + "/large.tar.gz";
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, archive, &facts, &error)) << error;
+
+    const std::string gz = readFile(archive);
+    size_t members = 0;
+    for (size_t at = gz.find("\x1f\x8b\x08"); at != std::string::npos; at = gz.find("\x1f\x8b\x08", at + 1))
+        members += gz.compare(at + 3, 5, std::string(5, '\0')) == 0;
+    EXPECT_GE(members, 3u) << "10 MiB and more in slices of 4 MiB";
+    const std::string tar = gunzip(archive);
+    EXPECT_EQ(static_cast<int64_t>(tar.size()), facts.streamLength);
+    bool found = false;
+    for (const TarEntry& entry : tarEntries(tar))
+        found = found || (entry.name == "lib/modules" && entry.data == big);
+    EXPECT_TRUE(found);
+    ASSERT_TRUE(checkRuntimeArchive(archive, &checked, &error)) << error;
+    EXPECT_EQ(checked.streamLength, facts.streamLength);
+    EXPECT_LT(gz.size(), big.size() * 3 / 4) << "compressed about as well as gzip -6";
+}
+
 TEST_F(RuntimeBundle, NamesUpTo99BytesOnly) {
     const std::string dir = runtime_ + "/lib/" + std::string(80, 'd');
     fs::create_directory(dir);
