@@ -1,6 +1,6 @@
 #include "jar_contents.h"
 
-#include <zip.h>
+#include <unzip.h>
 
 #include <memory>
 #include <sstream>
@@ -10,31 +10,31 @@ namespace kestro::packer {
 namespace {
 
 constexpr const char* kManifest = "META-INF/MANIFEST.MF";
-constexpr zip_uint64_t kManifestLimit = 1 << 20;
+constexpr uLong kManifestLimit = 1 << 20;
+// Longer names are no class names the packer looks for; they are listed cut, which does no harm.
+constexpr size_t kNameCapacity = 4096;
 
 struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct EntryCloser {
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
+    void operator()(void* archive) const { unzClose(archive); }
 };
 
-bool readManifest(zip_t* archive, std::string* manifest, std::string* error) {
-    zip_stat_t stat;
-    if (zip_stat(archive, kManifest, 0, &stat) != 0)
+bool readManifest(unzFile archive, std::string* manifest, std::string* error) {
+    if (unzLocateFile(archive, kManifest, 1) != UNZ_OK)
         return true; // no manifest: no Main-Class
-    if ((stat.valid & ZIP_STAT_SIZE) == 0 || stat.size > kManifestLimit) {
-        *error = std::string(kManifest) + " is larger than a manifest can sensibly be";
+    unz_file_info64 info;
+    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+        info.uncompressed_size > kManifestLimit) {
+        *error = std::string(kManifest) + " cannot be read or is larger than a manifest can sensibly be";
         return false;
     }
-    std::unique_ptr<zip_file_t, EntryCloser> file(zip_fopen(archive, kManifest, 0));
-    if (!file) {
-        *error = std::string("cannot read ") + kManifest + ": " + zip_strerror(archive);
-        return false;
-    }
-    manifest->resize(static_cast<size_t>(stat.size));
-    if (zip_fread(file.get(), manifest->data(), stat.size) != static_cast<zip_int64_t>(stat.size)) {
-        *error = std::string("cannot read ") + kManifest + ": " + zip_file_strerror(file.get());
+    manifest->resize(static_cast<size_t>(info.uncompressed_size));
+    const bool read =
+        unzOpenCurrentFile(archive) == UNZ_OK &&
+        unzReadCurrentFile(archive, manifest->data(), static_cast<unsigned>(manifest->size())) ==
+            static_cast<int>(manifest->size());
+    const bool closed = unzCloseCurrentFile(archive) == UNZ_OK; // also checks the CRC
+    if (!read || !closed) {
+        *error = std::string("cannot read ") + kManifest + " (damaged?)";
         return false;
     }
     return true;
@@ -43,19 +43,21 @@ bool readManifest(zip_t* archive, std::string* manifest, std::string* error) {
 } // namespace
 
 bool readJar(const std::string& path, JarContents* contents, std::string* error) {
-    int code = 0;
-    std::unique_ptr<zip_t, ArchiveCloser> archive(zip_open(path.c_str(), ZIP_RDONLY, &code));
+    std::unique_ptr<void, ArchiveCloser> archive(unzOpen64(path.c_str()));
     if (!archive) {
-        zip_error_t failure;
-        zip_error_init_with_code(&failure, code);
-        *error = path + " is not a readable jar: " + zip_error_strerror(&failure);
-        zip_error_fini(&failure);
+        *error = path + " is not a readable jar: no zip central directory";
         return false;
     }
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (const char* name = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW))
-            contents->entries.insert(name);
+    std::vector<char> name(kNameCapacity);
+    for (int result = unzGoToFirstFile(archive.get()); result != UNZ_END_OF_LIST_OF_FILE;
+         result = unzGoToNextFile(archive.get())) {
+        unz_file_info64 info;
+        if (result != UNZ_OK || unzGetCurrentFileInfo64(archive.get(), &info, name.data(), name.size(),
+                                                        nullptr, 0, nullptr, 0) != UNZ_OK) {
+            *error = path + " is not a readable jar: its central directory is damaged";
+            return false;
+        }
+        contents->entries.insert(name.data());
     }
     std::string manifest, why;
     if (!readManifest(archive.get(), &manifest, &why)) {

@@ -1,5 +1,5 @@
 // What the packer needs to know of a jar: the names in its central directory and the Main-Class of its
-// manifest. Read with libzip, without unpacking anything but the manifest.
+// manifest. Read with minizip, without unpacking anything but the manifest.
 #pragma once
 
 #include <set>
