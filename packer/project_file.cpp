@@ -426,8 +426,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
     return true;
 }
 
-// A source is a file, a directory (its regular files, not those of its subdirectories, since names in
-// the extraction directory are plain), or a glob pattern; expansions are sorted by name so that the
+// A source is a file, a directory (its regular files that are not hidden, not those of its
+// subdirectories, since names in the extraction directory are plain), or a glob pattern; expansions are sorted by name so that the
 // same inputs always give the same launcher.
 bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::path>* paths, bool* single) {
     const std::string& source = sourceNode.as_string()->get();
@@ -458,7 +458,8 @@ bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::p
     } else if (fs::is_directory(sourcePath, failure)) {
         for (fs::directory_iterator it(sourcePath, failure), end; !failure && it != end;
              it.increment(failure)) {
-            if (it->is_regular_file())
+            // Hidden files (".gitkeep") stay out, as a pattern's "*" leaves them out.
+            if (it->is_regular_file() && it->path().filename().string()[0] != '.')
                 paths->push_back(it->path());
         }
         if (failure)

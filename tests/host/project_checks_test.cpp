@@ -34,6 +34,7 @@ class ProjectChecks : public ::testing::Test {
         writeFile(directory_ + "/lib/b.dll", "b");
         writeFile(directory_ + "/lib/a.dll", "a");
         writeFile(directory_ + "/lib/nested/c.dll", "c");
+        writeFile(directory_ + "/lib/.gitkeep", "");
         fs::create_directories(directory_ + "/empty");
     }
 
