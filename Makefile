@@ -1,12 +1,14 @@
 # Front door. `make` builds everything, `make check` runs every test, `make demo` packs the example
 # application into a launcher and starts it under Wine, `make install PREFIX=DIR` installs the
-# packer and its launcher stubs. scripts/install-deps installs what these need.
+# packer and its launcher stubs, `make package` builds a Debian package and a .tar.gz of that layout.
+# `make packer` and `make install-packer PREFIX=DIR` build and install only the packer and the runtime
+# jar, without the Windows trees. scripts/install-deps installs what these need.
 
 PREFIX ?= /usr/local
 JOBS ?= 2
 PRESETS := windows-x64 windows-x86 host
 
-.PHONY: all build check demo install clean $(PRESETS)
+.PHONY: all build check demo install package packer install-packer clean $(PRESETS)
 
 all: build
 
@@ -27,9 +29,21 @@ demo: build
 	scripts/demo
 
 install: build
-	cmake --install build/host --prefix "$(PREFIX)"
+	cmake --install build/host --prefix "$(PREFIX)" --strip
 	cmake --install build/windows-x64 --prefix "$(PREFIX)"
 	cmake --install build/windows-x86 --prefix "$(PREFIX)"
+
+# The host tree installs the stubs of both Windows trees, so its package holds the whole layout.
+package: build
+	cd build/host && cpack
+
+# The packer alone: no MinGW, Wine or test tree needed.
+packer:
+	cmake -S . -B build/packer -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRO_RUN_TESTS=OFF >/dev/null
+	cmake --build build/packer -j $(JOBS)
+
+install-packer: packer
+	cmake --install build/packer --prefix "$(PREFIX)" --strip
 
 clean:
 	rm -rf build

@@ -2,19 +2,29 @@
 #include "inspect.h"
 #include "pack.h"
 #include "project_file.h"
+#include "runtime_bundle.h"
 #include "stub_location.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+
+#ifndef KESTRO_VERSION
+#define KESTRO_VERSION "unknown"
+#endif
 
 namespace {
 
 using namespace kestro::packer;
 
-// Fills in the installed default when path is empty; false, after saying why, when there is no file.
-bool findInstalledFile(std::string* path, bool (*defaultPath)(std::string*, std::string*), const char* what,
-                       const char* option) {
+// Exit codes: 0 done, 1 the work failed (project, inputs, launcher), 2 the command line is wrong.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+bool findInstalledFile(std::string* path, const std::function<bool(std::string*, std::string*)>& defaultPath,
+                       const char* what, const char* option) {
     std::string error;
     if (path->empty() && !defaultPath(path, &error)) {
         std::cerr << "kestro: " << error << "\n";
@@ -29,22 +39,42 @@ bool findInstalledFile(std::string* path, bool (*defaultPath)(std::string*, std:
     return true;
 }
 
-int runPack(const std::string& projectPath, const std::string& outputPath, std::string stubPath,
-            std::string runtimeJarPath) {
+std::string sizeText(uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024);
+    else
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+    return text;
+}
+
+int runPack(const std::string& projectPath, const std::string& outputPath, const std::string& target,
+            std::string stubPath, std::string runtimeJarPath) {
     std::string error;
     PackRequest request;
     if (!loadProjectFile(projectPath, &request, &error)) {
         std::cerr << "kestro: " << error << "\n";
-        return 1;
+        return kFailed;
     }
-    if (!findInstalledFile(&stubPath, defaultStubPath, "launcher stub", "--stub") ||
+    for (const std::string& warning : request.warnings)
+        std::cerr << "kestro: warning: " << warning << "\n";
+    const auto stubFor = [&](std::string* path, std::string* why) {
+        return defaultStubPath(target, path, why);
+    };
+    if (!findInstalledFile(&stubPath, stubFor, "launcher stub", "--stub") ||
         !findInstalledFile(&runtimeJarPath, defaultRuntimeJarPath, "runtime jar", "--runtime-jar"))
-        return 1;
+        return kFailed;
     request.runtimeJarPath = runtimeJarPath;
-    if (!packLauncher(stubPath, request, outputPath, &error)) {
+    request.targetMachine = target == "windows-x86" ? kMachineX86 : kMachineX64;
+    PackSummary summary;
+    if (!packLauncher(stubPath, request, outputPath, &error, &summary)) {
         std::cerr << "kestro: " << error << "\n";
-        return 1;
+        return kFailed;
     }
+    std::cout << "kestro: wrote " << outputPath << " (" << sizeText(summary.outputBytes) << ", "
+              << machineName(summary.machine) << ", " << summary.fileCount << " included file"
+              << (summary.fileCount == 1 ? "" : "s") << ", "
+              << (summary.runtimeBundled ? "Java runtime bundled" : "no Java runtime bundled") << ")\n";
     return 0;
 }
 
@@ -53,9 +83,16 @@ int runInspect(const std::string& launcherPath, bool json) {
     std::string error;
     if (!inspectLauncher(launcherPath, &contents, &error)) {
         std::cerr << "kestro: " << error << "\n";
-        return 1;
+        return kFailed;
     }
     std::cout << (json ? formatInspectionJson(contents) : formatInspection(contents));
+    for (const InspectedFile& file : contents.files) {
+        if (file.truncated) {
+            std::cerr << "kestro: " << launcherPath << ": the included file " << file.name
+                      << " is cut off; the launcher is incomplete\n";
+            return kFailed;
+        }
+    }
     return 0;
 }
 
@@ -63,13 +100,16 @@ int runInspect(const std::string& launcherPath, bool json) {
 
 int main(int argc, char** argv) {
     CLI::App app{"kestro: packs a Java application into one Windows launcher executable"};
+    app.set_version_flag("--version", "kestro " KESTRO_VERSION);
     app.require_subcommand(1);
 
-    std::string projectPath, outputPath, stubPath, runtimeJarPath;
+    std::string projectPath, outputPath, stubPath, runtimeJarPath, target = "windows-x64";
     CLI::App* pack = app.add_subcommand("pack", "Build a launcher from a project file");
     pack->add_option("project", projectPath, "Project file (TOML)")->required();
     pack->add_option("-o,--output", outputPath, "Launcher to write")->required();
-    pack->add_option("--stub", stubPath, "Launcher stub to use instead of the installed one");
+    pack->add_option("--target", target, "Windows architecture of the launcher (default windows-x64)")
+        ->check(CLI::IsMember({"windows-x64", "windows-x86"}));
+    pack->add_option("--stub", stubPath, "Launcher stub to use instead of the installed one for --target");
     pack->add_option("--runtime-jar", runtimeJarPath,
                      "Java runtime jar (kestro-runtime.jar) to include instead of the installed one");
 
@@ -80,8 +120,31 @@ int main(int argc, char** argv) {
     inspect->add_option("launcher", launcherPath, "Launcher executable")->required();
     inspect->add_flag("--json", json, "Print JSON instead of text");
 
-    CLI11_PARSE(app, argc, argv);
+    CLI::App* help = app.add_subcommand("help", "Show this help");
+
+    // An unknown first word is a mistyped subcommand far more often than anything else.
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first.empty()) {
+        std::cerr << app.help();
+        return kUsage;
+    }
+    if (!first.empty() && first[0] != '-' && first != "pack" && first != "inspect" && first != "help") {
+        std::cerr << "kestro: unknown subcommand \"" << argv[1]
+                  << "\"; the subcommands are pack, inspect and "
+                  << "help (kestro help shows them)\n";
+        return kUsage;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& failure) {
+        return app.exit(failure) == 0 ? 0 : kUsage;
+    }
+    if (help->parsed()) {
+        app.clear(); // the help of the whole program, not of the help subcommand
+        std::cout << app.help();
+        return 0;
+    }
     if (pack->parsed())
-        return runPack(projectPath, outputPath, stubPath, runtimeJarPath);
+        return runPack(projectPath, outputPath, target, stubPath, runtimeJarPath);
     return runInspect(launcherPath, json);
 }

@@ -1,12 +1,15 @@
 #include "pack.h"
 
 #include "payload/payload_format.h"
+#include "payload/stub_marker.h"
 #include "runtime_bundle.h"
+#include "temporary_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -16,7 +19,8 @@
 namespace kestro::packer {
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 16;
+// Large enough that system calls cost little against the copying itself.
+constexpr size_t kCopyChunk = 1 << 20;
 // The launcher reads the name list into 8192 bytes, terminator included.
 constexpr size_t kNameListCapacity = 8192;
 
@@ -99,31 +103,87 @@ payload::PayloadTables withFileRecords(const PackRequest& request, size_t fileCo
     return tables;
 }
 
+// A file descriptor closed on every way out.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now, so that a failure to write back is seen; false and errno set on failure.
+    bool closeNow() {
+        const int fd = fd_;
+        fd_ = -1;
+        return close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The same as payload::scrambleBytes, a word at a time: included files are most of what is written.
+void scrambleFast(char* data, size_t size) {
+    constexpr uint64_t key = 0x0101010101010101ull * payload::kIncludedFileKey;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        word ^= key;
+        std::memcpy(data + i, &word, 8);
+    }
+    payload::scrambleBytes(reinterpret_cast<uint8_t*>(data + i), size - i);
+}
+
 // Streams one included file in chunks, so that files of any size pass without being held in memory.
-bool writeIncludedFile(std::ofstream& out, const IncludedFile& file, std::string* error) {
-    std::ifstream in(file.sourcePath, std::ios::binary | std::ios::ate);
-    if (!in) {
+bool writeIncludedFile(int out, const IncludedFile& file, std::vector<char>& chunk, std::string* error) {
+    FileDescriptor in(open(file.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (in.get() < 0 || fstat(in.get(), &status) != 0) {
         *error = "included file " + file.sourcePath + " cannot be opened: " + systemError();
         return false;
     }
-    const auto size = static_cast<int64_t>(in.tellg());
-    in.seekg(0);
+    posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const int64_t size = status.st_size;
     std::string sizeField;
     payload::appendInt64(sizeField, size);
-    out.write(sizeField.data(), static_cast<std::streamsize>(sizeField.size()));
-
-    std::vector<char> chunk(kCopyChunk);
-    int64_t remaining = size;
-    while (remaining > 0) {
-        const auto wanted = static_cast<std::streamsize>(std::min<int64_t>(remaining, kCopyChunk));
-        in.read(chunk.data(), wanted);
-        if (in.gcount() != wanted) {
-            *error = "included file " + file.sourcePath + " could not be read completely (did it change?)";
-            return false;
+    if (!writeAll(out, sizeField.data(), sizeField.size()))
+        return false;
+    for (int64_t remaining = size; remaining > 0;) {
+        const size_t wanted =
+            static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(chunk.size())));
+        size_t got = 0;
+        while (got < wanted) {
+            const ssize_t n = read(in.get(), chunk.data() + got, wanted - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                *error =
+                    "included file " + file.sourcePath + " could not be read completely (did it change?)";
+                return false;
+            }
+            got += static_cast<size_t>(n);
         }
-        payload::scrambleBytes(reinterpret_cast<uint8_t*>(chunk.data()), static_cast<size_t>(wanted));
-        out.write(chunk.data(), wanted);
-        remaining -= wanted;
+        scrambleFast(chunk.data(), wanted);
+        if (!writeAll(out, chunk.data(), wanted))
+            return false;
+        remaining -= static_cast<int64_t>(wanted);
     }
     return true;
 }
@@ -135,68 +195,110 @@ std::string directoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Creates an empty temporary file beside outputPath, so that the final rename stays in one file system.
-bool createTemporaryBeside(const std::string& outputPath, std::string* temporaryPath, std::string* error) {
-    std::string pattern = directoryOf(outputPath) + "/.kestro-pack-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        *error = "cannot create a temporary file in " + directoryOf(outputPath) + ": " + systemError();
+// True when writing outputPath would overwrite input: the same path, or another name (a hard or
+// symbolic link) of the same file.
+bool sameFile(const std::string& outputPath, const std::string& input) {
+    if (input.empty())
+        return false;
+    std::error_code failure;
+    if (std::filesystem::equivalent(outputPath, input, failure))
+        return true;
+    const auto output = std::filesystem::weakly_canonical(outputPath, failure);
+    return !failure && output == std::filesystem::weakly_canonical(input, failure) && !failure;
+}
+
+bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& request,
+                          const std::string& outputPath, std::string* error) {
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"the project file", request.projectPath},
+        {"the launcher stub", stubPath},
+        {"the runtime jar", request.runtimeJarPath},
+        {"the bundled runtime", request.bundledRuntime}};
+    for (const IncludedFile& file : request.files)
+        inputs.emplace_back("the included file", file.sourcePath);
+    for (const auto& [what, path] : inputs) {
+        if (sameFile(outputPath, path)) {
+            *error = "the output " + outputPath + " is " + what + " " + path + "; choose another output path";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads the stub's prefix (up to the end of its last section) and its PE machine; refuses any
+// executable that is not a Kestro launcher stub, whose users would get a program that never reads
+// its payload.
+bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* stub, uint16_t* machine,
+              std::string* error) {
+    if (!readWholeFile(stubPath, stub, error))
+        return false;
+    size_t payloadStart;
+    std::string why;
+    if (!payload::findPayloadStart(*stub, &payloadStart, &why)) {
+        *error = "stub " + stubPath + ": " + why;
         return false;
     }
-    // mkstemp creates the file for its owner only; a finished launcher is an ordinary executable.
-    fchmod(fd, 0755);
-    close(fd);
-    *temporaryPath = buffer.data();
+    const bool marked =
+        stub->find(payload::kStubMarker, 0, sizeof payload::kStubMarker - 1) != std::string::npos;
+    stub->resize(payloadStart);
+    if (!marked) {
+        *error = "stub " + stubPath +
+                 " is not a Kestro launcher stub; use the stub installed with kestro (--target) or one "
+                 "built from the same release";
+        return false;
+    }
+    if (!readPeMachine(*stub, machine)) {
+        *error = "stub " + stubPath + ": not a PE executable";
+        return false;
+    }
+    if (targetMachine != 0 && *machine != targetMachine) {
+        *error = "stub " + stubPath + " is for " + machineName(*machine) + ", not for " +
+                 machineName(targetMachine);
+        return false;
+    }
     return true;
 }
 
 bool writeLauncher(const std::string& path, const std::string& stubPrefix, const std::string& tables,
                    const std::vector<IncludedFile>& files, const std::string& trailingData,
                    std::string* error) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        *error = "cannot write " + path + ": " + systemError();
+    FileDescriptor out(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    const auto failed = [&] {
+        if (error->empty())
+            *error = "cannot write " + path + ": " + systemError();
         return false;
-    }
-    out.write(stubPrefix.data(), static_cast<std::streamsize>(stubPrefix.size()));
-    out.write(tables.data(), static_cast<std::streamsize>(tables.size()));
+    };
+    error->clear();
+    if (out.get() < 0 || !writeAll(out.get(), stubPrefix.data(), stubPrefix.size()) ||
+        !writeAll(out.get(), tables.data(), tables.size()))
+        return failed();
+    std::vector<char> chunk(kCopyChunk);
     for (const IncludedFile& file : files) {
-        if (!writeIncludedFile(out, file, error))
-            return false;
+        if (!writeIncludedFile(out.get(), file, chunk, error))
+            return failed();
     }
-    out.write(trailingData.data(), static_cast<std::streamsize>(trailingData.size()));
-    out.close();
-    if (!out) {
-        *error = "cannot write " + path + ": " + systemError();
-        return false;
-    }
+    if (!writeAll(out.get(), trailingData.data(), trailingData.size()) || !out.closeNow())
+        return failed();
     return true;
 }
 
-// Removes a temporary file on every way out of the scope that created it.
-class TemporaryFile {
-  public:
-    ~TemporaryFile() {
-        if (!path.empty())
-            std::remove(path.c_str());
-    }
-    std::string path;
-};
-
 // Adds "jre.tar.gz" to the files and derives 151 and 153 from the runtime, replacing given records.
-bool addBundledRuntime(PackRequest* request, const std::string& outputPath, TemporaryFile* archive,
-                       std::string* error) {
+bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint16_t machine,
+                       TemporaryFile* archive, std::string* error) {
     RuntimeArchiveFacts facts;
     std::string archivePath = request->bundledRuntime;
     std::error_code ignored;
     if (std::filesystem::is_directory(request->bundledRuntime, ignored)) {
-        if (!createTemporaryBeside(outputPath, &archive->path, error) ||
-            !writeRuntimeArchive(request->bundledRuntime, archive->path, &facts, error))
+        if (!archive->create(directoryOf(outputPath), error) ||
+            !writeRuntimeArchive(request->bundledRuntime, archive->path(), &facts, error))
             return false;
-        archivePath = archive->path;
+        archivePath = archive->path();
     } else if (!checkRuntimeArchive(request->bundledRuntime, &facts, error)) {
+        return false;
+    }
+    std::string why;
+    if (!checkWindowsRuntime(facts, machine, &why)) {
+        *error = "bundled runtime " + request->bundledRuntime + ": " + why;
         return false;
     }
     auto& config = request->tables.config;
@@ -253,41 +355,43 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
 }
 
 bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, const std::string& outputPath,
-                  std::string* error) {
+                  std::string* error, PackSummary* summary) {
+    if (!checkOutputIsNoInput(stubPath, givenRequest, outputPath, error))
+        return false;
+    std::string stub;
+    uint16_t machine = 0;
+    if (!readStub(stubPath, givenRequest.targetMachine, &stub, &machine, error))
+        return false;
+
     PackRequest request = givenRequest;
     TemporaryFile runtimeArchive;
-    if (!request.bundledRuntime.empty() && !addBundledRuntime(&request, outputPath, &runtimeArchive, error))
+    if (!request.bundledRuntime.empty() &&
+        !addBundledRuntime(&request, outputPath, machine, &runtimeArchive, error))
         return false;
     const std::vector<IncludedFile> files = filesToInclude(request);
     std::string names;
     if (!checkFileNames(files, &names, error))
         return false;
 
-    std::string stub;
-    if (!readWholeFile(stubPath, &stub, error))
-        return false;
-    size_t payloadStart;
-    std::string why;
-    if (!payload::findPayloadStart(stub, &payloadStart, &why)) {
-        *error = "stub " + stubPath + ": " + why;
-        return false;
-    }
-    stub.resize(payloadStart);
-
     std::string tables;
     payload::appendTables(tables, withFileRecords(request, files.size(), names));
 
-    std::string temporaryPath;
-    if (!createTemporaryBeside(outputPath, &temporaryPath, error))
+    TemporaryFile launcher;
+    if (!launcher.create(directoryOf(outputPath), error) ||
+        !writeLauncher(launcher.path(), stub, tables, files, request.trailingData, error))
         return false;
-    if (!writeLauncher(temporaryPath, stub, tables, files, request.trailingData, error)) {
-        std::remove(temporaryPath.c_str());
+    struct stat written {};
+    stat(launcher.path().c_str(), &written);
+    if (std::rename(launcher.path().c_str(), outputPath.c_str()) != 0) {
+        *error = "cannot move the finished launcher to " + outputPath + ": " + systemError();
         return false;
     }
-    if (std::rename(temporaryPath.c_str(), outputPath.c_str()) != 0) {
-        *error = "cannot move the finished launcher to " + outputPath + ": " + systemError();
-        std::remove(temporaryPath.c_str());
-        return false;
+    launcher.release();
+    if (summary != nullptr) {
+        summary->outputBytes = static_cast<uint64_t>(written.st_size);
+        summary->fileCount = files.size();
+        summary->runtimeBundled = !request.bundledRuntime.empty();
+        summary->machine = machine;
     }
     return true;
 }

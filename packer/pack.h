@@ -27,18 +27,31 @@ struct PackRequest {
     // A runtime directory or an existing .tar.gz, shipped as the included file "jre.tar.gz"; the packer
     // then sets 151 and 153 from it. Empty: no runtime is bundled.
     std::string bundledRuntime;
+    std::string projectPath;           // the project file, which the output must not replace; may be empty
+    uint16_t targetMachine = 0;        // PE machine the stub must be for (runtime_bundle.h); 0: any
+    std::vector<std::string> warnings; // about the project, for the user; packing goes on
+};
+
+// What a finished pack wrote, for the one-line summary.
+struct PackSummary {
+    uint64_t outputBytes = 0;
+    size_t fileCount = 0; // included files, the runtime jar and a bundled runtime among them
+    bool runtimeBundled = false;
+    uint16_t machine = 0; // the stub's
 };
 
 // The name under which the launcher looks for a shipped runtime among its included files.
 constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
 
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
-// carries), then the payload, to outputPath through a temporary file renamed into place. A bundled
-// runtime directory is archived to a second temporary file beside outputPath, removed afterwards; a
-// bundled archive is checked (runtime_bundle.h). Returns false and sets error when anything fails;
-// outputPath is then left as it was.
+// carries), then the payload, to outputPath through a temporary file renamed into place. The stub must
+// carry the launcher's marker (payload/stub_marker.h) and be for targetMachine when that is set. A
+// bundled runtime directory is archived to a second temporary file beside outputPath, removed
+// afterwards; a bundled runtime must be a Windows runtime of the stub's machine (runtime_bundle.h).
+// outputPath must not be one of the inputs. Returns false and sets error when anything fails; outputPath
+// is then left as it was. On success fills summary when given.
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
-                  std::string* error);
+                  std::string* error, PackSummary* summary = nullptr);
 
 // Checks that name is a plain file name a launcher can create inside its extraction directory: not
 // empty, no directory part or drive letter, not "." or "..", no ';' (the separator of the name list)

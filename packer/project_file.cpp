@@ -1,13 +1,16 @@
 #include "project_file.h"
 
+#include "jar_contents.h"
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <glob.h>
 #include <limits>
 #include <map>
 #include <set>
@@ -47,6 +50,13 @@ class ProjectReader {
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
+    bool expandSource(const toml::node& sourceNode, std::vector<fs::path>* paths, bool* single);
+    bool addFile(const toml::node& origin, const std::string& name, const fs::path& sourcePath,
+                 const std::string& shownSource);
+    bool checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text);
+    bool checkVersionBounds();
+    bool checkMainClass();
+    void warnUnquotedPathVariables(const toml::node& node, const std::string& text);
     bool checkConversions(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                           const std::string& text);
     PackRequest buildRequest() const;
@@ -56,10 +66,27 @@ class ProjectReader {
     std::set<std::string> knownSections_;
     std::map<int32_t, std::string> config_;
     std::map<int32_t, std::u16string> messages_;
+    std::map<int32_t, const toml::node*> nodes_; // where each configuration value was given
     std::vector<IncludedFile> files_;
+    std::map<std::string, std::string> sourceOfName_; // lower-cased included name: its source path
+    const toml::node* mainJarNode_ = nullptr;
     std::string bundledRuntime_;
+    std::vector<std::string> warnings_;
     std::string error_;
 };
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string where(const std::string& sourceName, const toml::node& node) {
+    return sourceName + ":" + std::to_string(node.source().begin.line) + ":" +
+           std::to_string(node.source().begin.column);
+}
 
 const char* typeName(const toml::node& node) {
     switch (node.type()) {
@@ -100,10 +127,7 @@ const char* expectedName(ValueType type) {
 }
 
 bool ProjectReader::fail(const toml::node& node, const std::string& message) {
-    const toml::source_region& where = node.source();
-    std::ostringstream text;
-    text << sourceName_ << ":" << where.begin.line << ":" << where.begin.column << ": " << message;
-    error_ = text.str();
+    error_ = where(sourceName_, node) + ": " + message;
     return false;
 }
 
@@ -126,10 +150,7 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
             ok = fail(it->second, "unknown key or table \"" + name + "\"");
     }
     if (ok)
-        ok = checkBundledRuntime();
-    if (ok && config_.count(payload::config::MainClass) == 0)
-        ok = failWithoutLine(
-            "application.main_class is required: the launcher has nothing to start without it");
+        ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass();
     if (!ok) {
         *error = error_;
         return false;
@@ -152,6 +173,14 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         if (qualifiedName == "java.bundled_runtime") {
             if (!readBundledRuntime(node))
                 return false;
+            continue;
+        }
+        // Not a record either: it names the jar whose manifest gives the main class.
+        if (qualifiedName == "application.main_jar") {
+            if (!node.is_string())
+                return fail(node,
+                            "application.main_jar must be a string, not " + std::string(typeName(node)));
+            mainJarNode_ = &node;
             continue;
         }
         const ProjectKey* known = findKey(section.c_str(), name.c_str());
@@ -188,8 +217,10 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
     case ValueType::Text:
         if (!node.is_string())
             return wrongType();
-        if (!readText(qualifiedName, node, key, &text))
+        if (!readText(qualifiedName, node, key, &text) || !checkVersion(key, node, text))
             return false;
+        if (key.id == payload::config::VmParameters)
+            warnUnquotedPathVariables(node, text);
         break;
     case ValueType::Integer: {
         if (!node.is_integer())
@@ -197,6 +228,9 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
         int64_t value = node.as_integer()->get();
         if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
             return fail(node, qualifiedName + " is out of the range of a 32-bit integer");
+        // Every integer key is a size, a position, a count or a weight.
+        if (value < 0)
+            return fail(node, qualifiedName + " must not be negative");
         text = std::to_string(value);
         break;
     }
@@ -257,6 +291,7 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
         return fail(node, "unknown key \"" + qualifiedName + "\"");
     }
     config_[key.id] = std::move(text);
+    nodes_[key.id] = &node;
     return true;
 }
 
@@ -385,20 +420,247 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
     if (nameNode != nullptr && !nameNode->is_string())
         return fail(*nameNode, "files.name must be a string, not " + std::string(typeName(*nameNode)));
 
-    const std::string& source = sourceNode->as_string()->get();
-    fs::path sourcePath = fs::path(baseDirectory_) / source;
-    std::error_code ignored;
-    if (!fs::is_regular_file(sourcePath, ignored))
-        return fail(*sourceNode, "included file " + sourcePath.string() + " does not exist or is not a file");
+    std::vector<fs::path> paths;
+    bool single = true;
+    if (!expandSource(*sourceNode, &paths, &single))
+        return false;
+    if (nameNode != nullptr && !single)
+        return fail(*nameNode, "files.name renames one file; " + sourceNode->as_string()->get() +
+                                   " is a pattern or a directory");
+    for (const fs::path& path : paths) {
+        const std::string utf8Name =
+            nameNode != nullptr ? nameNode->as_string()->get() : path.filename().string();
+        if (!addFile(nameNode != nullptr ? *nameNode : *sourceNode, utf8Name, path,
+                     single ? sourceNode->as_string()->get() : path.string()))
+            return false;
+    }
+    return true;
+}
 
-    const toml::node& nameOrigin = nameNode != nullptr ? *nameNode : *sourceNode;
-    const std::string utf8Name =
-        nameNode != nullptr ? nameNode->as_string()->get() : fs::path(source).filename().string();
+// A source is a file, a directory (its regular files that are not hidden, not those of its
+// subdirectories, since names in the extraction directory are plain), or a glob pattern; expansions are sorted by name so that the
+// same inputs always give the same launcher.
+bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::path>* paths, bool* single) {
+    const std::string& source = sourceNode.as_string()->get();
+    const fs::path sourcePath = fs::path(baseDirectory_) / source;
+    std::error_code failure;
+    *single = false;
+    if (source.find_first_of("*?[") != std::string::npos) {
+        std::string pattern;
+        if (fs::path(source).is_relative()) {
+            for (char c : baseDirectory_ + "/") {
+                if (std::strchr("*?[\\", c) != nullptr)
+                    pattern += '\\';
+                pattern += c;
+            }
+        }
+        pattern += source;
+        glob_t found{};
+        const int result = glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found);
+        for (size_t i = 0; result == 0 && i < found.gl_pathc; ++i) {
+            if (fs::is_regular_file(found.gl_pathv[i], failure))
+                paths->emplace_back(found.gl_pathv[i]);
+        }
+        globfree(&found);
+        if (result != 0 && result != GLOB_NOMATCH)
+            return fail(sourceNode, "cannot expand the pattern " + source);
+        if (paths->empty())
+            return fail(sourceNode, "the pattern " + source + " matches no file");
+    } else if (fs::is_directory(sourcePath, failure)) {
+        for (fs::directory_iterator it(sourcePath, failure), end; !failure && it != end;
+             it.increment(failure)) {
+            // Hidden files (".gitkeep") stay out, as a pattern's "*" leaves them out.
+            if (it->is_regular_file() && it->path().filename().string()[0] != '.')
+                paths->push_back(it->path());
+        }
+        if (failure)
+            return fail(sourceNode,
+                        "cannot list the directory " + sourcePath.string() + ": " + failure.message());
+        if (paths->empty())
+            return fail(sourceNode, "the directory " + sourcePath.string() + " holds no file");
+    } else if (fs::is_regular_file(sourcePath, failure)) {
+        paths->push_back(sourcePath);
+        *single = true;
+    } else {
+        return fail(sourceNode, "included file " + sourcePath.string() + " does not exist or is not a file");
+    }
+    std::sort(paths->begin(), paths->end());
+    return true;
+}
+
+bool ProjectReader::addFile(const toml::node& origin, const std::string& utf8Name, const fs::path& sourcePath,
+                            const std::string& shownSource) {
     std::string name, why;
     if (!utf8ToCp1252(utf8Name, &name, &why) || !validateIncludedFileName(name, &why))
-        return fail(nameOrigin, "included file " + source + ": " + why);
+        return fail(origin, "included file " + shownSource + ": " + why);
+    const auto [earlier, added] = sourceOfName_.emplace(lowerAscii(name), sourcePath.string());
+    if (!added)
+        return fail(origin, "the included file name \"" + name + "\" is used twice, by " + earlier->second +
+                                " and by " + sourcePath.string() + "; Windows file names ignore case");
     files_.push_back(IncludedFile{name, sourcePath.string()});
     return true;
+}
+
+// Digits, dots and underscores, then an optional pre-release suffix: "1.8", "1.8.0_45", "17-ea".
+bool ProjectReader::checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text) {
+    if (key.id != payload::config::MinimumVersion && key.id != payload::config::MaximumVersion)
+        return true;
+    size_t i = 0;
+    bool digitExpected = true;
+    for (; i < text.size() && text[i] != '-'; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (!digit && (digitExpected || (text[i] != '.' && text[i] != '_')))
+            break;
+        digitExpected = !digit;
+    }
+    const bool suffixFine =
+        i == text.size() || (text[i] == '-' && i + 1 < text.size() &&
+                             text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN"
+                                                    "OPQRSTUVWXYZ0123456789._-",
+                                                    i + 1) == std::string::npos);
+    if (text.empty() || digitExpected || !suffixFine)
+        return fail(node, std::string("java.") + key.name + " \"" + text +
+                              "\" is not a Java version: digits separated by '.' or '_', with an optional "
+                              "suffix such as \"-ea\" (\"1.8\", \"1.8.0_45\", \"17\")");
+    return true;
+}
+
+namespace {
+
+// Compares the numbers of two checked versions; a pre-release comes before its release.
+int compareVersions(const std::string& a, const std::string& b) {
+    const auto parts = [](const std::string& version) {
+        std::vector<long long> numbers;
+        const size_t end = version.find('-');
+        std::string digits;
+        for (char c : version.substr(0, end) + ".") {
+            if (c == '.' || c == '_') {
+                numbers.push_back(std::stoll(digits.substr(0, 18)));
+                digits.clear();
+            } else {
+                digits += c;
+            }
+        }
+        return std::make_pair(numbers, end != std::string::npos);
+    };
+    auto [left, leftPre] = parts(a);
+    auto [right, rightPre] = parts(b);
+    const size_t count = std::max(left.size(), right.size());
+    left.resize(count, 0);
+    right.resize(count, 0);
+    if (left != right)
+        return left < right ? -1 : 1;
+    return leftPre == rightPre ? 0 : (leftPre ? -1 : 1);
+}
+
+} // namespace
+
+bool ProjectReader::checkVersionBounds() {
+    const auto minimum = config_.find(payload::config::MinimumVersion);
+    const auto maximum = config_.find(payload::config::MaximumVersion);
+    if (minimum == config_.end() || maximum == config_.end())
+        return true;
+    if (compareVersions(minimum->second, maximum->second) > 0)
+        return fail(*nodes_.at(payload::config::MaximumVersion),
+                    "java.max_version " + maximum->second + " is below java.min_version " + minimum->second +
+                        "; no Java runtime could be chosen");
+    return true;
+}
+
+bool ProjectReader::checkMainClass() {
+    std::vector<const IncludedFile*> jars;
+    for (const IncludedFile& file : files_) {
+        const std::string name = lowerAscii(file.name);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jar") == 0)
+            jars.push_back(&file);
+    }
+    if (mainJarNode_ != nullptr) {
+        const std::string& given = mainJarNode_->as_string()->get();
+        const auto named = std::find_if(jars.begin(), jars.end(), [&](const IncludedFile* jar) {
+            std::error_code ignored;
+            return lowerAscii(jar->name) == lowerAscii(given) ||
+                   fs::equivalent(fs::path(baseDirectory_) / given, jar->sourcePath, ignored);
+        });
+        if (named == jars.end())
+            return fail(*mainJarNode_, "application.main_jar \"" + given + "\" is none of the included jars");
+        JarContents contents;
+        std::string why;
+        if (!readJar((*named)->sourcePath, &contents, &why))
+            return fail(*mainJarNode_, "application.main_jar: " + why);
+        if (config_.count(payload::config::MainClass) == 0) {
+            if (contents.mainClass.empty())
+                return fail(*mainJarNode_,
+                            "application.main_jar: " + (*named)->sourcePath +
+                                " has no Main-Class in its manifest; give application.main_class");
+            config_[payload::config::MainClass] = contents.mainClass;
+        }
+    }
+    const auto mainClass = config_.find(payload::config::MainClass);
+    if (mainClass == config_.end())
+        return failWithoutLine("application.main_class is required (or application.main_jar, whose manifest "
+                               "names it): the launcher has nothing to start without it");
+
+    std::string searched;
+    bool anyRead = false;
+    for (const IncludedFile* jar : jars) {
+        JarContents contents;
+        std::string why;
+        if (!readJar(jar->sourcePath, &contents, &why)) {
+            warnings_.push_back(why + "; its classes were not searched for the main class");
+            continue;
+        }
+        if (jarHoldsClass(contents, mainClass->second))
+            return true;
+        anyRead = true;
+        searched += (searched.empty() ? "" : ", ") + jar->sourcePath;
+    }
+    if (!anyRead)
+        return true; // the classes come from elsewhere (vm.class_path), out of the packer's sight
+    const std::string message =
+        "the main class " + mainClass->second + " is in none of the included jars (" + searched + ")";
+    const toml::node* origin =
+        nodes_.count(payload::config::MainClass) != 0 ? nodes_.at(payload::config::MainClass) : mainJarNode_;
+    if (config_.count(payload::config::ClassPath) != 0) {
+        warnings_.push_back(message + "; it must come from vm.class_path");
+        return true;
+    }
+    return fail(*origin, message);
+}
+
+// The launcher expands variables before it splits the parameters at blanks, so a path with a blank
+// in it splits one parameter into two unless the variable stands inside double quotes.
+void ProjectReader::warnUnquotedPathVariables(const toml::node& node, const std::string& text) {
+    static const char* const pathTokens[] = {"%KESTRO_EXEDIR%",
+                                             "%SORVANA_EXEDIR%",
+                                             "%KESTRO_TEMPDIR%",
+                                             "%SORVANA_TEMPDIR%",
+                                             "%KESTRO_JVM_HOME%",
+                                             "%SORVANA_JVM_HOME%",
+                                             "${KESTRO_EXEDIR}",
+                                             "${SORVANA_EXEDIR}",
+                                             "${KESTRO_TEMPDIR}",
+                                             "${SORVANA_TEMPDIR}",
+                                             "${KESTRO_JVM_HOME}",
+                                             "${SORVANA_JVM_HOME}",
+                                             "${launcher:sys.launcherDirectory}",
+                                             "${launcher:sys.launcherTempDirectory}",
+                                             "${launcher:sys.jvmHome}"};
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        for (const char* token : pathTokens) {
+            if (!quoted && text.compare(i, std::strlen(token), token) == 0) {
+                warnings_.push_back(where(sourceName_, node) + ": vm.parameters: " + token +
+                                    " stands outside double quotes; a path with a blank would split the "
+                                    "parameter in two. Write it as \"-Dname=\\\"" +
+                                    token + "\\\"\"");
+                return;
+            }
+        }
+    }
 }
 
 PackRequest ProjectReader::buildRequest() const {
@@ -427,6 +689,7 @@ PackRequest ProjectReader::buildRequest() const {
     }
     request.files = files_;
     request.bundledRuntime = bundledRuntime_;
+    request.warnings = warnings_;
     return request;
 }
 
@@ -456,8 +719,10 @@ bool loadProjectFile(const std::string& path, PackRequest* request, std::string*
     std::ostringstream contents;
     contents << in.rdbuf();
     std::string baseDirectory = fs::path(path).parent_path().string();
-    return parseProjectText(contents.str(), path, baseDirectory.empty() ? "." : baseDirectory, request,
-                            error);
+    if (!parseProjectText(contents.str(), path, baseDirectory.empty() ? "." : baseDirectory, request, error))
+        return false;
+    request->projectPath = path;
+    return true;
 }
 
 } // namespace kestro::packer

@@ -6,13 +6,33 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestro::packer {
 
 struct RuntimeArchiveFacts {
     int64_t streamLength = 0; // uncompressed tar length: the launcher's progress divisor (configuration 151)
     bool packed = false;      // lib/rt.jar.pack is present: the launcher unpacks Pack200 (configuration 153)
+    bool hasJavaExecutable = false; // bin/java.exe or bin/javaw.exe
+    // bin/<variant>/jvm.dll for the variants the launcher tries, with the PE machine of each (0: not PE)
+    std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
 };
+
+constexpr uint16_t kMachineX64 = 0x8664;
+constexpr uint16_t kMachineX86 = 0x014c;
+
+// Reads the machine field of the PE image whose first bytes are head. Returns false when head does not
+// start a PE image.
+bool readPeMachine(const std::string& head, uint16_t* machine);
+
+// "x64", "x86" or the number in hex.
+std::string machineName(uint16_t machine);
+
+// Checks that the runtime described by facts starts on Windows under a launcher for machine: a
+// bin\java.exe or bin\javaw.exe, and a jvm.dll of that machine in one of the variant folders the
+// launcher tries. Returns false and says why in error.
+bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine, std::string* error);
 
 // Writes the tree under runtimeDirectory to archivePath as a gzip-compressed ustar archive, file by
 // file in chunks: entries sorted by name, each directory before its contents, mode 0755 or 0644, owner

@@ -19,8 +19,8 @@ bool installedPath(const std::filesystem::path& relative, std::string* path, std
 
 } // namespace
 
-bool defaultStubPath(std::string* path, std::string* error) {
-    return installedPath(std::filesystem::path("stubs") / "windows-x64.exe", path, error);
+bool defaultStubPath(const std::string& target, std::string* path, std::string* error) {
+    return installedPath(std::filesystem::path("stubs") / (target + ".exe"), path, error);
 }
 
 bool defaultRuntimeJarPath(std::string* path, std::string* error) {

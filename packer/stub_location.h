@@ -6,10 +6,10 @@
 
 namespace kestro::packer {
 
-// The stub installed beside the packer: <directory of the running kestro>/../share/kestro/stubs/
-// windows-x64.exe, found through /proc/self/exe. Returns false and sets error when the packer's own
-// path cannot be read.
-bool defaultStubPath(std::string* path, std::string* error);
+// The stub for target ("windows-x64" or "windows-x86") installed beside the packer: <directory of the
+// running kestro>/../share/kestro/stubs/<target>.exe, found through /proc/self/exe. Returns false and
+// sets error when the packer's own path cannot be read.
+bool defaultStubPath(const std::string& target, std::string* path, std::string* error);
 
 // The runtime jar installed beside the packer: <directory of the running kestro>/../share/kestro/
 // kestro-runtime.jar. Fails like defaultStubPath.

@@ -1,6 +1,7 @@
 #include "payload/payload_store.h"
 
 #include "payload/payload_format.h"
+#include "payload/stub_marker.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -21,6 +22,10 @@ std::map<int, std::string> configTexts;
 std::map<int, std::wstring> messageTexts;
 int64_t fileSectionOffset = 0;
 int64_t unextractedOffset = 0;
+
+// The packer refuses stubs without these bytes. Every program that reads a payload links this file,
+// and `used` keeps the bytes in it although nothing reads them.
+[[gnu::used]] const char* volatile stubMarker = format::kStubMarker;
 
 bool readExactly(HANDLE file, void* buffer, DWORD size) {
     DWORD read = 0;

@@ -236,6 +236,38 @@ TEST_F(CommandLineTest, PackThenInspectAsJson) {
     EXPECT_NE(output.find("app.jar;data-renamed.bin;kestro-runtime.jar;"), std::string::npos) << output;
 }
 
+TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
+    std::string output;
+    EXPECT_EQ(run("--version", &output), 0);
+    EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
+    EXPECT_EQ(run("help", &output), 0);
+    for (const char* part : {"pack", "inspect", "--version"})
+        EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
+
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ +
+                      "/App.exe --target windows-x64 --stub " + directory_ + "/stub.exe --runtime-jar " +
+                      directory_ + "/runtime.jar",
+                  &output),
+              0)
+        << output;
+    // The test jar is no zip: the packer says it could not look for the main class there.
+    EXPECT_NE(output.find("kestro: warning: " + directory_ + "/app.jar is not a readable jar"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("kestro: wrote " + directory_ +
+                          "/App.exe (9.4 KiB, x64, 3 included files, no Java "
+                          "runtime bundled)\n"),
+              std::string::npos)
+        << output;
+
+    const std::string launcher = readFile(directory_ + "/App.exe");
+    writeFile(directory_ + "/Cut.exe", launcher.substr(0, launcher.size() - 10));
+    EXPECT_EQ(run("inspect " + directory_ + "/Cut.exe", &output), 1);
+    EXPECT_NE(output.find("TRUNCATED"), std::string::npos) << output;
+    EXPECT_NE(output.find("the included file kestro-runtime.jar is cut off"), std::string::npos) << output;
+}
+
 TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
     writeFile(directory_ + "/broken.toml", "[application]\nmain_class = \"M\"\nbogus = 1\n");
     const std::pair<std::string, std::string> cases[] = {
@@ -253,7 +285,16 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
              "/stub.exe --runtime-jar " + directory_ + "/none.jar",
          "runtime jar " + directory_ + "/none.jar not found"},
         {"inspect " + directory_ + "/app.toml", "not a PE executable"},
-        {"frobnicate", ""},
+        {"frobnicate", "unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help"},
+        {"", "Subcommands:"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64",
+         "windows-x86"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-x86 --stub " +
+             directory_ + "/stub.exe --runtime-jar " + directory_ + "/app.jar",
+         "is for x64, not for x86"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/app.jar --stub " + directory_ +
+             "/stub.exe --runtime-jar " + directory_ + "/data.bin",
+         "is the included file"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::string output;

@@ -2,8 +2,15 @@
 #include "payload/payload_format.h"
 #include "pe_image.h"
 
+#include "runtime_bundle.h"
+#include "temporary_file.h"
+
+#include <csignal>
 #include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kestro::packer {
 namespace {
@@ -14,7 +21,7 @@ using kestro::testing::readFile;
 using kestro::testing::writeFile;
 
 class PackTest : public ::testing::Test {
-  protected:
+  public: // the rows of the failure table arrange through it
     void SetUp() override {
         directory_ = makeTestDirectory();
         stubPath_ = directory_ + "/stub.exe";
@@ -30,6 +37,17 @@ class PackTest : public ::testing::Test {
         writeFile(path, contents);
         request_.files.push_back(IncludedFile{name, path});
         return path;
+    }
+
+    // A runtime directory of the given files (path below the runtime, contents) inside the test
+    // directory, so that a temporary archive left behind would show.
+    std::string runtime(const std::vector<std::pair<std::string, std::string>>& files) {
+        const std::string home = directory_ + "/jre";
+        for (const auto& [path, contents] : files) {
+            std::filesystem::create_directories(std::filesystem::path(home + "/" + path).parent_path());
+            writeFile(home + "/" + path, contents);
+        }
+        return home;
     }
 
     std::vector<std::string> directoryEntries() {
@@ -194,6 +212,45 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
              writeFile(stubPath, buildPeImage({{0x400, 0x200}}).substr(0, 0x500));
          },
          "past the end"},
+        {"executable that is no Kestro stub",
+         [](PackTest&, PackRequest&, std::string& stubPath) {
+             writeFile(stubPath, buildPeImage({{0x400, 0x200}}, "", 224, false));
+         },
+         "is not a Kestro launcher stub"},
+        {"stub of another architecture",
+         [](PackTest&, PackRequest& request, std::string&) { request.targetMachine = kMachineX86; },
+         "is for x64, not for x86"},
+        {"output is the stub",
+         [](PackTest& test, PackRequest&, std::string& stubPath) { stubPath = test.directory_ + "/App.exe"; },
+         "is the launcher stub"},
+        {"output is an included file, by another name",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             request.files.push_back(IncludedFile{"App.exe", test.directory_ + "/./App.exe"});
+         },
+         "is the included file"},
+        {"output is the project file",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             request.projectPath = test.directory_ + "/App.exe";
+         },
+         "is the project file"},
+        {"runtime for Linux",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             request.bundledRuntime = test.runtime({{"bin/java", "ELF"}, {"lib/server/libjvm.so", "ELF"}});
+         },
+         "neither bin/java.exe nor bin/javaw.exe"},
+        {"runtime without jvm.dll where the launcher looks",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             request.bundledRuntime = test.runtime({{"bin/javaw.exe", "MZ"}, {"bin/jvm.dll", "MZ"}});
+         },
+         "no jvm.dll in bin/hotspot, bin/client, bin/server"},
+        {"runtime of another architecture",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             std::string dll = buildPeImage({{0x400, 0x200}}, "", 224, false);
+             dll[0x84] = 0x4c; // machine: i386
+             dll[0x85] = 0x01;
+             request.bundledRuntime = test.runtime({{"bin/java.exe", "MZ"}, {"bin/client/jvm.dll", dll}});
+         },
+         "bin/client/jvm.dll is for x86, but the launcher stub is for x64"},
     };
     for (const FailureCase& row : cases) {
         SetUp();
@@ -224,6 +281,34 @@ TEST(IncludedFileNames, OnlyPlainWindowsFileNamesPass) {
         EXPECT_FALSE(validateIncludedFileName(bad, &error)) << bad;
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(TemporaryFileTest, AnInterruptRemovesTheFileAndStillEndsTheProcess) {
+    const std::string directory = kestro::testing::makeTestDirectory();
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        TemporaryFile file;
+        std::string error;
+        if (!file.create(directory, &error))
+            _exit(3);
+        const std::string path = file.path() + "\n";
+        if (write(channel[1], path.data(), path.size()) != static_cast<ssize_t>(path.size()))
+            _exit(4);
+        raise(SIGTERM);
+        _exit(5); // not reached: the handler ends the process with the signal
+    }
+    close(channel[1]);
+    char buffer[4096] = {};
+    const ssize_t got = read(channel[0], buffer, sizeof buffer - 1);
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_GT(got, 0);
+    const std::string path(buffer, static_cast<size_t>(got) - 1);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
 }
 
 } // namespace

@@ -1,10 +1,16 @@
 #include "pe_image.h"
 
+#include "payload/stub_marker.h"
+
+#include <zip.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 
 namespace kestro::testing {
 namespace {
@@ -17,7 +23,7 @@ void putLittleEndian(std::string& image, size_t offset, uint32_t value, int widt
 } // namespace
 
 std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay,
-                         uint16_t optionalHeaderSize) {
+                         uint16_t optionalHeaderSize, bool stubMarker) {
     constexpr uint32_t signatureOffset = 0x80;
     const uint32_t sectionTable = signatureOffset + 24 + optionalHeaderSize;
     uint32_t end = sectionTable + static_cast<uint32_t>(sections.size()) * 40;
@@ -40,6 +46,13 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
         putLittleEndian(image, header + 16, sections[i].rawSize, 4);
         putLittleEndian(image, header + 20, sections[i].rawOffset, 4);
     }
+    const std::string marker = payload::kStubMarker;
+    for (const SectionSpec& section : sections) {
+        if (stubMarker && section.rawSize >= marker.size()) {
+            image.replace(section.rawOffset, marker.size(), marker);
+            break;
+        }
+    }
     return image + overlay;
 }
 
@@ -52,6 +65,30 @@ void writeFile(const std::string& path, const std::string& bytes) {
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeJar(const std::string& path, const std::vector<std::string>& entries,
+              const std::string& manifestMainClass) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(archive, nullptr) << path;
+    static const std::string continued =
+        "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n ion\r\n\r\n";
+    std::map<std::string, std::string> contents;
+    for (const std::string& entry : entries)
+        contents[entry] = "x";
+    if (!manifestMainClass.empty())
+        contents["META-INF/MANIFEST.MF"] =
+            manifestMainClass == "com.example.gui.Application"
+                ? continued
+                : "Manifest-Version: 1.0\nMain-Class: " + manifestMainClass + "\n";
+    for (const auto& [name, text] : contents) {
+        // libzip reads the buffers when the archive is closed; contents lives until then.
+        zip_source_t* source = zip_source_buffer(archive, text.data(), text.size(), 0);
+        ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
+    }
+    ASSERT_EQ(zip_close(archive), 0) << path;
 }
 
 std::string makeTestDirectory() {

@@ -85,7 +85,7 @@ TEST_F(ProjectFileTest, ValuesAreWrittenAsTheTextsTheLauncherReads) {
         {"java", "search_sequence = [\"EMY_JAVA\", \"Y\"]", payload::config::SearchSequence, "EMY_JAVA;Y"},
         {"vm", "class_path = ['A1lib\\a.jar', \"S0ext\"]", payload::config::ClassPath, "A1lib\\a.jar;S0ext"},
         {"splash.status", "colour = [255, 128, 0]", payload::config::SplashStatusColour, "255,128,0"},
-        {"splash.version", "x = -4", payload::config::SplashVersionX, "-4"},
+        {"splash.version", "x = 4", payload::config::SplashVersionX, "4"},
         {"application", "name = \"Caf\xC3\xA9 \xE2\x82\xAC\"", payload::config::ApplicationName,
          "Caf\xE9 \x80"},
         {"messages", "no_jvm = \"Install Java {0}\"", payload::config::MessageNoJvm, "Install Java {0}"},

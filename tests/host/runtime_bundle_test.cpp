@@ -79,7 +79,8 @@ class RuntimeBundle : public ::testing::Test {
         for (const char* dir : {"jre", "jre/bin", "jre/bin/server", "jre/lib", "jre/lib/ext", "jre/conf"})
             fs::create_directory(directory_ + "/" + dir);
         writeFile(runtime_ + "/bin/java.exe", "MZ-java");
-        writeFile(runtime_ + "/bin/server/jvm.dll", std::string(70000, 'j'));
+        // larger than one copy chunk, and a DLL of the test stubs' machine
+        writeFile(runtime_ + "/bin/server/jvm.dll", buildPeImage({{0x400, 0x11000}}, "", 224, false));
         writeFile(runtime_ + "/lib/rt.jar.pack", "packed");
         writeFile(runtime_ + "/lib/ext/a.jar", "");
         writeFile(runtime_ + "/Release", "JAVA_VERSION=\"1.8.0\"");
@@ -121,7 +122,7 @@ TEST_F(RuntimeBundle, DirectoryBecomesASortedUstarArchiveWithFixedMetadata) {
     EXPECT_EQ(names, (std::vector<std::string>{"Release", "bin/", "bin/java.exe", "bin/server/",
                                                "bin/server/jvm.dll", "conf/", "lib/", "lib/ext/",
                                                "lib/ext/a.jar", "lib/rt.jar.pack"}));
-    EXPECT_EQ(tarEntries(tar)[4].data, std::string(70000, 'j'));
+    EXPECT_EQ(tarEntries(tar)[4].data, readFile(runtime_ + "/bin/server/jvm.dll"));
 
     // The checker accepts what the writer makes, with the same facts.
     RuntimeArchiveFacts checked;
@@ -139,6 +140,37 @@ TEST_F(RuntimeBundle, SameTreeGivesTheSameBytesWhateverTheFileTimes) {
     chmod((runtime_ + "/bin/java.exe").c_str(), 0700);
     ASSERT_TRUE(writeRuntimeArchive(runtime_, directory_ + "/second.tar.gz", &facts, &error)) << error;
     EXPECT_EQ(readFile(directory_ + "/first.tar.gz"), readFile(directory_ + "/second.tar.gz"));
+}
+
+// Large runtimes are compressed in slices, one gzip member each, on all cores; gzip readers such as
+// the launcher's (zlib's gz functions) read the members as one stream.
+TEST_F(RuntimeBundle, LargeTreeIsWrittenAsGzipMembersThatReadAsOneStream) {
+    std::string big(10 << 20, '\0');
+    uint32_t state = 12345;
+    for (size_t i = 0; i < big.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        big[i] = static_cast<char>(i % 3 == 0 ? (state >> 24) : 'a' + i % 7);
+    }
+    writeFile(runtime_ + "/lib/modules", big);
+    RuntimeArchiveFacts facts, checked;
+    std::string error;
+    const std::string archive = directory_ + "/large.tar.gz";
+    ASSERT_TRUE(writeRuntimeArchive(runtime_, archive, &facts, &error)) << error;
+
+    const std::string gz = readFile(archive);
+    size_t members = 0;
+    for (size_t at = gz.find("\x1f\x8b\x08"); at != std::string::npos; at = gz.find("\x1f\x8b\x08", at + 1))
+        members += gz.compare(at + 3, 5, std::string(5, '\0')) == 0;
+    EXPECT_GE(members, 3u) << "10 MiB and more in slices of 4 MiB";
+    const std::string tar = gunzip(archive);
+    EXPECT_EQ(static_cast<int64_t>(tar.size()), facts.streamLength);
+    bool found = false;
+    for (const TarEntry& entry : tarEntries(tar))
+        found = found || (entry.name == "lib/modules" && entry.data == big);
+    EXPECT_TRUE(found);
+    ASSERT_TRUE(checkRuntimeArchive(archive, &checked, &error)) << error;
+    EXPECT_EQ(checked.streamLength, facts.streamLength);
+    EXPECT_LT(gz.size(), big.size() * 3 / 4) << "compressed about as well as gzip -6";
 }
 
 TEST_F(RuntimeBundle, NamesUpTo99BytesOnly) {

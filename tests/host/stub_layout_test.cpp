@@ -1,5 +1,6 @@
 // The launcher stub as the Windows tree built it: the payload must go right after its last section.
 #include "payload/payload_codec.h"
+#include "payload/stub_marker.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@ TEST(LauncherStub, LastSectionEndsAtTheEndOfTheFile) {
     // Anything after the last section (symbols left by an unstripped link, say) would sit between
     // the stub and its payload, where the packer cuts it off.
     EXPECT_EQ(payloadStart, image.size());
+    // Stripping must keep the marker the packer recognises a stub by.
+    EXPECT_NE(image.find(kestro::payload::kStubMarker), std::string::npos);
 }
 
 } // namespace

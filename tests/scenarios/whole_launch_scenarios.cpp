@@ -6,10 +6,12 @@
 #include "payload/payload_codec.h"
 #include "runtime_bundle.h"
 
+#include <zip.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -241,6 +243,61 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
     const std::string path = lineStartingWith(recorded(), "environment PATH ");
     EXPECT_EQ(path.substr(0, inherited.size() + 1), inherited + ";");
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
+
+// A jar holding the given entries (name, contents).
+void writeJar(const std::string& path, const std::map<std::string, std::string>& entries) {
+    fs::create_directories(fs::path(path).parent_path());
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(archive, nullptr) << path;
+    for (const auto& [name, contents] : entries) {
+        zip_source_t* source = zip_source_buffer(archive, contents.data(), contents.size(), 0);
+        ASSERT_GE(zip_file_add(archive, name.c_str(), source, 0), 0) << name;
+    }
+    ASSERT_EQ(zip_close(archive), 0) << path;
+}
+
+// As a user packs a build's output: the packer reads a project whose files are a pattern over the
+// build's jars and whose main class comes from one jar's manifest, and the launcher starts that class.
+TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
+    searchableRuntime();
+    const std::string project = s.directory() + "/Projekt \xC3\x9C"
+                                                "bung";
+    writeJar(project + "/build/libs/app-1.0.jar",
+             {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: com.example.gui.App\r\n\r\n"},
+              {"com/example/gui/App.class", "class bytes"}});
+    writeJar(project + "/build/libs/core-1.0.jar", {{"com/example/Core.class", "class bytes"}});
+    writeFile(project + "/build/libs/README.txt", "not matched by the pattern");
+    writeFile(project + "/app.toml", "files = [\"build/libs/*.jar\"]\n"
+                                     "[application]\nmain_jar = \"app-1.0.jar\"\nexecutable_type = 0\n"
+                                     "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n");
+    const std::string launcher = s.directory() + "/App.exe";
+    const std::string packOutput = s.directory() + "/pack-output.txt";
+    const std::string command = std::string(KESTRO_CLI) + " pack '" + project + "/app.toml' -o '" + launcher +
+                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
+                                "' >'" + packOutput + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(packOutput);
+    EXPECT_THAT(readFile(packOutput), HasSubstr("x64, 3 included files, no Java runtime bundled)"));
+
+    RunResult r = s.runProgram(launcher, {"eins"});
+
+    r.expectExitCode(0);
+    const std::string directory = extractionDirectory(r);
+    ASSERT_FALSE(directory.empty());
+    EXPECT_TRUE(fs::exists(directory + "/app-1.0.jar"));
+    EXPECT_TRUE(fs::exists(directory + "/core-1.0.jar"));
+    EXPECT_FALSE(fs::exists(directory + "/README.txt"));
+    const auto jni = recorded();
+    EXPECT_THAT(jni, Contains("main arg 1: com.example.gui.App"));
+    EXPECT_THAT(jni, Contains(HasSubstr(": eins")));
+    std::string classPath;
+    for (const std::string& line : jni) {
+        if (line.find("-Djava.class.path=") != std::string::npos)
+            classPath = line;
+    }
+    EXPECT_THAT(classPath, HasSubstr("app-1.0.jar"));
+    EXPECT_LT(classPath.find("app-1.0.jar"), classPath.find("core-1.0.jar")) << classPath;
+    EXPECT_THAT(classPath, HasSubstr("kestro-runtime.jar"));
 }
 
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {

@@ -1,0 +1,164 @@
+// The checks a project gets before anything is written: what a user gets wrong, with the line to fix,
+// and the projects that must keep passing.
+#include "payload/payload_format.h"
+#include "pe_image.h"
+#include "project_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace kestro::packer {
+namespace {
+
+namespace fs = std::filesystem;
+using kestro::testing::makeTestDirectory;
+using kestro::testing::writeFile;
+using kestro::testing::writeJar;
+
+class ProjectChecks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory_ = makeTestDirectory();
+        writeJar(directory_ + "/build/libs/core-1.0.jar", {"com/example/Core.class"});
+        writeJar(directory_ + "/build/libs/app-1.0.jar", {"com/example/App.class"}, "com.example.App");
+        writeJar(directory_ + "/build/libs/gui.jar", {"com/example/gui/Application.class"},
+                 "com.example.gui.Application");
+        writeJar(directory_ + "/build/libs/plain.jar", {"com/example/Plain.class"});
+        writeJar(directory_ + "/other/app-1.0.jar", {"x/Y.class"});
+        writeJar(directory_ + "/mr.jar", {"META-INF/versions/11/com/example/Modern.class"});
+        writeFile(directory_ + "/notes.txt", "not a jar");
+        writeFile(directory_ + "/broken.jar", "not a zip");
+        fs::create_directories(directory_ + "/lib/nested");
+        writeFile(directory_ + "/lib/b.dll", "b");
+        writeFile(directory_ + "/lib/a.dll", "a");
+        writeFile(directory_ + "/lib/nested/c.dll", "c");
+        writeFile(directory_ + "/lib/.gitkeep", "");
+        fs::create_directories(directory_ + "/empty");
+    }
+
+    bool parse(const std::string& text, PackRequest* request, std::string* error) {
+        return parseProjectText(text, "app.toml", directory_, request, error);
+    }
+
+    std::string directory_;
+};
+
+TEST_F(ProjectChecks, MistakesAreReportedWithTheLineToFix) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"[application]\nmain_class = \"M\"\n[splash]\nwidth = -5\n",
+         "app.toml:4:9: splash.width must not be negative"},
+        {"[application]\nmain_class = \"M\"\n[splash.status]\nx = -1\n",
+         "app.toml:4:5: splash.status.x must not be negative"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"1.8x\"\n",
+         "app.toml:4:15: java.min_version \"1.8x\" is not a Java version"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmax_version = \"1..8\"\n",
+         "app.toml:4:15: java.max_version"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"17-\"\n", "is not a Java version"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"11\"\nmax_version = \"1.8.0_45\"\n",
+         "app.toml:5:15: java.max_version 1.8.0_45 is below java.min_version 11"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"17\"\nmax_version = \"17-ea\"\n",
+         "below java.min_version 17"},
+        {"[application]\nmain_class = \"com.example.Core\"\n[[files]]\nsource = \"build/libs/core-1.0.jar\"\n"
+         "[[files]]\nsource = \"other/app-1.0.jar\"\nname = \"CORE-1.0.jar\"\n",
+         "app.toml:7:8: the included file name \"CORE-1.0.jar\" is used twice"},
+        {"files = [\"build/libs/*.jar\", \"other/*.jar\"]\n[application]\nmain_class = \"com.example.App\"\n",
+         "app.toml:1:30: the included file name \"app-1.0.jar\" is used twice"},
+        {"files = [\"build/libs/*.war\"]\n[application]\nmain_class = \"M\"\n",
+         "app.toml:1:10: the pattern build/libs/*.war matches no file"},
+        {"files = [\"empty\"]\n[application]\nmain_class = \"M\"\n", "app.toml:1:10: the directory"},
+        {"[[files]]\nsource = \"lib\"\nname = \"x.dll\"\n[application]\nmain_class = \"M\"\n",
+         "app.toml:3:8: files.name renames one file; lib is a pattern or a directory"},
+        {"files = [\"build/libs/*.jar\"]\n[application]\nmain_class = \"com.example.Missing\"\n",
+         "app.toml:3:14: the main class com.example.Missing is in none of the included jars"},
+        {"files = [\"build/libs/core-1.0.jar\"]\n[application]\nmain_jar = \"app-1.0.jar\"\n",
+         "app.toml:3:12: application.main_jar \"app-1.0.jar\" is none of the included jars"},
+        {"files = [\"build/libs/plain.jar\"]\n[application]\nmain_jar = \"plain.jar\"\n",
+         "app.toml:3:12: application.main_jar: " /* path follows */},
+        {"files = [\"build/libs/plain.jar\"]\n[application]\nmain_jar = \"plain.jar\"\n",
+         "has no Main-Class in its manifest; give application.main_class"},
+        {"files = [\"broken.jar\"]\n[application]\nmain_jar = \"broken.jar\"\n", "is not a readable jar"},
+        {"files = [\"build/libs/core-1.0.jar\"]\n[application]\nmain_jar = \"core-1.0.jar\"\nmain_class = "
+         "3\n",
+         "app.toml:4:14: application.main_class must be a string"},
+    };
+    for (const auto& [project, expected] : rows) {
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(parse(project, &request, &error)) << project;
+        EXPECT_NE(error.find(expected), std::string::npos) << "got: " << error << "\nwanted: " << expected;
+    }
+}
+
+TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
+    struct Row {
+        const char* project;
+        const char* mainClass;
+        std::vector<std::string> names; // included files, in order
+        const char* warning;            // a part of the one warning expected, or nullptr for none
+    };
+    const Row rows[] = {
+        {"files = [\"build/libs/*.jar\", \"lib\", \"notes.txt\"]\n[application]\nmain_jar = "
+         "\"app-1.0.jar\"\n",
+         "com.example.App",
+         {"app-1.0.jar", "core-1.0.jar", "gui.jar", "plain.jar", "a.dll", "b.dll", "notes.txt"},
+         nullptr},
+        // A manifest line continued on the next; main_jar given by its source path.
+        {"files = [\"build/libs/gui.jar\"]\n[application]\nmain_jar = \"build/libs/gui.jar\"\n",
+         "com.example.gui.Application",
+         {"gui.jar"},
+         nullptr},
+        // main_class wins over the manifest's.
+        {"files = [\"build/libs/*.jar\"]\n[application]\nmain_jar = \"APP-1.0.jar\"\nmain_class = "
+         "\"com.example.Core\"\n",
+         "com.example.Core",
+         {"app-1.0.jar", "core-1.0.jar", "gui.jar", "plain.jar"},
+         nullptr},
+        {"files = [\"mr.jar\"]\n[application]\nmain_class = \"com.example.Modern\"\n[java]\nmin_version = "
+         "\"1.8.0_45\"\nmax_version = \"17-ea\"\n",
+         "com.example.Modern",
+         {"mr.jar"},
+         nullptr},
+        // The class comes from the class path, out of the packer's sight.
+        {"files = [\"build/libs/core-1.0.jar\"]\n[application]\nmain_class = \"com.example.Elsewhere\"\n"
+         "[vm]\nclass_path = [\"A1lib\\\\extra.jar\"]\n",
+         "com.example.Elsewhere",
+         {"core-1.0.jar"},
+         "it must come from vm.class_path"},
+        {"files = [\"broken.jar\"]\n[application]\nmain_class = \"M\"\n",
+         "M",
+         {"broken.jar"},
+         "its classes were not searched"},
+        {"[application]\nmain_class = \"M\"\n[vm]\nparameters = \"-Xmx1g -Dhome=%KESTRO_EXEDIR% -Dx=1\"\n",
+         "M",
+         {},
+         "app.toml:4:14: vm.parameters: %KESTRO_EXEDIR% stands outside double quotes"},
+        {"[application]\nmain_class = \"M\"\n[vm]\nparameters = '-Dhome=\"${launcher:sys.jvmHome}\" "
+         "-Dt=\"%KESTRO_TEMPDIR%\\x\"'\n",
+         "M",
+         {},
+         nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.project);
+        PackRequest request;
+        std::string error;
+        ASSERT_TRUE(parse(row.project, &request, &error)) << error;
+        std::map<int32_t, std::string> config(request.tables.config.begin(), request.tables.config.end());
+        EXPECT_EQ(config[payload::config::MainClass], row.mainClass);
+        std::vector<std::string> names;
+        for (const IncludedFile& file : request.files)
+            names.push_back(file.name);
+        EXPECT_EQ(names, row.names);
+        if (row.warning == nullptr) {
+            EXPECT_TRUE(request.warnings.empty()) << request.warnings.front();
+        } else {
+            ASSERT_EQ(request.warnings.size(), 1u);
+            EXPECT_NE(request.warnings[0].find(row.warning), std::string::npos) << request.warnings[0];
+        }
+    }
+}
+
+} // namespace
+} // namespace kestro::packer
