@@ -243,6 +243,7 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
     const std::string path = lineStartingWith(recorded(), "environment PATH ");
     EXPECT_EQ(path.substr(0, inherited.size() + 1), inherited + ";");
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
+}
 
 // A jar holding the given entries (name, contents).
 void writeJar(const std::string& path, const std::map<std::string, std::string>& entries) {
