@@ -1,6 +1,7 @@
 #include "project_file.h"
 
 #include "jar_contents.h"
+#include "jvmsearch/version_rules.h"
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
@@ -438,8 +439,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
 }
 
 // A source is a file, a directory (its regular files that are not hidden, not those of its
-// subdirectories, since names in the extraction directory are plain), or a glob pattern; expansions are sorted by name so that the
-// same inputs always give the same launcher.
+// subdirectories, since names in the extraction directory are plain), or a glob pattern; expansions are
+// sorted by name so that the same inputs always give the same launcher.
 bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::path>* paths, bool* single) {
     const std::string& source = sourceNode.as_string()->get();
     const fs::path sourcePath = fs::path(baseDirectory_) / source;
@@ -503,7 +504,9 @@ bool ProjectReader::addFile(const toml::node& origin, const std::string& utf8Nam
 
 // Digits, dots and underscores, then an optional pre-release suffix: "1.8", "1.8.0_45", "17-ea".
 bool ProjectReader::checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text) {
-    if (key.id != payload::config::MinimumVersion && key.id != payload::config::MaximumVersion)
+    // An empty bound is no bound: a project lowers the default minimum that way, knowingly.
+    if ((key.id != payload::config::MinimumVersion && key.id != payload::config::MaximumVersion) ||
+        text.empty())
         return true;
     size_t i = 0;
     bool digitExpected = true;
@@ -518,49 +521,21 @@ bool ProjectReader::checkVersion(const ProjectKey& key, const toml::node& node, 
                              text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN"
                                                     "OPQRSTUVWXYZ0123456789._-",
                                                     i + 1) == std::string::npos);
-    if (text.empty() || digitExpected || !suffixFine)
+    if (digitExpected || !suffixFine)
         return fail(node, std::string("java.") + key.name + " \"" + text +
                               "\" is not a Java version: digits separated by '.' or '_', with an optional "
                               "suffix such as \"-ea\" (\"1.8\", \"1.8.0_45\", \"17\")");
     return true;
 }
 
-namespace {
-
-// Compares the numbers of two checked versions; a pre-release comes before its release.
-int compareVersions(const std::string& a, const std::string& b) {
-    const auto parts = [](const std::string& version) {
-        std::vector<long long> numbers;
-        const size_t end = version.find('-');
-        std::string digits;
-        for (char c : version.substr(0, end) + ".") {
-            if (c == '.' || c == '_') {
-                numbers.push_back(std::stoll(digits.substr(0, 18)));
-                digits.clear();
-            } else {
-                digits += c;
-            }
-        }
-        return std::make_pair(numbers, end != std::string::npos);
-    };
-    auto [left, leftPre] = parts(a);
-    auto [right, rightPre] = parts(b);
-    const size_t count = std::max(left.size(), right.size());
-    left.resize(count, 0);
-    right.resize(count, 0);
-    if (left != right)
-        return left < right ? -1 : 1;
-    return leftPre == rightPre ? 0 : (leftPre ? -1 : 1);
-}
-
-} // namespace
-
 bool ProjectReader::checkVersionBounds() {
     const auto minimum = config_.find(payload::config::MinimumVersion);
     const auto maximum = config_.find(payload::config::MaximumVersion);
     if (minimum == config_.end() || maximum == config_.end())
         return true;
-    if (compareVersions(minimum->second, maximum->second) > 0)
+    // The launcher's own rule decides: some runtime fits when the minimum itself passes both bounds.
+    if (!minimum->second.empty() && !maximum->second.empty() &&
+        !isVersionWithinBounds(minimum->second.c_str(), minimum->second.c_str(), maximum->second.c_str()))
         return fail(*nodes_.at(payload::config::MaximumVersion),
                     "java.max_version " + maximum->second + " is below java.min_version " + minimum->second +
                         "; no Java runtime could be chosen");

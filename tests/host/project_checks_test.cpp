@@ -58,8 +58,8 @@ TEST_F(ProjectChecks, MistakesAreReportedWithTheLineToFix) {
         {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"17-\"\n", "is not a Java version"},
         {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"11\"\nmax_version = \"1.8.0_45\"\n",
          "app.toml:5:15: java.max_version 1.8.0_45 is below java.min_version 11"},
-        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"17\"\nmax_version = \"17-ea\"\n",
-         "below java.min_version 17"},
+        {"[application]\nmain_class = \"M\"\n[java]\nmin_version = \"17.0.2\"\nmax_version = \"17.0.1\"\n",
+         "below java.min_version 17.0.2"},
         {"[application]\nmain_class = \"com.example.Core\"\n[[files]]\nsource = \"build/libs/core-1.0.jar\"\n"
          "[[files]]\nsource = \"other/app-1.0.jar\"\nname = \"CORE-1.0.jar\"\n",
          "app.toml:7:8: the included file name \"CORE-1.0.jar\" is used twice"},
@@ -115,8 +115,9 @@ TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
          "com.example.Core",
          {"app-1.0.jar", "core-1.0.jar", "gui.jar", "plain.jar"},
          nullptr},
+        // The maximum 17 admits every 17.x, so 17.0.5 and later fit.
         {"files = [\"mr.jar\"]\n[application]\nmain_class = \"com.example.Modern\"\n[java]\nmin_version = "
-         "\"1.8.0_45\"\nmax_version = \"17-ea\"\n",
+         "\"17.0.5\"\nmax_version = \"17\"\n",
          "com.example.Modern",
          {"mr.jar"},
          nullptr},
