@@ -1,6 +1,7 @@
 #include "dialog_probe.h"
 
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
 
 namespace kestro::scenario {
@@ -24,6 +25,28 @@ std::vector<std::string> fieldsOf(const std::string& line) {
     return fields;
 }
 
+// Saves the screen at the first failure of a test that has a probe, while the dialogs are still up.
+class ScreenshotOnFailure : public testing::EmptyTestEventListener {
+  public:
+    void OnTestPartResult(const testing::TestPartResult& result) override {
+        if (!result.failed() || path.empty())
+            return;
+        if (saveScreenshot(path))
+            std::cerr << "screenshot at the failure: " << path << "\n";
+        path.clear();
+    }
+    std::string path; // empty: no probe, or already taken
+};
+
+ScreenshotOnFailure* screenshotListener() {
+    static ScreenshotOnFailure* listener = [] {
+        auto* created = new ScreenshotOnFailure;
+        testing::UnitTest::GetInstance()->listeners().Append(created); // owned by GoogleTest from here
+        return created;
+    }();
+    return listener;
+}
+
 } // namespace
 
 std::string DialogView::text(int id) const {
@@ -40,12 +63,12 @@ bool saveScreenshot(const std::string& path) {
     return std::system(("import -window root '" + path + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
+DialogProbe::DialogProbe(Scenario& scenario) : s_(scenario) {
+    screenshotListener()->path = s_.directory() + "/failure.png";
+}
+
 DialogProbe::~DialogProbe() {
-    if (!testing::Test::HasFailure())
-        return;
-    const std::string path = s_.directory() + "/failure.png";
-    if (saveScreenshot(path))
-        std::cerr << "screenshot of the failure: " << path << "\n";
+    screenshotListener()->path.clear();
 }
 
 RunResult DialogProbe::probe(const std::vector<std::string>& arguments, CallSite at) {
@@ -93,6 +116,10 @@ void DialogProbe::pick(const std::string& windowsFile, CallSite at) {
 
 void DialogProbe::cancelPick(CallSite at) {
     probe({"cancel-pick"}, at);
+}
+
+void DialogProbe::waitUntilHidden(int ms, CallSite at) {
+    probe({"wait-hidden", std::to_string(ms)}, at);
 }
 
 std::vector<int> DialogProbe::positions(int ms, int stopAt, CallSite at) {

@@ -38,15 +38,20 @@ struct DialogView {
 
 class DialogProbe {
   public:
-    explicit DialogProbe(Scenario& scenario) : s_(scenario) {}
-    // On a failed test, saves the screen as <scenario directory>/failure.png and says so.
+    // Until the probe goes, the first failure of the test saves the screen as
+    // <scenario directory>/failure.png and says so.
+    explicit DialogProbe(Scenario& scenario);
     ~DialogProbe();
+    DialogProbe(const DialogProbe&) = delete;
+    DialogProbe& operator=(const DialogProbe&) = delete;
 
     // "progress", "question" or "open", waiting for it up to waitMs.
     DialogView view(const std::string& which, int waitMs = 30000, CallSite at = CallSite::here());
     void click(const std::string& which, int id, CallSite at = CallSite::here());
     void pick(const std::string& windowsFile, CallSite at = CallSite::here());
     void cancelPick(CallSite at = CallSite::here());
+    // Waits until the progress dialog is hidden (a failure after ms).
+    void waitUntilHidden(int ms, CallSite at = CallSite::here());
     // The progress bar's positions, each change once, sampled until the dialog is hidden, the bar
     // reaches stopAt (when not negative) or ms have passed.
     std::vector<int> positions(int ms, int stopAt = -1, CallSite at = CallSite::here());

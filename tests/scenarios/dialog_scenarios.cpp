@@ -58,6 +58,7 @@ class DialogMode : public testing::Test {
             .message(20014, u"\u0397 \u03b5\u03c6\u03b1\u03c1\u03bc\u03bf\u03b3\u03ae \u03b4\u03b5\u03bd "
                             u"\u03be\u03b5\u03ba\u03af\u03bd\u03b7\u03c3\u03b5.")
             .message(20016, u"The installation file is corrupted.")
+            .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR))
             .env("KESTRO_JNI_RECORD", windowsPath(record))
             .unsetEnv("JAVA_HOME");
     }
@@ -98,13 +99,10 @@ class DialogMode : public testing::Test {
 TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
     s.config(126, "1.8");
 
+    // Each view is checked while the launcher waits, so that a failure's screenshot shows it.
     RunningProgram launcher = s.startPacked();
     const DialogView progress = dialogs.view("progress");
-    const DialogView question = dialogs.view("question");
-    dialogs.click("question", kCancel);
-    RunResult r = launcher.wait();
-
-    ASSERT_TRUE(progress.found);
+    EXPECT_TRUE(progress.visible);
     EXPECT_EQ(progress.className, "MyDialogClass");
     EXPECT_EQ(progress.title, kCaptionUtf8);
     EXPECT_EQ(progress.text(kStatusText), kStatusUtf8);
@@ -114,7 +112,7 @@ TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
     EXPECT_EQ(progress.top, progress.centreTop);
     EXPECT_EQ(progress.progressMaximum, 100);
 
-    ASSERT_TRUE(question.found);
+    const DialogView question = dialogs.view("question");
     EXPECT_EQ(question.title, kCaptionUtf8);
     // The open bound shows as "-".
     EXPECT_EQ(question.text(kStatusText), "\xce\x94\xce\xb5\xce\xbd Java 1.8 \xe2\x80\x93 -. "
@@ -125,6 +123,9 @@ TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
     EXPECT_EQ(question.text(kCancel), kCancelUtf8);
     EXPECT_EQ(question.left, question.centreLeft) << "centred on the progress dialog";
     EXPECT_EQ(question.top, question.centreTop);
+
+    dialogs.click("question", kCancel);
+    RunResult r = launcher.wait();
 
     r.expectExitCode(1);
     EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
@@ -138,18 +139,18 @@ TEST_F(DialogMode, DownloadFetchesTheRuntimeAndLaunchesIt) {
     fs::copy_file(archive, served + "/jre.tar.gz");
     HttpServer server(served, s.directory() + "/requests.txt", false);
     ASSERT_NE(server.port(), 0);
-    s.config(126, "1.8").config(127, "1.9").config(150, server.url("/jre.tar.gz"));
+    s.config(126, "1.8").config(127, "1.9").config(150, server.url("/files/jre.tar.gz"));
     s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
 
     RunningProgram launcher = s.startPacked();
     const DialogView question = dialogs.view("question");
-    dialogs.click("question", kDownload);
-    RunResult r = launcher.wait();
-
     EXPECT_EQ(question.text(kStatusText), "Java 1.8 \xe2\x80\x93 1.9: \xce\xbb\xce\xae\xcf\x88\xce\xb7 "
                                           "\xe6\x88\x96 \xe5\xaf\xbb\xe6\x89\xbe?");
     EXPECT_TRUE(question.shows(kDownload));
     EXPECT_EQ(question.text(kDownload), "\xce\x9b\xce\xae\xcf\x88\xce\xb7");
+    dialogs.click("question", kDownload);
+    RunResult r = launcher.wait();
+
     r.expectExitCode(0);
     EXPECT_EQ(server.requests().size(), 1u);
     EXPECT_THAT(r.logLines(), Contains("Downloading JRE"));
@@ -167,14 +168,14 @@ TEST_F(DialogMode, LocateLoadsThePickedRuntimeAndRemembersIt) {
     dialogs.view("question");
     dialogs.click("question", kLocate);
     const DialogView open = dialogs.view("open");
+    // The file dialog takes an 8-bit title: what the ANSI code page holds of message 20004 survives.
+    EXPECT_EQ(open.title, "Java ausw\xc3\xa4hlen");
     dialogs.cancelPick();
     // A cancelled pick leaves the question open: Locate works again.
     dialogs.click("question", kLocate);
     dialogs.pick(javaExe);
     RunResult r = launcher.wait();
 
-    // The file dialog takes an 8-bit title: what the ANSI code page holds of message 20004 survives.
-    EXPECT_EQ(open.title, "Java ausw\xc3\xa4hlen");
     r.expectExitCode(0);
     EXPECT_TRUE(mainWasCalled());
     std::string key = javaExe;
@@ -193,21 +194,19 @@ TEST_F(DialogMode, WatcherHidesTheDialogAndCancelEndsWith0) {
 
     RunningProgram launcher = s.startPacked();
     const std::vector<int> rising = dialogs.positions(60000, 70);
-    const std::vector<int> capped = dialogs.positions(1500);
-    const DialogView waiting = dialogs.view("progress");
-    writeFile(go, "");
-    dialogs.positions(60000); // until hidden
-    const DialogView hidden = dialogs.view("progress");
-    dialogs.click("progress", kCancel);
-    RunResult r = launcher.wait();
-
-    EXPECT_EQ(waiting.progressMaximum, 80);
     ASSERT_FALSE(rising.empty());
     EXPECT_EQ(rising.back(), 70) << "maximum - 10";
     EXPECT_THAT(rising, Each(Le(70)));
-    EXPECT_THAT(capped, Each(70));
-    ASSERT_TRUE(hidden.found) << "the dialog stays while hidden";
+    EXPECT_THAT(dialogs.positions(1500), Each(70));
+    EXPECT_EQ(dialogs.view("progress").progressMaximum, 80);
+    writeFile(go, "");
+    dialogs.waitUntilHidden(60000);
+    const DialogView hidden = dialogs.view("progress", 0);
+    EXPECT_TRUE(hidden.found) << "the dialog stays while hidden";
     EXPECT_FALSE(hidden.visible);
+    dialogs.click("progress", kCancel);
+    RunResult r = launcher.wait();
+
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("Java window visible"));
     EXPECT_THAT(r.logLines(), Contains("Canceled installer"));
@@ -228,11 +227,7 @@ TEST_F(DialogMode, PackedRuntimeAnimatesAndAWindowlessStartTimesOut) {
 
     RunningProgram launcher = s.startPacked();
     const std::vector<int> unpacking = dialogs.positions(60000, 200);
-    const DialogView range = dialogs.view("progress");
-    writeFile(unpacked, "");
-    RunResult r = launcher.wait();
-
-    EXPECT_EQ(range.progressMaximum, 250);
+    EXPECT_EQ(dialogs.view("progress").progressMaximum, 250);
     ASSERT_FALSE(unpacking.empty());
     EXPECT_EQ(unpacking.back(), 200);
     std::vector<int> animated;
@@ -240,6 +235,9 @@ TEST_F(DialogMode, PackedRuntimeAnimatesAndAWindowlessStartTimesOut) {
                  [](int p) { return p > 100; });
     EXPECT_TRUE(std::is_sorted(animated.begin(), animated.end())) << testing::PrintToString(unpacking);
     EXPECT_THAT(animated, Each(testing::Truly([](int p) { return p % 10 == 0 && p <= 200; })));
+    writeFile(unpacked, "");
+    RunResult r = launcher.wait();
+
     r.expectExitCode(1);
     EXPECT_THAT(r.logLines(), Contains("timeout"));
     ASSERT_EQ(r.messageBoxes.size(), 1u);

@@ -5,6 +5,8 @@
 //   ui-probe.exe click progress|question ID            presses button ID of that dialog
 //   ui-probe.exe pick PATH | cancel-pick               fills in the file-open dialog and presses OK,
 //                                                      or presses its Cancel
+//   ui-probe.exe wait-hidden MS                        waits until the progress dialog is hidden;
+//                                                      exit 3 when it is still shown after MS
 //   ui-probe.exe positions MS STOP_AT                  the progress bar's positions, sampled until the
 //                                                      progress dialog is hidden, the bar reaches
 //                                                      STOP_AT (unless negative) or MS have passed
@@ -107,12 +109,14 @@ BOOL CALLBACK findWindow(HWND window, LPARAM context) {
     return FALSE;
 }
 
+// The dialog manager shows a modal dialog only once its thread is idle: a progress dialog is waited
+// for until it is visible, and taken hidden only when it stays so for all of waitMs.
 HWND waitFor(Kind kind, DWORD waitMs) {
     const ULONGLONG until = GetTickCount64() + waitMs;
     for (;;) {
         Search search = {kind, nullptr};
         EnumWindows(findWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found || GetTickCount64() >= until)
+        if ((search.found && IsWindowVisible(search.found)) || GetTickCount64() >= until)
             return search.found;
         Sleep(kPollMs);
     }
@@ -226,6 +230,12 @@ int wmain(int argc, wchar_t** argv) {
         status = dialog ? 0 : 3;
         if (dialog)
             press(dialog, IDCANCEL);
+    } else if (command == L"wait-hidden" && argc == 3) {
+        HWND dialog = waitFor(Kind::Progress, 0);
+        const ULONGLONG until = GetTickCount64() + DWORD(_wtoi(argv[2]));
+        while (dialog && IsWindowVisible(dialog) && GetTickCount64() < until)
+            Sleep(kPollMs);
+        status = dialog && !IsWindowVisible(dialog) ? 0 : 3;
     } else if (command == L"positions" && argc == 4) {
         status = positions(DWORD(_wtoi(argv[2])), _wtoi(argv[3]));
     } else {
