@@ -79,8 +79,15 @@ RunResult DialogProbe::probe(const std::vector<std::string>& arguments, CallSite
 }
 
 DialogView DialogProbe::view(const std::string& which, int waitMs, CallSite at) {
+    return parse(probe({"dump", which, std::to_string(waitMs)}, at));
+}
+
+DialogView DialogProbe::find(const std::string& which, int waitMs) {
+    return parse(s_.runProgram(scenarioProgram("ui-probe"), {"dump", which, std::to_string(waitMs)}));
+}
+
+DialogView DialogProbe::parse(const RunResult& r) {
     DialogView view;
-    RunResult r = probe({"dump", which, std::to_string(waitMs)}, at);
     for (const std::string& line : r.stdoutLines()) {
         const std::vector<std::string> f = fieldsOf(line);
         if (f[0] == "window" && f.size() == 8) {

@@ -47,6 +47,8 @@ class DialogProbe {
 
     // "progress", "question" or "open", waiting for it up to waitMs.
     DialogView view(const std::string& which, int waitMs = 30000, CallSite at = CallSite::here());
+    // The same without a failure when the dialog does not appear (found is then false).
+    DialogView find(const std::string& which, int waitMs);
     void click(const std::string& which, int id, CallSite at = CallSite::here());
     void pick(const std::string& windowsFile, CallSite at = CallSite::here());
     void cancelPick(CallSite at = CallSite::here());
@@ -58,6 +60,7 @@ class DialogProbe {
 
   private:
     RunResult probe(const std::vector<std::string>& arguments, CallSite at);
+    DialogView parse(const RunResult& r);
     Scenario& s_;
 };
 
