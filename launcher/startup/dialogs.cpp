@@ -125,7 +125,8 @@ INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         getConfigText(config::MinimumVersion, minimum, sizeof minimum);
         getConfigText(config::MaximumVersion, maximum, sizeof maximum);
         wchar_t question[kTextCapacity];
-        composeQuestion(format, minimum, maximum, question, kTextCapacity);
+        if (!composeQuestion(format, minimum, maximum, question, kTextCapacity))
+            logError("The question's format takes other arguments than two versions: shown as it is");
         setItemTextWide(dialog, IDC_STATUS_TEXT, question);
         return TRUE;
     }
@@ -203,16 +204,16 @@ void centreWindow(HWND window) {
                  outer.top + (outer.bottom - outer.top - height) / 2, 0, 0, SWP_NOSIZE);
 }
 
-void composeQuestion(const wchar_t* format, const char* minimum, const char* maximum, wchar_t* out,
+bool composeQuestion(const wchar_t* format, const char* minimum, const char* maximum, wchar_t* out,
                      size_t capacity) {
     if (capacity == 0)
-        return;
+        return false;
     // "-" stands for a bound the configuration leaves open.
     const char* low = minimum[0] != '\0' ? minimum : "-";
     const char* high = maximum[0] != '\0' ? maximum : "-";
     const int conversions = countFormatConversions(format, L"S");
-    if (conversions < 0 || conversions > 2) {
-        logError("The question's format takes other arguments than two versions: shown as it is");
+    const bool usable = conversions >= 0 && conversions <= 2;
+    if (!usable) {
         wcsncpy(out, format, capacity - 1);
     } else {
 #pragma GCC diagnostic push
@@ -222,4 +223,5 @@ void composeQuestion(const wchar_t* format, const char* minimum, const char* max
 #pragma GCC diagnostic pop
     }
     out[capacity - 1] = L'\0';
+    return usable;
 }

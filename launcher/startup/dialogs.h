@@ -31,6 +31,7 @@ void centreWindow(HWND window);
 
 // The question: format (message 20005 or 20006) with the minimum and maximum versions for its "%S"
 // conversions, an empty bound as "-". A format with anything but at most two "%S" conversions is
-// shown as it is rather than read past its arguments. out has capacity units and is always terminated.
-void composeQuestion(const wchar_t* format, const char* minimum, const char* maximum, wchar_t* out,
+// shown as it is rather than read past its arguments (the answer is then false). out has capacity
+// units and is always terminated.
+bool composeQuestion(const wchar_t* format, const char* minimum, const char* maximum, wchar_t* out,
                      size_t capacity);

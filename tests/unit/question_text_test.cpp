@@ -24,12 +24,12 @@ TEST(QuestionText, VersionsFillTheFormatAndAnOpenBoundShowsAsDash) {
 
 TEST(QuestionText, AFormatThatWouldReadOtherArgumentsIsShownAsItIs) {
     for (const wchar_t* hostile : {L"%S %S %S", L"%s to %S", L"%n%S", L"%ls", L"%*S", L"Java %S%", L"%d %S"})
-        EXPECT_EQ(question(hostile, "1.8", "11"), hostile);
+        EXPECT_EQ(question(hostile, "1.8", "11", 8192, false), hostile);
 }
 
 TEST(QuestionText, ALongResultIsCutAndTerminated) {
     EXPECT_EQ(question(L"Java %S to %S", "1.8", "11", 8), L"Java 1.");
-    EXPECT_EQ(question(L"%S %S %S and more", "1.8", "11", 5), L"%S %");
+    EXPECT_EQ(question(L"%S %S %S and more", "1.8", "11", 5, false), L"%S %");
 }
 
 } // namespace
