@@ -136,8 +136,9 @@ DWORD WINAPI watchJavaWindow(LPVOID parameter) {
             progressPosition = next < progressMaximum - 10 ? next : progressMaximum - 10;
             setProgressPosition(progressDialog, progressPosition);
         }
-        // A set InstallStarted means the user is choosing a runtime (or the last start failed):
-        // waiting for the application has no limit then.
+        // InstallStarted stays set from a start that searched for its runtime or had the user pick
+        // one until the application clears it; such a start may wait for the application without
+        // limit, since the next start can still tell that it did not get through.
         if (step == kWatchStepsBeforeTimeout && !isInstallStarted()) {
             logLine("timeout");
             fatalMessageWide(message::StartupTimeout);

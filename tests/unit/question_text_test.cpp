@@ -8,10 +8,11 @@
 
 namespace {
 
-std::wstring question(const wchar_t* format, const char* minimum, const char* maximum,
-                      size_t capacity = 8192) {
+// The composed question; usable says whether the format is expected to be filled.
+std::wstring question(const wchar_t* format, const char* minimum, const char* maximum, size_t capacity = 8192,
+                      bool usable = true) {
     std::wstring out(capacity, L'#');
-    composeQuestion(format, minimum, maximum, &out[0], capacity);
+    EXPECT_EQ(composeQuestion(format, minimum, maximum, &out[0], capacity), usable) << format;
     return out.c_str();
 }
 
