@@ -4,6 +4,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/wide_text.h"
+#include "support/format_check.h"
 #include "support/log.h"
 
 #include <commctrl.h>
@@ -181,24 +182,6 @@ bool receiveFile(HWND window, HINTERNET url, DWORD size, const char* destination
     return true;
 }
 
-// Flags, width and precision, then the conversion letter: what one download status conversion may be.
-const wchar_t* skipDoubleConversion(const wchar_t* p) {
-    while (*p != L'\0' && wcschr(L"-+ #0", *p) != nullptr)
-        ++p;
-    for (int digits = 0; *p >= L'0' && *p <= L'9'; ++p)
-        if (++digits > 2)
-            return nullptr;
-    if (*p == L'.') {
-        ++p;
-        for (int digits = 0; *p >= L'0' && *p <= L'9'; ++p)
-            if (++digits > 2)
-                return nullptr;
-    }
-    if (*p == L'\0' || wcschr(L"feEgG", *p) == nullptr)
-        return nullptr;
-    return p + 1;
-}
-
 } // namespace
 
 bool initInternetLibrary() {
@@ -267,20 +250,7 @@ bool downloadFile(HWND window, const char* location, const char* destination, co
 }
 
 bool isDownloadStatusFormat(const wchar_t* format) {
-    int conversions = 0;
-    for (const wchar_t* p = format; *p != L'\0';) {
-        if (*p != L'%') {
-            ++p;
-        } else if (p[1] == L'%') {
-            p += 2;
-        } else {
-            p = skipDoubleConversion(p + 1);
-            if (p == nullptr)
-                return false;
-            ++conversions;
-        }
-    }
-    return conversions == 4;
+    return countFormatConversions(format, L"feEgG") == 4;
 }
 
 void formatDownloadStatus(const wchar_t* format, uint32_t received, uint32_t size, uint32_t elapsedMs,

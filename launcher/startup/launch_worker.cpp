@@ -8,11 +8,15 @@
 #include "payload/included_files.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "resource_ids.h"
+#include "startup/dialogs.h"
 #include "startup/install_started.h"
+#include "startup/runtime_download.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/single_instance.h"
 
 #include <commctrl.h>
 #include <direct.h>
@@ -27,7 +31,38 @@ namespace message = kestro::payload::message;
 
 constexpr char kRuntimeArchive[] = "jre.tar.gz";
 constexpr char kRuntimeDirectory[] = "jre";
-constexpr int kProgressBar = 1001;
+constexpr DWORD kWatchIntervalMs = 100;
+constexpr int kWatchStepsPerAdvance = 5;
+constexpr int kWatchAdvance = 20;
+constexpr int kWatchStepsBeforeTimeout = 600;
+constexpr int kAnimationStart = 100;
+constexpr int kAnimationEnd = 200;
+constexpr int kAnimationSteps = 10;
+
+// Where the window watcher takes the bar from and how far it may go. Written by the worker before the
+// watcher starts, then only by the watcher.
+volatile int32_t progressMaximum = 0;
+volatile int32_t progressPosition = 0;
+// How long the runtime archive took to unpack: paces the animation while the packed libraries are
+// restored, which takes about as long. Written before the animation starts.
+volatile DWORD extractionTimeMs = 0;
+// Written by the worker, read by the animation.
+volatile bool unpackFinished = false;
+
+void setProgressPosition(HWND progressDialog, int position) {
+    SendDlgItemMessageW(progressDialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+// Above the worker's priority, so that the bar keeps moving while the worker (or the VM) is busy.
+void startHelperThread(LPTHREAD_START_ROUTINE procedure, HWND progressDialog) {
+    HANDLE thread = CreateThread(nullptr, 0, procedure, progressDialog, 0, nullptr);
+    if (thread == nullptr) {
+        logError("Could not start a progress thread: error code %lu", GetLastError());
+        return;
+    }
+    SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+    CloseHandle(thread);
+}
 
 void changeIntoExtractionDirectory() {
     if (_chdir(extractionDirectory()) != 0)
@@ -58,18 +93,72 @@ void changeIntoExtractionDirectory() {
     exit(kNoRuntimeExitCode);
 }
 
-// The bar's range leaves room for what is still to come: unpacking a shipped runtime (and restoring its
-// packed libraries) before the wait for the application's window.
+// The bar's range leaves room for what is still to come: unpacking a shipped runtime (up to 100) and
+// restoring its packed libraries (up to 200) before the wait for the application's window.
 void setProgressRange(HWND progressDialog, bool shippedRuntime) {
-    if (progressDialog == nullptr)
-        return;
-    int maximum = 80;
-    if (shippedRuntime)
-        maximum = getConfigNumber(config::RuntimeIsPacked) != 0 ? 250 : 150;
-    SendDlgItemMessageA(progressDialog, kProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
+    progressMaximum = 80;
+    progressPosition = 0;
+    if (shippedRuntime && getConfigNumber(config::RuntimeIsPacked) != 0) {
+        progressMaximum = 250;
+        progressPosition = 200;
+    } else if (shippedRuntime) {
+        progressMaximum = 150;
+        progressPosition = 100;
+    }
+    if (progressDialog != nullptr)
+        SendDlgItemMessageW(progressDialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
+                            MAKELPARAM(0, progressMaximum));
+}
+
+// No runtime was found, or the user wants to pick one: the question decides. Returns whether the
+// runtime archive is now in the current directory.
+bool askForRuntimeFromUser(HWND progressDialog) {
+    char location[kTextCapacity];
+    getConfigText(config::DownloadUrl, location, sizeof location);
+    logLine("Download location: %s", location);
+    const INT_PTR answer = askForRuntime(progressDialog, location[0] != '\0');
+    if (answer != IDC_DOWNLOAD)
+        return false; // Locate has loaded the picked runtime; anything else fails at the VM's start
+    logLine("Downloading JRE");
+    downloadRuntime(progressDialog, location);
+    logLine("Done");
+    return true;
 }
 
 } // namespace
+
+DWORD WINAPI watchJavaWindow(LPVOID parameter) {
+    HWND progressDialog = static_cast<HWND>(parameter);
+    // The progress dialog is one window of this process; the application's first window makes two.
+    for (int step = 1; countProcessWindows(GetCurrentProcessId()) < 2; ++step) {
+        if (step % kWatchStepsPerAdvance == 0) {
+            const int32_t next = progressPosition + kWatchAdvance;
+            progressPosition = next < progressMaximum - 10 ? next : progressMaximum - 10;
+            setProgressPosition(progressDialog, progressPosition);
+        }
+        // InstallStarted stays set from a start that searched for its runtime or had the user pick
+        // one until the application clears it; such a start may wait for the application without
+        // limit, since the next start can still tell that it did not get through.
+        if (step == kWatchStepsBeforeTimeout && !isInstallStarted()) {
+            logLine("timeout");
+            fatalMessageWide(message::StartupTimeout);
+        }
+        Sleep(kWatchIntervalMs);
+    }
+    logLine("Java window visible");
+    ShowWindow(progressDialog, SW_HIDE);
+    return 0;
+}
+
+DWORD WINAPI animateUnpack(LPVOID parameter) {
+    HWND progressDialog = static_cast<HWND>(parameter);
+    for (int position = kAnimationStart; !unpackFinished && position < kAnimationEnd;) {
+        Sleep(extractionTimeMs / kAnimationSteps);
+        position += (kAnimationEnd - kAnimationStart) / kAnimationSteps;
+        setProgressPosition(progressDialog, position);
+    }
+    return 0;
+}
 
 void useShippedRuntime() {
     char directory[kPathCapacity];
@@ -86,6 +175,7 @@ void useShippedRuntime() {
 }
 
 void prepareShippedRuntime(HWND progressDialog) {
+    const DWORD start = GetTickCount();
     logLine("extracting JRE");
     if (_mkdir(kRuntimeDirectory) != 0)
         logError("Could not create JRE dir");
@@ -97,15 +187,21 @@ void prepareShippedRuntime(HWND progressDialog) {
     }
     releaseIncludedFile(kRuntimeArchive);
     remove(kRuntimeArchive);
+    extractionTimeMs = GetTickCount() - start;
     if (getConfigNumber(config::RuntimeIsPacked) != 0) {
         logLine("JRE is packed");
+        if (progressDialog != nullptr)
+            startHelperThread(animateUnpack, progressDialog);
         unpackRuntime(kRuntimeDirectory);
+        unpackFinished = true;
     }
     useShippedRuntime();
 }
 
 DWORD launchWorker(HWND progressDialog) {
     logLine("Starting work");
+    if (progressDialog != nullptr)
+        setProgressPosition(progressDialog, 1);
 
     char directory[kPathCapacity];
     if (languageRestartMode()) {
@@ -138,10 +234,11 @@ DWORD launchWorker(HWND progressDialog) {
 
     if (!shippedRuntime) {
         setInstallStarted(true);
-        // Picking a runtime by hand needs the question dialog of the windowed mode; without it, a
-        // manual selection ends like a search that found nothing.
-        if (manualSelection() || !LoadDLL(false, nullptr, false))
-            endWithoutRuntime();
+        if (manualSelection() || !LoadDLL(false, nullptr, false)) {
+            if (progressDialog == nullptr)
+                endWithoutRuntime();
+            shippedRuntime = askForRuntimeFromUser(progressDialog);
+        }
     }
 
     changeIntoExtractionDirectory();
@@ -152,6 +249,8 @@ DWORD launchWorker(HWND progressDialog) {
     } else if (shippedRuntime) {
         useShippedRuntime();
     }
+    if (progressDialog != nullptr)
+        startHelperThread(watchJavaWindow, progressDialog);
 
     WideArguments arguments;
     splitArguments(GetCommandLineW(), arguments);

@@ -3,6 +3,7 @@
 #include "launch/arguments.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "startup/dialogs.h"
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/startup_state.h"
@@ -164,10 +165,11 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
     if (isInstallStarted() && !quiet)
         askAfterFailedStart();
 
-    // The progress dialog of the windowed mode does not exist yet: every mode hands over as quiet
-    // mode does, on the main thread and without a window.
-    if (quiet)
+    if (quiet) {
         logLine("Quiet installer.");
-    launchWorker(nullptr);
+        launchWorker(nullptr);
+    } else {
+        runProgressDialog(instance);
+    }
     return 0;
 }

@@ -8,7 +8,8 @@
 #include <string>
 
 // The whole start-up. commandLineTail is the 8-bit command line after the program name. Returns 0
-// when the launch worker has returned; every other way out ends the process elsewhere.
+// when the launch worker has returned (quiet mode) or the progress dialog has been ended (dialog
+// mode); every other way out ends the process elsewhere.
 int runStartup(HINSTANCE instance, const char* commandLineTail);
 
 // Attaches the parent's console, or allocates a new one when there is none (or the system lacks

@@ -1,9 +1,12 @@
 // bin\unpack200.exe of a fake Java runtime: "-r PACKED JAR" writes JAR (its text names the packed
 // file) and deletes PACKED, as the real unpacker's "-r" does. Every start appends its whole command
 // line to "runtime-double.log" beside it. Exit code 0, or 2 for arguments it does not understand.
+// With KESTRO_UNPACK_WAIT naming a file, it first waits until that file exists (at most 2 minutes), so
+// that a scenario can watch the launcher while the unpacking runs.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,6 +19,9 @@ int main(int argc, char** argv) {
         fprintf(log, "%s\n", GetCommandLineA());
         fclose(log);
     }
+    const char* until = getenv("KESTRO_UNPACK_WAIT");
+    for (int i = 0; until != nullptr && i < 1200 && GetFileAttributesA(until) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(100);
     if (argc != 4 || strcmp(argv[1], "-r") != 0) {
         return 2;
     }

@@ -2,6 +2,7 @@
 // runs downloadRuntime under Wine in a plain window with the progress dialog's controls and prints what
 // the controls show; the server records every request with its user agent.
 #include "harness.h"
+#include "http_server.h"
 
 #include <csignal>
 #include <cstdio>
@@ -28,67 +29,6 @@ const std::u16string kDownloadStatus = u"\u039b\u03ae\u03c8\u03b7 Java \u2026 po
 const std::string kDownloadStatusUtf8 =
     "\xce\x9b\xce\xae\xcf\x88\xce\xb7 Java \xe2\x80\xa6 pobieranie \xc5\x9brodowiska";
 const char kDownloadFailed[] = "The Java runtime could not be downloaded.";
-
-// The server, started for one test and ended with it.
-class HttpServer {
-  public:
-    HttpServer(const std::string& root, const std::string& requestLog, bool tls)
-        : requestLog_(requestLog), scheme_(tls ? "https" : "http") {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            const std::string server = std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server.py";
-            const std::string certificate =
-                std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server_cert.pem";
-            const std::string key = std::string(KESTRO_SCENARIO_SOURCE_DIR) + "/download_server_key.pem";
-            if (tls)
-                execlp("python3", "python3", server.c_str(), "--root", root.c_str(), "--log",
-                       requestLog.c_str(), "--tls", certificate.c_str(), key.c_str(),
-                       static_cast<char*>(nullptr));
-            else
-                execlp("python3", "python3", server.c_str(), "--root", root.c_str(), "--log",
-                       requestLog.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        FILE* stream = fdopen(out[0], "r");
-        if (stream == nullptr || fscanf(stream, "port %d", &port_) != 1)
-            port_ = 0;
-        if (stream != nullptr)
-            fclose(stream);
-    }
-    ~HttpServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
-
-    int port() const { return port_; }
-    std::string url(const std::string& path) const {
-        return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<std::string> requests() const {
-        std::vector<std::string> lines;
-        std::string text = fs::exists(requestLog_) ? readFile(requestLog_) : "", line;
-        for (char c : text)
-            c == '\n' ? (lines.push_back(line), line.clear()) : void(line += c);
-        return lines;
-    }
-
-  private:
-    std::string requestLog_;
-    std::string scheme_;
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
 
 // By coreutils' sha256sum, independent of the system crypto the launcher uses.
 std::string sha256Hex(const std::string& data) {

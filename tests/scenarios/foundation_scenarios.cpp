@@ -148,9 +148,9 @@ TEST(MalformedPayload, PayloadEndingRightAfterTheTablesIsComplete) {
     s.config(107, "0").message(20013, u"Caption");
     s.truncatePayloadAt(s.packedLayout().end);
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
-    // The launch goes on and, with no Java runtime here, ends with 83.
+    // The launch goes on and, with no Java runtime here, ends with 83 in quiet mode.
     r.expectExitCode(83);
     EXPECT_THAT(r.messageBoxes, IsEmpty());
     EXPECT_THAT(r.logLines(), Contains("Init done"));
@@ -197,7 +197,7 @@ TEST(NativeLog, CreatedInTmpWithItsHeader) {
     Scenario s("native_log");
     s.config(107, "0");
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
     r.expectExitCode(83); // no Java runtime here
     ASSERT_TRUE(r.nativeLogPath) << "no qvx_nlog_* in " << s.tmpDirectory();
@@ -220,8 +220,8 @@ TEST(NativeLog, EachRunWritesItsOwnLog) {
     Scenario s("native_log_per_run");
     s.config(107, "0");
 
-    RunResult first = s.run();
-    RunResult second = s.run();
+    RunResult first = s.run({"-q"});
+    RunResult second = s.run({"-q"});
 
     ASSERT_TRUE(first.nativeLogPath && second.nativeLogPath);
     EXPECT_NE(*first.nativeLogPath, *second.nativeLogPath);

@@ -339,8 +339,8 @@ RunResult RunningProgram::wait() {
     result_.runnerOutput = readFile(directory_ + "/runner.txt");
     for (const std::string& line : splitLines(readFile(directory_ + "/report.txt"))) {
         std::vector<std::string> fields = splitFields(line);
-        if (fields[0] == "box" && fields.size() == 3)
-            result_.messageBoxes.push_back({fields[1], fields[2]});
+        if (fields[0] == "box" && fields.size() >= 3)
+            result_.messageBoxes.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
         else if (fields[0] == "timeout")
             result_.timedOut = true;
         else if (fields[0] == "exit" && fields.size() == 2)

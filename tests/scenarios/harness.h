@@ -56,6 +56,7 @@ std::string hexUnits(const std::u16string& units);
 struct MessageBoxShown {
     std::string caption; // UTF-8
     std::string text;    // UTF-8
+    std::string owner;   // the class of its owner window, empty without one
 };
 
 // Where each field of a payload lies, as offsets from the payload's start. For truncation scenarios.

@@ -61,7 +61,9 @@ std::vector<std::string> linesOf(const std::string& text) {
 }
 
 // A launcher of the example's shape: the runtime jar and the application's files included, errors on
-// standard error, the JNI double recording what the VM is asked to do.
+// standard error, the JNI double recording what the VM is asked to do. Launches that get as far as the
+// application run with "-q": in dialog mode the hidden progress dialog would outlive a main that returns,
+// and the dialogs have scenarios of their own.
 class WholeLaunch : public testing::Test {
   protected:
     WholeLaunch() : s(testing::UnitTest::GetInstance()->current_test_info()->name()) {
@@ -168,7 +170,7 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
         data[i] = static_cast<char>(i * 7 + i / 251);
     s.include("data.bin", data).include("empty.txt", "");
 
-    RunResult r = s.run({"first", "zwei w\xC3\xB6rter"});
+    RunResult r = s.run({"-q", "first", "zwei w\xC3\xB6rter"});
 
     r.expectExitCode(0);
     const std::string directory = extractionDirectory(r);
@@ -211,7 +213,7 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
         const std::string exe = s.executablePath();
         writeFile(exe.substr(0, exe.size() - 4) + ".vmoptions", "-Dfrom.options=" + at.launcher + "\n");
 
-        RunResult r = s.run({"arg"});
+        RunResult r = s.run({"-q", "arg"});
 
         r.expectExitCode(0);
         const auto jni = recorded();
@@ -236,7 +238,7 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
         "C:\\windows\\system32;C:\\windows;" + windowsPath(runtime.javaBin) + ";C:\\\u0141\u00F3d\u017A";
     s.config(128, "S").env("PATH", inherited);
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     // Loading jvm.dll adds the runtime's bin directory, and nothing else changes.
@@ -405,7 +407,7 @@ TEST_F(WholeLaunch, RefusesEscapingFileNames) {
 TEST_F(WholeLaunch, ShippedRuntimeIsUnpackedAndLoaded) {
     shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     const std::string directory = extractionDirectory(r);
@@ -422,7 +424,7 @@ TEST_F(WholeLaunch, PackedShippedRuntimeIsRestoredByItsUnpacker) {
     description.packed = {"lib\\rt.jar", "lib\\charsets.jar"};
     shippedRuntime(description);
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("JRE is packed"));
@@ -449,7 +451,7 @@ TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
     shippedRuntime(broken);
     searchableRuntime();
 
-    RunResult r = s.run();
+    RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("ERROR: Could not load bundled JRE. Trying to find another JRE."));
@@ -512,7 +514,7 @@ TEST_F(WholeLaunch, IncludedFileOfSeveralHundredMegabytes) {
         snprintf(&big[i], 32, "%zu", i);
     s.include("big.bin", big);
 
-    RunResult r = s.timeout(std::chrono::minutes(5)).run();
+    RunResult r = s.timeout(std::chrono::minutes(5)).run({"-q"});
 
     r.expectExitCode(0);
     const std::string extracted = extractionDirectory(r) + "/big.bin";
@@ -525,7 +527,7 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
     // Long enough for two short programs to run meanwhile.
     s.include("app.cfg", "setting=1").env("KESTRO_JNI_SCENARIO", "main=sleep:6000");
 
-    RunningProgram launcher = s.startPacked();
+    RunningProgram launcher = s.startPacked({"-q"});
     // By the call of main every file is extracted and held.
     ASSERT_TRUE(waitUntilMainIsCalled()) << "main was never called";
     std::string extracted;
@@ -590,7 +592,7 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     fs::copy_file(s.executablePath(), other);
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB))
         .env("KESTRO_JNI_RECORD", windowsPath(record + ".b"));
-    RunningProgram b = s.start(other, {});
+    RunningProgram b = s.start(other, {"-q"});
     const std::string logB = newNativeLog({logA});
     ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".b")) << "B never reached main";
     ASSERT_TRUE(waitForLogLine(logB, "deletion queue drained"));
@@ -607,7 +609,7 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     // C, A's executable again, once A and B have ended.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goC))
         .env("KESTRO_JNI_RECORD", windowsPath(record + ".c"));
-    RunningProgram c = s.start(s.executablePath(), {});
+    RunningProgram c = s.start(s.executablePath(), {"-q"});
     const std::string logC = newNativeLog({logA, logB});
     ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".c")) << "C never reached main";
     ASSERT_TRUE(waitForLogLine(logC, "deletion queue drained"));
@@ -631,7 +633,7 @@ TEST_F(WholeLaunch, SecondStartWhileTheFirstRunsEndsWithZero) {
     searchableRuntime();
     s.env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
 
-    RunningProgram first = s.startPacked();
+    RunningProgram first = s.startPacked({"-q"});
     ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
     RunResult second = s.runProgram(s.executablePath(), {"again"});
     RunResult firstResult = first.wait();

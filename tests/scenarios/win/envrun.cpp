@@ -11,7 +11,7 @@
 // While the program runs, every message box it (or a process it started) shows is written to the
 // report file and closed with OK, so that a scenario never blocks on a box and can assert on its
 // text. The report holds one line per event, UTF-8, with backslash, tab, CR and LF escaped:
-//   box<TAB>caption<TAB>text
+//   box<TAB>caption<TAB>text<TAB>class of the owner window (empty without one)
 //   timeout
 //   exit<TAB>code
 // Exit code: the program's; 2 when envrun itself could not start it.
@@ -200,13 +200,19 @@ BOOL CALLBACK closeMessageBox(HWND window, LPARAM context) {
     auto* search = reinterpret_cast<BoxSearch*>(context);
     wchar_t className[16] = {};
     GetClassNameW(window, className, 16);
+    // A dialog's icon also has the id 0xFFFF; a message box's text is a static of another kind.
+    HWND text = GetDlgItem(window, kMessageBoxTextId);
     if (wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window) || search->handled->count(window) ||
-        !GetDlgItem(window, kMessageBoxTextId) || !belongsToJob(window, search->job))
+        !text || (GetWindowLongW(text, GWL_STYLE) & SS_TYPEMASK) == SS_ICON ||
+        !belongsToJob(window, search->job))
         return TRUE;
-    std::vector<wchar_t> caption(8192), text(16384);
+    std::vector<wchar_t> caption(8192), message(16384), ownerClass(256);
     GetWindowTextW(window, caption.data(), static_cast<int>(caption.size()));
-    GetDlgItemTextW(window, kMessageBoxTextId, text.data(), static_cast<int>(text.size()));
-    search->report->write("box\t" + escapeField(caption.data()) + "\t" + escapeField(text.data()));
+    GetDlgItemTextW(window, kMessageBoxTextId, message.data(), static_cast<int>(message.size()));
+    if (HWND owner = GetWindow(window, GW_OWNER))
+        GetClassNameW(owner, ownerClass.data(), static_cast<int>(ownerClass.size()));
+    search->report->write("box\t" + escapeField(caption.data()) + "\t" + escapeField(message.data()) + "\t" +
+                          escapeField(ownerClass.data()));
     search->handled->insert(window);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
