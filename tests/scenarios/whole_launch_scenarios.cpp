@@ -282,7 +282,7 @@ TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
     ASSERT_EQ(std::system(command.c_str()), 0) << readFile(packOutput);
     EXPECT_THAT(readFile(packOutput), HasSubstr("x64, 3 included files, no Java runtime bundled)"));
 
-    RunResult r = s.runProgram(launcher, {"eins"});
+    RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
     r.expectExitCode(0);
     const std::string directory = extractionDirectory(r);
@@ -653,7 +653,7 @@ TEST_F(WholeLaunch, SecondStartHandsItsArgumentsToTheFirstWhenAsked) {
     searchableRuntime();
     s.config(10201, "1").env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
 
-    RunningProgram first = s.startPacked();
+    RunningProgram first = s.startPacked({"-q"});
     ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
     RunResult second = s.runProgram(s.executablePath(), {"open", "Zdj\xC4\x99" "cie \xC5\xBC.txt", "\xCE\xA9"});
     RunResult firstResult = first.wait();
