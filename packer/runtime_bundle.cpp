@@ -1,5 +1,7 @@
 #include "runtime_bundle.h"
 
+#include "tar/tar_rules.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -69,43 +71,19 @@ struct Inventory {
     }
 };
 
-// The launcher turns '/' into '\' and writes where the name leads; it must stay in the runtime.
-bool checkEntryName(const std::string& name, std::string* error) {
-    const auto refuse = [&](const std::string& why) {
+// The launcher turns '/' into '\\' and writes where the name leads: the shared entry rules decide.
+bool admitName(tar::EntryNames& names, const std::string& name, bool directory, std::string* error) {
+    if (name.size() >= kNameField) {
+        *error = "entry \"" + name + "\" is " + std::to_string(name.size()) +
+                 " bytes long; the launcher reads tar names of at most 99 bytes";
+        return false;
+    }
+    std::string path;
+    if (const char* why = names.admit(name.c_str(), name.size() + 1, directory, &path)) {
         *error = "entry \"" + name + "\" " + why;
         return false;
-    };
-    if (name.size() >= kNameField)
-        return refuse("is " + std::to_string(name.size()) +
-                      " bytes long; the launcher reads tar names of at most 99 bytes");
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        return refuse("is absolute");
-    if (name.find(':') != std::string::npos)
-        return refuse("has a ':' (a drive or a file stream on Windows)");
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = name.size();
-        const std::string component = name.substr(start, end - start);
-        if (component.find_first_not_of(". ") == std::string::npos &&
-            std::count(component.begin(), component.end(), '.') >= 2)
-            return refuse("climbs out of the runtime directory");
-        start = end + 1;
     }
     return true;
-}
-
-// Names written by the packer are plain printable ASCII, the same in every Windows code page.
-bool checkWrittenName(const std::string& name, std::string* error) {
-    for (char c : name) {
-        if (c < 0x20 || c > 0x7e || std::strchr("\\:*?\"<>|", c) != nullptr) {
-            *error =
-                "file \"" + name + "\" has a character other than printable ASCII or one Windows forbids";
-            return false;
-        }
-    }
-    return checkEntryName(name, error);
 }
 
 void putOctal(Block& header, size_t offset, size_t width, int64_t value) {
@@ -154,18 +132,20 @@ class ArchiveWriter {
                   });
         for (const fs::directory_entry& entry : entries) {
             const std::string name = prefix + entry.path().filename().string();
+            if (name.find('\\') != std::string::npos)
+                return fail("file \"" + name + "\" has a '\\', which the launcher takes for a separator");
             const fs::file_status status = entry.symlink_status(failure);
             if (fs::is_symlink(status))
                 return fail(entry.path().string() +
                             " is a symbolic link; the launcher creates no links, copy "
                             "the file or directory in its place");
             if (fs::is_directory(status)) {
-                if (!checkWrittenName(name + "/", error_) || !put(ustarHeader(name + "/", '5', 0)) ||
+                if (!admitName(names_, name + "/", true, error_) || !put(ustarHeader(name + "/", '5', 0)) ||
                     !writeTree(entry.path(), name + "/"))
                     return false;
                 inventory.add(name + "/", false);
             } else if (fs::is_regular_file(status)) {
-                if (!checkWrittenName(name, error_) || !writeFile(entry.path(), name))
+                if (!admitName(names_, name, false, error_) || !writeFile(entry.path(), name))
                     return false;
                 inventory.add(name, true);
             } else {
@@ -229,24 +209,8 @@ class ArchiveWriter {
 
     gzFile out_;
     std::string* error_;
+    tar::EntryNames names_;
 };
-
-// Strict octal: blanks and zeros before, NUL or blank after; no base-256 form, below 2 GiB.
-bool parseSize(const char* field, int64_t* size) {
-    size_t i = 0;
-    while (i < 12 && field[i] == ' ')
-        ++i;
-    int64_t value = 0;
-    for (; i < 12 && field[i] >= '0' && field[i] <= '7'; ++i) {
-        value = value * 8 + (field[i] - '0');
-        if (value >= kLimit)
-            return false;
-    }
-    if (i < 12 && field[i] != '\0' && field[i] != ' ')
-        return false;
-    *size = value;
-    return true;
-}
 
 class ArchiveChecker {
   public:
@@ -276,6 +240,11 @@ class ArchiveChecker {
             if (!read(rest, sizeof rest, &got))
                 return false;
         }
+        // zlib hands out the data of a stream that ends before its trailer and only says so here.
+        int code = Z_OK;
+        const char* why = gzerror(in_, &code);
+        if (code != Z_OK)
+            return fail("the gzip data is damaged: " + std::string(why));
         if (length_ >= kLimit)
             return fail(
                 "the archive is 2 GiB or larger uncompressed; the launcher counts its progress in signed "
@@ -312,15 +281,16 @@ class ArchiveChecker {
                         "most 99 bytes");
         if (header[345] != '\0')
             return fail("entry \"" + name + "\" has a ustar name prefix, which the launcher ignores");
-        int64_t size;
-        if (!parseSize(header.data() + 124, &size))
-            return fail("entry \"" + name + "\" has a size field that is not octal below 2 GiB");
+        int32_t size = 0;
+        if (const char* why = tar::parseSizeField(header.data() + tar::kSizeOffset, &size))
+            return fail("entry \"" + name + "\" has a size field " + why +
+                        "; the launcher reads plain octal sizes below 2 GiB");
         const char type = header[156];
         std::string data;
         switch (type) {
         case '0':
         case '5':
-            if (!checkEntryName(name, error_))
+            if (!admitName(names_, name, type == '5', error_))
                 return false;
             inventory_.add(name, type == '0');
             return skipData(size, nullptr);
@@ -367,6 +337,7 @@ class ArchiveChecker {
     std::string* error_;
     int64_t length_ = 0;
     Inventory inventory_;
+    tar::EntryNames names_;
 };
 
 } // namespace
