@@ -79,19 +79,13 @@ FILE* openVmOptionsFile() {
 }
 
 void readVmOptionsFile(FILE* file, std::vector<char*>& lines) {
-    for (;;) {
-        // A fresh buffer per line: kept options point into it for the life of the process.
-        char* line = new char[kTextCapacity];
-        if (!std::fgets(line, int(kTextCapacity), file)) {
-            delete[] line;
-            return;
-        }
-        if (!trimOptionsLine(line)) {
-            delete[] line;
+    // One reading buffer; each kept option gets a copy of its own length, which the VM keeps.
+    std::vector<char> line(kTextCapacity);
+    while (std::fgets(line.data(), int(kTextCapacity), file)) {
+        if (!trimOptionsLine(line.data()))
             continue;
-        }
-        expandVariables(line, kTextCapacity);
-        lines.push_back(line);
+        expandVariables(line.data(), kTextCapacity);
+        lines.push_back(newText(line.data()));
     }
 }
 
