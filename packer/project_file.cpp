@@ -121,9 +121,10 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
         else if (knownSections_.count(name) != 0 && it->second.is_table())
             ok = readSection(name, *it->second.as_table());
         else if (knownSections_.count(name) != 0)
-            ok = fail(it->second, "\"" + name + "\" must be a table, not " + typeName(it->second));
+            ok = fail(it->second,
+                      "\"" + shownInMessage(name) + "\" must be a table, not " + typeName(it->second));
         else
-            ok = fail(it->second, "unknown key or table \"" + name + "\"");
+            ok = fail(it->second, "unknown key or table \"" + shownInMessage(name) + "\"");
     }
     if (ok)
         ok = checkBundledRuntime();
@@ -156,7 +157,7 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         const ProjectKey* known = findKey(section.c_str(), name.c_str());
         if (known == nullptr || known->type == ValueType::Derived)
-            return fail(node, "unknown key \"" + qualifiedName + "\"");
+            return fail(node, "unknown key \"" + shownInMessage(qualifiedName) + "\"");
         if (!readValue(*known, qualifiedName, node))
             return false;
     }
@@ -254,7 +255,7 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
         return true;
     }
     case ValueType::Derived:
-        return fail(node, "unknown key \"" + qualifiedName + "\"");
+        return fail(node, "unknown key \"" + shownInMessage(qualifiedName) + "\"");
     }
     config_[key.id] = std::move(text);
     return true;
@@ -277,12 +278,12 @@ bool ProjectReader::readList(const ProjectKey& key, const std::string& qualified
         if (key.entryRule == EntryRule::SearchEntry &&
             std::string("ABRSEY").find(part[0]) == std::string::npos)
             return fail(entry,
-                        qualifiedName + ": \"" + part +
+                        qualifiedName + ": \"" + shownInMessage(part) +
                             "\" must start with a location letter: A, B, R (directory), S (search path), "
                             "E (environment variable) or Y (registry)");
         if (key.entryRule == EntryRule::ClassPathEntry &&
             (part.size() < 3 || std::string("ADSE").find(part[0]) == std::string::npos))
-            return fail(entry, qualifiedName + ": \"" + part +
+            return fail(entry, qualifiedName + ": \"" + shownInMessage(part) +
                                    "\" must be a type letter (A, D, S or E), a required flag ('1' required, "
                                    "'0' optional) and a value");
         parts.push_back(std::move(part));
@@ -328,7 +329,7 @@ bool ProjectReader::readBundledRuntime(const toml::node& node) {
     fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
     std::error_code ignored;
     if (!fs::is_directory(path, ignored) && !fs::is_regular_file(path, ignored))
-        return fail(node, "java.bundled_runtime: " + path.string() +
+        return fail(node, "java.bundled_runtime: " + shownInMessage(path.string()) +
                               " is neither a runtime directory nor a runtime archive");
     bundledRuntime_ = path.string();
     return true;
@@ -374,7 +375,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
             else if (key.str() == "name")
                 nameNode = &value;
             else
-                return fail(value, "unknown key \"files." + std::string(key.str()) + "\"");
+                return fail(value,
+                            "unknown key \"" + shownInMessage("files." + std::string(key.str())) + "\"");
         }
         if (sourceNode == &entry)
             return fail(entry, "an included file needs a source path (files.source)");
@@ -389,14 +391,15 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
     fs::path sourcePath = fs::path(baseDirectory_) / source;
     std::error_code ignored;
     if (!fs::is_regular_file(sourcePath, ignored))
-        return fail(*sourceNode, "included file " + sourcePath.string() + " does not exist or is not a file");
+        return fail(*sourceNode, "included file " + shownInMessage(sourcePath.string()) +
+                                     " does not exist or is not a file");
 
     const toml::node& nameOrigin = nameNode != nullptr ? *nameNode : *sourceNode;
     const std::string utf8Name =
         nameNode != nullptr ? nameNode->as_string()->get() : fs::path(source).filename().string();
     std::string name, why;
     if (!utf8ToCp1252(utf8Name, &name, &why) || !validateIncludedFileName(name, &why))
-        return fail(nameOrigin, "included file " + source + ": " + why);
+        return fail(nameOrigin, "included file " + shownInMessage(source) + ": " + why);
     files_.push_back(IncludedFile{name, sourcePath.string()});
     return true;
 }
@@ -430,17 +433,67 @@ PackRequest ProjectReader::buildRequest() const {
     return request;
 }
 
+// toml++ 3.3 reaches __builtin_unreachable on a character beyond ASCII outside a quoted text or a
+// comment, where TOML allows none anyway; such a file is refused before it is parsed. Returns the
+// offset of the first one, or npos.
+size_t firstNonAsciiOutsideText(const std::string& text) {
+    const auto at = [&](size_t i, const char* quotes) { return text.compare(i, 3, quotes) == 0; };
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return i;
+        if (c == '#') {
+            while (i < text.size() && text[i] != '\n')
+                ++i;
+        } else if (c == '"' || c == '\'') {
+            const char quotes[] = {c, c, c, '\0'};
+            const bool multiline = at(i, quotes);
+            i += multiline ? 3 : 1;
+            // Only basic texts have escapes; a multi-line text may end in up to two more quotes.
+            while (i < text.size()) {
+                if (c == '"' && text[i] == '\\') {
+                    i += 2;
+                } else if (multiline ? at(i, quotes) : text[i] == c) {
+                    i += multiline ? 3 : 1;
+                    for (int extra = 0; multiline && extra < 2 && i < text.size() && text[i] == c; ++extra)
+                        ++i;
+                    break;
+                } else if (!multiline && text[i] == '\n') {
+                    break; // an unclosed text: the parser reports it
+                } else {
+                    ++i;
+                }
+            }
+            continue;
+        } else {
+            ++i;
+        }
+    }
+    return std::string::npos;
+}
+
 } // namespace
 
 bool parseProjectText(const std::string& text, const std::string& sourceName,
                       const std::string& baseDirectory, PackRequest* request, std::string* error) {
+    const size_t stray = firstNonAsciiOutsideText(text);
+    if (stray != std::string::npos) {
+        const size_t lineStart = text.rfind('\n', stray);
+        const size_t line = 1 + std::count(text.begin(), text.begin() + stray, '\n');
+        const size_t column = stray - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
+        *error = sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                 ": a character beyond ASCII outside a quoted text or a comment; keys with such characters "
+                 "must be quoted";
+        return false;
+    }
     toml::table root;
     try {
         root = toml::parse(text, sourceName);
     } catch (const toml::parse_error& failure) {
         std::ostringstream message;
         message << sourceName << ":" << failure.source().begin.line << ":" << failure.source().begin.column
-                << ": " << failure.description();
+                << ": " << shownInMessage(std::string(failure.description()));
         *error = message.str();
         return false;
     }

@@ -3,6 +3,7 @@
 #include "project_file.h"
 #include "project_keys.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -177,6 +178,52 @@ TEST_F(ProjectFileTest, BadInputIsReportedWithFileAndLine) {
         EXPECT_FALSE(parse(row.toml, &request, &error)) << row.toml;
         EXPECT_NE(error.find(row.expected), std::string::npos)
             << "got: " << error << "\nwanted: " << row.expected;
+    }
+}
+
+// Characters beyond ASCII are refused outside quoted texts and comments before the TOML parser sees
+// them (Debian's toml++ has undefined behaviour there), and kept where TOML allows them.
+TEST_F(ProjectFileTest, NonAsciiOnlyInsideTextsAndComments) {
+    struct Row {
+        std::string text;
+        const char* error; // nullptr: accepted
+    } rows[] = {
+        {"# Zażółć gęślą jaźń\n" + std::string(kMinimal), nullptr},
+        {std::string(kMinimal) + "[messages]\nerror_caption = \"Ça \\\" ñ\"\n", nullptr},
+        {std::string(kMinimal) + "[messages]\nerror_caption = '''Ça ''\n'é'''\n", nullptr},
+        {std::string(kMinimal) + "[messages]\nerror_caption = \"\"\"ñ\"\"\"\"\n", nullptr},
+        {std::string(kMinimal) + "ключ = 1\n", "app.toml:5:1: a character beyond ASCII"},
+        {std::string(kMinimal) + "[messages]\nerror_caption = \"\"\"x\"\"\"\"\" é\n",
+         "app.toml:6:27: a character beyond ASCII"},
+        {std::string(kMinimal) + "x = 1\xff\n", "app.toml:5:6: a character beyond ASCII"},
+        {std::string(kMinimal) + "[é]\n", "app.toml:5:2: a character beyond ASCII"},
+    };
+    for (const Row& row : rows) {
+        PackRequest request;
+        std::string error;
+        const bool parsed = parse(row.text, &request, &error);
+        if (row.error == nullptr) {
+            EXPECT_TRUE(parsed) << row.text << "\n" << error;
+        } else {
+            EXPECT_FALSE(parsed) << row.text;
+            EXPECT_EQ(error.compare(0, std::strlen(row.error), row.error), 0) << row.text << "\n" << error;
+        }
+    }
+}
+
+// A hostile project file cannot make a message of its own size.
+TEST_F(ProjectFileTest, LongKeysAndValuesAreCutInMessages) {
+    const std::string huge(1 << 20, 'k');
+    for (const std::string& text :
+         {std::string(kMinimal) + huge + " = 1\n", std::string(kMinimal) + "[messages]\n" + huge + " = 1\n",
+          std::string(kMinimal) + "[[files]]\nsource = \"" + huge + "\"\n",
+          std::string(kMinimal) + "[[files]]\nsource = \"app.jar\"\nname = \"" + huge + ".\"\n",
+          std::string(kMinimal) + "[" + huge + "\n"}) {
+        SCOPED_TRACE(text.substr(text.size() - 20));
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(parse(text, &request, &error));
+        EXPECT_LT(error.size(), 300u) << error.substr(0, 300);
     }
 }
 
