@@ -433,71 +433,149 @@ PackRequest ProjectReader::buildRequest() const {
     return request;
 }
 
-// toml++ 3.3 reaches __builtin_unreachable on a character beyond ASCII outside a quoted text or a
-// comment, where TOML allows none anyway; such a file is refused before it is parsed. Returns the
-// offset of the first one, or npos.
-size_t firstNonAsciiOutsideText(const std::string& text) {
-    const auto at = [&](size_t i, const char* quotes) { return text.compare(i, 3, quotes) == 0; };
-    size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return i;
-        if (c == '#') {
-            while (i < text.size() && text[i] != '\n')
-                ++i;
-        } else if (c == '"' || c == '\'') {
-            const char quotes[] = {c, c, c, '\0'};
-            const bool multiline = at(i, quotes);
-            i += multiline ? 3 : 1;
-            // Only basic texts have escapes; a multi-line text may end in up to two more quotes.
-            while (i < text.size()) {
-                if (c == '"' && text[i] == '\\') {
-                    i += 2;
-                } else if (multiline ? at(i, quotes) : text[i] == c) {
-                    i += multiline ? 3 : 1;
-                    for (int extra = 0; multiline && extra < 2 && i < text.size() && text[i] == c; ++extra)
-                        ++i;
-                    break;
-                } else if (!multiline && text[i] == '\n') {
-                    break; // an unclosed text: the parser reports it
-                } else {
-                    ++i;
-                }
-            }
-            continue;
-        } else {
-            ++i;
-        }
+// toml++ 3.3 classifies some characters beyond ASCII as whitespace or not through a function that
+// reaches __builtin_unreachable for them (outside texts, and inside multi-line texts after a
+// line-ending backslash). Before parsing, each such character is swapped for one of a private-use
+// block that the function handles, and swapped back in every text afterwards; a file that holds
+// characters of that block itself is refused.
+struct MaskedRange {
+    char32_t first, last, placeholder;
+};
+constexpr MaskedRange kMaskedRanges[] = {
+    {0xA1, 0x499, 0xE000}, {0x2C5E, 0x3057, 0xE400}, {0xFB26, 0xFEFE, 0xE800}};
+constexpr char32_t kPlaceholderFirst = 0xE000, kPlaceholderLast = 0xEBFF;
+
+// The code point at text[i] and its length in bytes; 0 for a malformed or overlong sequence.
+size_t decodeUtf8(const std::string& text, size_t i, char32_t* codePoint) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    size_t length = lead < 0x80                   ? 1
+                    : lead >= 0xC2 && lead < 0xE0 ? 2
+                    : lead >= 0xE0 && lead < 0xF0 ? 3
+                    : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                  : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
     }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Rewrites text character by character through swap; malformed bytes are kept for the parser to
+// report. Returns the offset of the first character swap refuses, or npos.
+template <typename Swap> size_t rewriteUtf8(std::string& text, Swap swap) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t length = decodeUtf8(text, i, &c);
+        if (length <= 1) {
+            out += text[i++];
+            continue;
+        }
+        if (!swap(&c))
+            return i;
+        appendUtf8(out, c);
+        i += length;
+    }
+    text.swap(out);
     return std::string::npos;
+}
+
+size_t maskForParser(std::string& text) {
+    return rewriteUtf8(text, [](char32_t* c) {
+        if (*c >= kPlaceholderFirst && *c <= kPlaceholderLast)
+            return false;
+        for (const MaskedRange& range : kMaskedRanges) {
+            if (*c >= range.first && *c <= range.last && *c != 0x3000) {
+                *c = range.placeholder + (*c - range.first);
+                break;
+            }
+        }
+        return true;
+    });
+}
+
+void unmask(std::string& text) {
+    rewriteUtf8(text, [](char32_t* c) {
+        for (const MaskedRange& range : kMaskedRanges) {
+            if (*c >= range.placeholder && *c <= range.placeholder + (range.last - range.first)) {
+                *c = range.first + (*c - range.placeholder);
+                break;
+            }
+        }
+        return true;
+    });
+}
+
+void unmaskTexts(toml::node& node) {
+    if (toml::table* table = node.as_table()) {
+        for (auto&& [key, value] : *table)
+            unmaskTexts(value);
+    } else if (toml::array* array = node.as_array()) {
+        for (toml::node& entry : *array)
+            unmaskTexts(entry);
+    } else if (toml::value<std::string>* text = node.as_string()) {
+        unmask(text->get());
+    }
 }
 
 } // namespace
 
 bool parseProjectText(const std::string& text, const std::string& sourceName,
                       const std::string& baseDirectory, PackRequest* request, std::string* error) {
-    const size_t stray = firstNonAsciiOutsideText(text);
-    if (stray != std::string::npos) {
-        const size_t lineStart = text.rfind('\n', stray);
-        const size_t line = 1 + std::count(text.begin(), text.begin() + stray, '\n');
-        const size_t column = stray - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
+    std::string masked = text;
+    const size_t refused = maskForParser(masked);
+    if (refused != std::string::npos) {
+        const size_t lineStart = text.rfind('\n', refused);
+        const size_t line = 1 + std::count(text.begin(), text.begin() + refused, '\n');
+        const size_t column = refused - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
         *error = sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                 ": a character beyond ASCII outside a quoted text or a comment; keys with such characters "
-                 "must be quoted";
+                 ": characters U+E000 to U+EBFF (private use) are not accepted in a project file";
         return false;
     }
     toml::table root;
     try {
-        root = toml::parse(text, sourceName);
+        root = toml::parse(masked, sourceName);
     } catch (const toml::parse_error& failure) {
         std::ostringstream message;
         message << sourceName << ":" << failure.source().begin.line << ":" << failure.source().begin.column
                 << ": " << shownInMessage(std::string(failure.description()));
         *error = message.str();
+        unmask(*error);
         return false;
     }
-    return ProjectReader(sourceName, baseDirectory).read(root, request, error);
+    unmaskTexts(root);
+    if (ProjectReader(sourceName, baseDirectory).read(root, request, error))
+        return true;
+    unmask(*error); // keys are not swapped back in the tree
+    return false;
 }
 
 bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error) {
