@@ -36,20 +36,6 @@ FILE* openOptionsFile(const std::wstring& name) {
 
 } // namespace
 
-bool trimOptionsLine(char* line) {
-    size_t length = std::strlen(line);
-    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
-        line[--length] = '\0';
-    size_t start = 0;
-    while (line[start] == ' ')
-        ++start;
-    std::memmove(line, line + start, length - start + 1);
-    length -= start;
-    while (length > 0 && line[length - 1] == ' ')
-        line[--length] = '\0';
-    return length > 0 && line[0] != '#';
-}
-
 void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& overrides) {
     if (std::strncmp(option, "-classpath ", 11) == 0)
         overrides.replacement = option + 11;
