@@ -205,5 +205,36 @@ TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
     EXPECT_EQ(readFile(directories[0] + "/first.txt"), "small");
 }
 
+// A launcher ended by TerminateProcess somewhere in its start (the runner's time limit, at points
+// around its extraction): the next start works, and the directory the killed one was writing is not lost: the
+// next start's clean-up removes it or has it queued, and a drain then removes it.
+TEST(Load, KilledDuringExtractionLeavesNothingForGood) {
+    std::string big(64 << 20, '\0');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        big[i] = static_cast<char>(i / 4096);
+    for (int limit : {150, 250, 300, 350}) {
+        SCOPED_TRACE("killed after " + std::to_string(limit) + " ms");
+        Scenario s("killed_extraction");
+        s.config(107, "0").config(122, "com.example.Main").include("big.bin", big).unsetEnv("JAVA_HOME");
+        s.timeout(std::chrono::milliseconds(limit));
+        RunResult killed = s.run({"-q"});
+        const std::vector<std::string> left = extractionDirectoriesIn(s.tmpDirectory());
+
+        s.timeout(std::chrono::seconds(60));
+        RunResult next = s.run({"-q"});
+        EXPECT_FALSE(next.timedOut);
+        next.expectExitCode(83); // no Java runtime in this scenario
+        const std::string queued = registry::readString(kDeletionQueueKey, "delete_dir").value_or("");
+        for (const std::string& directory : left) {
+            EXPECT_TRUE(!fs::exists(directory) ||
+                        queued.find(windowsPath(directory) + ";") != std::string::npos)
+                << directory << " is neither removed nor queued: " << queued;
+        }
+        s.runProgram(scenarioProgram("queue-tool"), {"drain"}).expectExitCode(0);
+        for (const std::string& directory : left)
+            EXPECT_FALSE(fs::exists(directory)) << directory;
+    }
+}
+
 } // namespace
 } // namespace kestro::scenario
