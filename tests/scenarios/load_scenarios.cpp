@@ -205,9 +205,9 @@ TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
     EXPECT_EQ(readFile(directories[0] + "/first.txt"), "small");
 }
 
-// A launcher ended by TerminateProcess somewhere in its start (the runner's time limit, at points
-// around its extraction): the next start works, and the directory the killed one was writing is not lost: the
-// next start's clean-up removes it or has it queued, and a drain then removes it.
+// A launcher ended by TerminateProcess (the runner's time limit, at points before, inside and after
+// its extraction): the next start works, and the directory the killed one was writing is not lost:
+// the next start's clean-up removes it or has it queued, and a drain then removes it.
 TEST(Load, KilledDuringExtractionLeavesNothingForGood) {
     std::string big(64 << 20, '\0');
     for (size_t i = 0; i < big.size(); i += 4096)
