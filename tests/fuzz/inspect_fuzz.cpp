@@ -8,8 +8,23 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+std::string path;
+
+void removeScratchFile() {
+    std::remove(path.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    path = "/tmp/kestro_fuzz_inspect_" + std::to_string(getpid()) + ".exe";
+    std::atexit(removeScratchFile);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/kestro_fuzz_inspect_" + std::to_string(getpid()) + ".exe";
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr || std::fwrite(data, 1, size, out) != size)
         std::abort();

@@ -6,11 +6,27 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+std::string path;
+
+void removeScratchFile() {
+    std::remove(path.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    path = "/tmp/kestro_fuzz_runtime_" + std::to_string(getpid()) + ".tar.gz";
+    std::atexit(removeScratchFile);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/kestro_fuzz_runtime_" + std::to_string(getpid()) + ".tar.gz";
     gzFile out = gzopen(path.c_str(), "wb1");
     if (out == nullptr)
         std::abort();
