@@ -1,5 +1,7 @@
 #include "pack.h"
 
+#include "text_encoding.h"
+
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "runtime_bundle.h"
@@ -69,7 +71,8 @@ bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, 
             return false;
         }
         if (!seen.insert(asciiLower(file.name)).second) {
-            *error = "included file " + file.sourcePath + ": the name \"" + file.name + "\" is used twice";
+            *error = "included file " + file.sourcePath + ": the name \"" + shownInMessage(file.name) +
+                     "\" is used twice";
             return false;
         }
         *names += file.name + ";";
@@ -322,32 +325,35 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
         return false;
     }
     if (name == "." || name == "..") {
-        *error = "\"" + name + "\" is not a file name";
+        *error = "\"" + shownInMessage(name) + "\" is not a file name";
         return false;
     }
     if (name.size() >= 2 && name[1] == ':') {
-        *error = "\"" + name + "\" has a drive letter; give a plain file name";
+        *error = "\"" + shownInMessage(name) + "\" has a drive letter; give a plain file name";
         return false;
     }
     if (isDeviceName(name)) {
-        *error = "\"" + name + "\" names a Windows device, not a file";
+        *error = "\"" + shownInMessage(name) + "\" names a Windows device, not a file";
         return false;
     }
     if (name.back() == '.' || name.back() == ' ') {
-        *error = "\"" + name + "\" ends with '" + name.back() + "', which Windows drops from file names";
+        *error = "\"" + shownInMessage(name) + "\" ends with '" + name.back() +
+                 "', which Windows drops from file names";
         return false;
     }
     for (char c : name) {
         if (c == '/' || c == '\\') {
-            *error = "\"" + name + "\" has a directory part; give a plain file name";
+            *error = "\"" + shownInMessage(name) + "\" has a directory part; give a plain file name";
             return false;
         }
         if (c == ';') {
-            *error = "\"" + name + "\" contains ';', which separates the names in the launcher";
+            *error =
+                "\"" + shownInMessage(name) + "\" contains ';', which separates the names in the launcher";
             return false;
         }
         if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-            *error = "\"" + name + "\" contains a character Windows does not allow in file names";
+            *error =
+                "\"" + shownInMessage(name) + "\" contains a character Windows does not allow in file names";
             return false;
         }
     }

@@ -146,9 +146,10 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
         else if (knownSections_.count(name) != 0 && it->second.is_table())
             ok = readSection(name, *it->second.as_table());
         else if (knownSections_.count(name) != 0)
-            ok = fail(it->second, "\"" + name + "\" must be a table, not " + typeName(it->second));
+            ok = fail(it->second,
+                      "\"" + shownInMessage(name) + "\" must be a table, not " + typeName(it->second));
         else
-            ok = fail(it->second, "unknown key or table \"" + name + "\"");
+            ok = fail(it->second, "unknown key or table \"" + shownInMessage(name) + "\"");
     }
     if (ok)
         ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass();
@@ -186,7 +187,7 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         const ProjectKey* known = findKey(section.c_str(), name.c_str());
         if (known == nullptr || known->type == ValueType::Derived)
-            return fail(node, "unknown key \"" + qualifiedName + "\"");
+            return fail(node, "unknown key \"" + shownInMessage(qualifiedName) + "\"");
         if (!readValue(*known, qualifiedName, node))
             return false;
     }
@@ -289,7 +290,7 @@ bool ProjectReader::readValue(const ProjectKey& key, const std::string& qualifie
         return true;
     }
     case ValueType::Derived:
-        return fail(node, "unknown key \"" + qualifiedName + "\"");
+        return fail(node, "unknown key \"" + shownInMessage(qualifiedName) + "\"");
     }
     config_[key.id] = std::move(text);
     nodes_[key.id] = &node;
@@ -313,12 +314,12 @@ bool ProjectReader::readList(const ProjectKey& key, const std::string& qualified
         if (key.entryRule == EntryRule::SearchEntry &&
             std::string("ABRSEY").find(part[0]) == std::string::npos)
             return fail(entry,
-                        qualifiedName + ": \"" + part +
+                        qualifiedName + ": \"" + shownInMessage(part) +
                             "\" must start with a location letter: A, B, R (directory), S (search path), "
                             "E (environment variable) or Y (registry)");
         if (key.entryRule == EntryRule::ClassPathEntry &&
             (part.size() < 3 || std::string("ADSE").find(part[0]) == std::string::npos))
-            return fail(entry, qualifiedName + ": \"" + part +
+            return fail(entry, qualifiedName + ": \"" + shownInMessage(part) +
                                    "\" must be a type letter (A, D, S or E), a required flag ('1' required, "
                                    "'0' optional) and a value");
         parts.push_back(std::move(part));
@@ -364,7 +365,7 @@ bool ProjectReader::readBundledRuntime(const toml::node& node) {
     fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
     std::error_code ignored;
     if (!fs::is_directory(path, ignored) && !fs::is_regular_file(path, ignored))
-        return fail(node, "java.bundled_runtime: " + path.string() +
+        return fail(node, "java.bundled_runtime: " + shownInMessage(path.string()) +
                               " is neither a runtime directory nor a runtime archive");
     bundledRuntime_ = path.string();
     return true;
@@ -410,7 +411,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
             else if (key.str() == "name")
                 nameNode = &value;
             else
-                return fail(value, "unknown key \"files." + std::string(key.str()) + "\"");
+                return fail(value,
+                            "unknown key \"" + shownInMessage("files." + std::string(key.str())) + "\"");
         }
         if (sourceNode == &entry)
             return fail(entry, "an included file needs a source path (files.source)");
@@ -426,7 +428,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
     if (!expandSource(*sourceNode, &paths, &single))
         return false;
     if (nameNode != nullptr && !single)
-        return fail(*nameNode, "files.name renames one file; " + sourceNode->as_string()->get() +
+        return fail(*nameNode, "files.name renames one file; " +
+                                   shownInMessage(sourceNode->as_string()->get()) +
                                    " is a pattern or a directory");
     for (const fs::path& path : paths) {
         const std::string utf8Name =
@@ -464,9 +467,9 @@ bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::p
         }
         globfree(&found);
         if (result != 0 && result != GLOB_NOMATCH)
-            return fail(sourceNode, "cannot expand the pattern " + source);
+            return fail(sourceNode, "cannot expand the pattern " + shownInMessage(source));
         if (paths->empty())
-            return fail(sourceNode, "the pattern " + source + " matches no file");
+            return fail(sourceNode, "the pattern " + shownInMessage(source) + " matches no file");
     } else if (fs::is_directory(sourcePath, failure)) {
         for (fs::directory_iterator it(sourcePath, failure), end; !failure && it != end;
              it.increment(failure)) {
@@ -483,7 +486,8 @@ bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::p
         paths->push_back(sourcePath);
         *single = true;
     } else {
-        return fail(sourceNode, "included file " + sourcePath.string() + " does not exist or is not a file");
+        return fail(sourceNode, "included file " + shownInMessage(sourcePath.string()) +
+                                    " does not exist or is not a file");
     }
     std::sort(paths->begin(), paths->end());
     return true;
@@ -493,7 +497,7 @@ bool ProjectReader::addFile(const toml::node& origin, const std::string& utf8Nam
                             const std::string& shownSource) {
     std::string name, why;
     if (!utf8ToCp1252(utf8Name, &name, &why) || !validateIncludedFileName(name, &why))
-        return fail(origin, "included file " + shownSource + ": " + why);
+        return fail(origin, "included file " + shownInMessage(shownSource) + ": " + why);
     const auto [earlier, added] = sourceOfName_.emplace(lowerAscii(name), sourcePath.string());
     if (!added)
         return fail(origin, "the included file name \"" + name + "\" is used twice, by " + earlier->second +
@@ -668,21 +672,149 @@ PackRequest ProjectReader::buildRequest() const {
     return request;
 }
 
+// toml++ 3.3 classifies some characters beyond ASCII as whitespace or not through a function that
+// reaches __builtin_unreachable for them (outside texts, and inside multi-line texts after a
+// line-ending backslash). Before parsing, each such character is swapped for one of a private-use
+// block that the function handles, and swapped back in every text afterwards; a file that holds
+// characters of that block itself is refused.
+struct MaskedRange {
+    char32_t first, last, placeholder;
+};
+constexpr MaskedRange kMaskedRanges[] = {
+    {0xA1, 0x499, 0xE000}, {0x2C5E, 0x3057, 0xE400}, {0xFB26, 0xFEFE, 0xE800}};
+constexpr char32_t kPlaceholderFirst = 0xE000, kPlaceholderLast = 0xEBFF;
+
+// The code point at text[i] and its length in bytes; 0 for a malformed or overlong sequence.
+size_t decodeUtf8(const std::string& text, size_t i, char32_t* codePoint) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    size_t length = lead < 0x80                   ? 1
+                    : lead >= 0xC2 && lead < 0xE0 ? 2
+                    : lead >= 0xE0 && lead < 0xF0 ? 3
+                    : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                  : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Rewrites text character by character through swap; malformed bytes are kept for the parser to
+// report. Returns the offset of the first character swap refuses, or npos.
+template <typename Swap> size_t rewriteUtf8(std::string& text, Swap swap) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t length = decodeUtf8(text, i, &c);
+        if (length <= 1) {
+            out += text[i++];
+            continue;
+        }
+        if (!swap(&c))
+            return i;
+        appendUtf8(out, c);
+        i += length;
+    }
+    text.swap(out);
+    return std::string::npos;
+}
+
+size_t maskForParser(std::string& text) {
+    return rewriteUtf8(text, [](char32_t* c) {
+        if (*c >= kPlaceholderFirst && *c <= kPlaceholderLast)
+            return false;
+        for (const MaskedRange& range : kMaskedRanges) {
+            if (*c >= range.first && *c <= range.last && *c != 0x3000) {
+                *c = range.placeholder + (*c - range.first);
+                break;
+            }
+        }
+        return true;
+    });
+}
+
+void unmask(std::string& text) {
+    rewriteUtf8(text, [](char32_t* c) {
+        for (const MaskedRange& range : kMaskedRanges) {
+            if (*c >= range.placeholder && *c <= range.placeholder + (range.last - range.first)) {
+                *c = range.first + (*c - range.placeholder);
+                break;
+            }
+        }
+        return true;
+    });
+}
+
+void unmaskTexts(toml::node& node) {
+    if (toml::table* table = node.as_table()) {
+        for (auto&& [key, value] : *table)
+            unmaskTexts(value);
+    } else if (toml::array* array = node.as_array()) {
+        for (toml::node& entry : *array)
+            unmaskTexts(entry);
+    } else if (toml::value<std::string>* text = node.as_string()) {
+        unmask(text->get());
+    }
+}
+
 } // namespace
 
 bool parseProjectText(const std::string& text, const std::string& sourceName,
                       const std::string& baseDirectory, PackRequest* request, std::string* error) {
+    std::string masked = text;
+    const size_t refused = maskForParser(masked);
+    if (refused != std::string::npos) {
+        const size_t lineStart = text.rfind('\n', refused);
+        const size_t line = 1 + std::count(text.begin(), text.begin() + refused, '\n');
+        const size_t column = refused - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1;
+        *error = sourceName + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                 ": characters U+E000 to U+EBFF (private use) are not accepted in a project file";
+        return false;
+    }
     toml::table root;
     try {
-        root = toml::parse(text, sourceName);
+        root = toml::parse(masked, sourceName);
     } catch (const toml::parse_error& failure) {
         std::ostringstream message;
         message << sourceName << ":" << failure.source().begin.line << ":" << failure.source().begin.column
-                << ": " << failure.description();
+                << ": " << shownInMessage(std::string(failure.description()));
         *error = message.str();
+        unmask(*error);
         return false;
     }
-    return ProjectReader(sourceName, baseDirectory).read(root, request, error);
+    unmaskTexts(root);
+    if (ProjectReader(sourceName, baseDirectory).read(root, request, error))
+        return true;
+    unmask(*error); // keys are not swapped back in the tree
+    return false;
 }
 
 bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error) {

@@ -167,4 +167,14 @@ std::string utf16ToUtf8(const std::u16string& utf16) {
     return out;
 }
 
+std::string shownInMessage(const std::string& text) {
+    constexpr size_t kShown = 80;
+    if (text.size() <= kShown)
+        return text;
+    size_t cut = kShown - 3;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80)
+        --cut;
+    return text.substr(0, cut) + "...";
+}
+
 } // namespace kestro::packer

@@ -1,5 +1,7 @@
 #include "jreprovision/tar_reader.h"
 
+#include "tar/tar_rules.h"
+
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -10,20 +12,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
 constexpr int kHeaderReadSize = 500; // the fields used all lie in the first 500 bytes
 constexpr int kHeaderRest = 12;
-constexpr int kBlockSize = 512;
-constexpr int kNameOffset = 0;
-constexpr int kNameLength = 100;
-constexpr int kSizeOffset = 124;
-constexpr int kSizeLength = 12;
-constexpr int kTypeOffset = 156;
-constexpr int kMagicOffset = 257;
-constexpr char kRegularFile = '0';
-constexpr char kDirectory = '5';
+constexpr int kBlockSize = static_cast<int>(kestro::tar::kBlockSize);
 constexpr unsigned kChunkSize = 32768;
 constexpr DWORD kProgressInterval = 200;
 constexpr int kProgressBarId = 1001;
@@ -44,34 +39,11 @@ void sendToProgressBar(int32_t position, void* window) {
     SendDlgItemMessageA(static_cast<HWND>(window), kProgressBarId, PBM_SETPOS, position, 0);
 }
 
-bool isSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-// A component such as "..", "..." or ".. " that Windows may resolve to the parent directory.
-bool climbsOut(const char* component, size_t length) {
-    size_t dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (component[i] == '.')
-            ++dots;
-        else if (component[i] != ' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
-// Copies the zero-terminated name field into path with '\\' separators. A field without a terminator
-// is a name this reader cannot hold whole; it is refused rather than cut.
-bool copyEntryName(const char* header, char* path) {
-    const char* field = header + kNameOffset;
-    const void* end = memchr(field, '\0', kNameLength);
-    if (end == nullptr)
-        return false;
-    size_t length = static_cast<const char*>(end) - field;
-    for (size_t i = 0; i < length; ++i)
-        path[i] = field[i] == '/' ? '\\' : field[i];
-    path[length] = '\0';
-    return true;
+// Makes the directories leading to path (a relative name with '\\' separators). Failures show when
+// the entry itself is written.
+void makeParentDirectories(const std::string& path) {
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        _mkdir(path.substr(0, at).c_str());
 }
 
 // Reads the entry's data into path, which is created or overwritten.
@@ -119,8 +91,10 @@ bool skip(gzFile archive, int32_t count) {
 
 // The loop over the entries; the caller has entered the target directory and closes the archive.
 bool extractEntries(gzFile archive, const Progress& progress) {
+    using namespace kestro::tar;
     char header[kHeaderReadSize];
-    char path[kPathCapacity];
+    EntryNames names;
+    std::string path;
     bool extractedFile = false;
     for (;;) {
         if (gzeof(archive)) {
@@ -143,24 +117,28 @@ bool extractEntries(gzFile archive, const Progress& progress) {
             logError("gzseek 1 failed");
             return false;
         }
-        const int32_t size = parseTarOctal(header + kSizeOffset, kSizeLength);
-        const char type = header[kTypeOffset];
-        if (size < 0) {
-            // A skip by a wrapped, negative size would move backwards and could read the archive forever.
-            logError("entry size out of range");
+        int32_t size = 0;
+        if (const char* why = parseSizeField(header + kSizeOffset, &size)) {
+            // A size read otherwise than the packer read it would install part of the runtime.
+            logError("entry size %s", why);
             return false;
         }
-        const bool writesSomething = type == kRegularFile || type == kDirectory;
-        if (writesSomething && (!copyEntryName(header, path) || !isContainedEntryName(path))) {
-            logError("entry name refused: %.100s", header + kNameOffset);
-            logError("extract file failed");
-            return false;
+        const char type = header[kTypeOffset];
+        if (type == kRegularFile || type == kDirectory) {
+            if (const char* why = names.admit(header + kNameOffset, kNameLength, type == kDirectory, &path)) {
+                logError("entry name refused: %.100s (%s)", header + kNameOffset, why);
+                logError("extract file failed");
+                return false;
+            }
+            // Archives made from a list of files often carry no entries for their directories.
+            makeParentDirectories(path);
         }
         if (type == kDirectory) {
-            _mkdir(path);
+            if (!path.empty())
+                _mkdir(path.c_str());
         } else if (type == kRegularFile) {
             progress.report(archive);
-            if (!extractFile(archive, path, size, progress)) {
+            if (!extractFile(archive, path.c_str(), size, progress)) {
                 logError("extract file failed");
                 return false;
             }
@@ -179,19 +157,6 @@ bool extractEntries(gzFile archive, const Progress& progress) {
 
 } // namespace
 
-int32_t parseTarOctal(const char* field, size_t length) {
-    size_t i = 0;
-    while (i < length && (field[i] == ' ' || field[i] == '0'))
-        ++i;
-    int64_t value = 0;
-    for (; i < length && field[i] != '\0' && field[i] != ' '; ++i) {
-        value = value * 8 + (field[i] - '0');
-        if (value > INT32_MAX || value < 0)
-            return -1;
-    }
-    return static_cast<int32_t>(value);
-}
-
 int32_t tarProgressPosition(int64_t streamPosition, int32_t expectedTotalSize) {
     if (expectedTotalSize == 0)
         return 1;
@@ -202,21 +167,6 @@ int32_t tarProgressPosition(int64_t streamPosition, int32_t expectedTotalSize) {
         return INT32_MIN;
     const int32_t truncated = static_cast<int32_t>(position);
     return truncated == 0 ? 1 : truncated;
-}
-
-bool isContainedEntryName(const char* name) {
-    if (isSeparator(name[0]) || strchr(name, ':') != nullptr)
-        return false;
-    const char* component = name;
-    for (const char* c = name;; ++c) {
-        if (*c == '\0' || isSeparator(*c)) {
-            if (climbsOut(component, c - component))
-                return false;
-            if (*c == '\0')
-                return true;
-            component = c + 1;
-        }
-    }
 }
 
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,

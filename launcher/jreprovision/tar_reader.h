@@ -14,9 +14,10 @@ using TarProgressSink = void (*)(int32_t position, void* context);
 // enters for the duration. Progress goes to control 1001 of progressWindow with PBM_SETPOS when the
 // window is not null, paced by expectedTotalSize (configuration 151). Returns true when at least one
 // regular file was extracted and nothing failed. Every failure is logged as an error line and answers
-// false, with the files already written left on disk. An entry whose name would lead outside the
-// target directory (absolute, with a drive or stream colon, with a ".." component) or whose name
-// fills its whole field refuses the archive before anything is written for it ("extract file failed").
+// false, with the files already written left on disk. An entry whose size field is not plain octal, or
+// whose name the shared entry rules refuse (kestro::tar::EntryNames: ways out of the target directory,
+// names Windows cannot hold or would fold together), refuses the archive before anything is written
+// for it ("extract file failed"). Directories missing from the archive are made for the files in them.
 // Ends the process through fatalError when an output file cannot be created.
 bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory, HWND progressWindow,
                            int32_t expectedTotalSize);
@@ -25,20 +26,7 @@ bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory,
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
                                     TarProgressSink sink, void* context, int32_t expectedTotalSize);
 
-// Building blocks of the above, free of side effects.
-
-// The octal number of a tar header field of length bytes: stops at a zero byte, skips leading blanks
-// and '0's, stops at the first blank after the digits; other characters are not checked. Returns -1
-// when the value does not fit a signed 32-bit integer or the characters drive it below zero.
-int32_t parseTarOctal(const char* field, size_t length);
-
-// The progress bar position for an uncompressed stream position: position / expectedTotalSize * 100,
-// truncated towards zero, with 0 reported as 1, and 1 when expectedTotalSize is 0. Not capped at 100;
-// held within the int32 range.
+// A building block of the above, free of side effects: the progress bar position for an uncompressed stream
+// position: position / expectedTotalSize * 100, truncated towards zero, with 0 reported as 1, and 1 when
+// expectedTotalSize is 0. Not capped at 100; held within the int32 range.
 int32_t tarProgressPosition(int64_t streamPosition, int32_t expectedTotalSize);
-
-// True when an entry name (with '\\' or '/' separators) stays inside the directory it is extracted
-// into: no leading separator, no ':' anywhere (drives and NTFS streams) and no component made of two or
-// more dots and nothing but dots and blanks (Windows may drop trailing dots and blanks from a
-// component, so ".. " is refused as ".." is).
-bool isContainedEntryName(const char* name);

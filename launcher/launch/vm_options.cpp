@@ -14,6 +14,13 @@
 
 namespace {
 
+// A copy of exactly its own length: the VM keeps every option for the life of the process.
+char* newText(const char* text) {
+    char* copy = new char[std::strlen(text) + 1];
+    std::strcpy(copy, text);
+    return copy;
+}
+
 std::string toAnsi(const std::wstring& text) {
     const int bytes =
         WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
@@ -29,20 +36,6 @@ FILE* openOptionsFile(const std::wstring& name) {
 }
 
 } // namespace
-
-bool trimOptionsLine(char* line) {
-    size_t length = std::strlen(line);
-    while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n'))
-        line[--length] = '\0';
-    size_t start = 0;
-    while (line[start] == ' ')
-        ++start;
-    std::memmove(line, line + start, length - start + 1);
-    length -= start;
-    while (length > 0 && line[length - 1] == ' ')
-        line[--length] = '\0';
-    return length > 0 && line[0] != '#';
-}
 
 FILE* openVmOptionsFile() {
     // Named from the 16-bit module name: under a folder whose name the ANSI code page lacks, the
@@ -62,19 +55,13 @@ FILE* openVmOptionsFile() {
 }
 
 void readVmOptionsFile(FILE* file, std::vector<char*>& lines) {
-    for (;;) {
-        // A fresh buffer per line: kept options point into it for the life of the process.
-        char* line = new char[kTextCapacity];
-        if (!std::fgets(line, int(kTextCapacity), file)) {
-            delete[] line;
-            return;
-        }
-        if (!trimOptionsLine(line)) {
-            delete[] line;
+    // One reading buffer; each kept option gets a copy of its own length, which the VM keeps.
+    std::vector<char> line(kTextCapacity);
+    while (std::fgets(line.data(), int(kTextCapacity), file)) {
+        if (!trimOptionsLine(line.data()))
             continue;
-        }
-        expandVariables(line, kTextCapacity);
-        lines.push_back(line);
+        expandVariables(line.data(), kTextCapacity);
+        lines.push_back(newText(line.data()));
     }
 }
 

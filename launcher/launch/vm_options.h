@@ -21,10 +21,10 @@ FILE* openVmOptionsFile();
 // a comment (starts with "#").
 bool trimOptionsLine(char* line);
 
-// Reads the options file's lines, each in a fresh 8192-byte buffer read with that limit (a longer
-// line comes in pieces of 8191 bytes, each a line of its own). A line loses its trailing CR and LF,
-// then its leading and trailing blanks (not tabs); empty lines and lines starting with "#" are
-// dropped. Kept lines are expanded and appended to lines.
+// Reads the options file's lines through an 8192-byte buffer (a longer line comes in pieces of 8191
+// bytes, each a line of its own); each kept line is copied to a text of its own length. A line loses its
+// trailing CR and LF, then its leading and trailing blanks (not tabs); empty lines and lines starting with
+// "#" are dropped. Kept lines are expanded and appended to lines.
 void readVmOptionsFile(FILE* file, std::vector<char*>& lines);
 
 // The text being built for the class path option: bounded by kClassPathCapacity.

@@ -63,21 +63,6 @@ void discardDirectory(const char* directory) {
 
 } // namespace
 
-bool isSafeIncludedFileName(const char* name) {
-    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/' || strchr(name, ':') != nullptr)
-        return false;
-    // No step of the name may be "..".
-    for (const char* step = name; *step != '\0';) {
-        const size_t length = strcspn(step, "\\/");
-        if (length == 2 && step[0] == '.' && step[1] == '.')
-            return false;
-        step += length;
-        if (*step != '\0')
-            ++step;
-    }
-    return true;
-}
-
 int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble) {
     unsigned char buffer[kChunkSize];
     for (int64_t done = 0; done < count;) {

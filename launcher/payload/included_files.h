@@ -4,6 +4,8 @@
 // left for the deletion queue.
 #pragma once
 
+#include "payload/included_file_names.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -33,7 +35,3 @@ int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descrambl
 // Lets go of an extracted file (by its name in configuration 2003) so that it can be deleted, as the
 // runtime archive is once unpacked. Unknown names are ignored.
 void releaseIncludedFile(const char* name);
-
-// A name may only place a file inside the extraction directory: no drive, no leading separator, no
-// ".." step, nothing empty.
-bool isSafeIncludedFileName(const char* name);

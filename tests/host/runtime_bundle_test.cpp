@@ -197,7 +197,7 @@ TEST_F(RuntimeBundle, TreesTheLauncherCouldNotUnpackAreRefused) {
     } rows[] = {
         {"symbolic link", [&] { fs::create_symlink("java.exe", runtime_ + "/bin/javaw.exe"); },
          "symbolic link"},
-        {"forbidden character", [&] { writeFile(runtime_ + "/lib/a:b", ""); }, "printable ASCII"},
+        {"forbidden character", [&] { writeFile(runtime_ + "/lib/a?b", ""); }, "printable ASCII"},
         {"packed jar the launcher ignores", [&] { writeFile(runtime_ + "/lib/tools.jar.pack", ""); },
          "stay packed"},
         {"packed jar without rt.jar.pack",
@@ -243,6 +243,11 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
         {"symbolic link", java + tarHeader("bin/javaw.exe", '2', 0) + end, "is a link"},
         {"full name field", java + tarHeader(std::string(100, 'n'), '0', 0) + end, "whole name field"},
         {"size out of range", java + tarHeader("big", '0', 0, "77777777777 ") + end, "size field"},
+        {"size read two ways", java + tarHeader("two", '0', 0, "0 17\0\0\0\0\0\0\0\0") + end,
+         "not plain octal"},
+        {"file without its directory", tarHeader("bin/java.exe", '0', 0) + end, nullptr},
+        {"names differing in case", java + tarHeader("BIN/Java.exe", '0', 0) + end, "letter case"},
+        {"device name", java + tarHeader("lib/con.dll", '0', 0) + end, "device"},
         {"truncated", java.substr(0, 515), "ends inside"},
         {"garbage after entries", java + std::string(512, 'g'), "not a ustar header"},
         {"no regular file", tarHeader("bin/", '5', 0) + end, "holds no files"},
@@ -260,6 +265,16 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
             EXPECT_FALSE(accepted);
             EXPECT_NE(error.find(row.expected), std::string::npos) << error;
         }
+    }
+    // A stream that ends before its gzip trailer gives all its data; gzip -t refuses it, and so does the
+    // check.
+    const std::string whole = readFile(gzip(rows[0].tar, directory_ + "/whole.tar.gz"));
+    writeFile(directory_ + "/untrailed.tar.gz", whole.substr(0, whole.size() - 8));
+    {
+        RuntimeArchiveFacts facts;
+        std::string error;
+        EXPECT_FALSE(checkRuntimeArchive(directory_ + "/untrailed.tar.gz", &facts, &error));
+        EXPECT_NE(error.find("gzip data is damaged"), std::string::npos) << error;
     }
     writeFile(directory_ + "/plain.tar", rows[0].tar);
     RuntimeArchiveFacts facts;

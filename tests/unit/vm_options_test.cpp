@@ -3,6 +3,7 @@
 #include "support/paths.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <string>
@@ -72,6 +73,28 @@ TEST(OptionsFileReading, LongLinesComeInPiecesOf8191Bytes) {
               (std::vector<std::string>{first, rest, "-Dafter=1"}));
     // A line of exactly 8191 bytes: its newline is read as a piece of its own and adds nothing.
     EXPECT_EQ(keptLines(first + "\n-Dafter=1\n"), (std::vector<std::string>{first, "-Dafter=1"}));
+}
+
+// A 300 KB file of short lines once cost a gigabyte: each kept option is held at its own size.
+TEST(OptionsFileReading, EachKeptLineCostsItsOwnLength) {
+    std::string bytes;
+    for (int i = 0; i < 50000; ++i)
+        bytes += "-Da=" + std::to_string(i % 10) + "\n";
+    const std::string path = std::string(executableDirectory()) + "vm_options_test.many";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    FILE* in = std::fopen(path.c_str(), "rt");
+    std::vector<char*> lines;
+    readVmOptionsFile(in, lines);
+    std::fclose(in);
+    std::remove(path.c_str());
+    ASSERT_EQ(lines.size(), 50000u);
+    size_t held = 0;
+    for (char* line : lines)
+        held += _msize(line);
+    EXPECT_EQ(held, 50000u * 6);
+    EXPECT_STREQ(lines.back(), "-Da=9");
 }
 
 TEST(OptionsFileReading, KeptLinesAreExpanded) {

@@ -1,0 +1,240 @@
+// The launcher under load and hostile input: many starts at once, processes sharing the deletion
+// queue, payloads whose counts and lengths lie. Each scenario checks that nothing is lost and that
+// every run ends on its own.
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace kestro::scenario {
+namespace {
+
+using testing::HasSubstr;
+using testing::Not;
+
+namespace fs = std::filesystem;
+
+std::string lineStartingWith(const std::string& text, const std::string& prefix) {
+    const size_t at = text.find(prefix);
+    if (at == std::string::npos)
+        return "";
+    return text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size());
+}
+
+// Twenty starts of one executable at once: the first holds the guard until told to go, so every
+// other start must find it and hand over, whatever the order Wine runs them in.
+TEST(Load, TwentyStartsAtOnceRunOneInstance) {
+    constexpr int kStarts = 20;
+    Scenario s("twenty_starts");
+    s.timeout(std::chrono::seconds(120));
+    fs::create_directories(s.directory() + "/app");
+    const std::string probe = s.directory() + "/app/probe.exe";
+    fs::copy_file(scenarioProgram("startup-probe"), probe);
+    const std::string go = s.directory() + "/go";
+
+    std::vector<RunningProgram> runs;
+    for (int i = 0; i < kStarts; ++i)
+        runs.push_back(s.start(probe, {"guard", "handover", windowsPath(go)}));
+    // Every start but the first ends by itself; the first prints and waits.
+    int firsts = 0;
+    for (RunningProgram& run : runs)
+        firsts += run.waitForOutput("first ", std::chrono::seconds(100)) ? 1 : 0;
+    writeFile(go, "");
+    std::string firstId;
+    for (RunningProgram& run : runs) {
+        RunResult r = run.wait();
+        EXPECT_FALSE(r.timedOut);
+        r.expectExitCode(0);
+        if (firstId.empty())
+            firstId = lineStartingWith(r.stdoutText, "first ");
+    }
+    EXPECT_EQ(firsts, 1);
+    ASSERT_FALSE(firstId.empty());
+
+    // The process registry names the first instance, under the executable's lower-cased path.
+    std::string key = windowsPath(probe);
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(registry::readDword(std::string(kLauncherKey) + "\\pids", key), std::stoul(firstId));
+    // Nobody consumes the hand-overs here, so they replace each other; what is left is one whole line.
+    const std::string handedOver = readFile(s.tmpDirectory() + "/kqx_p" + firstId + ".tmp");
+    std::u16string line;
+    for (size_t i = 0; i + 1 < handedOver.size(); i += 2)
+        line.push_back(static_cast<char16_t>(static_cast<unsigned char>(handedOver[i]) |
+                                             static_cast<unsigned char>(handedOver[i + 1]) << 8));
+    EXPECT_EQ(line.substr(0, 15), u"guard handover ");
+    EXPECT_EQ(std::count(line.begin(), line.end(), u'\n'), 1);
+    EXPECT_EQ(line.back(), u'\n');
+}
+
+// Processes that queue entries while two others drain: every entry is either done (its file gone)
+// or still queued, and a last drain leaves nothing behind.
+TEST(Load, QueueingWhileTwoDrainLosesNoEntry) {
+    constexpr int kFiles = 12;
+    Scenario s("queue_under_load");
+    s.timeout(std::chrono::seconds(120));
+    std::vector<std::string> files;
+    for (int i = 0; i < kFiles; ++i) {
+        files.push_back(s.tmpDirectory() + "/queued_" + std::to_string(i) + ".txt");
+        writeFile(files.back(), "contents");
+    }
+    const std::string queueTool = scenarioProgram("queue-tool");
+    std::vector<RunningProgram> runs;
+    for (int i = 0; i < kFiles; ++i) {
+        runs.push_back(s.start(queueTool, {"file", windowsPath(files[i])}));
+        if (i == kFiles / 3 || i == 2 * kFiles / 3)
+            runs.push_back(s.start(queueTool, {"drain"}));
+    }
+    for (RunningProgram& run : runs) {
+        RunResult r = run.wait();
+        EXPECT_FALSE(r.timedOut);
+        r.expectExitCode(0);
+    }
+    const std::string queued = registry::readString(kDeletionQueueKey, "delete_file").value_or("");
+    for (const std::string& file : files) {
+        EXPECT_TRUE(!fs::exists(file) || queued.find(windowsPath(file) + ";") != std::string::npos)
+            << file << " is neither deleted nor queued: " << queued;
+    }
+    s.runProgram(queueTool, {"drain"}).expectExitCode(0);
+    for (const std::string& file : files)
+        EXPECT_FALSE(fs::exists(file)) << file;
+    EXPECT_EQ(registry::readString(kDeletionQueueKey, "delete_file").value_or(""), "");
+}
+
+// Counts and lengths that point far past the payload's end or below zero end the start with the
+// reader's internal error, at once and without allocating what they claim.
+TEST(Load, HostilePayloadCountsAndLengthsEndWithAnInternalError) {
+    const auto int32 = [](int32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); };
+    const std::string magic = std::string("\xD5\x13\xE4\xE8", 4);
+    struct Row {
+        const char* what;
+        std::string payload;
+        const char* fatalText;
+    } rows[] = {
+        {"2^31-1 configuration records", magic + int32(INT32_MAX) + int32(107) + int32(1) + "0",
+         "Internal Error: readInt"},
+        {"negative text length", magic + int32(1) + int32(107) + int32(-1) + "0",
+         "Internal Error: readString"},
+        {"text length 2^31-1", magic + int32(1) + int32(107) + int32(INT32_MAX) + "0",
+         "Internal Error: readString"},
+        {"text length of INT32_MIN", magic + int32(1) + int32(107) + int32(INT32_MIN) + "0",
+         "Internal Error: readString"},
+        {"2^31-1 messages",
+         magic + int32(0) + int32(INT32_MAX) + int32(20013) + int32(2) + std::string("x\0", 2),
+         "Internal Error: readInt"},
+        {"negative message length", magic + int32(0) + int32(1) + int32(20013) + int32(-2),
+         "Internal Error: readWString"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Scenario s("hostile_payload");
+        s.timeout(std::chrono::seconds(60));
+        s.rawPayload(row.payload);
+        RunResult r = s.run();
+        EXPECT_FALSE(r.timedOut);
+        r.expectExitCode(1);
+        r.expectMessageBoxError(row.fatalText);
+    }
+}
+
+// A small file system mounted for TMP, so that extraction runs out of space part-way. Mounting needs
+// root; elsewhere the scenario is skipped.
+class SmallTmp {
+  public:
+    SmallTmp(const std::string& mountPoint, const char* size) : mountPoint_(mountPoint) {
+        fs::create_directories(mountPoint);
+        mounted_ = std::system(("mount -t tmpfs -o size=" + std::string(size) + " kestro_small_tmp '" +
+                                mountPoint + "' 2>/dev/null")
+                                   .c_str()) == 0;
+    }
+    ~SmallTmp() {
+        if (mounted_)
+            std::system(("umount -l '" + mountPoint_ + "'").c_str());
+    }
+    bool mounted() const { return mounted_; }
+    bool grow(const char* size) {
+        return std::system(
+                   ("mount -o remount,size=" + std::string(size) + " '" + mountPoint_ + "'").c_str()) == 0;
+    }
+
+  private:
+    std::string mountPoint_;
+    bool mounted_ = false;
+};
+
+std::vector<std::string> extractionDirectoriesIn(const std::string& directory) {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory))
+        if (entry.is_directory() && entry.path().filename().string().find(".tmp_dir") != std::string::npos)
+            found.push_back(entry.path().string());
+    return found;
+}
+
+// Included files that do not fit: message 20018, exit 1, no half-written directory; with room, the
+// next start extracts them whole.
+TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
+    Scenario s("disk_full");
+    SmallTmp small(s.directory() + "/small", "2m");
+    if (!small.mounted())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    std::string big(6 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 131 % 251);
+    s.config(107, "0")
+        .config(122, "com.example.Main")
+        .message(20018, u"The disk is full.")
+        .include("first.txt", "small")
+        .include("big.bin", big)
+        .unsetEnv("JAVA_HOME")
+        .tmpIn("small");
+
+    RunResult full = s.run({"-q"});
+    EXPECT_FALSE(full.timedOut);
+    full.expectExitCode(1);
+    full.expectConsoleError("The disk is full.");
+    EXPECT_THAT(extractionDirectoriesIn(s.tmpDirectory()), testing::IsEmpty());
+
+    ASSERT_TRUE(small.grow("64m"));
+    RunResult roomy = s.run({"-q"});
+    EXPECT_FALSE(roomy.timedOut);
+    const std::vector<std::string> directories = extractionDirectoriesIn(s.tmpDirectory());
+    ASSERT_EQ(directories.size(), 1u) << roomy.describe();
+    EXPECT_EQ(readFile(directories[0] + "/big.bin"), big);
+    EXPECT_EQ(readFile(directories[0] + "/first.txt"), "small");
+}
+
+// A launcher ended by TerminateProcess (the runner's time limit, at points before, inside and after
+// its extraction): the next start works, and the directory the killed one was writing is not lost:
+// the next start's clean-up removes it or has it queued, and a drain then removes it.
+TEST(Load, KilledDuringExtractionLeavesNothingForGood) {
+    std::string big(64 << 20, '\0');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        big[i] = static_cast<char>(i / 4096);
+    for (int limit : {150, 250, 300, 350}) {
+        SCOPED_TRACE("killed after " + std::to_string(limit) + " ms");
+        Scenario s("killed_extraction");
+        s.config(107, "0").config(122, "com.example.Main").include("big.bin", big).unsetEnv("JAVA_HOME");
+        s.timeout(std::chrono::milliseconds(limit));
+        RunResult killed = s.run({"-q"});
+        const std::vector<std::string> left = extractionDirectoriesIn(s.tmpDirectory());
+
+        s.timeout(std::chrono::seconds(60));
+        RunResult next = s.run({"-q"});
+        EXPECT_FALSE(next.timedOut);
+        next.expectExitCode(83); // no Java runtime in this scenario
+        const std::string queued = registry::readString(kDeletionQueueKey, "delete_dir").value_or("");
+        for (const std::string& directory : left) {
+            EXPECT_TRUE(!fs::exists(directory) ||
+                        queued.find(windowsPath(directory) + ";") != std::string::npos)
+                << directory << " is neither removed nor queued: " << queued;
+        }
+        s.runProgram(scenarioProgram("queue-tool"), {"drain"}).expectExitCode(0);
+        for (const std::string& directory : left)
+            EXPECT_FALSE(fs::exists(directory)) << directory;
+    }
+}
+
+} // namespace
+} // namespace kestro::scenario
