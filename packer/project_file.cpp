@@ -48,6 +48,7 @@ class ProjectReader {
     bool readList(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                   std::string* text);
     bool readBundledRuntime(const toml::node& node);
+    bool readIcon(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -72,6 +73,7 @@ class ProjectReader {
     std::map<std::string, std::string> sourceOfName_; // lower-cased included name: its source path
     const toml::node* mainJarNode_ = nullptr;
     std::string bundledRuntime_;
+    std::string iconPath_;
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -169,6 +171,11 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
             if (!node.is_table())
                 return fail(node, "\"" + qualifiedName + "\" must be a table, not " + typeName(node));
             if (!readSection(qualifiedName, *node.as_table()))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "application.icon") {
+            if (!readIcon(node))
                 return false;
             continue;
         }
@@ -368,6 +375,18 @@ bool ProjectReader::readBundledRuntime(const toml::node& node) {
         return fail(node, "java.bundled_runtime: " + shownInMessage(path.string()) +
                               " is neither a runtime directory nor a runtime archive");
     bundledRuntime_ = path.string();
+    return true;
+}
+
+// Not a record: the icon file replaces the launcher's icon resources.
+bool ProjectReader::readIcon(const toml::node& node) {
+    if (!node.is_string())
+        return fail(node, "application.icon must be a string, not " + std::string(typeName(node)));
+    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored))
+        return fail(node, "application.icon: " + shownInMessage(path.string()) + " is not a file");
+    iconPath_ = path.string();
     return true;
 }
 
@@ -668,6 +687,7 @@ PackRequest ProjectReader::buildRequest() const {
     }
     request.files = files_;
     request.bundledRuntime = bundledRuntime_;
+    request.iconPath = iconPath_;
     request.warnings = warnings_;
     return request;
 }
