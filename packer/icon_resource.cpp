@@ -10,7 +10,6 @@ namespace {
 constexpr size_t kIconHeader = 6;
 constexpr size_t kIconFileEntry = 16;
 constexpr size_t kGroupEntry = 14;
-constexpr uint16_t kUsEnglish = 1033;
 
 uint16_t get16(const std::string& b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);

@@ -15,6 +15,9 @@ constexpr uint16_t GroupIcon = 14;
 constexpr uint16_t Version = 16;
 } // namespace resource_type
 
+// The language the packer gives the resources it adds.
+constexpr uint16_t kUsEnglish = 1033;
+
 // A type, name or language: a number, or (when name is not empty) a UTF-16 name.
 struct ResourceKey {
     uint16_t id = 0;
