@@ -199,6 +199,31 @@ TEST_F(PeResourcesTest, TheProjectIconReplacesTheLauncherIconAndThePayloadStillF
     EXPECT_NE(error.find("app.ico: not an icon file"), std::string::npos) << error;
 }
 
+TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
+    const std::string dir = makeTestDirectory();
+    const struct {
+        const char* table;
+        const char* expected;
+    } cases[] = {
+        {"product_name = \"x\"", "version.file_version is required"},
+        {"file_version = \"1.2.3.4.5\"", "up to four numbers"},
+        {"file_version = \"1.65536\"", "up to four numbers"},
+        {"file_version = \"1..2\"", "up to four numbers"},
+        {"file_version = \"1.2.\"", "up to four numbers"},
+        {"file_version = \"1\"\nproduct_version = \"v2\"", "\"v2\" is not a version"},
+        {"file_version = \"1\"\nproduct = \"x\"", "unknown key \"version.product\""},
+        {"file_version = 1", "must be a string"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir + "/app.toml",
+                  std::string("[application]\nmain_class = \"a.Main\"\n[version]\n") + c.table + "\n");
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(loadProjectFile(dir + "/app.toml", &request, &error)) << c.table;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << c.table << ": " << error;
+    }
+}
+
 // A resource section rewritten in place by the test, at the stub's own resource directory.
 class HostileResourceTree : public PeResourcesTest {
   protected:
