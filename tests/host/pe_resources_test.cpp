@@ -188,6 +188,11 @@ TEST_F(PeResourcesTest, TheProjectIconReplacesTheLauncherIconAndThePayloadStillF
     ResourceTree tree;
     ASSERT_TRUE(readResources(readFile(launcher), &tree, &error)) << error;
     EXPECT_GT(contents.payloadOffset, stub_.size());
+    const std::string report = formatInspection(contents);
+    EXPECT_NE(report.find("  icon group 1001 (language 1033): 3 images: 16x16/32 32x32/32 256x256/32\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("  dialog 104 (language 1033): 274 bytes\n"), std::string::npos) << report;
     ASSERT_EQ(contents.files.size(), 1u);
 
     // Same inputs, same bytes.
