@@ -137,6 +137,43 @@ TEST_F(PeResourcesTest, LargerResourcesMoveTheRelocationsAndKeepTheHeadersTrue) 
     EXPECT_EQ(stored, peChecksum(image, checksumAt));
 }
 
+// A stub cut before its resources and relocations, as a linker without resources would leave it:
+// the writer adds the resource section behind the last one, in the room the headers have.
+TEST_F(PeResourcesTest, AStubWithoutResourcesGetsANewLastSection) {
+    const size_t pe = stub_.find(std::string("PE\0\0", 4));
+    const size_t optional = pe + 24;
+    const size_t directories = optional + 112; // PE32+
+    uint16_t sections = 0;
+    std::memcpy(&sections, &stub_[pe + 6], 2);
+    const size_t table =
+        optional + static_cast<uint8_t>(stub_[pe + 20]) + (static_cast<uint8_t>(stub_[pe + 21]) << 8);
+    const size_t resourceHeader = table + (sections - 2u) * 40u;
+    ASSERT_EQ(stub_.compare(resourceHeader, 5, ".rsrc"), 0);
+    uint32_t resourceOffset = 0;
+    std::memcpy(&resourceOffset, &stub_[resourceHeader + 20], 4);
+    std::string image = stub_.substr(0, resourceOffset);
+    const uint16_t fewer = static_cast<uint16_t>(sections - 2);
+    std::memcpy(&image[pe + 6], &fewer, 2);
+    std::memset(&image[resourceHeader], 0, 80);
+    std::memset(&image[directories + 2 * 8], 0, 8); // resources
+    std::memset(&image[directories + 5 * 8], 0, 8); // relocations
+
+    ResourceTree tree;
+    std::string error;
+    ASSERT_TRUE(readResources(image, &tree, &error)) << error;
+    EXPECT_TRUE(tree.empty());
+    tree[resource_type::Version][1][kUsEnglish].bytes = "version";
+    ASSERT_TRUE(writeResources(&image, tree, &error)) << error;
+    writeFile(dir_ + "/added.exe", image);
+    EXPECT_NE(listResources(dir_ + "/added.exe").find("--type=16 --name=1 --language=1033"),
+              std::string::npos);
+    size_t payloadStart = 0;
+    ASSERT_TRUE(payload::findPayloadStart(image, &payloadStart, &error)) << error;
+    EXPECT_EQ(payloadStart, image.size());
+    const std::string headers = runCommand("objdump -h '" + dir_ + "/added.exe' 2>&1");
+    EXPECT_NE(headers.find(" 9 .rsrc "), std::string::npos) << headers;
+}
+
 // An .ico file of the given images (sizes in pixels, contents made up: Windows checks them on use only).
 std::string iconFile(const std::vector<std::pair<int, std::string>>& images) {
     std::string ico("\0\0\1\0", 4);
