@@ -1,5 +1,7 @@
 #include "inspect.h"
 
+#include "pe_resources.h"
+
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
@@ -198,6 +200,52 @@ std::vector<std::tuple<int32_t, std::string, std::string>> readableRecords(const
     return records;
 }
 
+std::string keyText(const ResourceKey& key) {
+    return key.isName() ? "\"" + utf16ToUtf8(key.name) + "\"" : std::to_string(key.id);
+}
+
+// What a resource is, for a person: an icon group lists its image sizes.
+std::string describeResource(const ResourceKey& type, const ResourceData& data) {
+    const std::string& bytes = data.bytes;
+    if (type.isName() || type.id != resource_type::GroupIcon || bytes.size() < 6)
+        return std::to_string(bytes.size()) + " bytes";
+    const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
+    std::string text = std::to_string(count) + " images:";
+    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= bytes.size(); ++i) {
+        const int width = static_cast<uint8_t>(bytes[6 + i * 14]);
+        const int height = static_cast<uint8_t>(bytes[7 + i * 14]);
+        const int bits = static_cast<uint8_t>(bytes[12 + i * 14]) | static_cast<uint8_t>(bytes[13 + i * 14])
+                                                                        << 8;
+        // 0 stands for 256 pixels.
+        text += " " + std::to_string(width == 0 ? 256 : width) + "x" +
+                std::to_string(height == 0 ? 256 : height) + "/" + std::to_string(bits);
+    }
+    return text;
+}
+
+void listResources(LauncherFile& file, uint64_t payloadStart, LauncherContents* contents) {
+    static const std::map<uint16_t, const char*> kTypeNames = {
+        {resource_type::Icon, "icon"},
+        {5, "dialog"},
+        {6, "string table"},
+        {resource_type::GroupIcon, "icon group"},
+        {resource_type::Version, "version information"},
+        {24, "manifest"},
+        {2, "bitmap"}};
+    ResourceTree tree;
+    if (!readResources(file.read(0, payloadStart), &tree, &contents->resourceProblem))
+        return;
+    for (const auto& [type, names] : tree) {
+        const auto known = type.isName() ? kTypeNames.end() : kTypeNames.find(type.id);
+        const std::string typeText = known != kTypeNames.end() ? known->second : "type " + keyText(type);
+        for (const auto& [name, languages] : names) {
+            for (const auto& [language, data] : languages)
+                contents->resources.push_back(typeText + " " + keyText(name) + " (language " +
+                                              keyText(language) + "): " + describeResource(type, data));
+        }
+    }
+}
+
 } // namespace
 
 bool inspectLauncher(const std::string& path, LauncherContents* contents, std::string* error) {
@@ -215,6 +263,9 @@ bool inspectLauncher(const std::string& path, LauncherContents* contents, std::s
     contents->payloadOffset = start;
     contents->files.clear();
     walkIncludedFiles(file, contents->tables, tablesEnd, contents);
+    contents->resources.clear();
+    contents->resourceProblem.clear();
+    listResources(file, start, contents);
     return true;
 }
 
@@ -242,6 +293,13 @@ std::string formatInspection(const LauncherContents& contents) {
     }
     if (contents.trailingBytes > 0)
         out << "\n" << contents.trailingBytes << " bytes of further data after the included files\n";
+    if (!contents.resourceProblem.empty()) {
+        out << "\nResources: " << contents.resourceProblem << "\n";
+    } else {
+        out << "\nResources (" << contents.resources.size() << "):\n";
+        for (const std::string& line : contents.resources)
+            out << "  " << line << "\n";
+    }
     return out.str();
 }
 

@@ -18,9 +18,11 @@ struct InspectedFile {
 
 struct LauncherContents {
     uint64_t payloadOffset = 0;
-    payload::PayloadTables tables;    // records in payload order, duplicates included
-    std::vector<InspectedFile> files; // in payload order; walking stops after a truncated one
-    uint64_t trailingBytes = 0;       // after the last included file
+    payload::PayloadTables tables;      // records in payload order, duplicates included
+    std::vector<InspectedFile> files;   // in payload order; walking stops after a truncated one
+    uint64_t trailingBytes = 0;         // after the last included file
+    std::vector<std::string> resources; // one line per resource of the executable, in directory order
+    std::string resourceProblem;        // why the resources could not be read; empty when they could
 };
 
 // Reads the launcher at path without loading its included files into memory. Returns false and sets

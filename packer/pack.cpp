@@ -25,6 +25,8 @@ namespace {
 constexpr size_t kCopyChunk = 1 << 20;
 // The launcher reads the name list into 8192 bytes, terminator included.
 constexpr size_t kNameListCapacity = 8192;
+// The launcher's own icon group: the first group, so the one the shell shows, and the dialogs' icon.
+constexpr uint16_t kLauncherIconGroup = 1001;
 
 std::string systemError() {
     return std::strerror(errno);
@@ -216,7 +218,8 @@ bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& reques
         {"the project file", request.projectPath},
         {"the launcher stub", stubPath},
         {"the runtime jar", request.runtimeJarPath},
-        {"the bundled runtime", request.bundledRuntime}};
+        {"the bundled runtime", request.bundledRuntime},
+        {"the icon", request.iconPath}};
     for (const IncludedFile& file : request.files)
         inputs.emplace_back("the included file", file.sourcePath);
     for (const auto& [what, path] : inputs) {
@@ -317,6 +320,32 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
     return true;
 }
 
+// Puts the request's resources into the stub's tree and rewrites its resource section.
+bool replaceResources(std::string* stub, const std::string& stubPath, const PackRequest& request,
+                      std::string* error) {
+    ResourceTree tree;
+    std::string why;
+    if (!readResources(*stub, &tree, &why)) {
+        *error = "stub " + stubPath + ": " + why;
+        return false;
+    }
+    mergeResources(&tree, request.resources);
+    if (!request.iconPath.empty()) {
+        std::string ico;
+        if (!readWholeFile(request.iconPath, &ico, error))
+            return false;
+        if (!setIconGroup(&tree, kLauncherIconGroup, ico, &why)) {
+            *error = "icon " + request.iconPath + ": " + why;
+            return false;
+        }
+    }
+    if (!writeResources(stub, tree, &why)) {
+        *error = "stub " + stubPath + ": " + why;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool validateIncludedFileName(const std::string& name, std::string* error) {
@@ -367,6 +396,10 @@ bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, 
     std::string stub;
     uint16_t machine = 0;
     if (!readStub(stubPath, givenRequest.targetMachine, &stub, &machine, error))
+        return false;
+
+    if ((!givenRequest.resources.empty() || !givenRequest.iconPath.empty()) &&
+        !replaceResources(&stub, stubPath, givenRequest, error))
         return false;
 
     PackRequest request = givenRequest;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "payload/payload_codec.h"
+#include "pe_resources.h"
 
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct PackRequest {
     std::string projectPath;           // the project file, which the output must not replace; may be empty
     uint16_t targetMachine = 0;        // PE machine the stub must be for (runtime_bundle.h); 0: any
     std::vector<std::string> warnings; // about the project, for the user; packing goes on
+    // Resources put into the stub: each type and name given replaces all the stub's languages of that
+    // name. Empty: the stub's resource section is kept byte for byte.
+    ResourceTree resources;
+    std::string iconPath; // an .ico file that replaces the launcher's icon; empty: the stub's icon stays
 };
 
 // What a finished pack wrote, for the one-line summary.

@@ -5,6 +5,7 @@
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
+#include "version_resource.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,6 +49,8 @@ class ProjectReader {
     bool readList(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                   std::string* text);
     bool readBundledRuntime(const toml::node& node);
+    bool readIcon(const toml::node& node);
+    bool readVersion(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -72,6 +75,8 @@ class ProjectReader {
     std::map<std::string, std::string> sourceOfName_; // lower-cased included name: its source path
     const toml::node* mainJarNode_ = nullptr;
     std::string bundledRuntime_;
+    std::string iconPath_;
+    std::string versionResource_;
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -143,6 +148,8 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
         const std::string name(it->first.str());
         if (name == "files")
             ok = readFiles(it->second);
+        else if (name == "version")
+            ok = readVersion(it->second);
         else if (knownSections_.count(name) != 0 && it->second.is_table())
             ok = readSection(name, *it->second.as_table());
         else if (knownSections_.count(name) != 0)
@@ -169,6 +176,11 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
             if (!node.is_table())
                 return fail(node, "\"" + qualifiedName + "\" must be a table, not " + typeName(node));
             if (!readSection(qualifiedName, *node.as_table()))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "application.icon") {
+            if (!readIcon(node))
                 return false;
             continue;
         }
@@ -368,6 +380,57 @@ bool ProjectReader::readBundledRuntime(const toml::node& node) {
         return fail(node, "java.bundled_runtime: " + shownInMessage(path.string()) +
                               " is neither a runtime directory nor a runtime archive");
     bundledRuntime_ = path.string();
+    return true;
+}
+
+// Not a record: the icon file replaces the launcher's icon resources.
+bool ProjectReader::readIcon(const toml::node& node) {
+    if (!node.is_string())
+        return fail(node, "application.icon must be a string, not " + std::string(typeName(node)));
+    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored))
+        return fail(node, "application.icon: " + shownInMessage(path.string()) + " is not a file");
+    iconPath_ = path.string();
+    return true;
+}
+
+// Not records: the [version] table becomes the launcher's version information resource.
+bool ProjectReader::readVersion(const toml::node& node) {
+    static const std::pair<const char*, const char*> kTexts[] = {{"product_name", "ProductName"},
+                                                                 {"company_name", "CompanyName"},
+                                                                 {"file_description", "FileDescription"},
+                                                                 {"copyright", "LegalCopyright"},
+                                                                 {"original_filename", "OriginalFilename"}};
+    const toml::table* table = node.as_table();
+    if (table == nullptr)
+        return fail(node, "\"version\" must be a table, not " + std::string(typeName(node)));
+    VersionInfo info;
+    std::map<std::string, std::string> given;
+    for (const auto& [key, value] : *table) {
+        const std::string name(key.str());
+        bool known = name == "file_version" || name == "product_version";
+        for (const auto& text : kTexts)
+            known = known || name == text.first;
+        if (!known)
+            return fail(value, "unknown key \"version." + shownInMessage(name) + "\"");
+        if (!value.is_string())
+            return fail(value, "version." + name + " must be a string, not " + std::string(typeName(value)));
+        given[name] = value.as_string()->get();
+    }
+    if (given.count("file_version") == 0)
+        return fail(node, "version.file_version is required in [version]");
+    info.fileVersion = given["file_version"];
+    info.productVersion = given.count("product_version") ? given["product_version"] : info.fileVersion;
+    info.strings.emplace_back("FileVersion", info.fileVersion);
+    info.strings.emplace_back("ProductVersion", info.productVersion);
+    for (const auto& [key, windowsName] : kTexts) {
+        if (given.count(key) != 0)
+            info.strings.emplace_back(windowsName, given[key]);
+    }
+    std::string why;
+    if (!buildVersionResource(info, &versionResource_, &why))
+        return fail(node, "version: " + why);
     return true;
 }
 
@@ -668,6 +731,9 @@ PackRequest ProjectReader::buildRequest() const {
     }
     request.files = files_;
     request.bundledRuntime = bundledRuntime_;
+    request.iconPath = iconPath_;
+    if (!versionResource_.empty())
+        request.resources[resource_type::Version][1][kUsEnglish].bytes = versionResource_;
     request.warnings = warnings_;
     return request;
 }

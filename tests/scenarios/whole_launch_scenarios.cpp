@@ -303,6 +303,82 @@ TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
     EXPECT_THAT(classPath, HasSubstr("kestro-runtime.jar"));
 }
 
+// An .ico file of square 32-bit images of the given sizes, each a plain colour, as Windows draws them.
+std::string iconFile(const std::vector<int>& sizes) {
+    const auto append32 = [](std::string& out, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    std::vector<std::string> images;
+    for (int size : sizes) {
+        std::string image;
+        const uint32_t side = static_cast<uint32_t>(size);
+        // BITMAPINFOHEADER: the height counts the colour rows and the mask rows.
+        for (uint32_t field : {40u, side, 2 * side})
+            append32(image, field);
+        image += std::string("\1\0\x20\0", 4);
+        for (int i = 0; i < 6; ++i)
+            append32(image, 0);
+        for (uint32_t i = 0; i < side * side; ++i)
+            append32(image, 0xff2060a0u);
+        image += std::string(side * ((side + 31) / 32 * 4), '\0'); // the mask: all shown
+        images.push_back(image);
+    }
+    std::string ico("\0\0\1\0", 4);
+    ico += static_cast<char>(sizes.size());
+    ico += '\0';
+    uint32_t offset = static_cast<uint32_t>(6 + 16 * sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        ico += static_cast<char>(sizes[i]);
+        ico += static_cast<char>(sizes[i]);
+        ico += std::string("\0\0\1\0\x20\0", 6);
+        append32(ico, static_cast<uint32_t>(images[i].size()));
+        append32(ico, offset);
+        offset += static_cast<uint32_t>(images[i].size());
+    }
+    for (const std::string& image : images)
+        ico += image;
+    return ico;
+}
+
+// The packer rewrites the stub's resource section for the icon and the version information: the
+// launcher must still load and launch, and Windows must read its resources back.
+TEST_F(WholeLaunch, PackedWithIconAndVersionRunsAndShowsThem) {
+    searchableRuntime();
+    const std::string project = s.directory() + "/project";
+    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    writeFile(project + "/app.ico", iconFile({16, 32, 48}));
+    writeFile(project + "/app.toml",
+              "files = [\"app.jar\"]\n"
+              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.ico\"\nexecutable_type = 0\n"
+              "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n"
+              "[version]\nfile_version = \"2.5.0.17\"\nproduct_name = \"Za\u017c\u00f3\u0142\u0107 "
+              "\u03b1\u03b2 \u4e2d\"\n"
+              "company_name = \"Morvane\"\noriginal_filename = \"App.exe\"\n");
+    const std::string launcher = s.directory() + "/App.exe";
+    const std::string packOutput = s.directory() + "/pack-output.txt";
+    const std::string command = std::string(KESTRO_CLI) + " pack '" + project + "/app.toml' -o '" + launcher +
+                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
+                                "' >'" + packOutput + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(packOutput);
+
+    RunResult r = s.runProgram(launcher, {"-q", "eins"});
+
+    r.expectExitCode(0);
+    const auto jni = recorded();
+    EXPECT_THAT(jni, Contains("main arg 1: com.example.App"));
+    EXPECT_THAT(jni, Contains("DestroyJavaVM"));
+
+    RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
+    EXPECT_THAT(read.stdoutLines(),
+                ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 3 images",
+                            "icon 16: 16x16", "icon 48: 48x48", "version: 2.5.0.17",
+                            "ProductName: Za\u017c\u00f3\u0142\u0107 \u03b1\u03b2 \u4e2d",
+                            "CompanyName: Morvane", "FileDescription: no", "LegalCopyright: no",
+                            "OriginalFilename: App.exe", "ProductVersion: 2.5.0.17"))
+        << read.describe();
+}
+
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
     searchableRuntime();
     s.env("KESTRO_JNI_SCENARIO", "create=fail");
@@ -657,7 +733,10 @@ TEST_F(WholeLaunch, SecondStartHandsItsArgumentsToTheFirstWhenAsked) {
 
     RunningProgram first = s.startPacked({"-q"});
     ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
-    RunResult second = s.runProgram(s.executablePath(), {"open", "Zdj\xC4\x99" "cie \xC5\xBC.txt", "\xCE\xA9"});
+    RunResult second = s.runProgram(s.executablePath(), {"open",
+                                                         "Zdj\xC4\x99"
+                                                         "cie \xC5\xBC.txt",
+                                                         "\xCE\xA9"});
     RunResult firstResult = first.wait();
 
     second.expectExitCode(0);
