@@ -117,6 +117,10 @@ void DialogProbe::click(const std::string& which, int id, CallSite at) {
     probe({"click", which, std::to_string(id)}, at);
 }
 
+bool DialogProbe::tryClick(const std::string& which, int id) {
+    return s_.runProgram(scenarioProgram("ui-probe"), {"click", which, std::to_string(id)}).exitCode == 0;
+}
+
 void DialogProbe::pick(const std::string& windowsFile, CallSite at) {
     probe({"pick", windowsFile}, at);
 }

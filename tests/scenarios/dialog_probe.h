@@ -50,6 +50,8 @@ class DialogProbe {
     // The same without a failure when the dialog does not appear (found is then false).
     DialogView find(const std::string& which, int waitMs);
     void click(const std::string& which, int id, CallSite at = CallSite::here());
+    // The same, for a dialog that may be gone by then: false instead of a failure.
+    bool tryClick(const std::string& which, int id);
     void pick(const std::string& windowsFile, CallSite at = CallSite::here());
     void cancelPick(CallSite at = CallSite::here());
     // Waits until the progress dialog is hidden (a failure after ms).
