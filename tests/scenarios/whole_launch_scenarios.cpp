@@ -247,6 +247,18 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
 }
 
+// Packs a project file with the kestro command, as a user does; false when it fails. Its output, both
+// streams, goes to *output.
+bool packWithCli(const std::string& projectFile, const std::string& launcher, std::string* output) {
+    const std::string outputFile = launcher + ".pack-output.txt";
+    const std::string command = std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher +
+                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
+                                "' >'" + outputFile + "' 2>&1";
+    const bool packed = std::system(command.c_str()) == 0;
+    *output = readFile(outputFile);
+    return packed;
+}
+
 // A jar holding the given entries (name, contents).
 void writeJar(const std::string& path, const std::map<std::string, std::string>& entries) {
     fs::create_directories(fs::path(path).parent_path());
@@ -275,12 +287,9 @@ TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
                                      "[application]\nmain_jar = \"app-1.0.jar\"\nexecutable_type = 0\n"
                                      "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n");
     const std::string launcher = s.directory() + "/App.exe";
-    const std::string packOutput = s.directory() + "/pack-output.txt";
-    const std::string command = std::string(KESTRO_CLI) + " pack '" + project + "/app.toml' -o '" + launcher +
-                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
-                                "' >'" + packOutput + "' 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(packOutput);
-    EXPECT_THAT(readFile(packOutput), HasSubstr("x64, 3 included files, no Java runtime bundled)"));
+    std::string packOutput;
+    ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &packOutput)) << packOutput;
+    EXPECT_THAT(packOutput, HasSubstr("x64, 3 included files, no Java runtime bundled)"));
 
     RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
@@ -356,11 +365,8 @@ TEST_F(WholeLaunch, PackedWithIconAndVersionRunsAndShowsThem) {
               "\u03b1\u03b2 \u4e2d\"\n"
               "company_name = \"Morvane\"\noriginal_filename = \"App.exe\"\n");
     const std::string launcher = s.directory() + "/App.exe";
-    const std::string packOutput = s.directory() + "/pack-output.txt";
-    const std::string command = std::string(KESTRO_CLI) + " pack '" + project + "/app.toml' -o '" + launcher +
-                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
-                                "' >'" + packOutput + "' 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(packOutput);
+    std::string packOutput;
+    ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &packOutput)) << packOutput;
 
     RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
