@@ -46,9 +46,9 @@ TEST(OptionsFileLine, TrimmingAndComments) {
     }
 }
 
-// The lines readVmOptionsFile keeps from a file with these bytes, read in text mode as the launcher
+// The copies readVmOptionsFile keeps from a file with these bytes, read in text mode as the launcher
 // opens it.
-std::vector<std::string> keptLines(const std::string& bytes) {
+std::vector<char*> readLines(const std::string& bytes) {
     const std::string path = std::string(executableDirectory()) + "vm_options_test.lines";
     FILE* out = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), out);
@@ -58,6 +58,11 @@ std::vector<std::string> keptLines(const std::string& bytes) {
     readVmOptionsFile(in, lines);
     std::fclose(in);
     std::remove(path.c_str());
+    return lines;
+}
+
+std::vector<std::string> keptLines(const std::string& bytes) {
+    const std::vector<char*> lines = readLines(bytes);
     return std::vector<std::string>(lines.begin(), lines.end());
 }
 
@@ -80,15 +85,7 @@ TEST(OptionsFileReading, EachKeptLineCostsItsOwnLength) {
     std::string bytes;
     for (int i = 0; i < 50000; ++i)
         bytes += "-Da=" + std::to_string(i % 10) + "\n";
-    const std::string path = std::string(executableDirectory()) + "vm_options_test.many";
-    FILE* out = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
-    FILE* in = std::fopen(path.c_str(), "rt");
-    std::vector<char*> lines;
-    readVmOptionsFile(in, lines);
-    std::fclose(in);
-    std::remove(path.c_str());
+    const std::vector<char*> lines = readLines(bytes);
     ASSERT_EQ(lines.size(), 50000u);
     size_t held = 0;
     for (char* line : lines)
