@@ -57,6 +57,8 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path;
