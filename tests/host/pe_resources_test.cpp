@@ -241,6 +241,46 @@ TEST_F(PeResourcesTest, TheProjectIconReplacesTheLauncherIconAndThePayloadStillF
     EXPECT_NE(error.find("app.ico: not an icon file"), std::string::npos) << error;
 }
 
+// The stub carries a manifest; a project's own replaces it byte for byte, and one Windows could not
+// parse is refused before it makes a launcher that does not start.
+TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
+    const std::string ours = runCommand("wrestool -x --raw --type=24 --name=1 '" KESTRO_LAUNCHER_STUB "'");
+    EXPECT_NE(ours.find("requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << ours;
+    const std::string manifest =
+        "\xEF\xBB\xBF\r\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+        "<!-- Za\u017c\u00f3\u0142\u0107 --></assembly>\n";
+    writeFile(dir_ + "/app.jar", "jar bytes");
+    writeFile(dir_ + "/app.toml", "[[files]]\nsource = \"app.jar\"\n[application]\nmain_class = \"a.Main\"\n"
+                                  "manifest = \"app.manifest\"\n");
+    const struct {
+        std::string text;
+        const char* expected; // nullptr: accepted
+    } cases[] = {
+        {manifest, nullptr},
+        {"assembly", "is not an XML manifest"},
+        {"  \n", "is not an XML manifest"},
+        {"<assembly>\xC0\xAF</assembly>", "is not UTF-8 text"},
+        {std::string("<assembly>\0</assembly>", 21), "is not UTF-8 text"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir_ + "/app.manifest", c.text);
+        PackRequest request;
+        std::string error;
+        const bool loaded = loadProjectFile(dir_ + "/app.toml", &request, &error);
+        if (c.expected != nullptr) {
+            EXPECT_FALSE(loaded) << c.expected;
+            EXPECT_NE(error.find("app.toml:5:12: application.manifest: "), std::string::npos) << error;
+            EXPECT_NE(error.find(std::string("app.manifest ") + c.expected), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << error;
+        ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/App.exe", &error)) << error;
+        EXPECT_EQ(runCommand("wrestool -x --raw --type=24 --name=1 '" + dir_ + "/App.exe'"), manifest);
+        EXPECT_NE(listResources(dir_ + "/App.exe").find("--type=5 --name=103"), std::string::npos);
+    }
+}
+
 TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
     const std::string dir = makeTestDirectory();
     const struct {
