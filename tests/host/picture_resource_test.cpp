@@ -176,8 +176,11 @@ TEST_F(PictureTest, PngIconAndPictureArePackedAlikeEveryTime) {
     EXPECT_TRUE(isPng(large));
 
     writeFile(dir_ + "/app.jar", "jar bytes");
-    writeFile(dir_ + "/app.toml", "[application]\nmain_class = \"a.Main\"\nicon = \"icon.png\"\n"
-                                  "[splash]\npicture = \"splash.png\"\n[[files]]\nsource = \"app.jar\"\n");
+    writeFile(dir_ + "/app.toml",
+              "[application]\nmain_class = \"a.Main\"\nicon = \"icon.png\"\n"
+              "[splash]\npicture = \"splash.png\"\n[[files]]\nsource = \"app.jar\"\n"
+              "[version]\nfile_version = \"3.1\"\nproduct_name = \"\u039a\u03b1\u03c6\u03ad \\\"1\\\"\"\n"
+              "company_name = \"\u5496\u5561\"\n");
     PackRequest request;
     ASSERT_TRUE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << error;
     ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/One.exe", &error)) << error;
@@ -191,6 +194,31 @@ TEST_F(PictureTest, PngIconAndPictureArePackedAlikeEveryTime) {
               std::string::npos)
         << report;
     EXPECT_NE(report.find("bitmap 10000 (language 1033): 300x200/24\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("version information 1 (language 1033): file 3.1.0.0, product 3.1.0.0\n"),
+              std::string::npos)
+        << report;
+
+    // The JSON report reads the version block back; Python's parser is the judge of its syntax.
+    const std::string json = formatInspectionJson(contents);
+    writeFile(dir_ + "/report.json", json);
+    const std::string check = "python3 -c 'import json,sys; r = json.load(open(sys.argv[1]))[\"resources\"]; "
+                              "assert r[\"manifest\"].startswith(\"<?xml\") and r[\"problem\"] is None' '" +
+                              dir_ + "/report.json'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << json;
+    for (const char* expected : {"\"bitmaps\": [\n      {\"bits\": 24, \"height\": 200, \"id\": 10000, "
+                                 "\"language\": 1033, \"width\": 300}\n    ]",
+                                 "{\"id\": 1001, \"images\": [{\"bits\": 32, \"height\": 16, \"width\": 16}, "
+                                 "{\"bits\": 32, \"height\": 32, "
+                                 "\"width\": 32}, {\"bits\": 32, \"height\": 48, \"width\": 48}, {\"bits\": "
+                                 "32, \"height\": 256, \"width\": "
+                                 "256}], \"language\": 1033}",
+                                 "\"version\": {\"file_version\": \"3.1.0.0\", \"product_version\": "
+                                 "\"3.1.0.0\", \"strings\": {\"CompanyName\": "
+                                 "\"\u5496\u5561\", \"FileVersion\": \"3.1\", \"ProductName\": "
+                                 "\"\u039a\u03b1\u03c6\u03ad \\\"1\\\"\", "
+                                 "\"ProductVersion\": \"3.1\"}}",
+                                 ", \"type\": 24}" /* the stub's manifest among the entries */})
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
 }
 
 } // namespace
