@@ -281,6 +281,40 @@ TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
     }
 }
 
+// This kernel runs no 32-bit programs, so the i686 stub's rewrite is checked by the independent readers
+// alone: the same resources as the x64 launcher's, headers objdump reads, a true checksum.
+TEST_F(PeResourcesTest, TheI686StubTakesTheSameResourcesAsTheX64One) {
+    writeFile(dir_ + "/app.jar", "jar bytes");
+    writeFile(dir_ + "/app.toml",
+              "[[files]]\nsource = \"app.jar\"\n[application]\nmain_class = \"a.Main\"\n"
+              "icon = \"" KESTRO_SOURCE_DIR "/examples/hello/resources/hello.png\"\n"
+              "[splash]\npicture = \"" KESTRO_SOURCE_DIR "/examples/hello/resources/splash.png\"\n"
+              "[version]\nfile_version = \"1.2\"\n");
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/x64.exe", &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB_X86, request, dir_ + "/x86.exe", &error)) << error;
+
+    const std::string listing = listResources(dir_ + "/x86.exe");
+    EXPECT_EQ(listing, listResources(dir_ + "/x64.exe"));
+    for (const char* entry : {"--type=2 --name=10000 ", "--type=14 --name=1001 ", "--type=16 --name=1 ",
+                              "--type=24 --name=1 ", "--type=5 --name=104 "})
+        EXPECT_NE(listing.find(entry), std::string::npos) << entry << listing;
+    const std::string headers = runCommand("objdump -p '" + dir_ + "/x86.exe' 2>&1");
+    EXPECT_EQ(headers.find("objdump:"), std::string::npos) << headers;
+    EXPECT_NE(headers.find("pei-i386"), std::string::npos) << headers;
+    LauncherContents contents;
+    ASSERT_TRUE(inspectLauncher(dir_ + "/x86.exe", &contents, &error)) << error;
+    EXPECT_EQ(contents.files.size(), 1u);
+    // The checksum covers the image, which ends where the payload starts.
+    const std::string image = readFile(dir_ + "/x86.exe").substr(0, contents.payloadOffset);
+    const uint32_t checksumAt = static_cast<uint32_t>(image.find("PE\0\0", 0, 4)) + 24 + 64;
+    uint32_t stored = 0;
+    std::memcpy(&stored, image.data() + checksumAt, 4);
+    EXPECT_EQ(stored, peChecksum(image, checksumAt));
+}
+
 TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
     const std::string dir = makeTestDirectory();
     const struct {
