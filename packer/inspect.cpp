@@ -1,10 +1,12 @@
 #include "inspect.h"
 
 #include "pe_resources.h"
+#include "picture_resource.h"
 
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
+#include "version_resource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -204,9 +206,17 @@ std::string keyText(const ResourceKey& key) {
     return key.isName() ? "\"" + utf16ToUtf8(key.name) + "\"" : std::to_string(key.id);
 }
 
-// What a resource is, for a person: an icon group lists its image sizes.
+// What a resource is, for a person: an icon group lists its image sizes, a bitmap its size and depth.
 std::string describeResource(const ResourceKey& type, const ResourceData& data) {
     const std::string& bytes = data.bytes;
+    uint32_t pictureWidth = 0, pictureHeight = 0;
+    if (!type.isName() && type.id == resource_type::Bitmap &&
+        pictureSize(bytes, &pictureWidth, &pictureHeight))
+        return std::to_string(pictureWidth) + "x" + std::to_string(pictureHeight) + "/" +
+               std::to_string(static_cast<uint8_t>(bytes[14]));
+    VersionInfo version;
+    if (!type.isName() && type.id == resource_type::Version && readVersionResource(bytes, &version))
+        return "file " + version.fileVersion + ", product " + version.productVersion;
     if (type.isName() || type.id != resource_type::GroupIcon || bytes.size() < 6)
         return std::to_string(bytes.size()) + " bytes";
     const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
@@ -232,7 +242,7 @@ void listResources(LauncherFile& file, uint64_t payloadStart, LauncherContents* 
         {resource_type::Version, "version information"},
         {24, "manifest"},
         {2, "bitmap"}};
-    ResourceTree tree;
+    ResourceTree& tree = contents->resourceTree;
     if (!readResources(file.read(0, payloadStart), &tree, &contents->resourceProblem))
         return;
     for (const auto& [type, names] : tree) {
@@ -244,6 +254,94 @@ void listResources(LauncherFile& file, uint64_t payloadStart, LauncherContents* 
                                               keyText(language) + "): " + describeResource(type, data));
         }
     }
+}
+
+// A resource key as JSON: its number, or its name as a string.
+std::string keyJson(const ResourceKey& key) {
+    return key.isName() ? quoted(utf16ToUtf8(key.name)) : std::to_string(key.id);
+}
+
+// The text of bytes as a JSON string when it is UTF-8, null otherwise.
+std::string utf8Json(const std::string& bytes) {
+    std::u16string ignored;
+    std::string why;
+    return utf8ToUtf16(bytes, &ignored, &why) ? quoted(bytes) : "null";
+}
+
+// The images an icon group lists, as a JSON array; 0 stands for 256 pixels.
+std::string iconImagesJson(const std::string& group) {
+    std::string out = "[";
+    const size_t count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
+    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= group.size(); ++i) {
+        const auto byte = [&](size_t offset) {
+            return static_cast<int>(static_cast<uint8_t>(group[6 + i * 14 + offset]));
+        };
+        out += std::string(i == 0 ? "" : ", ") + "{\"bits\": " + std::to_string(byte(6) | byte(7) << 8) +
+               ", \"height\": " + std::to_string(byte(1) == 0 ? 256 : byte(1)) +
+               ", \"width\": " + std::to_string(byte(0) == 0 ? 256 : byte(0)) + "}";
+    }
+    return out + "]";
+}
+
+// The resources as JSON: every entry, then what the shell, the dialogs and the splash read from them
+// (icon groups, the manifest, the splash picture and the version information). Members alphabetical.
+std::string resourcesJson(const LauncherContents& contents) {
+    std::ostringstream bitmaps, entries, groups, manifest, version;
+    manifest << "null";
+    version << "null";
+    const char* bitmapSeparator = "";
+    const char* entrySeparator = "";
+    const char* groupSeparator = "";
+    for (const auto& [type, names] : contents.resourceTree) {
+        for (const auto& [name, languages] : names) {
+            for (const auto& [language, data] : languages) {
+                const std::string& bytes = data.bytes;
+                entries << entrySeparator << "\n      {\"language\": " << keyJson(language)
+                        << ", \"name\": " << keyJson(name) << ", \"size\": " << bytes.size()
+                        << ", \"type\": " << keyJson(type) << "}";
+                entrySeparator = ",";
+                if (type.isName())
+                    continue;
+                uint32_t width = 0, height = 0;
+                VersionInfo info;
+                if (type.id == resource_type::Bitmap && pictureSize(bytes, &width, &height)) {
+                    bitmaps << bitmapSeparator
+                            << "\n      {\"bits\": " << static_cast<int>(static_cast<uint8_t>(bytes[14]))
+                            << ", \"height\": " << height << ", \"id\": " << keyJson(name)
+                            << ", \"language\": " << keyJson(language) << ", \"width\": " << width << "}";
+                    bitmapSeparator = ",";
+                } else if (type.id == resource_type::GroupIcon && bytes.size() >= 6) {
+                    groups << groupSeparator << "\n      {\"id\": " << keyJson(name)
+                           << ", \"images\": " << iconImagesJson(bytes)
+                           << ", \"language\": " << keyJson(language) << "}";
+                    groupSeparator = ",";
+                } else if (type.id == resource_type::Manifest && name.id == 1) {
+                    manifest.str("");
+                    manifest << utf8Json(bytes);
+                } else if (type.id == resource_type::Version && name.id == 1 &&
+                           readVersionResource(bytes, &info)) {
+                    version.str("");
+                    version << "{\"file_version\": " << quoted(info.fileVersion)
+                            << ", \"product_version\": " << quoted(info.productVersion) << ", \"strings\": {";
+                    const char* separator = "";
+                    const std::map<std::string, std::string> sorted(info.strings.begin(), info.strings.end());
+                    for (const auto& [key, text] : sorted) {
+                        version << separator << quoted(key) << ": " << quoted(text);
+                        separator = ", ";
+                    }
+                    version << "}}";
+                }
+            }
+        }
+    }
+    std::ostringstream out;
+    out << "{\n    \"bitmaps\": [" << bitmaps.str() << (bitmapSeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"entries\": [" << entries.str() << (entrySeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"icon_groups\": [" << groups.str() << (groupSeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"manifest\": " << manifest.str() << ",\n    \"problem\": "
+        << (contents.resourceProblem.empty() ? "null" : quoted(contents.resourceProblem))
+        << ",\n    \"version\": " << version.str() << "\n  }";
+    return out.str();
 }
 
 } // namespace
@@ -264,6 +362,7 @@ bool inspectLauncher(const std::string& path, LauncherContents* contents, std::s
     contents->files.clear();
     walkIncludedFiles(file, contents->tables, tablesEnd, contents);
     contents->resources.clear();
+    contents->resourceTree.clear();
     contents->resourceProblem.clear();
     listResources(file, start, contents);
     return true;
@@ -328,6 +427,7 @@ std::string formatInspectionJson(const LauncherContents& contents) {
         }
     }
     out << "  \"payload_offset\": " << contents.payloadOffset << ",\n";
+    out << "  \"resources\": " << resourcesJson(contents) << ",\n";
     out << "  \"trailing_bytes\": " << contents.trailingBytes << "\n}\n";
     return out.str();
 }

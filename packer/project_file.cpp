@@ -3,6 +3,7 @@
 #include "jar_contents.h"
 #include "jvmsearch/version_rules.h"
 #include "payload/payload_format.h"
+#include "picture_resource.h"
 #include "project_keys.h"
 #include "text_encoding.h"
 #include "version_resource.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <glob.h>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <set>
@@ -51,6 +53,10 @@ class ProjectReader {
     bool readBundledRuntime(const toml::node& node);
     bool readIcon(const toml::node& node);
     bool readVersion(const toml::node& node);
+    bool readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
+                       std::string* shown);
+    bool readPicture(const toml::node& node);
+    bool readManifest(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -77,6 +83,8 @@ class ProjectReader {
     std::string bundledRuntime_;
     std::string iconPath_;
     std::string versionResource_;
+    std::string pictureResource_;
+    std::string manifest_;
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -181,6 +189,16 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         if (qualifiedName == "application.icon") {
             if (!readIcon(node))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "application.manifest") {
+            if (!readManifest(node))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "splash.picture") {
+            if (!readPicture(node))
                 return false;
             continue;
         }
@@ -392,6 +410,49 @@ bool ProjectReader::readIcon(const toml::node& node) {
     if (!fs::is_regular_file(path, ignored))
         return fail(node, "application.icon: " + shownInMessage(path.string()) + " is not a file");
     iconPath_ = path.string();
+    return true;
+}
+
+// Reads the file that the string key names (relative to the project's directory) into bytes; shown
+// becomes "key: path" for messages.
+bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
+                                  std::string* shown) {
+    if (!node.is_string())
+        return fail(node, key + " must be a string, not " + std::string(typeName(node)));
+    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    *shown = key + ": " + shownInMessage(path.string());
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored) || !in)
+        return fail(node, *shown + " is not a readable file");
+    bytes->assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+// Not a record: the picture becomes the bitmap resource the splash window shows.
+bool ProjectReader::readPicture(const toml::node& node) {
+    std::string file, shown, why;
+    if (!readNamedFile(node, "splash.picture", &file, &shown))
+        return false;
+    if (!buildPictureResource(file, &pictureResource_, &why))
+        return fail(node, shown + ": " + why);
+    return true;
+}
+
+// Not a record: the project's own manifest replaces the launcher's. Windows refuses to start a program
+// whose manifest it cannot parse, so the plainest faults are caught here.
+bool ProjectReader::readManifest(const toml::node& node) {
+    std::string text, shown, why;
+    if (!readNamedFile(node, "application.manifest", &text, &shown))
+        return false;
+    std::u16string ignored;
+    if (!utf8ToUtf16(text, &ignored, &why) || text.find('\0') != std::string::npos)
+        return fail(node, shown + " is not UTF-8 text");
+    const size_t first = text.find_first_not_of(" \t\r\n", text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
+    if (first == std::string::npos || text[first] != '<' || text.find("assembly") == std::string::npos)
+        return fail(node,
+                    shown + " is not an XML manifest: it must start with '<' and hold an assembly element");
+    manifest_ = std::move(text);
     return true;
 }
 
@@ -734,6 +795,10 @@ PackRequest ProjectReader::buildRequest() const {
     request.iconPath = iconPath_;
     if (!versionResource_.empty())
         request.resources[resource_type::Version][1][kUsEnglish].bytes = versionResource_;
+    if (!manifest_.empty())
+        request.resources[resource_type::Manifest][1][kUsEnglish].bytes = manifest_;
+    if (!pictureResource_.empty())
+        request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes = pictureResource_;
     request.warnings = warnings_;
     return request;
 }
