@@ -1,6 +1,7 @@
 // Reading a finished launcher back: its configuration, messages and included files, for `kestro inspect`.
 #pragma once
 
+#include "certificate_table.h"
 #include "payload/payload_codec.h"
 
 #include <cstdint>
@@ -16,11 +17,19 @@ struct InspectedFile {
     bool truncated = false;
 };
 
+struct InspectedSignature {
+    bool present = false;   // the headers name a certificate table
+    SignatureFacts facts;   // when problem is empty
+    std::string problem;    // why the table or its signature cannot be read; empty when it can
+    CertificateTable table; // where it lies, when it is usable
+};
+
 struct LauncherContents {
     uint64_t payloadOffset = 0;
-    payload::PayloadTables tables;      // records in payload order, duplicates included
-    std::vector<InspectedFile> files;   // in payload order; walking stops after a truncated one
-    uint64_t trailingBytes = 0;         // after the last included file
+    payload::PayloadTables tables;    // records in payload order, duplicates included
+    std::vector<InspectedFile> files; // in payload order; walking stops after a truncated one
+    uint64_t trailingBytes = 0;       // after the last included file, up to a signature's padding
+    InspectedSignature signature;
     std::vector<std::string> resources; // one line per resource of the executable, in directory order
     std::string resourceProblem;        // why the resources could not be read; empty when they could
 };
