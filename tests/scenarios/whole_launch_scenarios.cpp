@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -390,8 +392,38 @@ TEST_F(WholeLaunch, PackedWithIconAndVersionRunsAndShowsThem) {
         << read.describe();
 }
 
+// timestamp_server.py for one test: an RFC 3161 authority whose certificate it writes to directory.
+class TimestampServer {
+  public:
+    explicit TimestampServer(const std::string& directory)
+        : stream_(popen(("exec python3 '" + std::string(KESTRO_SCENARIO_SOURCE_DIR) +
+                         "/timestamp_server.py' '" + directory + "'")
+                            .c_str(),
+                        "r")) {
+        if (stream_ == nullptr || fscanf(stream_, "port %d pid %d", &port_, &pid_) != 2)
+            port_ = 0;
+    }
+    ~TimestampServer() {
+        if (pid_ > 0)
+            kill(pid_, SIGTERM);
+        if (stream_ != nullptr)
+            pclose(stream_);
+    }
+    TimestampServer(const TimestampServer&) = delete;
+    TimestampServer& operator=(const TimestampServer&) = delete;
+
+    int port() const { return port_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+  private:
+    FILE* stream_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
 // As a release is signed on a build machine: a certificate made by OpenSSL for the test, the password
-// only in the environment or a file. The signature must verify, cover every byte, leave the payload
+// only in the environment or a file, a time stamp from a local authority. The signature must verify,
+// cover every byte, leave the payload
 // readable to the launcher and to inspect, and a failed signing must leave the last output alone.
 TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     searchableRuntime();
@@ -415,8 +447,12 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
             "env:KESTRO_TEST_SIGNING_PASSWORD",
         &output))
         << output;
-    const std::string withPkcs12 =
-        " --sign --sign-pkcs12 '" + keys + "/signer.p12' --sign-password-env KESTRO_TEST_SIGNING_PASSWORD";
+    TimestampServer timestamps(keys);
+    ASSERT_NE(timestamps.port(), 0);
+    const std::string withPkcs12 = " --sign --sign-pkcs12 '" + keys +
+                                   "/signer.p12' --sign-password-env KESTRO_TEST_SIGNING_PASSWORD "
+                                   "--timestamp-url " +
+                                   timestamps.url();
     const std::string launcher = s.directory() + "/App.exe";
     ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &output)) << output;
     const std::string unsignedLauncher = readFile(launcher);
@@ -432,11 +468,12 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     setenv("KESTRO_TEST_SIGNING_PASSWORD", password.c_str(), 1);
     ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &output, withPkcs12)) << output;
     EXPECT_THAT(output, HasSubstr("no Java runtime bundled, signed)"));
-    const std::string verify = "osslsigncode verify -CAfile '" + keys + "/cert.pem' -in ";
+    const std::string verify =
+        "osslsigncode verify -CAfile '" + keys + "/cert.pem' -TSA-CAfile '" + keys + "/tsa-cert.pem' -in ";
     EXPECT_TRUE(runCommand(verify + "'" + launcher + "'", &output)) << output;
     EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("Signature: signed by \"" + signer + "\", issued by \"" + signer +
-                                  "\", without a time stamp"));
+                                  "\", with a time stamp"));
     EXPECT_THAT(output, HasSubstr("kestro-runtime.jar"));
     EXPECT_THAT(output, Not(HasSubstr("further data")));
 
@@ -461,6 +498,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
                                 "/cert.pem' --sign-password-file '" + keys + "/password.txt'"))
         << output;
     EXPECT_TRUE(runCommand(verify + "'" + second + "'", &output)) << output;
+    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
+    EXPECT_THAT(output, HasSubstr("\", without a time stamp"));
 }
 
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
