@@ -2,10 +2,12 @@
 
 #include "pe_resources.h"
 
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -18,6 +20,9 @@ constexpr uint16_t kPkcsSignedData = 2;
 constexpr uint32_t kChecksumField = 64; // from the optional header
 // Where Authenticode keeps an RFC 3161 time stamp among a signer's unauthenticated attributes.
 constexpr const char* kRfc3161TimestampOid = "1.3.6.1.4.1.311.3.3.1";
+constexpr const char* kIndirectDataOid = "1.3.6.1.4.1.311.2.1.4";
+// Large enough that hashing, not reading, sets the pace.
+constexpr uint64_t kDigestChunk = 1 << 20;
 
 uint64_t littleEndian(const std::string& bytes, size_t at, int width) {
     uint64_t value = 0;
@@ -93,6 +98,44 @@ bool hasTimestamp(PKCS7* signature) {
     return false;
 }
 
+// SpcIndirectDataContent ::= SEQUENCE { data SpcAttributeTypeAndOptionalValue, messageDigest DigestInfo },
+// the content Authenticode signs; DigestInfo ::= SEQUENCE { AlgorithmIdentifier, OCTET STRING }.
+bool readSignedDigest(PKCS7* signature, SignatureFacts* facts) {
+    PKCS7* content = signature->d.sign->contents;
+    char type[64];
+    if (content == nullptr || OBJ_obj2txt(type, sizeof type, content->type, 1) <= 0 ||
+        std::strcmp(type, kIndirectDataOid) != 0 || content->d.other == nullptr ||
+        content->d.other->type != V_ASN1_SEQUENCE)
+        return false;
+    const ASN1_STRING* sequence = content->d.other->value.sequence;
+    const unsigned char* at = ASN1_STRING_get0_data(sequence);
+    const unsigned char* const end = at + ASN1_STRING_length(sequence);
+    long length = 0;
+    int tag = 0, objectClass = 0;
+    const auto enterSequence = [&] {
+        return (ASN1_get_object(&at, &length, &tag, &objectClass, end - at) & 0x80) == 0 &&
+               tag == V_ASN1_SEQUENCE && length <= end - at;
+    };
+    if (!enterSequence() || !enterSequence())
+        return false;
+    at += length; // past data, to messageDigest
+    if (!enterSequence())
+        return false;
+    std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR, X509_ALGOR_free>> algorithm(
+        d2i_X509_ALGOR(nullptr, &at, end - at));
+    std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>> digest(
+        d2i_ASN1_OCTET_STRING(nullptr, &at, end - at));
+    if (!algorithm || !digest)
+        return false;
+    char oid[64];
+    if (OBJ_obj2txt(oid, sizeof oid, algorithm->algorithm, 1) <= 0)
+        return false;
+    facts->digestAlgorithm = oid;
+    facts->digest.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(digest.get())),
+                         static_cast<size_t>(ASN1_STRING_length(digest.get())));
+    return true;
+}
+
 } // namespace
 
 CertificateTableState findCertificateTable(const std::string& headers, uint64_t fileSize, uint64_t notBefore,
@@ -158,6 +201,42 @@ bool readSignature(const std::string& table, SignatureFacts* facts, std::string*
     facts->signer = commonName(X509_get_subject_name(certificate));
     facts->issuer = commonName(X509_get_issuer_name(certificate));
     facts->timestamped = hasTimestamp(signature.get());
+    if (!readSignedDigest(signature.get(), facts)) {
+        *why = "the signature holds no Authenticode digest of the file";
+        return false;
+    }
+    return true;
+}
+
+bool authenticodeDigest(const std::string& headers, const CertificateTable& table,
+                        const std::string& algorithm,
+                        const std::function<std::string(uint64_t offset, uint64_t length)>& read,
+                        std::string* digest) {
+    size_t entry, checksum;
+    std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT, ASN1_OBJECT_free>> object(
+        OBJ_txt2obj(algorithm.c_str(), 1));
+    const EVP_MD* type = object ? EVP_get_digestbyobj(object.get()) : nullptr;
+    std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>> context(EVP_MD_CTX_new());
+    if (type == nullptr || !context || !locateSecurityEntry(headers, &entry, &checksum) ||
+        !EVP_DigestInit_ex(context.get(), type, nullptr))
+        return false;
+    // The checksum comes before the security entry in both header layouts.
+    const std::pair<uint64_t, uint64_t> ranges[] = {
+        {0, checksum}, {checksum + 4, entry}, {entry + 8, table.offset}};
+    for (const auto& [from, to] : ranges) {
+        for (uint64_t at = from; at < to;) {
+            const std::string bytes = read(at, std::min(kDigestChunk, to - at));
+            if (bytes.empty())
+                return false;
+            EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
+            at += bytes.size();
+        }
+    }
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!EVP_DigestFinal_ex(context.get(), value, &size))
+        return false;
+    digest->assign(reinterpret_cast<const char*>(value), size);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestro::packer {
@@ -30,13 +31,24 @@ bool clearCertificateTableEntry(std::string* image);
 
 // Who signed, as the first signature of a certificate table says.
 struct SignatureFacts {
-    std::string signer;       // the subject common name of the signing certificate (or its whole name)
-    std::string issuer;       // the issuer common name of the same certificate
-    bool timestamped = false; // a counter-signature or RFC 3161 time stamp is attached
+    std::string signer;          // the subject common name of the signing certificate (or its whole name)
+    std::string issuer;          // the issuer common name of the same certificate
+    bool timestamped = false;    // a counter-signature or RFC 3161 time stamp is attached
+    std::string digestAlgorithm; // the object identifier of the hash the signed digest was made with
+    std::string digest;          // the digest of the file that was signed (raw bytes)
 };
 
-// Reads the first certificate of table (the table's bytes) as a PKCS#7 signature. Returns false and
-// says why when it is not one or names no signing certificate.
+// Reads the first certificate of table (the table's bytes) as an Authenticode PKCS#7 signature.
+// Returns false and says why when it is not one, names no signing certificate or holds no digest.
 bool readSignature(const std::string& table, SignatureFacts* facts, std::string* why);
+
+// Reads a file through read(offset, length) and hashes it as Authenticode does: every byte before
+// the certificate table except the checksum and the security entry, which signing changes. headers
+// are the file's first bytes, at least its PE headers. Returns false when the algorithm (an object
+// identifier, as SignatureFacts keeps it) is no digest OpenSSL knows.
+bool authenticodeDigest(const std::string& headers, const CertificateTable& table,
+                        const std::string& algorithm,
+                        const std::function<std::string(uint64_t offset, uint64_t length)>& read,
+                        std::string* digest);
 
 } // namespace kestro::packer

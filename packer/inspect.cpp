@@ -157,8 +157,8 @@ void inspectSignature(LauncherFile& file, LauncherContents* contents) {
     const uint64_t filesEnd = file.size() - contents->trailingBytes;
     CertificateTable table;
     std::string why;
-    switch (
-        findCertificateTable(file.read(0, contents->payloadOffset), file.size(), filesEnd, &table, &why)) {
+    const std::string headers = file.read(0, contents->payloadOffset);
+    switch (findCertificateTable(headers, file.size(), filesEnd, &table, &why)) {
     case CertificateTableState::Absent:
         return;
     case CertificateTableState::Unusable:
@@ -170,8 +170,15 @@ void inspectSignature(LauncherFile& file, LauncherContents* contents) {
     }
     signature.present = true;
     signature.table = table;
-    if (!readSignature(file.read(table.offset, table.size), &signature.facts, &why))
+    if (!readSignature(file.read(table.offset, table.size), &signature.facts, &why)) {
         signature.problem = why;
+    } else {
+        std::string digest;
+        signature.digestChecked = authenticodeDigest(
+            headers, table, signature.facts.digestAlgorithm,
+            [&](uint64_t offset, uint64_t length) { return file.read(offset, length); }, &digest);
+        signature.intact = signature.digestChecked && digest == signature.facts.digest;
+    }
     const uint64_t gapStart = std::max(filesEnd, table.offset >= 7 ? table.offset - 7 : 0);
     const std::string gap = file.read(gapStart, table.offset - gapStart);
     size_t padding = 0;
@@ -333,8 +340,12 @@ std::string formatInspection(const LauncherContents& contents) {
     else
         out << "\nSignature: signed by " << quoted(signature.facts.signer) << ", issued by "
             << quoted(signature.facts.issuer) << ", " << (signature.facts.timestamped ? "with" : "without")
-            << " a time stamp (" << signature.table.size << " bytes at offset " << signature.table.offset
-            << "; osslsigncode verify checks it)\n";
+            << " a time stamp; "
+            << (!signature.digestChecked ? "its digest algorithm is unknown, so the file was not checked"
+                : signature.intact       ? "the file is as signed"
+                                         : "THE FILE WAS CHANGED AFTER SIGNING")
+            << " (" << signature.table.size << " bytes at offset " << signature.table.offset
+            << "; osslsigncode verify also checks the certificates)\n";
     if (!contents.resourceProblem.empty()) {
         out << "\nResources: " << contents.resourceProblem << "\n";
     } else {
@@ -377,7 +388,11 @@ std::string formatInspectionJson(const LauncherContents& contents) {
     else if (!signature.problem.empty())
         out << "{\"problem\": " << quoted(signature.problem) << "},\n";
     else
-        out << "{\"issuer\": " << quoted(signature.facts.issuer)
+        out << "{\"intact\": "
+            << (!signature.digestChecked ? "null"
+                : signature.intact       ? "true"
+                                         : "false")
+            << ", \"issuer\": " << quoted(signature.facts.issuer)
             << ", \"signer\": " << quoted(signature.facts.signer)
             << ", \"timestamped\": " << (signature.facts.timestamped ? "true" : "false") << "},\n";
     out << "  \"trailing_bytes\": " << contents.trailingBytes << "\n}\n";

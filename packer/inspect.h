@@ -18,10 +18,12 @@ struct InspectedFile {
 };
 
 struct InspectedSignature {
-    bool present = false;   // the headers name a certificate table
-    SignatureFacts facts;   // when problem is empty
-    std::string problem;    // why the table or its signature cannot be read; empty when it can
-    CertificateTable table; // where it lies, when it is usable
+    bool present = false;       // the headers name a certificate table
+    SignatureFacts facts;       // when problem is empty
+    std::string problem;        // why the table or its signature cannot be read; empty when it can
+    CertificateTable table;     // where it lies, when it is usable
+    bool digestChecked = false; // the file was hashed with the signature's algorithm
+    bool intact = false;        // and its digest is the signed one: no byte changed since signing
 };
 
 struct LauncherContents {

@@ -138,6 +138,11 @@ int runInspect(const std::string& launcherPath, bool json) {
             return kFailed;
         }
     }
+    if (contents.signature.digestChecked && !contents.signature.intact) {
+        std::cerr << "kestro: " << launcherPath
+                  << " was changed after it was signed; Windows rejects its signature\n";
+        return kFailed;
+    }
     return 0;
 }
 

@@ -473,7 +473,7 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     EXPECT_TRUE(runCommand(verify + "'" + launcher + "'", &output)) << output;
     EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("Signature: signed by \"" + signer + "\", issued by \"" + signer +
-                                  "\", with a time stamp"));
+                                  "\", with a time stamp; the file is as signed"));
     EXPECT_THAT(output, HasSubstr("kestro-runtime.jar"));
     EXPECT_THAT(output, Not(HasSubstr("further data")));
 
@@ -490,6 +490,9 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     changed[payloadStart + 100] ^= 1;
     writeFile(s.directory() + "/Changed.exe", changed);
     EXPECT_FALSE(runCommand(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
+    EXPECT_FALSE(
+        runCommand(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
+    EXPECT_THAT(output, HasSubstr("Changed.exe was changed after it was signed"));
 
     // The key and its certificate as two files, the password in a file.
     const std::string second = s.directory() + "/Second.exe";
