@@ -3,7 +3,6 @@
 #include "text_encoding.h"
 
 #include "certificate_table.h"
-
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "runtime_bundle.h"

@@ -19,7 +19,7 @@ namespace kestro::packer {
 namespace {
 
 constexpr const char* kSigner = "osslsigncode";
-// What is kept of osslsigncode's output for a message: its reasons come first, OpenSSL's trace after.
+// The most of osslsigncode's output an error message shows.
 constexpr size_t kShownOutput = 2000;
 
 bool isFile(const std::string& path) {
