@@ -151,6 +151,44 @@ void walkIncludedFiles(LauncherFile& file, const payload::PayloadTables& tables,
     contents->trailingBytes = file.size() - position;
 }
 
+// A signature's table comes last; the signer pads what is before it to 8 bytes with zeros, which are
+// no data of the launcher's.
+void inspectSignature(LauncherFile& file, LauncherContents* contents) {
+    InspectedSignature& signature = contents->signature;
+    signature = InspectedSignature{};
+    const uint64_t filesEnd = file.size() - contents->trailingBytes;
+    CertificateTable table;
+    std::string why;
+    const std::string headers = file.read(0, contents->payloadOffset);
+    switch (findCertificateTable(headers, file.size(), filesEnd, &table, &why)) {
+    case CertificateTableState::Absent:
+        return;
+    case CertificateTableState::Unusable:
+        signature.present = true;
+        signature.problem = why;
+        return;
+    case CertificateTableState::Present:
+        break;
+    }
+    signature.present = true;
+    signature.table = table;
+    if (!readSignature(file.read(table.offset, table.size), &signature.facts, &why)) {
+        signature.problem = why;
+    } else {
+        std::string digest;
+        signature.digestChecked = authenticodeDigest(
+            headers, table, signature.facts.digestAlgorithm,
+            [&](uint64_t offset, uint64_t length) { return file.read(offset, length); }, &digest);
+        signature.intact = signature.digestChecked && digest == signature.facts.digest;
+    }
+    const uint64_t gapStart = std::max(filesEnd, table.offset >= 7 ? table.offset - 7 : 0);
+    const std::string gap = file.read(gapStart, table.offset - gapStart);
+    size_t padding = 0;
+    while (padding < gap.size() && gap[gap.size() - 1 - padding] == '\0')
+        ++padding;
+    contents->trailingBytes = table.offset - filesEnd - padding;
+}
+
 std::string quoted(const std::string& utf8) {
     std::string out = "\"";
     for (char c : utf8) {
@@ -361,6 +399,7 @@ bool inspectLauncher(const std::string& path, LauncherContents* contents, std::s
     contents->payloadOffset = start;
     contents->files.clear();
     walkIncludedFiles(file, contents->tables, tablesEnd, contents);
+    inspectSignature(file, contents);
     contents->resources.clear();
     contents->resourceTree.clear();
     contents->resourceProblem.clear();
@@ -392,6 +431,20 @@ std::string formatInspection(const LauncherContents& contents) {
     }
     if (contents.trailingBytes > 0)
         out << "\n" << contents.trailingBytes << " bytes of further data after the included files\n";
+    const InspectedSignature& signature = contents.signature;
+    if (!signature.present)
+        out << "\nSignature: none\n";
+    else if (!signature.problem.empty())
+        out << "\nSignature: unreadable: " << signature.problem << "\n";
+    else
+        out << "\nSignature: signed by " << quoted(signature.facts.signer) << ", issued by "
+            << quoted(signature.facts.issuer) << ", " << (signature.facts.timestamped ? "with" : "without")
+            << " a time stamp; "
+            << (!signature.digestChecked ? "its digest algorithm is unknown, so the file was not checked"
+                : signature.intact       ? "the file is as signed"
+                                         : "THE FILE WAS CHANGED AFTER SIGNING")
+            << " (" << signature.table.size << " bytes at offset " << signature.table.offset
+            << "; osslsigncode verify also checks the certificates)\n";
     if (!contents.resourceProblem.empty()) {
         out << "\nResources: " << contents.resourceProblem << "\n";
     } else {
@@ -428,6 +481,20 @@ std::string formatInspectionJson(const LauncherContents& contents) {
     }
     out << "  \"payload_offset\": " << contents.payloadOffset << ",\n";
     out << "  \"resources\": " << resourcesJson(contents) << ",\n";
+    const InspectedSignature& signature = contents.signature;
+    out << "  \"signature\": ";
+    if (!signature.present)
+        out << "null,\n";
+    else if (!signature.problem.empty())
+        out << "{\"problem\": " << quoted(signature.problem) << "},\n";
+    else
+        out << "{\"intact\": "
+            << (!signature.digestChecked ? "null"
+                : signature.intact       ? "true"
+                                         : "false")
+            << ", \"issuer\": " << quoted(signature.facts.issuer)
+            << ", \"signer\": " << quoted(signature.facts.signer)
+            << ", \"timestamped\": " << (signature.facts.timestamped ? "true" : "false") << "},\n";
     out << "  \"trailing_bytes\": " << contents.trailingBytes << "\n}\n";
     return out.str();
 }

@@ -1,6 +1,7 @@
 // Reading a finished launcher back: its configuration, messages and included files, for `kestro inspect`.
 #pragma once
 
+#include "certificate_table.h"
 #include "payload/payload_codec.h"
 #include "pe_resources.h"
 
@@ -17,11 +18,21 @@ struct InspectedFile {
     bool truncated = false;
 };
 
+struct InspectedSignature {
+    bool present = false;       // the headers name a certificate table
+    SignatureFacts facts;       // when problem is empty
+    std::string problem;        // why the table or its signature cannot be read; empty when it can
+    CertificateTable table;     // where it lies, when it is usable
+    bool digestChecked = false; // the file was hashed with the signature's algorithm
+    bool intact = false;        // and its digest is the signed one: no byte changed since signing
+};
+
 struct LauncherContents {
     uint64_t payloadOffset = 0;
-    payload::PayloadTables tables;      // records in payload order, duplicates included
-    std::vector<InspectedFile> files;   // in payload order; walking stops after a truncated one
-    uint64_t trailingBytes = 0;         // after the last included file
+    payload::PayloadTables tables;    // records in payload order, duplicates included
+    std::vector<InspectedFile> files; // in payload order; walking stops after a truncated one
+    uint64_t trailingBytes = 0;       // after the last included file, up to a signature's padding
+    InspectedSignature signature;
     std::vector<std::string> resources; // one line per resource of the executable, in directory order
     ResourceTree resourceTree;          // the same resources with their contents
     std::string resourceProblem;        // why the resources could not be read; empty when they could

@@ -3,6 +3,7 @@
 #include "pack.h"
 #include "project_file.h"
 #include "runtime_bundle.h"
+#include "signing.h"
 #include "stub_location.h"
 
 #include <CLI/CLI.hpp>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <optional>
+#include <vector>
 
 #ifndef KESTRO_VERSION
 #define KESTRO_VERSION "unknown"
@@ -48,10 +51,50 @@ std::string sizeText(uint64_t bytes) {
     return text;
 }
 
+// The signing options, given together after --sign.
+struct SigningOptions {
+    bool sign = false;
+    SigningRequest request;
+    std::vector<CLI::Option*> options;
+
+    void addTo(CLI::App* pack) {
+        pack->add_flag("--sign", sign, "Sign the launcher (Authenticode, through osslsigncode)");
+        options = {pack->add_option("--sign-pkcs12", request.pkcs12Path,
+                                    "PKCS#12 file with the signing key and certificate"),
+                   pack->add_option("--sign-key", request.keyPath,
+                                    "Signing key (PEM or DER), with --sign-certificate"),
+                   pack->add_option("--sign-certificate", request.certificatePath,
+                                    "Certificate (chain) of --sign-key, PEM or DER"),
+                   pack->add_option("--sign-password-env", request.passwordEnvironmentVariable,
+                                    "Environment variable that holds the key's password"),
+                   pack->add_option("--sign-password-file", request.passwordFile,
+                                    "File whose first line is the key's password"),
+                   pack->add_option("--timestamp-url", request.timestampUrl,
+                                    "RFC 3161 time-stamp server for the signature")};
+    }
+    // The request, or why the options do not make one.
+    bool resolve(std::optional<SigningRequest>* resolved, std::string* error) const {
+        for (const CLI::Option* option : options) {
+            if (!sign && option->count() > 0) {
+                *error = option->get_name() + " signs the launcher only together with --sign";
+                return false;
+            }
+        }
+        if (sign)
+            *resolved = request;
+        return true;
+    }
+};
+
 int runPack(const std::string& projectPath, const std::string& outputPath, const std::string& target,
-            std::string stubPath, std::string runtimeJarPath) {
+            std::string stubPath, std::string runtimeJarPath, const SigningOptions& signing) {
     std::string error;
     PackRequest request;
+    std::optional<SigningRequest> signingRequest;
+    if (!signing.resolve(&signingRequest, &error)) {
+        std::cerr << "kestro: " << error << "\n";
+        return kUsage;
+    }
     if (!loadProjectFile(projectPath, &request, &error)) {
         std::cerr << "kestro: " << error << "\n";
         return kFailed;
@@ -65,6 +108,7 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
         !findInstalledFile(&runtimeJarPath, defaultRuntimeJarPath, "runtime jar", "--runtime-jar"))
         return kFailed;
     request.runtimeJarPath = runtimeJarPath;
+    request.signing = signingRequest;
     request.targetMachine = target == "windows-x86" ? kMachineX86 : kMachineX64;
     PackSummary summary;
     if (!packLauncher(stubPath, request, outputPath, &error, &summary)) {
@@ -74,7 +118,8 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
     std::cout << "kestro: wrote " << outputPath << " (" << sizeText(summary.outputBytes) << ", "
               << machineName(summary.machine) << ", " << summary.fileCount << " included file"
               << (summary.fileCount == 1 ? "" : "s") << ", "
-              << (summary.runtimeBundled ? "Java runtime bundled" : "no Java runtime bundled") << ")\n";
+              << (summary.runtimeBundled ? "Java runtime bundled" : "no Java runtime bundled")
+              << (request.signing ? ", signed" : "") << ")\n";
     return 0;
 }
 
@@ -92,6 +137,11 @@ int runInspect(const std::string& launcherPath, bool json) {
                       << " is cut off; the launcher is incomplete\n";
             return kFailed;
         }
+    }
+    if (contents.signature.digestChecked && !contents.signature.intact) {
+        std::cerr << "kestro: " << launcherPath
+                  << " was changed after it was signed; Windows rejects its signature\n";
+        return kFailed;
     }
     return 0;
 }
@@ -112,6 +162,8 @@ int main(int argc, char** argv) {
     pack->add_option("--stub", stubPath, "Launcher stub to use instead of the installed one for --target");
     pack->add_option("--runtime-jar", runtimeJarPath,
                      "Java runtime jar (kestro-runtime.jar) to include instead of the installed one");
+    SigningOptions signing;
+    signing.addTo(pack);
 
     std::string launcherPath;
     bool json = false;
@@ -141,10 +193,10 @@ int main(int argc, char** argv) {
     }
     if (help->parsed()) {
         app.clear(); // the help of the whole program, not of the help subcommand
-        std::cout << app.help();
+        std::cout << app.help() << "\n" << pack->help() << "\n" << inspect->help();
         return 0;
     }
     if (pack->parsed())
-        return runPack(projectPath, outputPath, target, stubPath, runtimeJarPath);
+        return runPack(projectPath, outputPath, target, stubPath, runtimeJarPath, signing);
     return runInspect(launcherPath, json);
 }

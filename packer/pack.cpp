@@ -3,6 +3,7 @@
 
 #include "text_encoding.h"
 
+#include "certificate_table.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "runtime_bundle.h"
@@ -221,6 +222,12 @@ bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& reques
         {"the runtime jar", request.runtimeJarPath},
         {"the bundled runtime", request.bundledRuntime},
         {"the icon", request.iconPath}};
+    if (request.signing) {
+        inputs.emplace_back("the signing certificate", request.signing->pkcs12Path);
+        inputs.emplace_back("the signing key", request.signing->keyPath);
+        inputs.emplace_back("the signing certificate", request.signing->certificatePath);
+        inputs.emplace_back("the signing password file", request.signing->passwordFile);
+    }
     for (const IncludedFile& file : request.files)
         inputs.emplace_back("the included file", file.sourcePath);
     for (const auto& [what, path] : inputs) {
@@ -248,6 +255,9 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
     const bool marked =
         stub->find(payload::kStubMarker, 0, sizeof payload::kStubMarker - 1) != std::string::npos;
     stub->resize(payloadStart);
+    // A signed stub's signature went with its overlay; an entry still pointing at it would make the
+    // output look signed, and a signer would cut "its" old table out of the payload.
+    clearCertificateTableEntry(stub);
     if (!marked) {
         *error = "stub " + stubPath +
                  " is not a Kestro launcher stub; use the stub installed with kestro (--target) or one "
@@ -402,6 +412,8 @@ bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, 
                   std::string* error, PackSummary* summary) {
     if (!checkOutputIsNoInput(stubPath, givenRequest, outputPath, error))
         return false;
+    if (givenRequest.signing && !checkSigningRequest(*givenRequest.signing, error))
+        return false;
     std::string stub;
     uint16_t machine = 0;
     if (!readStub(stubPath, givenRequest.targetMachine, &stub, &machine, error))
@@ -428,13 +440,26 @@ bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, 
     if (!launcher.create(directoryOf(outputPath), error) ||
         !writeLauncher(launcher.path(), stub, tables, files, request.trailingData, error))
         return false;
+    TemporaryFile signedLauncher;
+    TemporaryFile* finished = &launcher;
+    if (request.signing) {
+        // The signer refuses to write over a file, so the reserved name is freed for it; the
+        // temporary file still removes whatever it then writes there on every way out.
+        if (!signedLauncher.create(directoryOf(outputPath), error))
+            return false;
+        unlink(signedLauncher.path().c_str());
+        if (!signLauncher(*request.signing, launcher.path(), signedLauncher.path(), error))
+            return false;
+        chmod(signedLauncher.path().c_str(), 0755); // the signer may have made the file anew
+        finished = &signedLauncher;
+    }
     struct stat written {};
-    stat(launcher.path().c_str(), &written);
-    if (std::rename(launcher.path().c_str(), outputPath.c_str()) != 0) {
+    stat(finished->path().c_str(), &written);
+    if (std::rename(finished->path().c_str(), outputPath.c_str()) != 0) {
         *error = "cannot move the finished launcher to " + outputPath + ": " + systemError();
         return false;
     }
-    launcher.release();
+    finished->release();
     if (summary != nullptr) {
         summary->outputBytes = static_cast<uint64_t>(written.st_size);
         summary->fileCount = files.size();

@@ -3,7 +3,9 @@
 
 #include "payload/payload_codec.h"
 #include "pe_resources.h"
+#include "signing.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,7 @@ struct PackRequest {
     // name. Empty: the stub's resource section is kept byte for byte.
     ResourceTree resources;
     std::string iconPath; // an .ico or .png file for the launcher's icon; empty: the stub's icon stays
+    std::optional<SigningRequest> signing; // set: the launcher is signed before it takes outputPath's place
 };
 
 // What a finished pack wrote, for the one-line summary.
@@ -53,8 +56,9 @@ constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
 // carry the launcher's marker (payload/stub_marker.h) and be for targetMachine when that is set. A
 // bundled runtime directory is archived to a second temporary file beside outputPath, removed
 // afterwards; a bundled runtime must be a Windows runtime of the stub's machine (runtime_bundle.h).
-// outputPath must not be one of the inputs. Returns false and sets error when anything fails; outputPath
-// is then left as it was. On success fills summary when given.
+// outputPath must not be one of the inputs. A signed launcher is signed as a temporary file too, so a
+// failed signing leaves no unsigned output behind. Returns false and sets error when anything fails;
+// outputPath is then left as it was. On success fills summary when given.
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
                   std::string* error, PackSummary* summary = nullptr);
 

@@ -185,6 +185,67 @@ TEST_F(InspectTest, TruncatedIncludedFilesAreReported) {
     }
 }
 
+// Where a PE32 image keeps its certificate table's offset and size.
+size_t securityEntry(const std::string& image) {
+    const size_t optionalHeader = static_cast<uint8_t>(image[60]) | static_cast<uint8_t>(image[61]) << 8;
+    return optionalHeader + 24 + 96 + 4 * 8;
+}
+
+void put32(std::string& bytes, size_t at, uint32_t value) {
+    for (size_t i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i) & 0xff);
+}
+
+// A signed stub's stale entry must not reach the output, and whatever a security entry says, the
+// payload still reads: a table that cannot be one is reported, never followed into the payload.
+TEST_F(InspectTest, SecurityEntriesNeverHideThePayload) {
+    std::string stub = stub_;
+    const size_t optionalHeader = securityEntry(stub) - 128;
+    put32(stub, optionalHeader, 0x10b);      // PE32
+    put32(stub, optionalHeader + 92, 16);    // data directories
+    put32(stub, securityEntry(stub), 0x600); // the stub's old table, in its overlay
+    put32(stub, securityEntry(stub) + 4, 9);
+    writeFile(directory_ + "/stub.exe", stub + "signature");
+    const std::string launcherPath = pack();
+    LauncherContents contents;
+    std::string error;
+    ASSERT_TRUE(inspectLauncher(launcherPath, &contents, &error)) << error;
+    EXPECT_FALSE(contents.signature.present);
+    EXPECT_NE(formatInspection(contents).find("Signature: none"), std::string::npos);
+
+    // Padding to 8 bytes, then a certificate header with bytes that are no PKCS#7 signature.
+    std::string launcher = readFile(launcherPath);
+    const size_t filesEnd = launcher.size();
+    launcher.resize((launcher.size() + 7) / 8 * 8, '\0');
+    const uint32_t table = static_cast<uint32_t>(launcher.size());
+    launcher += std::string("\x18\0\0\0\0\x02\x02\0", 8) + std::string(16, '\x30');
+    const uint32_t payload = static_cast<uint32_t>(contents.payloadOffset);
+    struct Entry {
+        uint32_t offset, size;
+        const char* problem;
+    };
+    for (const Entry& entry :
+         {Entry{table, 24, "cannot be read as PKCS#7"}, Entry{table, 25, "past the end of the file"},
+          Entry{0xfffffff8u, 0xffffffffu, "past the end of the file"},
+          Entry{(payload + 7) / 8 * 8, 24, "overlaps the launcher's payload"},
+          Entry{table + 4, 16, "not aligned"}, Entry{table + 16, 4, "too small"}}) {
+        put32(launcher, securityEntry(launcher), entry.offset);
+        put32(launcher, securityEntry(launcher) + 4, entry.size);
+        writeFile(launcherPath, launcher);
+        ASSERT_TRUE(inspectLauncher(launcherPath, &contents, &error)) << error;
+        EXPECT_TRUE(contents.signature.present);
+        EXPECT_NE(contents.signature.problem.find(entry.problem), std::string::npos)
+            << entry.offset << ": " << contents.signature.problem;
+        ASSERT_EQ(contents.files.size(), 2u);
+        EXPECT_FALSE(contents.files[1].truncated);
+        EXPECT_EQ(contents.files[1].size, 5000);
+        EXPECT_NE(formatInspection(contents).find("Signature: unreadable: "), std::string::npos);
+        // Only a usable table and the zeros that align it are no data of the launcher's.
+        const bool usable = entry.problem[0] == 'c';
+        EXPECT_EQ(contents.trailingBytes, usable ? 0u : launcher.size() - filesEnd) << entry.offset;
+    }
+}
+
 TEST_F(InspectTest, FilesWithoutPayloadAreRejected) {
     const std::pair<std::string, const char*> cases[] = {
         {stub_, "magic"},
@@ -241,7 +302,8 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     EXPECT_EQ(run("--version", &output), 0);
     EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
     EXPECT_EQ(run("help", &output), 0);
-    for (const char* part : {"pack", "inspect", "--version"})
+    for (const char* part :
+         {"pack", "inspect", "--version", "--runtime-jar", "--sign-password-env", "--json"})
         EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
 
     writeFile(directory_ + "/runtime.jar", "runtime jar bytes");

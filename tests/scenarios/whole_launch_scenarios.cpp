@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -248,16 +250,21 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
 }
 
-// Packs a project file with the kestro command, as a user does; false when it fails. Its output, both
-// streams, goes to *output.
-bool packWithCli(const std::string& projectFile, const std::string& launcher, std::string* output) {
-    const std::string outputFile = launcher + ".pack-output.txt";
-    const std::string command = std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher +
-                                "' --stub '" + launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR +
-                                "' >'" + outputFile + "' 2>&1";
-    const bool packed = std::system(command.c_str()) == 0;
+// Runs a shell command; true when it exits with 0. Its output, both streams, goes to *output.
+bool runCommand(const std::string& command, std::string* output) {
+    const std::string outputFile = testing::TempDir() + "/kestro-command-output.txt";
+    const bool succeeded = std::system(("(" + command + ") >'" + outputFile + "' 2>&1").c_str()) == 0;
     *output = readFile(outputFile);
-    return packed;
+    return succeeded;
+}
+
+// Packs a project file with the kestro command, as a user does, with further options; false when it
+// fails. Its output, both streams, goes to *output.
+bool packWithCli(const std::string& projectFile, const std::string& launcher, std::string* output,
+                 const std::string& options = "") {
+    return runCommand(std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher + "' --stub '" +
+                          launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR + "'" + options,
+                      output);
 }
 
 // A jar holding the given entries (name, contents).
@@ -469,6 +476,119 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     EXPECT_TRUE(dialogs.view("question").shows(2));
     dialogs.click("question", 2);
     asking.wait().expectExitCode(1);
+}
+
+// timestamp_server.py for one test: an RFC 3161 authority whose certificate it writes to directory.
+class TimestampServer {
+  public:
+    explicit TimestampServer(const std::string& directory)
+        : stream_(popen(("exec python3 '" + std::string(KESTRO_SCENARIO_SOURCE_DIR) +
+                         "/timestamp_server.py' '" + directory + "'")
+                            .c_str(),
+                        "r")) {
+        if (stream_ == nullptr || fscanf(stream_, "port %d pid %d", &port_, &pid_) != 2)
+            port_ = 0;
+    }
+    ~TimestampServer() {
+        if (pid_ > 0)
+            kill(pid_, SIGTERM);
+        if (stream_ != nullptr)
+            pclose(stream_);
+    }
+    TimestampServer(const TimestampServer&) = delete;
+    TimestampServer& operator=(const TimestampServer&) = delete;
+
+    int port() const { return port_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+  private:
+    FILE* stream_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// As a release is signed on a build machine: a certificate made by OpenSSL for the test, the password
+// only in the environment or a file, a time stamp from a local authority. The signature must verify,
+// cover every byte, leave the payload
+// readable to the launcher and to inspect, and a failed signing must leave the last output alone.
+TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
+    searchableRuntime();
+    const std::string project = s.directory() + "/project";
+    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    writeFile(project + "/app.toml", "files = [\"app.jar\"]\n"
+                                     "[application]\nmain_class = \"com.example.App\"\nexecutable_type = 0\n"
+                                     "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n");
+    const std::string keys = s.directory() + "/Schl\xC3\xBCssel";
+    const std::string password = "geheim \xC3\xBC 'x'";
+    const std::string signer = "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 Test Signer";
+    fs::create_directories(keys);
+    writeFile(keys + "/password.txt", password + "\n");
+    setenv("KESTRO_TEST_SIGNING_PASSWORD", password.c_str(), 1);
+    std::string output;
+    ASSERT_TRUE(runCommand(
+        "cd '" + keys + "' && openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -utf8 -subj '/CN=" + signer +
+            "' -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem "
+            "-passout env:KESTRO_TEST_SIGNING_PASSWORD && openssl pkcs12 -export -inkey key.pem -in cert.pem "
+            "-out signer.p12 -passin env:KESTRO_TEST_SIGNING_PASSWORD -passout "
+            "env:KESTRO_TEST_SIGNING_PASSWORD",
+        &output))
+        << output;
+    TimestampServer timestamps(keys);
+    ASSERT_NE(timestamps.port(), 0);
+    const std::string withPkcs12 = " --sign --sign-pkcs12 '" + keys +
+                                   "/signer.p12' --sign-password-env KESTRO_TEST_SIGNING_PASSWORD "
+                                   "--timestamp-url " +
+                                   timestamps.url();
+    const std::string launcher = s.directory() + "/App.exe";
+    ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &output)) << output;
+    const std::string unsignedLauncher = readFile(launcher);
+
+    setenv("KESTRO_TEST_SIGNING_PASSWORD", "wrong", 1);
+    EXPECT_FALSE(packWithCli(project + "/app.toml", launcher, &output, withPkcs12));
+    EXPECT_THAT(output, HasSubstr("kestro: signing failed; osslsigncode said:\n"));
+    EXPECT_THAT(output, HasSubstr("assword")) << "osslsigncode names the likely cause";
+    EXPECT_EQ(readFile(launcher), unsignedLauncher);
+    for (const auto& entry : fs::directory_iterator(s.directory()))
+        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr(".kestro-pack-")));
+
+    setenv("KESTRO_TEST_SIGNING_PASSWORD", password.c_str(), 1);
+    ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &output, withPkcs12)) << output;
+    EXPECT_THAT(output, HasSubstr("no Java runtime bundled, signed)"));
+    const std::string verify =
+        "osslsigncode verify -CAfile '" + keys + "/cert.pem' -TSA-CAfile '" + keys + "/tsa-cert.pem' -in ";
+    EXPECT_TRUE(runCommand(verify + "'" + launcher + "'", &output)) << output;
+    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
+    EXPECT_THAT(output, HasSubstr("Signature: signed by \"" + signer + "\", issued by \"" + signer +
+                                  "\", with a time stamp; the file is as signed"));
+    EXPECT_THAT(output, HasSubstr("kestro-runtime.jar"));
+    EXPECT_THAT(output, Not(HasSubstr("further data")));
+
+    RunResult r = s.runProgram(launcher, {"-q", "eins"});
+
+    r.expectExitCode(0);
+    EXPECT_THAT(recorded(), Contains("main arg 1: com.example.App"));
+
+    // One byte of the payload changed after signing.
+    std::string changed = readFile(launcher);
+    size_t payloadStart = 0;
+    std::string error;
+    ASSERT_TRUE(payload::findPayloadStart(changed, &payloadStart, &error)) << error;
+    changed[payloadStart + 100] ^= 1;
+    writeFile(s.directory() + "/Changed.exe", changed);
+    EXPECT_FALSE(runCommand(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
+    EXPECT_FALSE(
+        runCommand(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
+    EXPECT_THAT(output, HasSubstr("Changed.exe was changed after it was signed"));
+
+    // The key and its certificate as two files, the password in a file.
+    const std::string second = s.directory() + "/Second.exe";
+    ASSERT_TRUE(packWithCli(project + "/app.toml", second, &output,
+                            " --sign --sign-key '" + keys + "/key.pem' --sign-certificate '" + keys +
+                                "/cert.pem' --sign-password-file '" + keys + "/password.txt'"))
+        << output;
+    EXPECT_TRUE(runCommand(verify + "'" + second + "'", &output)) << output;
+    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
+    EXPECT_THAT(output, HasSubstr("\", without a time stamp"));
 }
 
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
