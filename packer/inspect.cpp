@@ -1,6 +1,7 @@
 #include "inspect.h"
 
 #include "pe_resources.h"
+#include "picture_resource.h"
 
 #include "payload/payload_format.h"
 #include "project_keys.h"
@@ -204,9 +205,14 @@ std::string keyText(const ResourceKey& key) {
     return key.isName() ? "\"" + utf16ToUtf8(key.name) + "\"" : std::to_string(key.id);
 }
 
-// What a resource is, for a person: an icon group lists its image sizes.
+// What a resource is, for a person: an icon group lists its image sizes, a bitmap its size and depth.
 std::string describeResource(const ResourceKey& type, const ResourceData& data) {
     const std::string& bytes = data.bytes;
+    uint32_t pictureWidth = 0, pictureHeight = 0;
+    if (!type.isName() && type.id == resource_type::Bitmap &&
+        pictureSize(bytes, &pictureWidth, &pictureHeight))
+        return std::to_string(pictureWidth) + "x" + std::to_string(pictureHeight) + "/" +
+               std::to_string(static_cast<uint8_t>(bytes[14]));
     if (type.isName() || type.id != resource_type::GroupIcon || bytes.size() < 6)
         return std::to_string(bytes.size()) + " bytes";
     const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;

@@ -1,4 +1,5 @@
 #include "pack.h"
+#include "picture_resource.h"
 
 #include "text_encoding.h"
 
@@ -334,6 +335,14 @@ bool replaceResources(std::string* stub, const std::string& stubPath, const Pack
         std::string ico;
         if (!readWholeFile(request.iconPath, &ico, error))
             return false;
+        // A PNG is made into an icon file of the sizes the shell asks for.
+        if (isPng(ico)) {
+            const std::string png = std::move(ico);
+            if (!iconFromPng(png, &ico, &why)) {
+                *error = "icon " + request.iconPath + ": " + why;
+                return false;
+            }
+        }
         if (!setIconGroup(&tree, kLauncherIconGroup, ico, &why)) {
             *error = "icon " + request.iconPath + ": " + why;
             return false;

@@ -34,7 +34,7 @@ struct PackRequest {
     // Resources put into the stub: each type and name given replaces all the stub's languages of that
     // name. Empty: the stub's resource section is kept byte for byte.
     ResourceTree resources;
-    std::string iconPath; // an .ico file that replaces the launcher's icon; empty: the stub's icon stays
+    std::string iconPath; // an .ico or .png file for the launcher's icon; empty: the stub's icon stays
 };
 
 // What a finished pack wrote, for the one-line summary.

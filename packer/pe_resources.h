@@ -10,9 +10,11 @@ namespace kestro::packer {
 
 // Resource types the packer writes.
 namespace resource_type {
+constexpr uint16_t Bitmap = 2;
 constexpr uint16_t Icon = 3;
 constexpr uint16_t GroupIcon = 14;
 constexpr uint16_t Version = 16;
+constexpr uint16_t Manifest = 24;
 } // namespace resource_type
 
 // The language the packer gives the resources it adds.

@@ -3,6 +3,7 @@
 #include "jar_contents.h"
 #include "jvmsearch/version_rules.h"
 #include "payload/payload_format.h"
+#include "picture_resource.h"
 #include "project_keys.h"
 #include "text_encoding.h"
 #include "version_resource.h"
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <glob.h>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <set>
@@ -51,6 +53,7 @@ class ProjectReader {
     bool readBundledRuntime(const toml::node& node);
     bool readIcon(const toml::node& node);
     bool readVersion(const toml::node& node);
+    bool readPicture(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -77,6 +80,7 @@ class ProjectReader {
     std::string bundledRuntime_;
     std::string iconPath_;
     std::string versionResource_;
+    std::string pictureResource_;
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -181,6 +185,11 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         if (qualifiedName == "application.icon") {
             if (!readIcon(node))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "splash.picture") {
+            if (!readPicture(node))
                 return false;
             continue;
         }
@@ -392,6 +401,22 @@ bool ProjectReader::readIcon(const toml::node& node) {
     if (!fs::is_regular_file(path, ignored))
         return fail(node, "application.icon: " + shownInMessage(path.string()) + " is not a file");
     iconPath_ = path.string();
+    return true;
+}
+
+// Not a record: the picture becomes the bitmap resource the splash window shows.
+bool ProjectReader::readPicture(const toml::node& node) {
+    if (!node.is_string())
+        return fail(node, "splash.picture must be a string, not " + std::string(typeName(node)));
+    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    std::string file, why;
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored) || !in)
+        return fail(node, "splash.picture: " + shownInMessage(path.string()) + " is not a readable file");
+    file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!buildPictureResource(file, &pictureResource_, &why))
+        return fail(node, "splash.picture: " + shownInMessage(path.string()) + ": " + why);
     return true;
 }
 
@@ -734,6 +759,8 @@ PackRequest ProjectReader::buildRequest() const {
     request.iconPath = iconPath_;
     if (!versionResource_.empty())
         request.resources[resource_type::Version][1][kUsEnglish].bytes = versionResource_;
+    if (!pictureResource_.empty())
+        request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes = pictureResource_;
     request.warnings = warnings_;
     return request;
 }

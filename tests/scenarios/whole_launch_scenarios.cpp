@@ -350,16 +350,37 @@ std::string iconFile(const std::vector<int>& sizes) {
     return ico;
 }
 
-// The packer rewrites the stub's resource section for the icon and the version information: the
-// launcher must still load and launch, and Windows must read its resources back.
-TEST_F(WholeLaunch, PackedWithIconAndVersionRunsAndShowsThem) {
+// A 24-bit .bmp file of 3 by 2 pixels: the top row in the colour given, the bottom row black.
+std::string bmpFile(uint8_t red, uint8_t green, uint8_t blue) {
+    std::string bmp("BM", 2);
+    const auto append32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    for (uint32_t field : {14u + 40 + 24, 0u, 14u + 40, 40u, 3u, 2u})
+        append32(field);
+    bmp += std::string("\1\0\x18\0", 4);
+    for (int i = 0; i < 6; ++i)
+        append32(0);
+    bmp += std::string(12, '\0'); // the bottom row first, padded to 12 bytes
+    for (int i = 0; i < 3; ++i)
+        bmp += {static_cast<char>(blue), static_cast<char>(green), static_cast<char>(red)};
+    bmp += std::string(3, '\0');
+    return bmp;
+}
+
+// The packer rewrites the stub's resource section for the icon, the splash picture and the version
+// information: the launcher must still load and launch, and Windows must read its resources back.
+TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     searchableRuntime();
     const std::string project = s.directory() + "/project";
     writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.ico", iconFile({16, 32, 48}));
+    writeFile(project + "/splash.bmp", bmpFile(30, 120, 210));
     writeFile(project + "/app.toml",
               "files = [\"app.jar\"]\n"
               "[application]\nmain_class = \"com.example.App\"\nicon = \"app.ico\"\nexecutable_type = 0\n"
+              "[splash]\npicture = \"splash.bmp\"\n"
               "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n"
               "[version]\nfile_version = \"2.5.0.17\"\nproduct_name = \"Za\u017c\u00f3\u0142\u0107 "
               "\u03b1\u03b2 \u4e2d\"\n"
@@ -378,7 +399,8 @@ TEST_F(WholeLaunch, PackedWithIconAndVersionRunsAndShowsThem) {
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 3 images",
-                            "icon 16: 16x16", "icon 48: 48x48", "version: 2.5.0.17",
+                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 3x2, top left 30,120,210",
+                            "version: 2.5.0.17",
                             "ProductName: Za\u017c\u00f3\u0142\u0107 \u03b1\u03b2 \u4e2d",
                             "CompanyName: Morvane", "FileDescription: no", "LegalCopyright: no",
                             "OriginalFilename: App.exe", "ProductVersion: 2.5.0.17"))

@@ -1,6 +1,7 @@
 // resource-probe <file>: reads a launcher's resources back through Windows' own functions and prints
 // one line per fact: "dialog 103: yes", "icon group 1001: 3 images", "icon 48: 48x48",
-// "version: 1.2.3.4", "ProductName: <UTF-8 text>". Missing facts print "no".
+// "picture 10000: 300x200, top left 30,120,210", "version: 1.2.3.4", "ProductName: <UTF-8 text>".
+// Missing facts print "no".
 #include <windows.h>
 
 #include <cstdio>
@@ -28,6 +29,26 @@ void printIcon(HMODULE module, int size) {
     DestroyIcon(icon);
 }
 
+void printPicture(HMODULE module) {
+    HBITMAP picture =
+        static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(10000), IMAGE_BITMAP, 0, 0, 0));
+    BITMAP bitmap{};
+    if (picture == nullptr || !GetObjectW(picture, sizeof bitmap, &bitmap)) {
+        std::printf("picture 10000: no\n");
+        return;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, picture);
+    const COLORREF topLeft = GetPixel(memory, 0, 0);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(picture);
+    std::printf("picture 10000: %ldx%ld, top left %u,%u,%u\n", bitmap.bmWidth, bitmap.bmHeight,
+                GetRValue(topLeft), GetGValue(topLeft), GetBValue(topLeft));
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -51,6 +72,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("icon group 1001: no\n");
     printIcon(module, 16);
     printIcon(module, 48);
+    printPicture(module);
     FreeLibrary(module);
 
     DWORD ignored = 0;

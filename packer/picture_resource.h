@@ -1,0 +1,45 @@
+// Pictures the packer puts into the launcher: the splash picture as a bitmap resource, and PNG files
+// decoded for it and for icons.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestro::packer {
+
+// The splash picture's bitmap resource.
+constexpr uint16_t kSplashPictureId = 10000;
+
+// The largest side a picture may have; a splash or an icon bigger than any screen is a mistake.
+constexpr uint32_t kMaxPictureSide = 16384;
+
+// A decoded picture: 8-bit blue, green, red and alpha (not premultiplied), rows from the bottom up as
+// a device-independent bitmap holds them.
+struct Picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::string bgra; // width * height * 4 bytes
+};
+
+// True when file starts with the PNG signature.
+bool isPng(const std::string& file);
+
+// Decodes the PNG file into picture (colour converted to 8-bit sRGB). Returns false and says why when
+// the file is not a well-formed PNG or a side is 0 or above kMaxPictureSide.
+bool decodePng(const std::string& file, Picture* picture, std::string* error);
+
+// The bitmap resource (a DIB: BITMAPINFOHEADER, colour table or masks, then the pixels) for a .bmp or
+// .png file. A PNG becomes a bottom-up 24-bit DIB, or 32-bit when any pixel is not opaque. A BMP is
+// checked (header sizes, bit depth, compression, colour table and pixels within the file) and its DIB
+// copied, with an older or newer header rewritten as a BITMAPINFOHEADER. Returns false and says why.
+bool buildPictureResource(const std::string& file, std::string* dib, std::string* error);
+
+// The width and height a bitmap resource declares, or false when dib is too short to hold a header.
+bool pictureSize(const std::string& dib, uint32_t* width, uint32_t* height);
+
+// An .ico file made from a PNG: 16, 32 and 48 pixel 32-bit images, and a 256 pixel PNG image (the
+// file itself when it is 256 pixels square). A picture that is not square is centred on a transparent
+// square. Returns false and says why when the PNG cannot be decoded.
+bool iconFromPng(const std::string& png, std::string* ico, std::string* error);
+
+} // namespace kestro::packer

@@ -1,0 +1,197 @@
+// Splash pictures and PNG icons, with ImageMagick's convert as the independent writer of the files.
+#include "picture_resource.h"
+
+#include "inspect.h"
+#include "pack.h"
+#include "pe_image.h"
+#include "project_file.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace kestro::packer {
+namespace {
+
+using kestro::testing::makeTestDirectory;
+using kestro::testing::readFile;
+using kestro::testing::writeFile;
+
+using Rgba = std::array<int, 4>;
+
+uint32_t field(const std::string& b, size_t at, size_t bytes = 4) {
+    uint32_t v = 0;
+    std::memcpy(&v, &b[at], bytes);
+    return v;
+}
+
+// The colour at x, y (counted from the top) of an uncompressed DIB of 1 to 8, 24 or 32 bits per pixel.
+Rgba pixelAt(const std::string& dib, uint32_t x, uint32_t y) {
+    const auto height = static_cast<int32_t>(field(dib, 8));
+    const uint32_t bits = field(dib, 14, 2), colours = field(dib, 32);
+    const size_t table = field(dib, 0) + (field(dib, 16) == 3 ? 12 : 0);
+    const size_t stride = (field(dib, 4) * bits + 31) / 32 * 4;
+    const size_t row = table + colours * 4 + (height > 0 ? height - 1 - y : y) * stride;
+    const auto byte = [&](size_t at) { return static_cast<int>(static_cast<uint8_t>(dib.at(at))); };
+    if (bits <= 8) {
+        const size_t bit = x * bits;
+        const int index = byte(row + bit / 8) >> (8 - bits - bit % 8) & ((1 << bits) - 1);
+        const size_t entry = table + index * 4;
+        return {byte(entry + 2), byte(entry + 1), byte(entry), 255};
+    }
+    const size_t at = row + x * bits / 8;
+    return {byte(at + 2), byte(at + 1), byte(at), bits == 32 ? byte(at + 3) : 255};
+}
+
+class PictureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::system("command -v convert >/dev/null") != 0)
+            GTEST_SKIP() << "convert (ImageMagick) is not installed; run scripts/install-deps";
+        dir_ = makeTestDirectory();
+    }
+    // Converts the picture file from into to, with ImageMagick options in between.
+    void convert(const std::string& from, const std::string& options, const std::string& to) {
+        // An output format comes before the path: "BMP3:picture.bmp".
+        const size_t colon = to.find(':') + 1;
+        const std::string command = "convert '" + dir_ + "/" + from + "' " + options + " '" +
+                                    to.substr(0, colon) + dir_ + "/" + to.substr(colon) + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    std::string dibOf(const std::string& name) {
+        std::string dib, error;
+        EXPECT_TRUE(buildPictureResource(readFile(dir_ + "/" + name), &dib, &error)) << name << ": " << error;
+        return dib;
+    }
+    std::string dir_;
+};
+
+// Three by two pixels, no two alike, so that a row or channel swapped or a row read from the wrong end
+// shows.
+const Rgba kPixels[2][3] = {{{255, 0, 0, 255}, {0, 200, 0, 255}, {0, 0, 150, 255}},
+                            {{10, 20, 30, 255}, {250, 240, 5, 255}, {255, 255, 255, 255}}};
+
+TEST_F(PictureTest, PngAndEveryBmpKindGiveTheSamePixels) {
+    std::string ppm = "P6\n3 2\n255\n";
+    for (const auto& row : kPixels) {
+        for (const Rgba& p : row)
+            ppm += {static_cast<char>(p[0]), static_cast<char>(p[1]), static_cast<char>(p[2])};
+    }
+    writeFile(dir_ + "/source.ppm", ppm);
+    convert("source.ppm", "", "picture.png");
+    convert("source.ppm", "", "BMP3:info.bmp");                 // BITMAPINFOHEADER, 24 bits
+    convert("source.ppm", "", "BMP:v5.bmp");                    // BITMAPV5HEADER
+    convert("source.ppm", "", "BMP2:core.bmp");                 // BITMAPCOREHEADER
+    convert("source.ppm", "-type Palette", "BMP3:palette.bmp"); // 4 bits with a colour table
+    convert("source.ppm", "-alpha on", "BMP:alpha.bmp");        // BITMAPV5HEADER, 32-bit bit fields
+
+    for (const char* name : {"picture.png", "info.bmp", "v5.bmp", "core.bmp", "palette.bmp", "alpha.bmp"}) {
+        const std::string dib = dibOf(name);
+        ASSERT_GE(dib.size(), 40u) << name;
+        EXPECT_EQ(field(dib, 0), 40u) << name;
+        uint32_t width = 0, height = 0;
+        ASSERT_TRUE(pictureSize(dib, &width, &height));
+        EXPECT_EQ(width, 3u) << name;
+        EXPECT_EQ(height, 2u) << name;
+        for (uint32_t y = 0; y < 2; ++y) {
+            for (uint32_t x = 0; x < 3; ++x)
+                EXPECT_EQ(pixelAt(dib, x, y), kPixels[y][x]) << name << " at " << x << "," << y;
+        }
+    }
+    // An opaque PNG is a 24-bit bottom-up DIB, whose rows are padded to four bytes.
+    const std::string png = dibOf("picture.png");
+    EXPECT_EQ(field(png, 14, 2), 24u);
+    EXPECT_GT(static_cast<int32_t>(field(png, 8)), 0);
+    EXPECT_EQ(png.size(), 40u + 2 * 12);
+
+    // Transparency keeps a 32-bit DIB with its alpha, not premultiplied.
+    std::string pam = "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    pam += std::string("\xc8\x64\x32\x80\x00\x00\xff\x00", 8);
+    writeFile(dir_ + "/alpha.pam", pam);
+    convert("alpha.pam", "", "alpha.png");
+    const std::string translucent = dibOf("alpha.png");
+    EXPECT_EQ(field(translucent, 14, 2), 32u);
+    EXPECT_EQ(pixelAt(translucent, 0, 0), (Rgba{200, 100, 50, 128}));
+    EXPECT_EQ(pixelAt(translucent, 1, 0)[3], 0);
+}
+
+TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
+    writeFile(dir_ + "/source.ppm", "P6\n4 4\n255\n" + std::string(48, '\x40'));
+    convert("source.ppm", "", "BMP3:good.bmp");
+    const std::string good = readFile(dir_ + "/good.bmp");
+    const auto patched = [&](size_t at, uint32_t value, size_t bytes = 4) {
+        std::string b = good;
+        std::memcpy(&b[at], &value, bytes);
+        return b;
+    };
+    const struct {
+        std::string bytes;
+        const char* expected;
+    } cases[] = {
+        {"GIF89a and more", "not a BMP or PNG file"},
+        {good.substr(0, good.size() - 1), "lie outside"},
+        {patched(18, 100000), "width and height must be 1 to 16384"},
+        {patched(22, 0), "width and height must be 1 to 16384"},
+        // 16384 square at 32 bits is a gigabyte the file does not hold; the sizes must not wrap.
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x40\0\0\0\x40\0\0", 8)), "lie outside"},
+        {patched(28, 7, 2), "7 bits per pixel"},
+        {patched(30, 4), "compression 4"},
+        {patched(10, 20), "lie outside"}, // pixels said to start inside the header
+        {patched(14, 64), "no known kind"},
+        {"\x89PNG\r\n\x1a\n" + std::string(30, 'x'), "not a readable PNG file"},
+    };
+    writeFile(dir_ + "/app.toml",
+              "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"bad.bmp\"\n");
+    for (const auto& c : cases) {
+        writeFile(dir_ + "/bad.bmp", c.bytes);
+        PackRequest request;
+        std::string error;
+        EXPECT_FALSE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << c.expected;
+        EXPECT_NE(error.find("app.toml:4:11: splash.picture: "), std::string::npos) << error;
+        EXPECT_NE(error.find("bad.bmp: "), std::string::npos) << error;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+    }
+}
+
+// A PNG icon that is not square: four images, the small ones centred on transparency, and a launcher
+// packed twice from the same files is the same bytes.
+TEST_F(PictureTest, PngIconAndPictureArePackedAlikeEveryTime) {
+    writeFile(dir_ + "/source.ppm", "P6\n300 200\n255\n" + std::string(300 * 200 * 3, '\0'));
+    convert("source.ppm", "-fill 'rgb(30,120,210)' -draw 'color 0,0 reset'", "icon.png");
+    convert("icon.png", "", "splash.png");
+    std::string ico, error;
+    ASSERT_TRUE(iconFromPng(readFile(dir_ + "/icon.png"), &ico, &error)) << error;
+    ASSERT_EQ(field(ico, 4, 2), 4u);
+    const int sides[] = {16, 32, 48, 0};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(static_cast<uint8_t>(ico[6 + 16 * i]), sides[i]);
+    const std::string small = ico.substr(field(ico, 6 + 12), field(ico, 6 + 8));
+    EXPECT_EQ(field(small, 8), 32u); // colour and mask rows
+    std::string colour = small.substr(0, 40 + 16 * 16 * 4);
+    colour.replace(8, 4, std::string("\x10\0\0\0", 4));
+    EXPECT_EQ(pixelAt(colour, 8, 0)[3], 0) << "the top row lies in the transparent border";
+    EXPECT_EQ(pixelAt(colour, 8, 8), (Rgba{30, 120, 210, 255}));
+    const std::string large = ico.substr(field(ico, 6 + 48 + 12), field(ico, 6 + 48 + 8));
+    EXPECT_TRUE(isPng(large));
+
+    writeFile(dir_ + "/app.jar", "jar bytes");
+    writeFile(dir_ + "/app.toml", "[application]\nmain_class = \"a.Main\"\nicon = \"icon.png\"\n"
+                                  "[splash]\npicture = \"splash.png\"\n[[files]]\nsource = \"app.jar\"\n");
+    PackRequest request;
+    ASSERT_TRUE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/One.exe", &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/Two.exe", &error)) << error;
+    EXPECT_EQ(readFile(dir_ + "/One.exe"), readFile(dir_ + "/Two.exe"));
+
+    LauncherContents contents;
+    ASSERT_TRUE(inspectLauncher(dir_ + "/One.exe", &contents, &error)) << error;
+    const std::string report = formatInspection(contents);
+    EXPECT_NE(report.find("icon group 1001 (language 1033): 4 images: 16x16/32 32x32/32 48x48/32 256x256/32"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("bitmap 10000 (language 1033): 300x200/24\n"), std::string::npos) << report;
+}
+
+} // namespace
+} // namespace kestro::packer
