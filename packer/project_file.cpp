@@ -54,6 +54,7 @@ class ProjectReader {
     bool readIcon(const toml::node& node);
     bool readVersion(const toml::node& node);
     bool readPicture(const toml::node& node);
+    bool pictureSide(int32_t id, std::string* text) const;
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -730,6 +731,16 @@ void ProjectReader::warnUnquotedPathVariables(const toml::node& node, const std:
     }
 }
 
+// The splash is as large as its picture unless the project says otherwise.
+bool ProjectReader::pictureSide(int32_t id, std::string* text) const {
+    uint32_t width = 0, height = 0;
+    if ((id != payload::config::SplashWidth && id != payload::config::SplashHeight) ||
+        !pictureSize(pictureResource_, &width, &height))
+        return false;
+    *text = std::to_string(id == payload::config::SplashWidth ? width : height);
+    return true;
+}
+
 PackRequest ProjectReader::buildRequest() const {
     PackRequest request;
     for (const ProjectKey& key : projectKeys()) {
@@ -750,6 +761,8 @@ PackRequest ProjectReader::buildRequest() const {
         std::string text, ignored;
         if (given != config_.end())
             text = given->second;
+        else if (pictureSide(key.id, &text))
+            ;
         else if (key.defaultText == nullptr || !utf8ToCp1252(key.defaultText, &text, &ignored))
             continue;
         request.tables.config.emplace_back(key.id, std::move(text));

@@ -2,6 +2,7 @@
 
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "resource_ids.h"
 #include "splash/splash_controller.h"
 #include "support/errors.h"
 #include "support/log.h"
@@ -16,7 +17,6 @@ namespace {
 namespace config = kestro::payload::config;
 
 constexpr char kWindowClass[] = "KestroSplashScreen";
-constexpr char kIconName[] = "ID_SPLASH_ICON";
 constexpr int kPictureId = 10000;
 constexpr UINT_PTR kTimerId = 9962;
 constexpr UINT kTickMs = 100;
@@ -166,7 +166,9 @@ HWND createSplashWindow() {
     windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
     windowClass.lpfnWndProc = splashProcedure;
     windowClass.hInstance = executable();
-    windowClass.hIcon = LoadIconA(executable(), kIconName);
+    // The application's own icon (the packer puts the project's there): the splash is what the
+    // taskbar shows of the application until its first window.
+    windowClass.hIcon = LoadIconA(executable(), MAKEINTRESOURCEA(IDI_LAUNCHER));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = kWindowClass;

@@ -18,7 +18,7 @@ jmethodID getText = nullptr;
 
 // A pending exception would make every later call on this thread undefined.
 bool threw() {
-    if (env->ExceptionOccurred() == nullptr)
+    if (!env->ExceptionCheck())
         return false;
     env->ExceptionClear();
     return true;

@@ -460,6 +460,11 @@ void JNICALL deleteLocalRef(JNIEnv* env, jobject) {
     checkThread(env, "DeleteLocalRef");
 }
 
+jboolean JNICALL exceptionCheck(JNIEnv* env) {
+    checkThread(env, "ExceptionCheck");
+    return pendingException ? JNI_TRUE : JNI_FALSE;
+}
+
 void JNICALL exceptionClear(JNIEnv* env) {
     checkThread(env, "ExceptionClear");
     record(std::string("ExceptionClear ") + (pendingException ? pendingException->name : "none"));
@@ -572,6 +577,7 @@ void buildTables() {
     envTable.ExceptionOccurred = exceptionOccurred;
     envTable.ExceptionDescribe = exceptionDescribe;
     envTable.ExceptionClear = exceptionClear;
+    envTable.ExceptionCheck = exceptionCheck;
     envTable.DeleteLocalRef = deleteLocalRef;
 
     fillVmTable(vmTable, std::make_index_sequence<sizeof(JNIInvokeInterface_) / sizeof(void*)>());
