@@ -253,6 +253,21 @@ TEST_F(SplashScreen, AnErrorHidesItBeforeTheMessageBox) {
     EXPECT_EQ(r.messageBoxes[0].owner, "MyDialogClass");
 }
 
+// Quiet mode shows the splash only when the project asks; its errors go to standard error, and the
+// splash is hidden all the same.
+TEST_F(SplashScreen, QuietModeShowsItWhenAsked) {
+    const std::string fail = gate("fail");
+    s.config(10123, "1").env("KESTRO_JNI_SCENARIO", "createwait=" + windowsPath(fail) + ";create=fail");
+    RunningProgram launcher = s.startPacked({"-q"});
+
+    EXPECT_TRUE(dialogs.view("splash").visible);
+    writeFile(fail, "");
+    RunResult r = launcher.wait();
+
+    r.expectExitCode(1);
+    r.expectConsoleError("The JVM could not be started.");
+}
+
 // An error before the splash would start (here the payload cut after the splash's settings): the
 // message box comes, and no splash window was ever made.
 TEST_F(SplashScreen, AnErrorBeforeItStartsMeansNoSplashWindow) {
