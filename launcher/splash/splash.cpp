@@ -250,6 +250,10 @@ void showSplash(int showCommand) {
     if (showCommand != 0) {
         if (started.exchange(true) || cancelled.load())
             return;
+        // The first count looks up the console window, which must not be counted; two threads doing
+        // that at once (the splash and the window watcher) would count it. So it happens here, first.
+        if (getConfigNumber(config::SplashClosesOnWindow) != 0)
+            countProcessWindows(GetCurrentProcessId());
         HANDLE thread = CreateThread(nullptr, 0, splashThread,
                                      reinterpret_cast<LPVOID>(static_cast<INT_PTR>(showCommand)), 0, nullptr);
         if (thread == nullptr) {

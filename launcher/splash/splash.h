@@ -16,6 +16,7 @@
 void showSplash(int showCommand);
 
 // Shows text (length UTF-16 units, no terminator needed) as the status line, when the window exists.
+// On the splash thread only, which owns the status text.
 void setSplashText(const wchar_t* text, size_t length);
 
 // True when the project asks for a splash: the executable carries its picture, or the project gives
