@@ -6,6 +6,7 @@
 #include "payload/payload_format.h"
 #include "project_keys.h"
 #include "text_encoding.h"
+#include "version_resource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -213,6 +214,9 @@ std::string describeResource(const ResourceKey& type, const ResourceData& data) 
         pictureSize(bytes, &pictureWidth, &pictureHeight))
         return std::to_string(pictureWidth) + "x" + std::to_string(pictureHeight) + "/" +
                std::to_string(static_cast<uint8_t>(bytes[14]));
+    VersionInfo version;
+    if (!type.isName() && type.id == resource_type::Version && readVersionResource(bytes, &version))
+        return "file " + version.fileVersion + ", product " + version.productVersion;
     if (type.isName() || type.id != resource_type::GroupIcon || bytes.size() < 6)
         return std::to_string(bytes.size()) + " bytes";
     const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
@@ -238,7 +242,7 @@ void listResources(LauncherFile& file, uint64_t payloadStart, LauncherContents* 
         {resource_type::Version, "version information"},
         {24, "manifest"},
         {2, "bitmap"}};
-    ResourceTree tree;
+    ResourceTree& tree = contents->resourceTree;
     if (!readResources(file.read(0, payloadStart), &tree, &contents->resourceProblem))
         return;
     for (const auto& [type, names] : tree) {
@@ -250,6 +254,89 @@ void listResources(LauncherFile& file, uint64_t payloadStart, LauncherContents* 
                                               keyText(language) + "): " + describeResource(type, data));
         }
     }
+}
+
+// A resource key as JSON: its number, or its name as a string.
+std::string keyJson(const ResourceKey& key) {
+    return key.isName() ? quoted(utf16ToUtf8(key.name)) : std::to_string(key.id);
+}
+
+// The text of bytes as a JSON string when it is UTF-8, null otherwise.
+std::string utf8Json(const std::string& bytes) {
+    std::u16string ignored;
+    std::string why;
+    return utf8ToUtf16(bytes, &ignored, &why) ? quoted(bytes) : "null";
+}
+
+// The resources as JSON: every entry, then what the shell, the dialogs and the splash read from them
+// (icon groups, the manifest, the splash picture and the version information). Members alphabetical.
+std::string resourcesJson(const LauncherContents& contents) {
+    std::ostringstream bitmaps, entries, groups, manifest, version;
+    manifest << "null";
+    version << "null";
+    const char* bitmapSeparator = "";
+    const char* entrySeparator = "";
+    const char* groupSeparator = "";
+    for (const auto& [type, names] : contents.resourceTree) {
+        for (const auto& [name, languages] : names) {
+            for (const auto& [language, data] : languages) {
+                const std::string& bytes = data.bytes;
+                const std::string where = "\"id\": " + keyJson(name) + ", \"language\": " + keyJson(language);
+                entries << entrySeparator << "\n      {\"language\": " << keyJson(language)
+                        << ", \"name\": " << keyJson(name) << ", \"size\": " << bytes.size()
+                        << ", \"type\": " << keyJson(type) << "}";
+                entrySeparator = ",";
+                if (type.isName())
+                    continue;
+                uint32_t width = 0, height = 0;
+                VersionInfo info;
+                if (type.id == resource_type::Bitmap && pictureSize(bytes, &width, &height)) {
+                    bitmaps << bitmapSeparator
+                            << "\n      {\"bits\": " << static_cast<int>(static_cast<uint8_t>(bytes[14]))
+                            << ", \"height\": " << height << ", " << where << ", \"width\": " << width << "}";
+                    bitmapSeparator = ",";
+                } else if (type.id == resource_type::GroupIcon && bytes.size() >= 6) {
+                    groups << groupSeparator << "\n      {\"id\": " << keyJson(name) << ", \"images\": [";
+                    const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
+                    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= bytes.size(); ++i) {
+                        const size_t at = 6 + i * 14;
+                        const int side[2] = {static_cast<uint8_t>(bytes[at]),
+                                             static_cast<uint8_t>(bytes[at + 1])};
+                        groups << (i == 0 ? "" : ", ") << "{\"bits\": "
+                               << (static_cast<uint8_t>(bytes[at + 6]) | static_cast<uint8_t>(bytes[at + 7])
+                                                                             << 8)
+                               << ", \"height\": " << (side[1] == 0 ? 256 : side[1])
+                               << ", \"width\": " << (side[0] == 0 ? 256 : side[0]) << "}";
+                    }
+                    groups << "], \"language\": " << keyJson(language) << "}";
+                    groupSeparator = ",";
+                } else if (type.id == resource_type::Manifest && name.id == 1) {
+                    manifest.str("");
+                    manifest << utf8Json(bytes);
+                } else if (type.id == resource_type::Version && name.id == 1 &&
+                           readVersionResource(bytes, &info)) {
+                    version.str("");
+                    version << "{\"file_version\": " << quoted(info.fileVersion)
+                            << ", \"product_version\": " << quoted(info.productVersion) << ", \"strings\": {";
+                    const char* separator = "";
+                    const std::map<std::string, std::string> sorted(info.strings.begin(), info.strings.end());
+                    for (const auto& [key, text] : sorted) {
+                        version << separator << quoted(key) << ": " << quoted(text);
+                        separator = ", ";
+                    }
+                    version << "}}";
+                }
+            }
+        }
+    }
+    std::ostringstream out;
+    out << "{\n    \"bitmaps\": [" << bitmaps.str() << (bitmapSeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"entries\": [" << entries.str() << (entrySeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"icon_groups\": [" << groups.str() << (groupSeparator[0] ? "\n    ]" : "]")
+        << ",\n    \"manifest\": " << manifest.str() << ",\n    \"problem\": "
+        << (contents.resourceProblem.empty() ? "null" : quoted(contents.resourceProblem))
+        << ",\n    \"version\": " << version.str() << "\n  }";
+    return out.str();
 }
 
 } // namespace
@@ -270,6 +357,7 @@ bool inspectLauncher(const std::string& path, LauncherContents* contents, std::s
     contents->files.clear();
     walkIncludedFiles(file, contents->tables, tablesEnd, contents);
     contents->resources.clear();
+    contents->resourceTree.clear();
     contents->resourceProblem.clear();
     listResources(file, start, contents);
     return true;
@@ -334,6 +422,7 @@ std::string formatInspectionJson(const LauncherContents& contents) {
         }
     }
     out << "  \"payload_offset\": " << contents.payloadOffset << ",\n";
+    out << "  \"resources\": " << resourcesJson(contents) << ",\n";
     out << "  \"trailing_bytes\": " << contents.trailingBytes << "\n}\n";
     return out.str();
 }

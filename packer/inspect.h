@@ -2,6 +2,7 @@
 #pragma once
 
 #include "payload/payload_codec.h"
+#include "pe_resources.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +23,7 @@ struct LauncherContents {
     std::vector<InspectedFile> files;   // in payload order; walking stops after a truncated one
     uint64_t trailingBytes = 0;         // after the last included file
     std::vector<std::string> resources; // one line per resource of the executable, in directory order
+    ResourceTree resourceTree;          // the same resources with their contents
     std::string resourceProblem;        // why the resources could not be read; empty when they could
 };
 

@@ -110,6 +110,10 @@ bool dibFromBmp(const std::string& file, std::string* dib, std::string* error) {
                  " bits per pixel; uncompressed, bottom-up RLE or bit fields are supported";
         return false;
     }
+    if (rle && imageSize == 0) {
+        *error = "the BMP is RLE-compressed but does not give the size of its pixel data";
+        return false;
+    }
     // A colour table may follow the header also for 16 bits and more, where it only helps palettes.
     const uint64_t tableLimit = bitCount <= 8 ? (1u << bitCount) : 256;
     if (colours == 0 && bitCount <= 8)

@@ -10,8 +10,9 @@ namespace kestro::packer {
 // The splash picture's bitmap resource.
 constexpr uint16_t kSplashPictureId = 10000;
 
-// The largest side a picture may have; a splash or an icon bigger than any screen is a mistake.
-constexpr uint32_t kMaxPictureSide = 16384;
+// The largest side a picture may have: a splash or an icon bigger than an 8K screen is a mistake, and
+// the limit bounds what a small PNG that claims a huge size makes the packer allocate (256 MiB).
+constexpr uint32_t kMaxPictureSide = 8192;
 
 // A decoded picture: 8-bit blue, green, red and alpha (not premultiplied), rows from the bottom up as
 // a device-independent bitmap holds them.

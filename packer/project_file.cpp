@@ -55,6 +55,7 @@ class ProjectReader {
     bool readVersion(const toml::node& node);
     bool readPicture(const toml::node& node);
     bool pictureSide(int32_t id, std::string* text) const;
+    bool readManifest(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
     bool readFileEntry(const toml::node& entry);
@@ -82,6 +83,7 @@ class ProjectReader {
     std::string iconPath_;
     std::string versionResource_;
     std::string pictureResource_;
+    std::string manifest_;
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -186,6 +188,11 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         if (qualifiedName == "application.icon") {
             if (!readIcon(node))
+                return false;
+            continue;
+        }
+        if (qualifiedName == "application.manifest") {
+            if (!readManifest(node))
                 return false;
             continue;
         }
@@ -418,6 +425,31 @@ bool ProjectReader::readPicture(const toml::node& node) {
     file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (!buildPictureResource(file, &pictureResource_, &why))
         return fail(node, "splash.picture: " + shownInMessage(path.string()) + ": " + why);
+    return true;
+}
+
+// Not a record: the project's own manifest replaces the launcher's. Windows refuses to start a program
+// whose manifest it cannot parse, so the plainest faults are caught here.
+bool ProjectReader::readManifest(const toml::node& node) {
+    if (!node.is_string())
+        return fail(node, "application.manifest must be a string, not " + std::string(typeName(node)));
+    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
+    const std::string shown = "application.manifest: " + shownInMessage(path.string());
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ignored;
+    if (!fs::is_regular_file(path, ignored) || !in)
+        return fail(node, shown + " is not a readable file");
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    std::u16string ignoredWide;
+    std::string why;
+    const size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const size_t first = text.find_first_not_of(" \t\r\n", start);
+    if (!utf8ToUtf16(text, &ignoredWide, &why) || text.find('\0') != std::string::npos)
+        return fail(node, shown + " is not UTF-8 text");
+    if (first == std::string::npos || text[first] != '<' || text.find("assembly") == std::string::npos)
+        return fail(node,
+                    shown + " is not an XML manifest: it must start with '<' and hold an assembly element");
+    manifest_ = std::move(text);
     return true;
 }
 
@@ -772,6 +804,8 @@ PackRequest ProjectReader::buildRequest() const {
     request.iconPath = iconPath_;
     if (!versionResource_.empty())
         request.resources[resource_type::Version][1][kUsEnglish].bytes = versionResource_;
+    if (!manifest_.empty())
+        request.resources[resource_type::Manifest][1][kUsEnglish].bytes = manifest_;
     if (!pictureResource_.empty())
         request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes = pictureResource_;
     request.warnings = warnings_;

@@ -2,6 +2,7 @@
 
 #include "text_encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kestro::packer {
@@ -76,7 +77,72 @@ bool parseVersion(const std::string& text, uint32_t* high, uint32_t* low, std::s
     return true;
 }
 
+uint16_t read16(const std::string& b, size_t at) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+uint32_t read32(const std::string& b, size_t at) {
+    return read16(b, at) | uint32_t{read16(b, at + 2)} << 16;
+}
+
+// A node read from a block: its key, where its value lies and where its children lie.
+struct VersionNode {
+    std::u16string key;
+    size_t valueAt = 0, valueBytes = 0, childrenAt = 0, end = 0;
+};
+
+// Reads the node at `at`, which must end by `limit`. The value length counts UTF-16 units for texts.
+bool readNode(const std::string& block, size_t at, size_t limit, VersionNode* node) {
+    if (at + 6 > limit)
+        return false;
+    const size_t length = read16(block, at), valueLength = read16(block, at + 2);
+    const bool text = read16(block, at + 4) == 1;
+    if (length < 6 || length > limit - at)
+        return false;
+    node->end = at + length;
+    node->key.clear();
+    size_t i = at + 6;
+    for (; i + 2 <= node->end && read16(block, i) != 0; i += 2)
+        node->key += static_cast<char16_t>(read16(block, i));
+    if (i + 2 > node->end)
+        return false;
+    node->valueAt = std::min((i + 2 + 3) & ~size_t{3}, node->end);
+    node->valueBytes = std::min(valueLength * (text ? size_t{2} : 1), node->end - node->valueAt);
+    node->childrenAt = std::min((node->valueAt + node->valueBytes + 3) & ~size_t{3}, node->end);
+    return true;
+}
+
+std::string versionText(uint32_t high, uint32_t low) {
+    return std::to_string(high >> 16) + "." + std::to_string(high & 0xffff) + "." +
+           std::to_string(low >> 16) + "." + std::to_string(low & 0xffff);
+}
+
 } // namespace
+
+bool readVersionResource(const std::string& block, VersionInfo* info) {
+    VersionNode root;
+    if (!readNode(block, 0, block.size(), &root) || root.key != u"VS_VERSION_INFO" || root.valueBytes < 52 ||
+        read32(block, root.valueAt) != 0xFEEF04BDu)
+        return false;
+    info->fileVersion = versionText(read32(block, root.valueAt + 8), read32(block, root.valueAt + 12));
+    info->productVersion = versionText(read32(block, root.valueAt + 16), read32(block, root.valueAt + 20));
+    info->strings.clear();
+    VersionNode child, table, entry;
+    for (size_t at = root.childrenAt; readNode(block, at, root.end, &child);
+         at = (child.end + 3) & ~size_t{3}) {
+        if (child.key != u"StringFileInfo" || !readNode(block, child.childrenAt, child.end, &table))
+            continue;
+        for (size_t e = table.childrenAt; readNode(block, e, table.end, &entry);
+             e = (entry.end + 3) & ~size_t{3}) {
+            std::u16string value;
+            for (size_t i = entry.valueAt; i + 2 <= entry.valueAt + entry.valueBytes && read16(block, i) != 0;
+                 i += 2)
+                value += static_cast<char16_t>(read16(block, i));
+            info->strings.emplace_back(utf16ToUtf8(entry.key), utf16ToUtf8(value));
+        }
+        break;
+    }
+    return true;
+}
 
 bool buildVersionResource(const VersionInfo& info, std::string* block, std::string* error) {
     uint32_t file[2], product[2];

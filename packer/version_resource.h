@@ -19,4 +19,9 @@ struct VersionInfo {
 // UTF-8.
 bool buildVersionResource(const VersionInfo& info, std::string* block, std::string* error);
 
+// Reads a VS_VERSIONINFO block back: the versions from its fixed file information (as "a.b.c.d") and
+// the strings of its first string table, in block order. Returns false when the block's nodes do not
+// fit inside each other or it has no fixed file information.
+bool readVersionResource(const std::string& block, VersionInfo* info);
+
 } // namespace kestro::packer

@@ -241,6 +241,80 @@ TEST_F(PeResourcesTest, TheProjectIconReplacesTheLauncherIconAndThePayloadStillF
     EXPECT_NE(error.find("app.ico: not an icon file"), std::string::npos) << error;
 }
 
+// The stub carries a manifest; a project's own replaces it byte for byte, and one Windows could not
+// parse is refused before it makes a launcher that does not start.
+TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
+    const std::string ours = runCommand("wrestool -x --raw --type=24 --name=1 '" KESTRO_LAUNCHER_STUB "'");
+    EXPECT_NE(ours.find("requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << ours;
+    const std::string manifest =
+        "\xEF\xBB\xBF\r\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+        "<!-- Za\u017c\u00f3\u0142\u0107 --></assembly>\n";
+    writeFile(dir_ + "/app.jar", "jar bytes");
+    writeFile(dir_ + "/app.toml", "[[files]]\nsource = \"app.jar\"\n[application]\nmain_class = \"a.Main\"\n"
+                                  "manifest = \"app.manifest\"\n");
+    const struct {
+        std::string text;
+        const char* expected; // nullptr: accepted
+    } cases[] = {
+        {manifest, nullptr},
+        {"assembly", "is not an XML manifest"},
+        {"  \n", "is not an XML manifest"},
+        {"<assembly>\xC0\xAF</assembly>", "is not UTF-8 text"},
+        {std::string("<assembly>\0</assembly>", 21), "is not UTF-8 text"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir_ + "/app.manifest", c.text);
+        PackRequest request;
+        std::string error;
+        const bool loaded = loadProjectFile(dir_ + "/app.toml", &request, &error);
+        if (c.expected != nullptr) {
+            EXPECT_FALSE(loaded) << c.expected;
+            EXPECT_NE(error.find("app.toml:5:12: application.manifest: "), std::string::npos) << error;
+            EXPECT_NE(error.find(std::string("app.manifest ") + c.expected), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << error;
+        ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/App.exe", &error)) << error;
+        EXPECT_EQ(runCommand("wrestool -x --raw --type=24 --name=1 '" + dir_ + "/App.exe'"), manifest);
+        EXPECT_NE(listResources(dir_ + "/App.exe").find("--type=5 --name=103"), std::string::npos);
+    }
+}
+
+// This kernel runs no 32-bit programs, so the i686 stub's rewrite is checked by the independent readers
+// alone: the same resources as the x64 launcher's, headers objdump reads, a true checksum.
+TEST_F(PeResourcesTest, TheI686StubTakesTheSameResourcesAsTheX64One) {
+    writeFile(dir_ + "/app.jar", "jar bytes");
+    writeFile(dir_ + "/app.toml",
+              "[[files]]\nsource = \"app.jar\"\n[application]\nmain_class = \"a.Main\"\n"
+              "icon = \"" KESTRO_SOURCE_DIR "/examples/hello/resources/hello.png\"\n"
+              "[splash]\npicture = \"" KESTRO_SOURCE_DIR "/examples/hello/resources/splash.png\"\n"
+              "[version]\nfile_version = \"1.2\"\n");
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/x64.exe", &error)) << error;
+    ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB_X86, request, dir_ + "/x86.exe", &error)) << error;
+
+    const std::string listing = listResources(dir_ + "/x86.exe");
+    EXPECT_EQ(listing, listResources(dir_ + "/x64.exe"));
+    for (const char* entry : {"--type=2 --name=10000 ", "--type=14 --name=1001 ", "--type=16 --name=1 ",
+                              "--type=24 --name=1 ", "--type=5 --name=104 "})
+        EXPECT_NE(listing.find(entry), std::string::npos) << entry << listing;
+    const std::string headers = runCommand("objdump -p '" + dir_ + "/x86.exe' 2>&1");
+    EXPECT_EQ(headers.find("objdump:"), std::string::npos) << headers;
+    EXPECT_NE(headers.find("pei-i386"), std::string::npos) << headers;
+    LauncherContents contents;
+    ASSERT_TRUE(inspectLauncher(dir_ + "/x86.exe", &contents, &error)) << error;
+    EXPECT_EQ(contents.files.size(), 1u);
+    // The checksum covers the image, which ends where the payload starts.
+    const std::string image = readFile(dir_ + "/x86.exe").substr(0, contents.payloadOffset);
+    const uint32_t checksumAt = static_cast<uint32_t>(image.find("PE\0\0", 0, 4)) + 24 + 64;
+    uint32_t stored = 0;
+    std::memcpy(&stored, image.data() + checksumAt, 4);
+    EXPECT_EQ(stored, peChecksum(image, checksumAt));
+}
+
 TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
     const std::string dir = makeTestDirectory();
     const struct {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace kestro::packer {
 namespace {
@@ -116,6 +117,25 @@ TEST_F(PictureTest, PngAndEveryBmpKindGiveTheSamePixels) {
     EXPECT_EQ(pixelAt(translucent, 1, 0)[3], 0);
 }
 
+std::string bigEndian32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+
+// A PNG chunk: length, type and data, and the CRC of type and data.
+std::string pngChunk(const std::string& typeAndData) {
+    const auto crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), static_cast<uInt>(typeAndData.size())));
+    return bigEndian32(static_cast<uint32_t>(typeAndData.size() - 4)) + typeAndData + bigEndian32(crc);
+}
+
+// The start of a PNG file, up to its (empty) first data chunk: an 8-bit RGBA picture of the size given.
+std::string pngHeader(uint32_t width, uint32_t height) {
+    return "\x89PNG\r\n\x1a\n" +
+           pngChunk("IHDR" + bigEndian32(width) + bigEndian32(height) + std::string("\x08\x06\0\0\0", 5)) +
+           pngChunk("IDAT");
+}
+
 TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
     writeFile(dir_ + "/source.ppm", "P6\n4 4\n255\n" + std::string(48, '\x40'));
     convert("source.ppm", "", "BMP3:good.bmp");
@@ -131,15 +151,17 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
     } cases[] = {
         {"GIF89a and more", "not a BMP or PNG file"},
         {good.substr(0, good.size() - 1), "lie outside"},
-        {patched(18, 100000), "width and height must be 1 to 16384"},
-        {patched(22, 0), "width and height must be 1 to 16384"},
-        // 16384 square at 32 bits is a gigabyte the file does not hold; the sizes must not wrap.
-        {patched(28, 32, 2).replace(18, 8, std::string("\0\x40\0\0\0\x40\0\0", 8)), "lie outside"},
+        {patched(18, 100000), "width and height must be 1 to 8192"},
+        {patched(22, 0), "width and height must be 1 to 8192"},
+        // 8192 square at 32 bits is 256 MiB the file does not hold.
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x20\0\0\0\x20\0\0", 8)), "lie outside"},
         {patched(28, 7, 2), "7 bits per pixel"},
         {patched(30, 4), "compression 4"},
         {patched(10, 20), "lie outside"}, // pixels said to start inside the header
         {patched(14, 64), "no known kind"},
         {"\x89PNG\r\n\x1a\n" + std::string(30, 'x'), "not a readable PNG file"},
+        // A few bytes that claim a picture too big to allocate.
+        {pngHeader(9000, 1), "the PNG is 9000x1; its width and height must be 1 to 8192"},
     };
     writeFile(dir_ + "/app.toml",
               "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"bad.bmp\"\n");
@@ -176,8 +198,11 @@ TEST_F(PictureTest, PngIconAndPictureArePackedAlikeEveryTime) {
     EXPECT_TRUE(isPng(large));
 
     writeFile(dir_ + "/app.jar", "jar bytes");
-    writeFile(dir_ + "/app.toml", "[application]\nmain_class = \"a.Main\"\nicon = \"icon.png\"\n"
-                                  "[splash]\npicture = \"splash.png\"\n[[files]]\nsource = \"app.jar\"\n");
+    writeFile(dir_ + "/app.toml",
+              "[application]\nmain_class = \"a.Main\"\nicon = \"icon.png\"\n"
+              "[splash]\npicture = \"splash.png\"\n[[files]]\nsource = \"app.jar\"\n"
+              "[version]\nfile_version = \"3.1\"\nproduct_name = \"\u039a\u03b1\u03c6\u03ad \\\"1\\\"\"\n"
+              "company_name = \"\u5496\u5561\"\n");
     PackRequest request;
     ASSERT_TRUE(loadProjectFile(dir_ + "/app.toml", &request, &error)) << error;
     ASSERT_TRUE(packLauncher(KESTRO_LAUNCHER_STUB, request, dir_ + "/One.exe", &error)) << error;
@@ -191,6 +216,31 @@ TEST_F(PictureTest, PngIconAndPictureArePackedAlikeEveryTime) {
               std::string::npos)
         << report;
     EXPECT_NE(report.find("bitmap 10000 (language 1033): 300x200/24\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("version information 1 (language 1033): file 3.1.0.0, product 3.1.0.0\n"),
+              std::string::npos)
+        << report;
+
+    // The JSON report reads the version block back; Python's parser is the judge of its syntax.
+    const std::string json = formatInspectionJson(contents);
+    writeFile(dir_ + "/report.json", json);
+    const std::string check = "python3 -c 'import json,sys; r = json.load(open(sys.argv[1]))[\"resources\"]; "
+                              "assert r[\"manifest\"].startswith(\"<?xml\") and r[\"problem\"] is None' '" +
+                              dir_ + "/report.json'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << json;
+    for (const char* expected : {"\"bitmaps\": [\n      {\"bits\": 24, \"height\": 200, \"id\": 10000, "
+                                 "\"language\": 1033, \"width\": 300}\n    ]",
+                                 "{\"id\": 1001, \"images\": [{\"bits\": 32, \"height\": 16, \"width\": 16}, "
+                                 "{\"bits\": 32, \"height\": 32, "
+                                 "\"width\": 32}, {\"bits\": 32, \"height\": 48, \"width\": 48}, {\"bits\": "
+                                 "32, \"height\": 256, \"width\": "
+                                 "256}], \"language\": 1033}",
+                                 "\"version\": {\"file_version\": \"3.1.0.0\", \"product_version\": "
+                                 "\"3.1.0.0\", \"strings\": {\"CompanyName\": "
+                                 "\"\u5496\u5561\", \"FileVersion\": \"3.1\", \"ProductName\": "
+                                 "\"\u039a\u03b1\u03c6\u03ad \\\"1\\\"\", "
+                                 "\"ProductVersion\": \"3.1\"}}",
+                                 ", \"type\": 24}" /* the stub's manifest among the entries */})
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
 }
 
 } // namespace

@@ -108,6 +108,8 @@ DialogView DialogProbe::parse(const RunResult& r) {
             view.progressMinimum = std::stoi(f[1]);
             view.progressMaximum = std::stoi(f[2]);
             view.progressPosition = std::stoi(f[3]);
+        } else if (f[0] == "controls" && f.size() == 2) {
+            view.commonControlsVersion = std::stoi(f[1]);
         }
     }
     return view;

@@ -31,6 +31,7 @@ struct DialogView {
     int centreLeft = 0, centreTop = 0; // where centring on the owner (or the desktop) puts it
     std::map<int, ControlView> controls;
     int progressMinimum = -1, progressMaximum = -1, progressPosition = -1;
+    int commonControlsVersion = -1; // 6 when the launcher's process loaded the common controls 6
 
     std::string text(int id) const;
     bool shows(int id) const;

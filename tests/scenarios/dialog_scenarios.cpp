@@ -111,6 +111,7 @@ TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
     EXPECT_EQ(progress.left, progress.centreLeft) << "centred on the screen";
     EXPECT_EQ(progress.top, progress.centreTop);
     EXPECT_EQ(progress.progressMaximum, 100);
+    EXPECT_EQ(progress.commonControlsVersion, 6) << "the launcher's manifest asks for the current controls";
 
     const DialogView question = dialogs.view("question");
     EXPECT_EQ(question.title, kCaptionUtf8);

@@ -1,5 +1,6 @@
 // Whole launches of a packed launcher: the included files, the choice of Java runtime, the VM through
 // the JNI double (copied into the runtime homes the scenarios lay out), and how a launch ends.
+#include "dialog_probe.h"
 #include "harness.h"
 #include "runtime_layout.h"
 
@@ -369,6 +370,13 @@ std::string bmpFile(uint8_t red, uint8_t green, uint8_t blue) {
     return bmp;
 }
 
+// What resource-probe says of the manifest every stub carries.
+std::string stubManifest() {
+    return "manifest 1: " +
+           std::to_string(fs::file_size(KESTRO_SOURCE_DIR "/launcher/resources/launcher.manifest")) +
+           " bytes";
+}
+
 // The packer rewrites the stub's resource section for the icon, the splash picture and the version
 // information: the launcher must still load and launch, and Windows must read its resources back.
 TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
@@ -400,11 +408,67 @@ TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 3 images",
                             "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 3x2, top left 30,120,210",
-                            "version: 2.5.0.17",
+                            stubManifest(), "version: 2.5.0.17",
                             "ProductName: Za\u017c\u00f3\u0142\u0107 \u03b1\u03b2 \u4e2d",
                             "CompanyName: Morvane", "FileDescription: no", "LegalCopyright: no",
                             "OriginalFilename: App.exe", "ProductVersion: 2.5.0.17"))
         << read.describe();
+}
+
+// The example's PNG icon and splash picture, a manifest of the project's own and version information,
+// packed by the kestro command: the launcher runs a whole launch, Windows reads its resources back,
+// and without a runtime its dialogs come up under the project's manifest.
+TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
+    searchableRuntime();
+    const std::string project =
+        s.directory() + "/\u0142\u00f3d\u017a \u03c6\u03ac\u03ba\u03b5\u03bb\u03bf\u03c2";
+    const std::string manifest =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
+        "  <!-- the project's own -->\n"
+        "  <dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+        "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        "</dependentAssembly></dependency>\n</assembly>\n";
+    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    writeFile(project + "/app.manifest", manifest);
+    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/hello.png", project + "/app.png");
+    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/splash.png", project + "/splash.png");
+    writeFile(project + "/app.toml",
+              "files = [\"app.jar\"]\n"
+              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\n"
+              "manifest = \"app.manifest\"\n"
+              "[splash]\npicture = \"splash.png\"\n"
+              "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n"
+              "[version]\nfile_version = \"4.0.1\"\nfile_description = \"\u0141\u00f3d\u017a\"\n");
+    const std::string launcher = s.directory() + "/App.exe";
+    std::string packOutput;
+    ASSERT_TRUE(packWithCli(project + "/app.toml", launcher, &packOutput)) << packOutput;
+
+    RunResult r = s.runProgram(launcher, {"-q", "eins"});
+
+    r.expectExitCode(0);
+    EXPECT_THAT(recorded(), Contains("main arg 1: com.example.App"));
+    RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
+    EXPECT_THAT(read.stdoutLines(),
+                ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 4 images",
+                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 400x240, top left 30,120,210",
+                            "manifest 1: " + std::to_string(manifest.size()) + " bytes", "version: 4.0.1.0",
+                            "ProductName: no", "CompanyName: no", "FileDescription: \u0141\u00f3d\u017a",
+                            "LegalCopyright: no", "OriginalFilename: no", "ProductVersion: 4.0.1"))
+        << read.describe();
+
+    // No runtime now: the progress dialog and the question come up, with the common controls the
+    // project's manifest asks for.
+    s.unsetEnv("JAVA_HOME");
+    DialogProbe dialogs(s);
+    RunningProgram asking = s.start(launcher, {});
+    const DialogView progress = dialogs.view("progress");
+    EXPECT_TRUE(progress.visible);
+    EXPECT_EQ(progress.commonControlsVersion, 6);
+    EXPECT_TRUE(dialogs.view("question").shows(2));
+    dialogs.click("question", 2);
+    asking.wait().expectExitCode(1);
 }
 
 TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {

@@ -1,6 +1,7 @@
 // resource-probe <file>: reads a launcher's resources back through Windows' own functions and prints
 // one line per fact: "dialog 103: yes", "icon group 1001: 3 images", "icon 48: 48x48",
-// "picture 10000: 300x200, top left 30,120,210", "version: 1.2.3.4", "ProductName: <UTF-8 text>".
+// "picture 10000: 300x200, top left 30,120,210", "manifest 1: 1686 bytes", "version: 1.2.3.4",
+// "ProductName: <UTF-8 text>".
 // Missing facts print "no".
 #include <windows.h>
 
@@ -73,6 +74,11 @@ int wmain(int argc, wchar_t** argv) {
     printIcon(module, 16);
     printIcon(module, 48);
     printPicture(module);
+    HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    if (manifest != nullptr)
+        std::printf("manifest 1: %lu bytes\n", SizeofResource(module, manifest));
+    else
+        std::printf("manifest 1: no\n");
     FreeLibrary(module);
 
     DWORD ignored = 0;

@@ -19,6 +19,7 @@
 //   centre<TAB>x<TAB>y                 where centring on the owner (or the desktop) would put the window
 //   control<TAB>id<TAB>class<TAB>visible<TAB>text
 //   progress<TAB>minimum<TAB>maximum<TAB>position
+//   controls<TAB>6 or 5                whether the window's process loaded the common controls 6
 //   positions<TAB>p1,p2,...            each change once, in the order seen
 // The progress dialog is found by its class; the question dialog is the dialog with a Locate button
 // owned by it; the file-open dialog is the dialog with a file-name field; the splash is found by its
@@ -26,6 +27,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -157,6 +159,29 @@ BOOL CALLBACK printControl(HWND control, LPARAM) {
     return TRUE;
 }
 
+// The common controls 6 are a side-by-side assembly: a process has them when its manifest asked.
+int commonControlsVersion(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process)
+        return 0;
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    int version = 5;
+    if (EnumProcessModules(process, modules, sizeof modules, &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+            wchar_t path[MAX_PATH] = L"";
+            GetModuleFileNameExW(process, modules[i], path, MAX_PATH);
+            _wcslwr(path);
+            if (wcsstr(path, L"common-controls_6595b64144ccf1df_6."))
+                version = 6;
+        }
+    }
+    CloseHandle(process);
+    return version;
+}
+
 void dump(HWND window) {
     RECT own;
     GetWindowRect(window, &own);
@@ -169,6 +194,7 @@ void dump(HWND window) {
     printf("centre\t%ld\t%ld\n", outer.left + (outer.right - outer.left - (own.right - own.left)) / 2,
            outer.top + (outer.bottom - outer.top - (own.bottom - own.top)) / 2);
     EnumChildWindows(window, printControl, 0);
+    printf("controls\t%d\n", commonControlsVersion(window));
 }
 
 void press(HWND dialog, int id) {
