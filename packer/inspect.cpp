@@ -268,6 +268,21 @@ std::string utf8Json(const std::string& bytes) {
     return utf8ToUtf16(bytes, &ignored, &why) ? quoted(bytes) : "null";
 }
 
+// The images an icon group lists, as a JSON array; 0 stands for 256 pixels.
+std::string iconImagesJson(const std::string& group) {
+    std::string out = "[";
+    const size_t count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
+    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= group.size(); ++i) {
+        const auto byte = [&](size_t offset) {
+            return static_cast<int>(static_cast<uint8_t>(group[6 + i * 14 + offset]));
+        };
+        out += std::string(i == 0 ? "" : ", ") + "{\"bits\": " + std::to_string(byte(6) | byte(7) << 8) +
+               ", \"height\": " + std::to_string(byte(1) == 0 ? 256 : byte(1)) +
+               ", \"width\": " + std::to_string(byte(0) == 0 ? 256 : byte(0)) + "}";
+    }
+    return out + "]";
+}
+
 // The resources as JSON: every entry, then what the shell, the dialogs and the splash read from them
 // (icon groups, the manifest, the splash picture and the version information). Members alphabetical.
 std::string resourcesJson(const LauncherContents& contents) {
@@ -281,7 +296,6 @@ std::string resourcesJson(const LauncherContents& contents) {
         for (const auto& [name, languages] : names) {
             for (const auto& [language, data] : languages) {
                 const std::string& bytes = data.bytes;
-                const std::string where = "\"id\": " + keyJson(name) + ", \"language\": " + keyJson(language);
                 entries << entrySeparator << "\n      {\"language\": " << keyJson(language)
                         << ", \"name\": " << keyJson(name) << ", \"size\": " << bytes.size()
                         << ", \"type\": " << keyJson(type) << "}";
@@ -293,22 +307,13 @@ std::string resourcesJson(const LauncherContents& contents) {
                 if (type.id == resource_type::Bitmap && pictureSize(bytes, &width, &height)) {
                     bitmaps << bitmapSeparator
                             << "\n      {\"bits\": " << static_cast<int>(static_cast<uint8_t>(bytes[14]))
-                            << ", \"height\": " << height << ", " << where << ", \"width\": " << width << "}";
+                            << ", \"height\": " << height << ", \"id\": " << keyJson(name)
+                            << ", \"language\": " << keyJson(language) << ", \"width\": " << width << "}";
                     bitmapSeparator = ",";
                 } else if (type.id == resource_type::GroupIcon && bytes.size() >= 6) {
-                    groups << groupSeparator << "\n      {\"id\": " << keyJson(name) << ", \"images\": [";
-                    const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
-                    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= bytes.size(); ++i) {
-                        const size_t at = 6 + i * 14;
-                        const int side[2] = {static_cast<uint8_t>(bytes[at]),
-                                             static_cast<uint8_t>(bytes[at + 1])};
-                        groups << (i == 0 ? "" : ", ") << "{\"bits\": "
-                               << (static_cast<uint8_t>(bytes[at + 6]) | static_cast<uint8_t>(bytes[at + 7])
-                                                                             << 8)
-                               << ", \"height\": " << (side[1] == 0 ? 256 : side[1])
-                               << ", \"width\": " << (side[0] == 0 ? 256 : side[0]) << "}";
-                    }
-                    groups << "], \"language\": " << keyJson(language) << "}";
+                    groups << groupSeparator << "\n      {\"id\": " << keyJson(name)
+                           << ", \"images\": " << iconImagesJson(bytes)
+                           << ", \"language\": " << keyJson(language) << "}";
                     groupSeparator = ",";
                 } else if (type.id == resource_type::Manifest && name.id == 1) {
                     manifest.str("");

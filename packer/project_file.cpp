@@ -53,6 +53,8 @@ class ProjectReader {
     bool readBundledRuntime(const toml::node& node);
     bool readIcon(const toml::node& node);
     bool readVersion(const toml::node& node);
+    bool readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
+                       std::string* shown);
     bool readPicture(const toml::node& node);
     bool pictureSide(int32_t id, std::string* text) const;
     bool readManifest(const toml::node& node);
@@ -412,40 +414,42 @@ bool ProjectReader::readIcon(const toml::node& node) {
     return true;
 }
 
-// Not a record: the picture becomes the bitmap resource the splash window shows.
-bool ProjectReader::readPicture(const toml::node& node) {
+// Reads the file that the string key names (relative to the project's directory) into bytes; shown
+// becomes "key: path" for messages.
+bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
+                                  std::string* shown) {
     if (!node.is_string())
-        return fail(node, "splash.picture must be a string, not " + std::string(typeName(node)));
+        return fail(node, key + " must be a string, not " + std::string(typeName(node)));
     const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
-    std::string file, why;
+    *shown = key + ": " + shownInMessage(path.string());
     std::ifstream in(path, std::ios::binary);
     std::error_code ignored;
     if (!fs::is_regular_file(path, ignored) || !in)
-        return fail(node, "splash.picture: " + shownInMessage(path.string()) + " is not a readable file");
-    file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return fail(node, *shown + " is not a readable file");
+    bytes->assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+// Not a record: the picture becomes the bitmap resource the splash window shows.
+bool ProjectReader::readPicture(const toml::node& node) {
+    std::string file, shown, why;
+    if (!readNamedFile(node, "splash.picture", &file, &shown))
+        return false;
     if (!buildPictureResource(file, &pictureResource_, &why))
-        return fail(node, "splash.picture: " + shownInMessage(path.string()) + ": " + why);
+        return fail(node, shown + ": " + why);
     return true;
 }
 
 // Not a record: the project's own manifest replaces the launcher's. Windows refuses to start a program
 // whose manifest it cannot parse, so the plainest faults are caught here.
 bool ProjectReader::readManifest(const toml::node& node) {
-    if (!node.is_string())
-        return fail(node, "application.manifest must be a string, not " + std::string(typeName(node)));
-    const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
-    const std::string shown = "application.manifest: " + shownInMessage(path.string());
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ignored;
-    if (!fs::is_regular_file(path, ignored) || !in)
-        return fail(node, shown + " is not a readable file");
-    std::string text(std::istreambuf_iterator<char>(in), {});
-    std::u16string ignoredWide;
-    std::string why;
-    const size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    const size_t first = text.find_first_not_of(" \t\r\n", start);
-    if (!utf8ToUtf16(text, &ignoredWide, &why) || text.find('\0') != std::string::npos)
+    std::string text, shown, why;
+    if (!readNamedFile(node, "application.manifest", &text, &shown))
+        return false;
+    std::u16string ignored;
+    if (!utf8ToUtf16(text, &ignored, &why) || text.find('\0') != std::string::npos)
         return fail(node, shown + " is not UTF-8 text");
+    const size_t first = text.find_first_not_of(" \t\r\n", text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
     if (first == std::string::npos || text[first] != '<' || text.find("assembly") == std::string::npos)
         return fail(node,
                     shown + " is not an XML manifest: it must start with '<' and hold an assembly element");
