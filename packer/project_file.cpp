@@ -56,6 +56,7 @@ class ProjectReader {
     bool readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
                        std::string* shown);
     bool readPicture(const toml::node& node);
+    bool pictureSide(int32_t id, std::string* text) const;
     bool readManifest(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
@@ -766,6 +767,16 @@ void ProjectReader::warnUnquotedPathVariables(const toml::node& node, const std:
     }
 }
 
+// The splash is as large as its picture unless the project says otherwise.
+bool ProjectReader::pictureSide(int32_t id, std::string* text) const {
+    uint32_t width = 0, height = 0;
+    if ((id != payload::config::SplashWidth && id != payload::config::SplashHeight) ||
+        !pictureSize(pictureResource_, &width, &height))
+        return false;
+    *text = std::to_string(id == payload::config::SplashWidth ? width : height);
+    return true;
+}
+
 PackRequest ProjectReader::buildRequest() const {
     PackRequest request;
     for (const ProjectKey& key : projectKeys()) {
@@ -786,6 +797,8 @@ PackRequest ProjectReader::buildRequest() const {
         std::string text, ignored;
         if (given != config_.end())
             text = given->second;
+        else if (pictureSide(key.id, &text))
+            ;
         else if (key.defaultText == nullptr || !utf8ToCp1252(key.defaultText, &text, &ignored))
             continue;
         request.tables.config.emplace_back(key.id, std::move(text));

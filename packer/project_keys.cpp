@@ -67,6 +67,7 @@ std::vector<ProjectKey> buildKeys() {
         key("splash", "height", cfg::SplashHeight, T::Integer),
         key("splash", "close_on_window", cfg::SplashClosesOnWindow, T::Flag),
         key("splash", "topmost", cfg::SplashTopmost, T::Flag),
+        key("splash", "quiet_mode", cfg::SplashInQuietMode, T::Flag),
         key("splash.status", "x", cfg::SplashStatusX, T::Integer),
         key("splash.status", "y", cfg::SplashStatusY, T::Integer),
         key("splash.status", "text", cfg::SplashStatusText, T::Text),

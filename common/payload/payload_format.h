@@ -103,6 +103,7 @@ enum : int32_t {
     SplashVersionFontSize = 10120,
     SplashVersionColour = 10121,
     SplashVersionFontWeight = 10122,
+    SplashInQuietMode = 10123, // non-zero: the splash shows in quiet mode (-q, -c) too
     SingleInstanceHandOver = 10201,
     DownloadSha256 = 10202, // optional: 64 hex digits the archive at DownloadUrl must hash to
 };

@@ -114,4 +114,5 @@ MainCall callStaticMain(const char* internalClassName, const std::vector<std::u1
 
 void destroyJavaVm() {
     javaVm()->DestroyJavaVM();
+    setVmDestroyed();
 }

@@ -5,6 +5,7 @@ void* createEntry = nullptr;
 JavaVM* vm = nullptr;
 JNIEnv* creatingEnv = nullptr;
 bool created = false;
+bool destroyed = false;
 } // namespace
 
 void setCreateVmEntry(void* entry) {
@@ -32,11 +33,17 @@ void setVmCreated() {
     created = true;
 }
 
+void setVmDestroyed() {
+    destroyed = true;
+}
+
 JNIEnv* attachToVm() {
-    if (!created)
+    if (!created || destroyed)
         return nullptr;
     void* env = nullptr;
-    if (vm->AttachCurrentThread(&env, nullptr) != JNI_OK)
+    // As a daemon: the VM's destruction waits for every other thread, and an attached thread that
+    // outlives the application (a splash nobody closed) would keep the process from ever ending.
+    if (vm->AttachCurrentThreadAsDaemon(&env, nullptr) != JNI_OK)
         return nullptr;
     return static_cast<JNIEnv*>(env);
 }

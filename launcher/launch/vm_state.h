@@ -17,8 +17,12 @@ void setCreatedVm(JavaVM* vm, JNIEnv* env);
 bool vmCreated();
 void setVmCreated();
 
-// For a thread other than the creating one: its own environment, or null when no VM exists yet or
-// the VM refuses the thread. Never touches the JVM library before the VM exists.
+// Set once DestroyJavaVM has returned: from then on no thread may attach.
+void setVmDestroyed();
+
+// For a thread other than the creating one: its own environment, or null when no VM exists yet, the
+// VM refuses the thread or is gone. The thread is attached as a daemon, so that the VM's destruction
+// does not wait for it. Never touches the JVM library before the VM exists.
 JNIEnv* attachToVm();
 // Detaches the calling thread; does nothing without a VM.
 void detachFromVm();

@@ -1,3 +1,332 @@
 #include "splash/splash.h"
 
-void hideSplash() {}
+#include "payload/payload_format.h"
+#include "payload/payload_store.h"
+#include "resource_ids.h"
+#include "splash/splash_controller.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "support/single_instance.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+namespace {
+
+namespace config = kestro::payload::config;
+
+constexpr char kWindowClass[] = "KestroSplashScreen";
+constexpr int kPictureId = 10000;
+constexpr UINT_PTR kTimerId = 9962;
+constexpr UINT kTickMs = 100;
+constexpr int kFaceCapacity = 32;
+constexpr int kPointsPerInch = 72;
+
+// Written by whichever thread starts or hides the splash, read by all: single writes each, ordered so
+// that a hide racing with the window's creation is seen by one side or the other.
+std::atomic<HWND> window{nullptr};
+std::atomic<bool> started{false};
+std::atomic<bool> cancelled{false};
+
+// The splash thread's own, set before its window can paint.
+char statusText[kTextCapacity];
+char versionText[kTextCapacity];
+COLORREF statusColour = 0;
+COLORREF versionColour = 0;
+POINT statusAt = {0, 0};
+POINT versionAt = {0, 0};
+SIZE size = {0, 0};
+HFONT statusFont = nullptr;
+HFONT versionFont = nullptr;
+bool closeOnApplicationWindow = false;
+bool ending = false;
+// Who owned message boxes before the splash took them over.
+HWND ownerBefore = nullptr;
+
+HINSTANCE executable() {
+    return GetModuleHandleA(nullptr);
+}
+
+HBITMAP loadPicture() {
+    return static_cast<HBITMAP>(
+        LoadImageA(executable(), MAKEINTRESOURCEA(kPictureId), IMAGE_BITMAP, 0, 0, 0));
+}
+
+// The configured size; a side left out is the picture's.
+SIZE configuredSize() {
+    SIZE configured = {getConfigNumber(config::SplashWidth), getConfigNumber(config::SplashHeight)};
+    if (configured.cx > 0 && configured.cy > 0)
+        return configured;
+    if (HBITMAP picture = loadPicture()) {
+        BITMAP description = {};
+        GetObjectA(picture, sizeof description, &description);
+        DeleteObject(picture);
+        if (configured.cx <= 0)
+            configured.cx = description.bmWidth;
+        if (configured.cy <= 0)
+            configured.cy = description.bmHeight;
+    }
+    return configured;
+}
+
+void giveBackErrorOwner(HWND splash) {
+    if (currentErrorOwner() == splash)
+        setErrorOwner(ownerBefore);
+}
+
+HFONT makeFont(HDC device, int faceId, int sizeId, int weightId) {
+    LOGFONTA font = {};
+    font.lfHeight = splashFontHeight(getConfigNumber(sizeId), GetDeviceCaps(device, LOGPIXELSY));
+    font.lfWeight = getConfigNumber(weightId);
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = FF_SWISS;
+    getConfigText(faceId, font.lfFaceName, kFaceCapacity);
+    return CreateFontIndirectA(&font);
+}
+
+void drawText(HDC device, HFONT font, COLORREF colour, POINT at, const char* text) {
+    SelectObject(device, font);
+    SetTextColor(device, colour);
+    TextOutA(device, at.x, at.y, text, static_cast<int>(std::strlen(text)));
+}
+
+// Composed off-screen and copied in one transfer, over a background that is never erased: a status
+// line that changes ten times a second does not flicker.
+void paint(HWND splash) {
+    PAINTSTRUCT painting;
+    HDC device = BeginPaint(splash, &painting);
+    if (statusFont == nullptr) {
+        statusFont = makeFont(device, config::SplashStatusFont, config::SplashStatusFontSize,
+                              config::SplashStatusFontWeight);
+        versionFont = makeFont(device, config::SplashVersionFont, config::SplashVersionFontSize,
+                               config::SplashVersionFontWeight);
+    }
+    HDC buffer = CreateCompatibleDC(device);
+    HBITMAP canvas = CreateCompatibleBitmap(device, size.cx, size.cy);
+    HGDIOBJ earlierCanvas = SelectObject(buffer, canvas);
+    RECT whole = {0, 0, size.cx, size.cy};
+    FillRect(buffer, &whole, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+
+    if (HBITMAP picture = loadPicture()) {
+        HDC pictureDevice = CreateCompatibleDC(device);
+        HGDIOBJ earlierPicture = SelectObject(pictureDevice, picture);
+        BitBlt(buffer, 0, 0, size.cx, size.cy, pictureDevice, 0, 0, SRCCOPY);
+        SelectObject(pictureDevice, earlierPicture);
+        DeleteDC(pictureDevice);
+        DeleteObject(picture);
+    }
+
+    const int earlierMode = SetBkMode(buffer, TRANSPARENT);
+    HGDIOBJ earlierFont = GetCurrentObject(buffer, OBJ_FONT);
+    const COLORREF earlierColour = GetTextColor(buffer);
+    drawText(buffer, statusFont, statusColour, statusAt, statusText);
+    drawText(buffer, versionFont, versionColour, versionAt, versionText);
+    SelectObject(buffer, earlierFont);
+    SetTextColor(buffer, earlierColour);
+    SetBkMode(buffer, earlierMode);
+
+    BitBlt(device, 0, 0, size.cx, size.cy, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, earlierCanvas);
+    DeleteObject(canvas);
+    DeleteDC(buffer);
+    EndPaint(splash, &painting);
+}
+
+LRESULT CALLBACK splashProcedure(HWND splash, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        paint(splash);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(splash, message, wParam, lParam);
+    }
+}
+
+HWND createSplashWindow() {
+    getConfigText(config::SplashStatusText, statusText, sizeof statusText);
+    getConfigText(config::SplashVersionText, versionText, sizeof versionText);
+    statusColour = getConfigColour(config::SplashStatusColour);
+    versionColour = getConfigColour(config::SplashVersionColour);
+    char title[kTextCapacity];
+    getConfigText(config::ApplicationName, title, sizeof title);
+    size = configuredSize();
+    statusAt = {getConfigNumber(config::SplashStatusX), getConfigNumber(config::SplashStatusY)};
+    versionAt = {getConfigNumber(config::SplashVersionX), getConfigNumber(config::SplashVersionY)};
+
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
+    windowClass.lpfnWndProc = splashProcedure;
+    windowClass.hInstance = executable();
+    // The application's own icon (the packer puts the project's there): the splash is what the
+    // taskbar shows of the application until its first window.
+    windowClass.hIcon = LoadIconA(executable(), MAKEINTRESOURCEA(IDI_LAUNCHER));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassA(&windowClass);
+
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    const int x = (desktop.right - desktop.left - size.cx) / 2;
+    const int y = (desktop.bottom - desktop.top - size.cy) / 2;
+    return CreateWindowExA(0, kWindowClass, title, WS_POPUP, x, y, size.cx, size.cy, nullptr, nullptr,
+                           executable(), nullptr);
+}
+
+// The window stays (hidden) until the thread ends; the loop ends with the quit message.
+void endSplashThread() {
+    ending = true;
+    endSplashPolling();
+    PostQuitMessage(0);
+}
+
+void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (ending)
+        return;
+    if (!IsWindowVisible(window.load())) {
+        endSplashThread();
+        return;
+    }
+    // The splash itself and at least one more: the application has shown its window.
+    if (closeOnApplicationWindow && countProcessWindows(GetCurrentProcessId()) > 1) {
+        showSplash(0);
+        endSplashThread();
+        return;
+    }
+    std::u16string text;
+    switch (pollSplashController(text)) {
+    case SplashRequest::Close:
+        showSplash(0);
+        endSplashThread();
+        return;
+    case SplashRequest::NewText:
+        setSplashText(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+        return;
+    case SplashRequest::Nothing:
+        return;
+    }
+}
+
+} // namespace
+
+int splashFontHeight(int points, int pixelsPerInch) {
+    return -MulDiv(points, pixelsPerInch, kPointsPerInch);
+}
+
+void ansiStatusText(const wchar_t* text, size_t length, char* out, size_t capacity) {
+    if (capacity == 0)
+        return;
+    out[0] = '\0';
+    // Every unit gives at least one byte, so more than capacity - 1 units cannot fit.
+    const int room = static_cast<int>(capacity - 1);
+    int units = static_cast<int>(length < capacity - 1 ? length : capacity - 1);
+    int bytes = 0;
+    for (;;) {
+        // A pair is never split: half of it would turn into a stray "?".
+        if (units > 0 && IS_HIGH_SURROGATE(text[units - 1]) && static_cast<size_t>(units) < length)
+            --units;
+        if (units <= 0)
+            return;
+        bytes = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+        if (bytes <= room)
+            break;
+        // Each dropped unit takes at least one byte with it.
+        units -= bytes - room;
+    }
+    bytes = WideCharToMultiByte(CP_ACP, 0, text, units, out, room, nullptr, nullptr);
+    out[bytes > 0 ? bytes : 0] = '\0';
+}
+
+void showSplash(int showCommand) {
+    if (showCommand != 0) {
+        if (started.exchange(true) || cancelled.load())
+            return;
+        // The first count looks up the console window, which must not be counted; two threads doing
+        // that at once (the splash and the window watcher) would count it. So it happens here, first.
+        if (getConfigNumber(config::SplashClosesOnWindow) != 0)
+            countProcessWindows(GetCurrentProcessId());
+        HANDLE thread = CreateThread(nullptr, 0, splashThread,
+                                     reinterpret_cast<LPVOID>(static_cast<INT_PTR>(showCommand)), 0, nullptr);
+        if (thread == nullptr) {
+            logError("Could not start the splash thread: error code %lu", GetLastError());
+            cancelled = true;
+            return;
+        }
+        // The thread ends by itself once the splash is hidden.
+        CloseHandle(thread);
+        return;
+    }
+    cancelled = true;
+    HWND splash = window.load();
+    if (splash == nullptr)
+        return;
+    ShowWindow(splash, SW_HIDE);
+    giveBackErrorOwner(splash);
+    DWORD foregroundProcess = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &foregroundProcess);
+    if (foregroundProcess != GetCurrentProcessId())
+        activateProcessWindows(GetCurrentProcessId(), false);
+}
+
+void setSplashText(const wchar_t* text, size_t length) {
+    HWND splash = window.load();
+    if (splash == nullptr)
+        return;
+    ansiStatusText(text, length, statusText, sizeof statusText);
+    InvalidateRect(splash, nullptr, FALSE);
+    UpdateWindow(splash);
+}
+
+bool splashActive() {
+    return started.load() && !cancelled.load();
+}
+
+bool splashVisible() {
+    HWND splash = window.load();
+    return splash != nullptr && IsWindowVisible(splash);
+}
+
+bool splashWanted() {
+    const SIZE wanted = configuredSize();
+    return wanted.cx > 0 && wanted.cy > 0;
+}
+
+DWORD WINAPI splashThread(LPVOID showCommand) {
+    if (cancelled.load())
+        return 0;
+    HWND splash = createSplashWindow();
+    if (splash == nullptr) {
+        logError("Could not create the splash window: error code %lu", GetLastError());
+        cancelled = true;
+        return 0;
+    }
+    window = splash;
+    ownerBefore = currentErrorOwner();
+    setErrorOwner(splash);
+    ShowWindow(splash, static_cast<int>(reinterpret_cast<INT_PTR>(showCommand)));
+    if (getConfigNumber(config::SplashTopmost) != 0)
+        SetWindowPos(splash, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    // A hide that came while the window was made may have found no window to hide.
+    if (cancelled.load()) {
+        ShowWindow(splash, SW_HIDE);
+        giveBackErrorOwner(splash);
+        return 0;
+    }
+    closeOnApplicationWindow = getConfigNumber(config::SplashClosesOnWindow) != 0;
+    SetTimer(nullptr, kTimerId, kTickMs, tick);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<DWORD>(message.wParam);
+}

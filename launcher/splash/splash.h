@@ -1,6 +1,44 @@
-// The splash window. Until it can be shown, hiding it is a no-op that error reporting may call at
-// any time.
+// The splash window: a borderless picture (bitmap resource 10000) centred on the desktop with a
+// status line and a version line over it. It runs on a thread of its own, which polls the
+// application's controller ten times a second once the VM exists (splash_controller), and it is
+// hidden before every error message.
 #pragma once
 
-// Closes the splash window if one is shown. Safe from any thread.
-void hideSplash();
+#include <windows.h>
+
+#include <cstddef>
+
+// Non-zero: starts the splash thread, which shows the window with that show command; nothing when a
+// splash was started or cancelled before. Zero: hides the splash (from any thread) and brings the
+// process's other windows to the front unless one of them is the foreground window already; before
+// the window exists, it cancels every later start. The error owner goes back to the window that
+// owned message boxes before the splash, so that no message box is owned by a hidden splash.
+void showSplash(int showCommand);
+
+// Shows text (length UTF-16 units, no terminator needed) as the status line, when the window exists.
+// On the splash thread only, which owns the status text.
+void setSplashText(const wchar_t* text, size_t length);
+
+// True when the project asks for a splash: the executable carries its picture, or the project gives
+// the splash a size.
+bool splashWanted();
+
+// True from a start until the splash is hidden (also while its thread is still making the window).
+bool splashActive();
+
+// True while the splash window is on the screen.
+bool splashVisible();
+
+// The splash thread itself (parameter: the show command); returns 0 at once when a splash was
+// started or cancelled before.
+DWORD WINAPI splashThread(LPVOID showCommand);
+
+// Building blocks of the above, free of side effects.
+
+// The font height for a size in points on a device with pixelsPerInch: negative, so that the size
+// is the character's height without the internal leading (8 points at 96 dpi give -11).
+int splashFontHeight(int points, int pixelsPerInch);
+
+// The status text in the ANSI code page: at most length units of text (no terminator needed) into
+// out, cut to capacity - 1 bytes at a character's end and always terminated.
+void ansiStatusText(const wchar_t* text, size_t length, char* out, size_t capacity);

@@ -5,6 +5,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "resource_ids.h"
+#include "splash/splash.h"
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/wide_text.h"
@@ -84,7 +85,7 @@ DWORD WINAPI launchWorkerThread(LPVOID progressDialog) {
     return launchWorker(static_cast<HWND>(progressDialog));
 }
 
-INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         centreWindow(dialog);
         setErrorOwner(dialog);
@@ -98,6 +99,12 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         if (worker != nullptr)
             CloseHandle(worker);
         return TRUE;
+    }
+    // The splash stands for the progress dialog while it shows; the dialog manager's own first show
+    // of the dialog is held back then. The worker shows the dialog when it has to ask the user.
+    if (message == WM_WINDOWPOSCHANGING && splashActive()) {
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+        return FALSE;
     }
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
         logLine("Canceled installer");

@@ -9,6 +9,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "resource_ids.h"
+#include "splash/splash.h"
 #include "startup/dialogs.h"
 #include "startup/install_started.h"
 #include "startup/runtime_download.h"
@@ -113,6 +114,9 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 // No runtime was found, or the user wants to pick one: the question decides. Returns whether the
 // runtime archive is now in the current directory.
 bool askForRuntimeFromUser(HWND progressDialog) {
+    // A question is not for a splash to cover: the splash ends and the progress dialog comes back.
+    showSplash(0);
+    ShowWindow(progressDialog, SW_SHOW);
     char location[kTextCapacity];
     getConfigText(config::DownloadUrl, location, sizeof location);
     logLine("Download location: %s", location);
@@ -125,12 +129,25 @@ bool askForRuntimeFromUser(HWND progressDialog) {
     return true;
 }
 
+// The launcher's own visible windows: the progress dialog, the splash, or neither while the splash
+// stands for the dialog and after the application closed it.
+int ownWindowsShown(HWND progressDialog) {
+    return (IsWindowVisible(progressDialog) ? 1 : 0) + (splashVisible() ? 1 : 0);
+}
+
+// Any visible window beyond the launcher's own. Counted between two looks at the launcher's own, so
+// that a splash hidden or a dialog shown meanwhile is never taken for the application's window.
+bool applicationWindowShown(HWND progressDialog) {
+    const int own = ownWindowsShown(progressDialog);
+    const int all = countProcessWindows(GetCurrentProcessId());
+    return own == ownWindowsShown(progressDialog) && all > own;
+}
+
 } // namespace
 
 DWORD WINAPI watchJavaWindow(LPVOID parameter) {
     HWND progressDialog = static_cast<HWND>(parameter);
-    // The progress dialog is one window of this process; the application's first window makes two.
-    for (int step = 1; countProcessWindows(GetCurrentProcessId()) < 2; ++step) {
+    for (int step = 1; !applicationWindowShown(progressDialog); ++step) {
         if (step % kWatchStepsPerAdvance == 0) {
             const int32_t next = progressPosition + kWatchAdvance;
             progressPosition = next < progressMaximum - 10 ? next : progressMaximum - 10;

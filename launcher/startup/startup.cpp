@@ -3,6 +3,7 @@
 #include "launch/arguments.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "splash/splash.h"
 #include "startup/dialogs.h"
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
@@ -164,6 +165,11 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
 
     if (isInstallStarted() && !quiet)
         askAfterFailedStart();
+
+    // Before the runtime search, so that the user sees the application coming at once; after the
+    // questions above, which it would cover.
+    if (splashWanted() && (!quiet || getConfigNumber(config::SplashInQuietMode) != 0))
+        showSplash(SW_SHOWNORMAL);
 
     if (quiet) {
         logLine("Quiet installer.");

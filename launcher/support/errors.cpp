@@ -106,7 +106,7 @@ bool composeErrorTextWide(const wchar_t* message, const char* logPath, wchar_t* 
 
 void showError(const char* text) {
     queuePendingDeletions();
-    hideSplash();
+    showSplash(0);
 
     char logPath[kPathCapacity];
     char composed[kMessageCapacity];
@@ -127,7 +127,7 @@ void showError(const char* text) {
 
 void showErrorWide(const wchar_t* text) {
     queuePendingDeletions();
-    hideSplash();
+    showSplash(0);
 
     char logPath[kPathCapacity];
     wchar_t composed[kMessageCapacity];
@@ -177,6 +177,10 @@ void exitLauncher(int code) {
 
 void setErrorOwner(HWND owner) {
     errorOwner = owner;
+}
+
+HWND currentErrorOwner() {
+    return errorOwner;
 }
 
 void useConsoleErrors() {

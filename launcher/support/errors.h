@@ -28,6 +28,7 @@ void showMessage(int id, const char* argument);
 
 // Message boxes are owned by this window from now on (null: the desktop).
 void setErrorOwner(HWND owner);
+HWND currentErrorOwner();
 
 // Switches message-box mode off for the rest of the process: errors go to standard error.
 void useConsoleErrors();

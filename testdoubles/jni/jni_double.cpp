@@ -7,11 +7,17 @@
 // call and its arguments). KESTRO_JNI_SCENARIO sets what the Java side does, as ';'-separated
 // key=value pairs:
 //   create=fail                       JNI_CreateJavaVM answers JNI_ERR
+//   createwait=PATH                   JNI_CreateJavaVM first waits until the file PATH exists
 //   main=return|throw|missing|sleep:MS|window:MS|exit:CODE
 //   wait=PATH                         main first waits until the file PATH exists (at most 2 minutes)
+//   close=PATH                        main=window closes its window early once the file PATH exists
+//   end=exit:CODE                     once main's behaviour is done, the process ends with CODE
 //   firstrun=true|false|throw|missing
-//   actions=A,B,...                   what successive getAction calls answer (then 0)
-//   text=TEXT|null                    what getText answers
+//   actions=A,B,...                   what successive getAction calls answer (then 0); an entry
+//                                     gate:PATH answers 0 until the file PATH exists, then the
+//                                     call goes on with the next entry
+//   text=TEXT|TEXT...                 what successive getText calls answer, the last one again and
+//                                     again; "null" answers null
 #include "class_path.h"
 
 #include <jni.h>
@@ -42,14 +48,17 @@ struct Method {
 std::mutex recordLock;
 std::map<std::string, std::string> scenario;
 std::string classPath;
-std::vector<int> actions;
+std::vector<std::string> actions;
 size_t nextAction = 0;
+std::vector<std::string> texts;
+size_t nextText = 0;
 JavaVM vm;
 JNIEnv creatingEnv;
 DWORD creatingThread = 0;
 bool destroyed = false;
 thread_local Object* pendingException = nullptr;
 thread_local JNIEnv* attachedEnv = nullptr;
+thread_local bool daemonThread = false;
 
 std::string utf8(const std::u16string& text) {
     if (text.empty())
@@ -104,6 +113,18 @@ std::string setting(const char* key, const char* fallback) {
     return found == scenario.end() ? fallback : found->second;
 }
 
+std::vector<std::string> splitAt(const std::string& list, char separator) {
+    std::vector<std::string> items;
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(separator, at);
+        if (end == std::string::npos)
+            end = list.size();
+        items.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return items;
+}
+
 void readScenario() {
     const char* text = std::getenv("KESTRO_JNI_SCENARIO");
     std::string all = text ? text : "";
@@ -118,14 +139,8 @@ void readScenario() {
             scenario[pair.substr(0, equals)] = pair.substr(equals + 1);
         start = end + 1;
     }
-    const std::string list = setting("actions", "");
-    for (size_t at = 0; at < list.size();) {
-        size_t end = list.find(',', at);
-        if (end == std::string::npos)
-            end = list.size();
-        actions.push_back(std::atoi(list.substr(at, end - at).c_str()));
-        at = end + 1;
-    }
+    actions = splitAt(setting("actions", ""), ',');
+    texts = splitAt(setting("text", "null"), '|');
 }
 
 // The environment belongs to one thread: using it on another is the fault a real VM punishes with a
@@ -134,6 +149,11 @@ void checkThread(JNIEnv* env, const char* function) {
     const bool creating = GetCurrentThreadId() == creatingThread;
     if (env != (creating ? &creatingEnv : attachedEnv))
         failLoudly(std::string(function) + " called with the environment of another thread");
+    // A real VM stops its daemon threads for good when it is destroyed; the process ends around them.
+    if (destroyed && daemonThread && !creating) {
+        record(std::string(function) + " on a daemon thread after DestroyJavaVM: blocked");
+        Sleep(INFINITE);
+    }
     if (destroyed)
         failLoudly(std::string(function) + " called after DestroyJavaVM");
 }
@@ -235,6 +255,16 @@ LRESULT CALLBACK plainWindowProcedure(HWND window, UINT message, WPARAM wParam, 
 }
 
 // A Java program's first frame: a visible top-level window whose messages are pumped for a while.
+bool fileExists(const std::string& path) {
+    return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Waits until the file exists, at most 2 minutes.
+void waitForFile(const std::string& path) {
+    for (int i = 0; !path.empty() && i < 1200 && !fileExists(path); ++i)
+        Sleep(100);
+}
+
 void showWindowFor(DWORD milliseconds) {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = plainWindowProcedure;
@@ -244,7 +274,8 @@ void showWindowFor(DWORD milliseconds) {
     CreateWindowExA(0, windowClass.lpszClassName, "Java frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
                     100, nullptr, nullptr, windowClass.hInstance, nullptr);
     const DWORD until = GetTickCount() + milliseconds;
-    while (GetTickCount() < until) {
+    const std::string closeWhen = setting("close", "");
+    while (GetTickCount() < until && !fileExists(closeWhen)) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&message);
@@ -258,10 +289,7 @@ void runMain(Object* arguments) {
         Object* element = arguments->elements[i];
         record("main arg " + std::to_string(i) + ": " + (element ? utf8(element->text) : "<null>"));
     }
-    const std::string until = setting("wait", "");
-    for (int i = 0;
-         !until.empty() && i < 1200 && GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
-        Sleep(100);
+    waitForFile(setting("wait", ""));
     const std::string behaviour = setting("main", "return");
     const std::string value = behaviour.substr(behaviour.find(':') + 1);
     if (behaviour == "throw") {
@@ -273,6 +301,11 @@ void runMain(Object* arguments) {
     } else if (behaviour.rfind("exit:", 0) == 0) {
         record("main ends the process");
         ExitProcess(UINT(std::atoi(value.c_str())));
+    }
+    const std::string end = setting("end", "");
+    if (end.rfind("exit:", 0) == 0) {
+        record("main ends the process");
+        ExitProcess(UINT(std::atoi(end.substr(5).c_str())));
     }
     record("main ends");
 }
@@ -324,8 +357,38 @@ jint JNICALL callStaticIntMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
     const Method& method = methodOf(id, "CallStaticIntMethod");
     if (method.name != "getAction")
         failLoudly("CallStaticIntMethod of " + method.name);
-    std::lock_guard<std::mutex> hold(recordLock);
-    return nextAction < actions.size() ? actions[nextAction++] : 0;
+    static std::string announcedGate;
+    jint answer = 0;
+    for (;;) {
+        std::string entry;
+        {
+            std::lock_guard<std::mutex> hold(recordLock);
+            if (nextAction < actions.size())
+                entry = actions[nextAction];
+        }
+        if (entry.rfind("gate:", 0) != 0) {
+            answer = entry.empty() ? 0 : std::atoi(entry.c_str());
+            break;
+        }
+        const std::string gate = entry.substr(5);
+        if (!fileExists(gate)) {
+            // Said once per gate, so that a test knows every earlier answer has been acted on.
+            if (announcedGate != gate)
+                record("getAction waits for " + gate);
+            announcedGate = gate;
+            return 0;
+        }
+        std::lock_guard<std::mutex> hold(recordLock);
+        ++nextAction;
+    }
+    {
+        std::lock_guard<std::mutex> hold(recordLock);
+        if (nextAction < actions.size())
+            ++nextAction;
+    }
+    if (answer != 0)
+        record("getAction answers " + std::to_string(answer));
+    return answer;
 }
 
 jint JNICALL callStaticIntMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
@@ -342,7 +405,12 @@ jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass, jmethodID id, va_li
     record("CallStaticObjectMethod " + method.className + "." + method.name);
     if (method.name != "getText")
         failLoudly("CallStaticObjectMethod of " + method.name);
-    const std::string text = setting("text", "null");
+    std::string text = "null";
+    {
+        std::lock_guard<std::mutex> hold(recordLock);
+        if (!texts.empty())
+            text = texts[nextText < texts.size() - 1 ? nextText++ : nextText];
+    }
     if (text == "null")
         return nullptr;
     Object* string = newObject(Kind::String, "java/lang/String");
@@ -388,6 +456,21 @@ void JNICALL releaseStringChars(JNIEnv* env, jstring handle, const jchar* chars)
     delete[] chars;
 }
 
+void JNICALL deleteLocalRef(JNIEnv* env, jobject) {
+    checkThread(env, "DeleteLocalRef");
+}
+
+jboolean JNICALL exceptionCheck(JNIEnv* env) {
+    checkThread(env, "ExceptionCheck");
+    return pendingException ? JNI_TRUE : JNI_FALSE;
+}
+
+void JNICALL exceptionClear(JNIEnv* env) {
+    checkThread(env, "ExceptionClear");
+    record(std::string("ExceptionClear ") + (pendingException ? pendingException->name : "none"));
+    pendingException = nullptr;
+}
+
 jthrowable JNICALL exceptionOccurred(JNIEnv* env) {
     checkThread(env, "ExceptionOccurred");
     record(std::string("ExceptionOccurred ") + (pendingException ? pendingException->name : "none"));
@@ -409,10 +492,11 @@ jint JNICALL destroyJavaVm(JavaVM*) {
     return JNI_OK;
 }
 
-jint JNICALL attachCurrentThread(JavaVM*, void** penv, void* arguments) {
+jint attachThread(void** penv, void* arguments, bool daemon) {
     const bool creating = GetCurrentThreadId() == creatingThread;
-    record(std::string("AttachCurrentThread") + (creating ? " creating thread" : " other thread") +
-           (arguments ? " with arguments" : ""));
+    record(std::string(daemon ? "AttachCurrentThreadAsDaemon" : "AttachCurrentThread") +
+           (creating ? " creating thread" : " other thread") + (arguments ? " with arguments" : ""));
+    daemonThread = daemon;
     if (destroyed)
         failLoudly("AttachCurrentThread after DestroyJavaVM");
     if (creating) {
@@ -423,6 +507,14 @@ jint JNICALL attachCurrentThread(JavaVM*, void** penv, void* arguments) {
         *penv = attachedEnv;
     }
     return JNI_OK;
+}
+
+jint JNICALL attachCurrentThread(JavaVM*, void** penv, void* arguments) {
+    return attachThread(penv, arguments, false);
+}
+
+jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** penv, void* arguments) {
+    return attachThread(penv, arguments, true);
 }
 
 jint JNICALL detachCurrentThread(JavaVM*) {
@@ -484,10 +576,14 @@ void buildTables() {
     envTable.ReleaseStringChars = releaseStringChars;
     envTable.ExceptionOccurred = exceptionOccurred;
     envTable.ExceptionDescribe = exceptionDescribe;
+    envTable.ExceptionClear = exceptionClear;
+    envTable.ExceptionCheck = exceptionCheck;
+    envTable.DeleteLocalRef = deleteLocalRef;
 
     fillVmTable(vmTable, std::make_index_sequence<sizeof(JNIInvokeInterface_) / sizeof(void*)>());
     vmTable.DestroyJavaVM = destroyJavaVm;
     vmTable.AttachCurrentThread = attachCurrentThread;
+    vmTable.AttachCurrentThreadAsDaemon = attachCurrentThreadAsDaemon;
     vmTable.DetachCurrentThread = detachCurrentThread;
 }
 
@@ -522,6 +618,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
         if (std::strncmp(option.optionString, kClassPath, sizeof kClassPath - 1) == 0)
             classPath = option.optionString + sizeof kClassPath - 1;
     }
+    waitForFile(setting("createwait", ""));
     if (setting("create", "") == "fail") {
         record("JNI_CreateJavaVM fails");
         return JNI_ERR;

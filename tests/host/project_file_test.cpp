@@ -107,6 +107,24 @@ TEST_F(ProjectFileTest, ValuesAreWrittenAsTheTextsTheLauncherReads) {
     }
 }
 
+// A picture sizes the splash; a size the project gives wins, side by side.
+TEST_F(ProjectFileTest, SplashIsAsLargeAsItsPictureUnlessSized) {
+    std::string bmp = "BM" + std::string(12, '\0');
+    bmp[10] = 54; // the pixels follow the two headers
+    std::string info(40, '\0');
+    info[0] = 40, info[4] = 3, info[8] = 2, info[12] = 1, info[14] = 24;
+    writeFile(directory_ + "/splash.bmp", bmp + info + std::string(2 * 12, '\x7f'));
+    const std::string project = std::string(kMinimal) + "[splash]\npicture = \"splash.bmp\"\n";
+
+    std::map<int32_t, std::string> config = configOf(project);
+    EXPECT_EQ(config[payload::config::SplashWidth], "3");
+    EXPECT_EQ(config[payload::config::SplashHeight], "2");
+    config = configOf(project + "width = 500\n");
+    EXPECT_EQ(config[payload::config::SplashWidth], "500");
+    EXPECT_EQ(config[payload::config::SplashHeight], "2");
+    EXPECT_EQ(configOf(kMinimal).count(payload::config::SplashWidth), 0u) << "no picture, no splash";
+}
+
 TEST_F(ProjectFileTest, SixteenBitMessagesKeepNonAsciiText) {
     PackRequest request;
     std::string error;
@@ -280,7 +298,7 @@ TEST(ProjectKeys, EveryPayloadIdHasExactlyOneKey) {
                                  146,   147,   150,   151,   152,   153,   1000,  1001,  1002,  1003,
                                  1004,  1005,  1006,  1007,  1008,  1009,  1010,  1011,  2001,  2002,
                                  2003,  10003, 10004, 10005, 10109, 10110, 10111, 10112, 10113, 10114,
-                                 10115, 10116, 10117, 10118, 10119, 10120, 10121, 10122, 10201};
+                                 10115, 10116, 10117, 10118, 10119, 10120, 10121, 10122, 10123, 10201};
     for (int32_t id : configIds)
         EXPECT_NE(findKeyById(id, false), nullptr) << id;
     for (int32_t id = 20001; id <= 20018; ++id)

@@ -1,10 +1,11 @@
-// The launcher's JNI half (java_calls, vm_state) against a real JVM: Debian's OpenJDK libjvm.so,
-// resolved the way the launcher resolves jvm.dll, with the real runtime jar and a probe application.
-// The properties, the option list and the parameters of main come from the launcher's own builders,
-// so that the Java side is checked against what the launcher really sends.
+// The launcher's JNI half (java_calls, vm_state, splash_controller) against a real JVM: Debian's OpenJDK
+// libjvm.so, resolved the way the launcher resolves jvm.dll, with the real runtime jar and a probe
+// application. The properties, the option list and the parameters of main come from the launcher's own
+// builders, so that the Java side is checked against what the launcher really sends.
 #include "launch/java_calls.h"
 #include "launch/launch_composition.h"
 #include "launch/vm_state.h"
+#include "splash/splash_controller.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -116,6 +118,8 @@ bool waitForFileEnding(const std::string& path, const std::string& ending) {
 TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) {
     const std::string directory = runDirectory("launch");
     ASSERT_EQ(attachToVm(), nullptr) << "no VM yet: nothing to attach to";
+    std::u16string splashText;
+    EXPECT_EQ(pollSplashController(splashText), SplashRequest::Nothing) << "no VM yet: polled again later";
     loadJvmLibrary();
     LauncherPropertyValues properties;
     properties.instanceName = "c:_apps_probe.exe";
@@ -151,30 +155,30 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     EXPECT_TRUE(waitForFileEnding(directory + "/probe.txt.handover", "end\n")) << "no hand-over received";
     EXPECT_EQ(readText(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
 
-    // The splash thread's part: attach, poll the controller, detach.
-    std::u16string splashText;
-    std::vector<jint> actions;
+    // The splash thread's polls, through the launcher's own code: the text the application set, then
+    // nothing, then the close it asked for from another thread.
+    std::vector<SplashRequest> requests;
+    std::promise<void> textTaken, closeAsked;
     std::thread splash([&] {
-        JNIEnv* env = attachToVm();
-        ASSERT_NE(env, nullptr);
-        jclass controller = env->FindClass("com/kestro/runtime/KestroController");
-        ASSERT_NE(controller, nullptr);
-        jmethodID getAction = env->GetStaticMethodID(controller, "getAction", "()I");
-        jmethodID getText = env->GetStaticMethodID(controller, "getText", "()Ljava/lang/String;");
-        ASSERT_TRUE(getAction && getText);
-        actions.push_back(env->CallStaticIntMethod(controller, getAction));
-        jstring text = static_cast<jstring>(env->CallStaticObjectMethod(controller, getText));
-        ASSERT_NE(text, nullptr);
-        const jchar* units = env->GetStringChars(text, nullptr);
-        splashText.assign(reinterpret_cast<const char16_t*>(units), size_t(env->GetStringLength(text)));
-        env->ReleaseStringChars(text, units);
-        actions.push_back(env->CallStaticIntMethod(controller, getAction));
-        detachFromVm();
+        requests.push_back(pollSplashController(splashText));
+        requests.push_back(pollSplashController(splashText));
+        textTaken.set_value();
+        closeAsked.get_future().wait();
+        requests.push_back(pollSplashController(splashText));
+        endSplashPolling();
     });
+    textTaken.get_future().wait();
+    JNIEnv* env = creatingThreadEnv();
+    jclass controller = env->FindClass("com/kestro/runtime/KestroController");
+    ASSERT_NE(controller, nullptr);
+    env->CallStaticVoidMethod(controller, env->GetStaticMethodID(controller, "closeSplash", "()V"));
+    closeAsked.set_value();
     splash.join();
-    EXPECT_EQ(actions, (std::vector<jint>{2, 0}));
+    EXPECT_EQ(requests, (std::vector<SplashRequest>{SplashRequest::NewText, SplashRequest::Nothing,
+                                                    SplashRequest::Close}));
     EXPECT_EQ(splashText, u"Ready \u2713");
     destroyJavaVm();
+    EXPECT_EQ(attachToVm(), nullptr) << "the VM is gone";
 
     const std::string probe = readText(directory + "/probe.txt");
     const std::string expected = "count=6\n"

@@ -340,7 +340,8 @@ RunResult RunningProgram::wait() {
     for (const std::string& line : splitLines(readFile(directory_ + "/report.txt"))) {
         std::vector<std::string> fields = splitFields(line);
         if (fields[0] == "box" && fields.size() >= 3)
-            result_.messageBoxes.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : ""});
+            result_.messageBoxes.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : "",
+                                            fields.size() > 4 ? fields[4] : ""});
         else if (fields[0] == "timeout")
             result_.timedOut = true;
         else if (fields[0] == "exit" && fields.size() == 2)

@@ -57,6 +57,7 @@ struct MessageBoxShown {
     std::string caption; // UTF-8
     std::string text;    // UTF-8
     std::string owner;   // the class of its owner window, empty without one
+    std::string splash;  // the launcher's splash window while the box was up: visible, hidden or none
 };
 
 // Where each field of a payload lies, as offsets from the payload's start. For truncation scenarios.

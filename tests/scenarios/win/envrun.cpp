@@ -11,7 +11,9 @@
 // While the program runs, every message box it (or a process it started) shows is written to the
 // report file and closed with OK, so that a scenario never blocks on a box and can assert on its
 // text. The report holds one line per event, UTF-8, with backslash, tab, CR and LF escaped:
-//   box<TAB>caption<TAB>text<TAB>class of the owner window (empty without one)
+//   box<TAB>caption<TAB>text<TAB>class of the owner window (empty without one)<TAB>splash
+// where splash says how the box's process shows its splash window while the box is up: "visible",
+// "hidden" or "none".
 //   timeout
 //   exit<TAB>code
 // Exit code: the program's; 2 when envrun itself could not start it.
@@ -196,6 +198,30 @@ bool belongsToJob(HWND window, HANDLE job) {
     return inJob;
 }
 
+struct SplashSearch {
+    DWORD processId;
+    const char* state;
+};
+
+BOOL CALLBACK findSplash(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<SplashSearch*>(context);
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || wcscmp(className, L"KestroSplashScreen") != 0)
+        return TRUE;
+    search->state = IsWindowVisible(window) ? "visible" : "hidden";
+    return FALSE;
+}
+
+const char* splashStateOf(HWND box) {
+    SplashSearch search = {0, "none"};
+    GetWindowThreadProcessId(box, &search.processId);
+    EnumWindows(findSplash, reinterpret_cast<LPARAM>(&search));
+    return search.state;
+}
+
 BOOL CALLBACK closeMessageBox(HWND window, LPARAM context) {
     auto* search = reinterpret_cast<BoxSearch*>(context);
     wchar_t className[16] = {};
@@ -212,7 +238,7 @@ BOOL CALLBACK closeMessageBox(HWND window, LPARAM context) {
     if (HWND owner = GetWindow(window, GW_OWNER))
         GetClassNameW(owner, ownerClass.data(), static_cast<int>(ownerClass.size()));
     search->report->write("box\t" + escapeField(caption.data()) + "\t" + escapeField(message.data()) + "\t" +
-                          escapeField(ownerClass.data()));
+                          escapeField(ownerClass.data()) + "\t" + splashStateOf(window));
     search->handled->insert(window);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));

@@ -1,12 +1,15 @@
 // ui-probe: looks at and drives the launcher's dialogs from outside, as a user would.
 //
-//   ui-probe.exe dump progress|question|open WAIT_MS   the window and its controls (below); exit 3
+//   ui-probe.exe dump progress|question|open|splash WAIT_MS
+//                                                      the window and its controls (below); exit 3
 //                                                      when none appeared within WAIT_MS
 //   ui-probe.exe click progress|question ID            presses button ID of that dialog
 //   ui-probe.exe pick PATH | cancel-pick               fills in the file-open dialog and presses OK,
 //                                                      or presses its Cancel
 //   ui-probe.exe wait-hidden MS                        waits until the progress dialog is hidden;
 //                                                      exit 3 when it is still shown after MS
+//   ui-probe.exe splash-hidden MS                      waits until no splash window is shown; exit 3
+//                                                      when one is still shown after MS
 //   ui-probe.exe positions MS STOP_AT                  the progress bar's positions, sampled until the
 //                                                      progress dialog is hidden, the bar reaches
 //                                                      STOP_AT (unless negative) or MS have passed
@@ -19,7 +22,8 @@
 //   controls<TAB>6 or 5                whether the window's process loaded the common controls 6
 //   positions<TAB>p1,p2,...            each change once, in the order seen
 // The progress dialog is found by its class; the question dialog is the dialog with a Locate button
-// owned by it; the file-open dialog is the dialog with a file-name field.
+// owned by it; the file-open dialog is the dialog with a file-name field; the splash is found by its
+// class.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -79,7 +83,7 @@ std::wstring textOf(HWND window) {
     return std::wstring(text.data());
 }
 
-enum class Kind { Progress, Question, Open };
+enum class Kind { Progress, Question, Open, Splash };
 
 bool isKind(HWND window, Kind kind) {
     const std::wstring name = className(window);
@@ -94,6 +98,8 @@ bool isKind(HWND window, Kind kind) {
     case Kind::Open:
         return name == L"#32770" && IsWindowVisible(window) &&
                (GetDlgItem(window, kFileNameCombo) || GetDlgItem(window, kFileNameEdit));
+    case Kind::Splash:
+        return name == L"KestroSplashScreen";
     }
     return false;
 }
@@ -131,6 +137,8 @@ bool parseKind(const wchar_t* text, Kind* kind) {
         *kind = Kind::Question;
     else if (wcscmp(text, L"open") == 0)
         *kind = Kind::Open;
+    else if (wcscmp(text, L"splash") == 0)
+        *kind = Kind::Splash;
     else
         return false;
     return true;
@@ -262,6 +270,14 @@ int wmain(int argc, wchar_t** argv) {
         while (dialog && IsWindowVisible(dialog) && GetTickCount64() < until)
             Sleep(kPollMs);
         status = dialog && !IsWindowVisible(dialog) ? 0 : 3;
+    } else if (command == L"splash-hidden" && argc == 3) {
+        const ULONGLONG until = GetTickCount64() + DWORD(_wtoi(argv[2]));
+        HWND splash = waitFor(Kind::Splash, 0);
+        while (splash && IsWindowVisible(splash) && GetTickCount64() < until) {
+            Sleep(kPollMs);
+            splash = waitFor(Kind::Splash, 0);
+        }
+        status = splash && IsWindowVisible(splash) ? 3 : 0;
     } else if (command == L"positions" && argc == 4) {
         status = positions(DWORD(_wtoi(argv[2])), _wtoi(argv[3]));
     } else {
