@@ -116,12 +116,23 @@ int extractIncludedFiles(char* directory) {
 
     const bool named = makeDirectoryName(directory);
     logLine("Temp dir: %s", directory);
-    if (!named || !CreateDirectoryA(directory, nullptr))
+    if (!named)
         fatalMessage(config::MessageInternalError, "7");
-    // Queued before anything is in it, since the process may end anywhere from now on (the Java
-    // side's exit never comes back); the mark keeps every clean-up out while we run. Unmarked, it
-    // is only handed over when the process reports an error.
-    if (!holdAndQueueDirectory(directory))
+    // Queued before it exists, since the process may end anywhere from now on (killed, or the Java
+    // side's exit, which never comes back): ended between making and queueing it, it would stay for
+    // good. The mark keeps every clean-up out while we run. A drain elsewhere may take the directory
+    // while it is still empty and unmarked (and drop its entry); then it is made and queued again.
+    // Unmarked, it is only handed over when the process reports an error.
+    bool marked = false;
+    for (int attempt = 0; attempt < 3 && !marked; ++attempt) {
+        queueDirectory(directory);
+        if (!CreateDirectoryA(directory, nullptr))
+            fatalMessage(config::MessageInternalError, "7");
+        marked = markDirectoryInUse(directory);
+        if (!marked && pathExists(directory))
+            break;
+    }
+    if (!marked)
         registerPendingDirectory(directory);
 
     char names[kTextCapacity];

@@ -248,7 +248,7 @@ void holdAndQueueFile(const char* path) {
     queueForDeletion(path, kFileValue);
 }
 
-bool holdAndQueueDirectory(const char* directory) {
+bool markDirectoryInUse(const char* directory) {
     // Readers may look; nobody may write, delete or open it exclusively, which is the drain's test.
     HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -257,7 +257,6 @@ bool holdAndQueueDirectory(const char* directory) {
         return false;
     }
     directoryMarks().emplace_back(directory, mark);
-    queueDirectory(directory);
     return true;
 }
 

@@ -20,10 +20,9 @@ void queuePendingDeletions();
 void holdAndQueueFile(const char* path);
 
 // Marks directory as in use by this process for as long as the process lives (the file
-// "kqx_in_use" inside it, held open without sharing for writing or deletion), then queues it under
-// "delete_dir": a drain leaves a marked directory whole, held files or not. Returns false, queuing
-// nothing, when the mark cannot be made.
-bool holdAndQueueDirectory(const char* directory);
+// "kqx_in_use" inside it, held open without sharing for writing or deletion): a drain leaves a
+// marked directory whole, held files or not. Returns false when the mark cannot be made.
+bool markDirectoryInUse(const char* directory);
 
 // Gives up this process's mark on directory, so that it can be removed at once. Does nothing for a
 // directory this process has not marked.

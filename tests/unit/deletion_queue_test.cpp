@@ -231,7 +231,8 @@ class ExtractionDirectory : public Queue {
 };
 
 TEST_F(ExtractionDirectory, IsLeftWholeWhileItsLauncherRunsAndRemovedWholeAfterwards) {
-    ASSERT_TRUE(holdAndQueueDirectory(directory_.c_str()));
+    ASSERT_TRUE(markDirectoryInUse(directory_.c_str()));
+    queueDirectory(directory_.c_str());
     EXPECT_EQ(value("delete_dir"), directory_ + ";");
 
     drainDeletionQueue();
