@@ -28,6 +28,7 @@ constexpr int kPointsPerInch = 72;
 std::atomic<HWND> window{nullptr};
 std::atomic<bool> started{false};
 std::atomic<bool> cancelled{false};
+std::atomic<HWND> standIn{nullptr};
 
 // The splash thread's own, set before its window can paint.
 char statusText[kTextCapacity];
@@ -43,6 +44,14 @@ bool closeOnApplicationWindow = false;
 bool ending = false;
 // Who owned message boxes before the splash took them over.
 HWND ownerBefore = nullptr;
+
+// Without its splash the start would show nothing at all: the window held back for it comes back.
+void giveUpSplash() {
+    cancelled = true;
+    HWND heldBack = standIn.load();
+    if (heldBack != nullptr)
+        ShowWindow(heldBack, SW_SHOW);
+}
 
 HINSTANCE executable() {
     return GetModuleHandleA(nullptr);
@@ -258,7 +267,7 @@ void showSplash(int showCommand) {
                                      reinterpret_cast<LPVOID>(static_cast<INT_PTR>(showCommand)), 0, nullptr);
         if (thread == nullptr) {
             logError("Could not start the splash thread: error code %lu", GetLastError());
-            cancelled = true;
+            giveUpSplash();
             return;
         }
         // The thread ends by itself once the splash is hidden.
@@ -286,6 +295,10 @@ void setSplashText(const wchar_t* text, size_t length) {
     UpdateWindow(splash);
 }
 
+void setSplashStandIn(HWND dialog) {
+    standIn = dialog;
+}
+
 bool splashActive() {
     return started.load() && !cancelled.load();
 }
@@ -306,7 +319,7 @@ DWORD WINAPI splashThread(LPVOID showCommand) {
     HWND splash = createSplashWindow();
     if (splash == nullptr) {
         logError("Could not create the splash window: error code %lu", GetLastError());
-        cancelled = true;
+        giveUpSplash();
         return 0;
     }
     window = splash;

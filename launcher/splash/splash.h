@@ -19,6 +19,10 @@ void showSplash(int showCommand);
 // On the splash thread only, which owns the status text.
 void setSplashText(const wchar_t* text, size_t length);
 
+// The window the splash stands in for while it shows (the progress dialog, held hidden meanwhile):
+// shown when the splash cannot be made after all.
+void setSplashStandIn(HWND dialog);
+
 // True when the project asks for a splash: the executable carries its picture, or the project gives
 // the splash a size.
 bool splashWanted();

@@ -94,6 +94,8 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         setItemToMessage(dialog, IDC_STATUS_TEXT, message::ProgressStatus);
         setTitleToMessage(dialog, message::DialogCaption);
         setItemToMessage(dialog, IDCANCEL, message::CancelButton);
+        // Set before the first show can be held back, so that a splash failing later finds it.
+        setSplashStandIn(dialog);
         // The worker runs for as long as the application does; its handle is not needed.
         HANDLE worker = CreateThread(nullptr, 0, launchWorkerThread, dialog, 0, nullptr);
         if (worker != nullptr)
