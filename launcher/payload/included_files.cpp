@@ -156,12 +156,14 @@ int extractIncludedFiles(char* directory) {
     return kCopyDone;
 }
 
+// Every hold of the name goes: a name listed twice is held twice.
 void releaseIncludedFile(const char* name) {
-    for (auto held = heldFiles.begin(); held != heldFiles.end(); ++held) {
+    for (auto held = heldFiles.begin(); held != heldFiles.end();) {
         if (held->first == name) {
             CloseHandle(held->second);
-            heldFiles.erase(held);
-            return;
+            held = heldFiles.erase(held);
+        } else {
+            ++held;
         }
     }
 }

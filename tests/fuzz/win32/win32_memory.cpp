@@ -23,13 +23,30 @@ namespace {
 struct OpenFile {
     std::string path;
     int64_t position = 0;
-    bool writable = false;
+    DWORD access = 0;
+    DWORD share = 0;
     bool open = false;
 };
 
+std::vector<OpenFile> handles;
+
+// Windows refuses an open that the handles already open on the file do not share, or that does
+// not share what they are open for.
+bool sharingAllows(const std::string& path, DWORD access, DWORD share) {
+    const auto conflicts = [](DWORD wanted, DWORD shared) {
+        return ((wanted & GENERIC_READ) != 0 && (shared & FILE_SHARE_READ) == 0) ||
+               ((wanted & GENERIC_WRITE) != 0 && (shared & FILE_SHARE_WRITE) == 0);
+    };
+    for (const OpenFile& other : handles) {
+        if (other.open && other.path == path &&
+            (conflicts(access, other.share) || conflicts(other.access, share)))
+            return false;
+    }
+    return true;
+}
+
 std::map<std::string, std::string> fileData;
 std::set<std::string> directorySet;
-std::vector<OpenFile> handles;
 size_t writesLeft = 0;
 bool writesLimited = false;
 DWORD lastError = 0;
@@ -87,9 +104,12 @@ size_t openHandles() {
 
 using namespace win32_memory;
 
-HANDLE CreateFileA(const char* path, DWORD access, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
     const std::string name = path;
-    const bool writable = (access & GENERIC_WRITE) != 0;
+    if (!sharingAllows(name, access, share)) {
+        lastError = 32; // ERROR_SHARING_VIOLATION
+        return INVALID_HANDLE_VALUE;
+    }
     if (disposition == CREATE_ALWAYS) {
         if (directorySet.count(parentOf(name)) == 0 || directorySet.count(name) != 0) {
             lastError = 3; // ERROR_PATH_NOT_FOUND
@@ -100,7 +120,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD, void*, DWORD dispositi
         lastError = 2; // ERROR_FILE_NOT_FOUND
         return INVALID_HANDLE_VALUE;
     }
-    handles.push_back(OpenFile{name, 0, writable, true});
+    handles.push_back(OpenFile{name, 0, access, share, true});
     return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles.size()));
 }
 
@@ -123,7 +143,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD size, DWORD* read, void*) {
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD size, DWORD* written, void*) {
     OpenFile* file = fileOf(handle);
     *written = 0;
-    if (file == nullptr || !file->writable)
+    if (file == nullptr || (file->access & GENERIC_WRITE) == 0)
         return fail(5); // ERROR_ACCESS_DENIED
     DWORD count = size;
     if (writesLimited && count > writesLeft)
@@ -173,7 +193,12 @@ BOOL CloseHandle(HANDLE handle) {
     return 1;
 }
 
+// No handle here shares deletion.
 BOOL DeleteFileA(const char* path) {
+    for (const OpenFile& file : handles) {
+        if (file.open && file.path == path)
+            return fail(32);
+    }
     return fileData.erase(path) != 0 ? 1 : fail(2);
 }
 
