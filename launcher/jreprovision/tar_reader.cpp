@@ -46,8 +46,10 @@ void makeParentDirectories(const std::string& path) {
         _mkdir(path.substr(0, at).c_str());
 }
 
-// Reads the entry's data into path, which is created or overwritten.
-bool extractFile(gzFile archive, const char* path, int32_t size, const Progress& progress) {
+// Reads the entry's data into path, which is created or overwritten. *writeFailed is set when the
+// data could not be written, as on a full disk.
+bool extractFile(gzFile archive, const char* path, int32_t size, const Progress& progress,
+                 bool* writeFailed) {
     logLine("extracting %s (size %d)", path, size);
     FILE* out = fopen(path, "wb");
     if (out == nullptr) {
@@ -73,12 +75,15 @@ bool extractFile(gzFile archive, const char* path, int32_t size, const Progress&
             lastUpdate = GetTickCount();
         }
     }
-    if (ferror(out)) {
+    // The last buffered bytes go out only now: a full disk may show here alone, and a file cut short
+    // here must not pass for a whole one. Flushed apart from fclose, whose result does not tell a
+    // failed flush in every C runtime.
+    const bool streamFailed = fflush(out) != 0 || ferror(out) != 0;
+    if (fclose(out) != 0 || streamFailed) {
         logError("stream error");
-        fclose(out);
+        *writeFailed = true;
         return false;
     }
-    fclose(out);
     if (written == size)
         return true;
     logError("sizes don't match: %d, %d", written, size);
@@ -90,7 +95,7 @@ bool skip(gzFile archive, int32_t count) {
 }
 
 // The loop over the entries; the caller has entered the target directory and closes the archive.
-bool extractEntries(gzFile archive, const Progress& progress) {
+bool extractEntries(gzFile archive, const Progress& progress, bool* writeFailed) {
     using namespace kestro::tar;
     char header[kHeaderReadSize];
     EntryNames names;
@@ -138,7 +143,7 @@ bool extractEntries(gzFile archive, const Progress& progress) {
                 _mkdir(path.c_str());
         } else if (type == kRegularFile) {
             progress.report(archive);
-            if (!extractFile(archive, path.c_str(), size, progress)) {
+            if (!extractFile(archive, path.c_str(), size, progress, writeFailed)) {
                 logError("extract file failed");
                 return false;
             }
@@ -170,7 +175,12 @@ int32_t tarProgressPosition(int64_t streamPosition, int32_t expectedTotalSize) {
 }
 
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
-                                    TarProgressSink sink, void* context, int32_t expectedTotalSize) {
+                                    TarProgressSink sink, void* context, int32_t expectedTotalSize,
+                                    bool* writeFailed) {
+    bool failedToWrite = false;
+    if (writeFailed == nullptr)
+        writeFailed = &failedToWrite;
+    *writeFailed = false;
     char savedDirectory[kSavedDirectoryCapacity];
     DWORD savedLength = GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
     if (savedLength == 0 || savedLength >= sizeof savedDirectory) {
@@ -185,7 +195,7 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
     }
     // Ignored on failure: the entries then land in the current directory.
     _chdir(targetDirectory);
-    const bool extracted = extractEntries(archive, Progress{sink, context, expectedTotalSize});
+    const bool extracted = extractEntries(archive, Progress{sink, context, expectedTotalSize}, writeFailed);
     _chdir(savedDirectory);
     gzclose(archive);
     if (extracted)
@@ -196,8 +206,8 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
 }
 
 bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory, HWND progressWindow,
-                           int32_t expectedTotalSize) {
+                           int32_t expectedTotalSize, bool* writeFailed) {
     return extractRuntimeArchiveReporting(archivePath, targetDirectory,
                                           progressWindow != nullptr ? sendToProgressBar : nullptr,
-                                          progressWindow, expectedTotalSize);
+                                          progressWindow, expectedTotalSize, writeFailed);
 }

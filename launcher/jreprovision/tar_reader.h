@@ -18,13 +18,16 @@ using TarProgressSink = void (*)(int32_t position, void* context);
 // whose name the shared entry rules refuse (kestro::tar::EntryNames: ways out of the target directory,
 // names Windows cannot hold or would fold together), refuses the archive before anything is written
 // for it ("extract file failed"). Directories missing from the archive are made for the files in them.
-// Ends the process through fatalError when an output file cannot be created.
+// Ends the process through fatalError when an output file cannot be created. When writeFailed is
+// given, it tells whether the failure was data that could not be written (a full disk, say), which
+// includes bytes that fail only as the file is closed.
 bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory, HWND progressWindow,
-                           int32_t expectedTotalSize);
+                           int32_t expectedTotalSize, bool* writeFailed = nullptr);
 
 // The same, with every progress position handed to sink (may be null) instead of a window.
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
-                                    TarProgressSink sink, void* context, int32_t expectedTotalSize);
+                                    TarProgressSink sink, void* context, int32_t expectedTotalSize,
+                                    bool* writeFailed = nullptr);
 
 // A building block of the above, free of side effects: the progress bar position for an uncompressed stream
 // position: position / expectedTotalSize * 100, truncated towards zero, with 0 reported as 1, and 1 when

@@ -1,4 +1,5 @@
-// Token replacement in a bounded text, free of Win32 so that it is also built on the host (fuzz targets).
+// Token replacement in a bounded text and the environment pass over a block, free of Win32 so that
+// they are also built on the host (fuzz targets).
 #include "launch/variable_expansion.h"
 
 #include <cstring>
@@ -22,5 +23,23 @@ bool replaceAll(char* text, size_t capacity, const char* token, const char* valu
         at = expanded.find(token, at + valueLength);
     }
     std::memcpy(text, expanded.c_str(), expanded.size() + 1);
+    return complete;
+}
+
+bool expandEnvironmentTokens(char* text, size_t capacity, const char* block) {
+    bool complete = true;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
+        const char* equals = std::strchr(entry, '=');
+        if (!equals || equals == entry)
+            continue;
+        std::string token = "${" + std::string(entry, equals) + "}";
+        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
+        // As the C runtime's upper-casing does in the "C" locale the launcher keeps: ASCII letters only.
+        for (char& c : token) {
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        }
+        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
+    }
     return complete;
 }

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
@@ -60,16 +59,7 @@ bool expandVariables(char* text, size_t capacity) {
     char* block = GetEnvironmentStringsA();
     if (!block)
         return complete;
-    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
-        const char* equals = std::strchr(entry, '=');
-        if (!equals)
-            continue;
-        const std::string name(entry, equals);
-        std::string token = "${" + name + "}";
-        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
-        _strupr(&token[0]);
-        complete &= replaceAll(text, capacity, token.c_str(), equals + 1);
-    }
+    complete &= expandEnvironmentTokens(text, capacity, block);
     FreeEnvironmentStringsA(block);
     return complete;
 }

@@ -21,6 +21,13 @@ const char* jvmHome();
 // returns false when that happened.
 bool expandVariables(char* text, size_t capacity = kExpansionCapacity);
 
+// The environment pass of expandVariables over an environment block (entries "NAME=value", each
+// ended by a zero byte, the block by an empty entry): "${NAME}", then the same token upper-cased,
+// for each entry in order. Entries without "=" and those whose name is empty (the hidden "=C:"
+// entries that keep each drive's current directory) stand for no variable and are passed over.
+// Returns false when a value did not fit somewhere.
+bool expandEnvironmentTokens(char* text, size_t capacity, const char* block);
+
 // Replaces each occurrence of token in text (capacity bytes), searching on after each inserted
 // value. Occurrences whose replacement would not fit are left; returns false when that happened.
 bool replaceAll(char* text, size_t capacity, const char* token, const char* value);

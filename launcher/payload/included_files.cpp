@@ -66,7 +66,8 @@ void discardDirectory(const char* directory) {
 int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble) {
     unsigned char buffer[kChunkSize];
     for (int64_t done = 0; done < count;) {
-        const DWORD wanted = count - done < kChunkSize ? static_cast<DWORD>(count - done) : kChunkSize;
+        const DWORD wanted =
+            count - done < static_cast<int64_t>(kChunkSize) ? static_cast<DWORD>(count - done) : kChunkSize;
         DWORD read = 0;
         if (!ReadFile(source, buffer, wanted, &read, nullptr) || read == 0) {
             logError("ReadFile failed");
@@ -166,12 +167,14 @@ int extractIncludedFiles(char* directory) {
     return kCopyDone;
 }
 
+// Every hold of the name goes: a name listed twice is held twice.
 void releaseIncludedFile(const char* name) {
-    for (auto held = heldFiles.begin(); held != heldFiles.end(); ++held) {
+    for (auto held = heldFiles.begin(); held != heldFiles.end();) {
         if (held->first == name) {
             CloseHandle(held->second);
-            heldFiles.erase(held);
-            return;
+            held = heldFiles.erase(held);
+        } else {
+            ++held;
         }
     }
 }

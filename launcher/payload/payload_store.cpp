@@ -121,11 +121,20 @@ char* readString(HANDLE file) {
     return readStringBytes(file, "Internal Error: readString", &length);
 }
 
-// An odd byte count leaves its last byte out of the text.
+// An odd byte count leaves its last byte out of the text. The units are put together from their
+// little-endian bytes rather than cast, so that the same code reads a payload where wchar_t is wider
+// than 16 bits (the host builds that fuzz this reader).
 wchar_t* readWString(HANDLE file) {
     int32_t length;
-    wchar_t* text = reinterpret_cast<wchar_t*>(readStringBytes(file, "Internal Error: readWString", &length));
-    text[length / 2] = L'\0';
+    char* bytes = readStringBytes(file, "Internal Error: readWString", &length);
+    const int32_t units = length / 2;
+    wchar_t* text = new wchar_t[static_cast<size_t>(units) + 1];
+    for (int32_t i = 0; i < units; ++i) {
+        text[i] = static_cast<wchar_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                       static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+    }
+    text[units] = L'\0';
+    delete[] bytes;
     return text;
 }
 
@@ -141,6 +150,10 @@ HANDLE openPayloadFile() {
 }
 
 void loadPayload() {
+    // A second load starts from nothing, so that it never mixes two payloads.
+    configTexts.clear();
+    messageTexts.clear();
+    unextractedOffset = 0;
     HANDLE file = openPayloadFile();
     seekToPayload(file);
     if (static_cast<uint32_t>(readInt(file)) != format::kMagic)

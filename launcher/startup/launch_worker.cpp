@@ -14,6 +14,7 @@
 #include "startup/install_started.h"
 #include "startup/runtime_download.h"
 #include "startup/startup_state.h"
+#include "support/deletion_queue.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -196,9 +197,18 @@ void prepareShippedRuntime(HWND progressDialog) {
     logLine("extracting JRE");
     if (_mkdir(kRuntimeDirectory) != 0)
         logError("Could not create JRE dir");
+    bool writeFailed = false;
     if (!extractRuntimeArchive(kRuntimeArchive, kRuntimeDirectory, progressDialog,
-                               getConfigNumber(config::RuntimeArchiveSize))) {
+                               getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
+        // Part of a runtime would hold the space it took until the next start's clean-up, and could
+        // pass for a whole one with a start that reuses this directory. Removed first, so that on a
+        // full disk the log line below finds room.
+        char runtime[kPathCapacity];
+        if (_fullpath(runtime, kRuntimeDirectory, sizeof runtime) != nullptr)
+            removeDirectoryTree(runtime);
         logError("Could not untar JRE");
+        if (writeFailed)
+            failExtraction(kCopyWriteFailed, progressDialog);
         fatalError(
             "The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
     }

@@ -271,6 +271,11 @@ void releaseDirectory(const char* directory) {
     }
 }
 
+void removeDirectoryTree(const char* directory) {
+    removeTree(directory, 0);
+    RemoveDirectoryA(directory);
+}
+
 void queueDirectory(const char* directory) {
     queueForDeletion(directory, kDirectoryValue);
 }

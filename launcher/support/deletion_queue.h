@@ -28,6 +28,9 @@ bool markDirectoryInUse(const char* directory);
 // directory this process has not marked.
 void releaseDirectory(const char* directory);
 
+// Removes directory with everything inside it (links inside are removed, never entered).
+void removeDirectoryTree(const char* directory);
+
 // Queues a directory under "delete_dir".
 void queueDirectory(const char* directory);
 

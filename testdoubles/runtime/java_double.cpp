@@ -7,6 +7,8 @@
 //   stream=stdout         print to standard output instead of standard error
 //   exit=<code>           exit code (default 0)
 //   delay=<ms>            wait this long before printing
+//   deletekey=<HKLM|HKCU>\<key>  delete that key with everything below it first, as an uninstaller
+//                         running meanwhile would
 // Every start appends "<program name> <arguments>" to "runtime-double.log" beside it, so that a
 // scenario can count how often the launcher ran it, and its whole command line as it was handed over
 // to "runtime-double-commands.log", so that a scenario can see how the program path was quoted.
@@ -66,6 +68,11 @@ int main(int argc, char** argv) {
     }
 
     const std::string settings = directory + "runtime-double.cfg";
+    const std::string doomed = setting(settings, "deletekey", "");
+    if (doomed.size() > 5) {
+        HKEY root = doomed.compare(0, 5, "HKLM\\") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        RegDeleteTreeA(root, doomed.substr(5).c_str());
+    }
     Sleep(static_cast<DWORD>(atoi(setting(settings, "delay", "0").c_str())));
     FILE* out = setting(settings, "stream", "stderr") == "stdout" ? stdout : stderr;
     const std::string warning = setting(settings, "warning", "");

@@ -413,6 +413,46 @@ TEST(RegistryDiscovery, TodaysVersionNumbersOrderTheRegistry) {
     EXPECT_EQ(r9.versionRuns(), 0);
 }
 
+// An uninstaller that deletes keys while the search reads them, and keys that name folders which
+// are gone: each such candidate is passed over, and the search goes on to the next one.
+TEST(RegistryDiscovery, KeysDeletedDuringTheSearchAndVanishedFoldersArePassedOver) {
+    Scenario s = searchScenario("registry_vanishing");
+    MachineRegistryScope machine;
+    Runtime uninstalling = layOutRuntime(s.directory() + "/uninstalling", describe(Layout::Jre, "1.7"));
+    Runtime r16 = layOutRuntime(s.directory() + "/r16", describe(Layout::Jre, "1.6.0_10"));
+    Runtime jdk = layOutRuntime(s.directory() + "/jdk", describe(Layout::Jdk, "1.6.0_20"));
+    Runtime leaving = layOutRuntime(s.directory() + "/leaving", describe(Layout::Jre, "1.6.0_30"));
+    Runtime staying = layOutRuntime(s.directory() + "/staying", describe(Layout::Jre, "1.5.0"));
+    // The newest registered runtime takes the vendor keys away while its version is asked for, and a
+    // located one its whole list.
+    uninstalling.setBehaviour("exit=1\ndeletekey=HKLM\\SOFTWARE\\JavaSoft");
+    leaving.setBehaviour("exit=1\ndeletekey=HKCU\\SOFTWARE\\Morvane\\kestro\\locatedjvms");
+    const std::string jre = kJreVendorKey;
+    registry::writeString(jre + "\\1.7", "JavaHome", uninstalling.windowsHome);
+    registry::writeString(jre + "\\1.6.0_10", "JavaHome", r16.windowsHome);
+    registry::writeString(std::string(kJdkVendorKey) + "\\1.6.0_20", "JavaHome", jdk.windowsHome);
+    addLocatedJvm("HKCU", windowsPath(leaving.javaBin + "/java.exe"));
+    addLocatedJvm("HKCU", windowsPath(staying.javaBin + "/java.exe"));
+    s.config(128, "Y");
+
+    Outcome deleted = probe(s);
+    EXPECT_TRUE(deleted.loaded);
+    EXPECT_EQ(deleted.jvmHome, homeOf(staying));
+    EXPECT_EQ(uninstalling.versionRuns(), 1);
+    EXPECT_EQ(leaving.versionRuns(), 1);
+    EXPECT_EQ(r16.versionRuns() + jdk.versionRuns(), 0);
+    EXPECT_FALSE(registry::keyExists("HKLM\\SOFTWARE\\JavaSoft"));
+
+    // Keys naming a folder that never existed and a runtime removed since its version was cached.
+    registry::writeString(jre + "\\1.8", "JavaHome", windowsPath(s.directory() + "/never"));
+    registry::writeString(jre + "\\1.6.0_10", "JavaHome", r16.windowsHome);
+    addLocatedJvm("HKCU", windowsPath(staying.javaBin + "/java.exe"));
+    fs::remove_all(staying.home);
+    Outcome vanished = probe(s);
+    EXPECT_TRUE(vanished.loaded);
+    EXPECT_EQ(vanished.jvmHome, homeOf(r16));
+}
+
 // The 64-bit launcher cannot load a 32-bit jvm.dll: such a runtime must not end the search.
 TEST(LibraryLoading, RuntimesForAnotherMachineArePassedOver) {
     Scenario s = searchScenario("foreign_machine");

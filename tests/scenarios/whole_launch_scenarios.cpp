@@ -192,6 +192,30 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
 }
 
+// A Java uninstaller at work during the search: the registered runtime that is tried first deletes
+// the vendor's keys as it is asked for its version, so the next registered runtime's key is gone by
+// the time it is read. The launch goes on to the runtime named by JAVA_HOME and runs.
+TEST_F(WholeLaunch, RuntimeKeysDeletedMidSearch) {
+    MachineRegistryScope machine;
+    Runtime uninstalling = layOutRuntime(s.directory() + "/uninstalling", describe(Layout::Jre, "1.8.0_400"));
+    uninstalling.setBehaviour("exit=1\ndeletekey=HKLM\\SOFTWARE\\JavaSoft");
+    Runtime registered = layOutRuntime(s.directory() + "/registered", describe(Layout::Jre, "1.8.0_300"));
+    const std::string jre = kJreVendorKey;
+    registry::writeString(jre + "\\1.8.0_400", "JavaHome", uninstalling.windowsHome);
+    registry::writeString(jre + "\\1.8.0_300", "JavaHome", registered.windowsHome);
+    const Runtime fallback = searchableRuntime();
+    s.config(128, "Y;EJAVA_HOME");
+
+    RunResult r = s.run({"-q"});
+
+    r.expectExitCode(0);
+    EXPECT_EQ(uninstalling.versionRuns(), 1);
+    EXPECT_EQ(registered.versionRuns(), 0);
+    EXPECT_FALSE(registry::keyExists("HKLM\\SOFTWARE\\JavaSoft"));
+    EXPECT_THAT(r.logLines(), Contains(HasSubstr("Trying to load JVM-DLL from " + fallback.cacheKeyPath())));
+    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+}
+
 // Users' folders are named in their own scripts, none of which the Western ANSI code page holds;
 // Polish and Greek letters have look-alikes there ("L", "O", "d") that name other folders.
 TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {

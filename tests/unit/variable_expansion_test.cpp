@@ -88,6 +88,14 @@ TEST_F(VariableExpansion, EnvironmentVariablesInTheirOwnAndUpperCase) {
     SetEnvironmentVariableA("KxMixed", nullptr);
 }
 
+// Windows keeps each drive's current directory in entries like "=C:=C:\dir"; they name no variable.
+TEST(EnvironmentTokens, HiddenDriveEntriesAndEntriesWithoutValueAreNoVariables) {
+    const char block[] = "=C:=C:\\dir\0NoEquals\0Path=p;q\0\0";
+    char text[64] = "${}|${=C:}|${NoEquals}|${Path}|${PATH}|${path}";
+    EXPECT_TRUE(expandEnvironmentTokens(text, sizeof text, block));
+    EXPECT_STREQ(text, "${}|${=C:}|${NoEquals}|p;q|p;q|${path}");
+}
+
 TEST_F(VariableExpansion, InsertedTextIsNotExpandedByTheTokenThatInsertedIt) {
     // A value holding its own token would loop forever if it were searched again.
     SetEnvironmentVariableA("KxSelf", "a${KxSelf}b");
