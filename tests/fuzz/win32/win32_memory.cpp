@@ -297,8 +297,14 @@ bool temporaryFileName(char* out) {
 
 void registerPendingDirectory(const char*) {}
 
-bool holdAndQueueDirectory(const char*) {
-    return true;
+void queueDirectory(const char*) {}
+
+bool markDirectoryInUse(const char* directory) {
+    return directorySet.count(directory) != 0;
+}
+
+bool pathExists(const char* path) {
+    return directorySet.count(path) != 0 || fileData.count(path) != 0;
 }
 
 void releaseDirectory(const char*) {}
