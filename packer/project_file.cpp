@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
+#include <utility>
 
 namespace kestro::packer {
 namespace {
@@ -188,23 +189,17 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
                 return false;
             continue;
         }
-        if (qualifiedName == "application.icon") {
-            if (!readIcon(node))
-                return false;
-            continue;
-        }
-        if (qualifiedName == "application.manifest") {
-            if (!readManifest(node))
-                return false;
-            continue;
-        }
-        if (qualifiedName == "splash.picture") {
-            if (!readPicture(node))
-                return false;
-            continue;
-        }
-        if (qualifiedName == "java.bundled_runtime") {
-            if (!readBundledRuntime(node))
+        // Keys that name a file the packer reads: no record of their own.
+        static constexpr std::pair<const char*, bool (ProjectReader::*)(const toml::node&)> kFileKeys[] = {
+            {"application.icon", &ProjectReader::readIcon},
+            {"application.manifest", &ProjectReader::readManifest},
+            {"splash.picture", &ProjectReader::readPicture},
+            {"java.bundled_runtime", &ProjectReader::readBundledRuntime},
+        };
+        const auto fileKey = std::find_if(std::begin(kFileKeys), std::end(kFileKeys),
+                                          [&](const auto& entry) { return qualifiedName == entry.first; });
+        if (fileKey != std::end(kFileKeys)) {
+            if (!(this->*fileKey->second)(node))
                 return false;
             continue;
         }

@@ -174,6 +174,15 @@ std::vector<std::string> extractionDirectoriesIn(const std::string& directory) {
     return found;
 }
 
+// A start whose extraction runs out of room: it ends with the disk-full message and exit 1, in time.
+RunResult runOnFullDisk(Scenario& s) {
+    RunResult full = s.run({"-q"});
+    EXPECT_FALSE(full.timedOut);
+    full.expectExitCode(1);
+    full.expectConsoleError("The disk is full.");
+    return full;
+}
+
 // Included files that do not fit: message 20018, exit 1, no half-written directory; with room, the
 // next start extracts them whole.
 TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
@@ -192,10 +201,7 @@ TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
         .unsetEnv("JAVA_HOME")
         .tmpIn("small");
 
-    RunResult full = s.run({"-q"});
-    EXPECT_FALSE(full.timedOut);
-    full.expectExitCode(1);
-    full.expectConsoleError("The disk is full.");
+    RunResult full = runOnFullDisk(s);
     EXPECT_THAT(extractionDirectoriesIn(s.tmpDirectory()), testing::IsEmpty());
 
     ASSERT_TRUE(small.grow("64m"));
@@ -245,10 +251,7 @@ TEST(Load, DiskFullWhileUnpackingTheShippedRuntime) {
         .unsetEnv("JAVA_HOME")
         .tmpIn("small");
 
-    RunResult full = s.run({"-q"});
-    EXPECT_FALSE(full.timedOut);
-    full.expectExitCode(1);
-    full.expectConsoleError("The disk is full.");
+    RunResult full = runOnFullDisk(s);
     // Logged once the part written is gone again, so that the line finds room.
     EXPECT_THAT(full.logLines(), testing::Contains("ERROR: Could not untar JRE"));
     for (const std::string& directory : extractionDirectoriesIn(s.tmpDirectory()))
