@@ -4,6 +4,8 @@
 #include "text_encoding.h"
 
 #include "certificate_table.h"
+#include "file_io.h"
+#include "included_files_writer.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "runtime_bundle.h"
@@ -15,7 +17,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +24,6 @@
 namespace kestro::packer {
 namespace {
 
-// Large enough that system calls cost little against the copying itself.
-constexpr size_t kCopyChunk = 1 << 20;
 // The launcher reads the name list into 8192 bytes, terminator included.
 constexpr size_t kNameListCapacity = 8192;
 // The launcher's own icon group: the first group, so the one the shell shows, and the dialogs' icon.
@@ -32,20 +31,6 @@ constexpr uint16_t kLauncherIconGroup = 1001;
 
 std::string systemError() {
     return std::strerror(errno);
-}
-
-bool readWholeFile(const std::string& path, std::string* contents, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open " + path + ": " + systemError();
-        return false;
-    }
-    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return true;
 }
 
 std::string asciiLower(std::string text) {
@@ -108,91 +93,6 @@ payload::PayloadTables withFileRecords(const PackRequest& request, size_t fileCo
     tables.config.emplace_back(payload::config::IncludedFileNames, names);
     tables.messages = request.tables.messages;
     return tables;
-}
-
-// A file descriptor closed on every way out.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, so that a failure to write back is seen; false and errno set on failure.
-    bool closeNow() {
-        const int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// The same as payload::scrambleBytes, a word at a time: included files are most of what is written.
-void scrambleFast(char* data, size_t size) {
-    constexpr uint64_t key = 0x0101010101010101ull * payload::kIncludedFileKey;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        word ^= key;
-        std::memcpy(data + i, &word, 8);
-    }
-    payload::scrambleBytes(reinterpret_cast<uint8_t*>(data + i), size - i);
-}
-
-// Streams one included file in chunks, so that files of any size pass without being held in memory.
-bool writeIncludedFile(int out, const IncludedFile& file, std::vector<char>& chunk, std::string* error) {
-    FileDescriptor in(open(file.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (in.get() < 0 || fstat(in.get(), &status) != 0) {
-        *error = "included file " + file.sourcePath + " cannot be opened: " + systemError();
-        return false;
-    }
-    posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const int64_t size = status.st_size;
-    std::string sizeField;
-    payload::appendInt64(sizeField, size);
-    if (!writeAll(out, sizeField.data(), sizeField.size()))
-        return false;
-    for (int64_t remaining = size; remaining > 0;) {
-        const size_t wanted =
-            static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(chunk.size())));
-        size_t got = 0;
-        while (got < wanted) {
-            const ssize_t n = read(in.get(), chunk.data() + got, wanted - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                *error =
-                    "included file " + file.sourcePath + " could not be read completely (did it change?)";
-                return false;
-            }
-            got += static_cast<size_t>(n);
-        }
-        scrambleFast(chunk.data(), wanted);
-        if (!writeAll(out, chunk.data(), wanted))
-            return false;
-        remaining -= static_cast<int64_t>(wanted);
-    }
-    return true;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -279,7 +179,7 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
 bool writeLauncher(const std::string& path, const std::string& stubPrefix, const std::string& tables,
                    const std::vector<IncludedFile>& files, const std::string& trailingData,
                    std::string* error) {
-    FileDescriptor out(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    FileDescriptor out(openEmptiedForWriting(path));
     const auto failed = [&] {
         if (error->empty())
             *error = "cannot write " + path + ": " + systemError();
@@ -289,11 +189,8 @@ bool writeLauncher(const std::string& path, const std::string& stubPrefix, const
     if (out.get() < 0 || !writeAll(out.get(), stubPrefix.data(), stubPrefix.size()) ||
         !writeAll(out.get(), tables.data(), tables.size()))
         return failed();
-    std::vector<char> chunk(kCopyChunk);
-    for (const IncludedFile& file : files) {
-        if (!writeIncludedFile(out.get(), file, chunk, error))
-            return failed();
-    }
+    if (!writeIncludedFiles(out.get(), files, error))
+        return failed();
     if (!writeAll(out.get(), trailingData.data(), trailingData.size()) || !out.closeNow())
         return failed();
     return true;

@@ -1,3 +1,4 @@
+#include "file_io.h"
 #include "runtime_bundle.h"
 
 #include "runtime_archive.h"
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kestro::packer {
@@ -246,9 +248,12 @@ bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string&
         return false;
     }
     // libdeflate's gzip members carry no time stamp.
-    FILE* out = std::fopen(archivePath.c_str(), "wb");
+    const int fd = openEmptiedForWriting(archivePath);
+    FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (out == nullptr) {
         *error = "cannot write " + archivePath + ": " + std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
         return false;
     }
     GzipMemberWriter compressor(out);

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,17 +134,23 @@ TEST_F(PackTest, SameInputsGiveIdenticalBytes) {
     EXPECT_EQ(readFile(directory_ + "/one.exe"), readFile(directory_ + "/two.exe"));
 }
 
-TEST_F(PackTest, FilesLargerThanOneChunkAreCopiedWhole) {
-    std::string contents;
-    for (int i = 0; i < 3 * 65536 + 17; ++i)
-        contents.push_back(static_cast<char>(i * 7));
-    addFile("data.bin", contents);
+TEST_F(PackTest, FilesOfAnySizeAreCopiedWholeAndInOrder) {
+    // Sizes around the packer's 1 MiB copy chunks: the first leaves too little room for the next
+    // size field, an empty file, then one spanning several chunks.
+    const size_t sizes[] = {(1u << 20) - 12, 0, (3u << 20) + 17, 5};
+    std::string expected;
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        std::string contents;
+        for (size_t b = 0; b < sizes[i]; ++b)
+            contents.push_back(static_cast<char>(b * 7 + i));
+        addFile("data" + std::to_string(i) + ".bin", contents);
+        payload::appendIncludedFile(expected, contents);
+    }
     std::string error;
     ASSERT_TRUE(packLauncher(stubPath_, request_, directory_ + "/App.exe", &error)) << error;
-    std::string expected;
-    payload::appendIncludedFile(expected, contents);
     const std::string launcher = readFile(directory_ + "/App.exe");
-    EXPECT_EQ(launcher.substr(launcher.size() - expected.size()), expected);
+    ASSERT_GE(launcher.size(), expected.size());
+    EXPECT_TRUE(launcher.compare(launcher.size() - expected.size(), expected.size(), expected) == 0);
 }
 
 TEST_F(PackTest, RuntimeJarFollowsTheProjectFilesUnderItsFixedName) {
@@ -202,6 +209,19 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
              request.files.push_back(IncludedFile{"app.JAR", "/etc/hostname"});
          },
          "used twice"},
+        {"included file that cannot be read, after one that fills chunks",
+         [](PackTest& test, PackRequest& request, std::string&) {
+             test.addFile("big.bin", std::string(3u << 20, 'b'));
+             request.files.push_back(IncludedFile{"dir.bin", test.directory_});
+         },
+         "could not be read completely"},
+        {"write that fails midway (file size limit)",
+         [](PackTest& test, PackRequest&, std::string&) {
+             test.addFile("big.bin", std::string(3u << 20, 'b'));
+             const rlimit limit{1u << 20, RLIM_INFINITY};
+             setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "File too large"},
         {"missing stub", [](PackTest&, PackRequest&, std::string& stubPath) { stubPath += ".missing"; },
          "stub.exe.missing"},
         {"stub that is no PE file",
@@ -252,6 +272,10 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
          },
          "bin/client/jvm.dll is for x86, but the launcher stub is for x64"},
     };
+    // The file size limit row fails writes with EFBIG instead of ending the process.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
     for (const FailureCase& row : cases) {
         SetUp();
         const std::string output = directory_ + "/App.exe";
@@ -260,6 +284,7 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
         row.arrange(*this, request_, stubPath);
         std::string error;
         EXPECT_FALSE(packLauncher(stubPath, request_, output, &error)) << row.what;
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         EXPECT_NE(error.find(row.expected), std::string::npos) << row.what << ": " << error;
         EXPECT_EQ(readFile(output), "previous launcher") << row.what;
         for (const std::string& entry : directoryEntries())
