@@ -1,4 +1,5 @@
 #include "signing.h"
+#include "file_io.h"
 
 #include <cerrno>
 #include <csignal>
@@ -95,14 +96,7 @@ void writePassword(int fd, const std::string& password) {
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, &previous);
     const std::string line = password + "\n";
-    for (size_t done = 0; done < line.size();) {
-        const ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    writeAll(fd, line.data(), line.size());
     sigaction(SIGPIPE, &previous, nullptr);
 }
 
