@@ -143,14 +143,7 @@ class SplashScreen : public testing::Test {
     std::string gate(const std::string& name) const { return s.directory() + "/" + name; }
 
     // Waits until the JNI double has recorded line (at most a minute).
-    bool recorded(const std::string& line) const {
-        for (int i = 0; i < 600; ++i) {
-            if (fs::exists(record) && readFile(record).find(line) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
+    bool recorded(const std::string& line) const { return waitForFileText(record, line); }
 
     bool splashHidden() {
         return s.runProgram(scenarioProgram("ui-probe"), {"splash-hidden", "60000"}).exitCode == 0;
