@@ -3,6 +3,7 @@
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/registry_key.h"
+#include "support/user_cache.h"
 
 #include <windows.h>
 
@@ -105,20 +106,6 @@ std::string markOf(const char* directory) {
     return std::string(directory) + "\\" + kInUseMark;
 }
 
-// Only a running launcher holds its directory's mark open, so only then does an exclusive open fail
-// for another reason than a missing file. A directory without a mark (queued by an older launcher)
-// is nobody's any more.
-bool directoryInUse(const char* directory) {
-    HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (mark != INVALID_HANDLE_VALUE) {
-        CloseHandle(mark);
-        return false;
-    }
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
-
 // Removes everything inside directory. A junction or symbolic link inside is removed itself and
 // never entered, so nothing outside the directory is touched. Stops early when the process ends.
 void removeTree(const std::string& directory, int depth) {
@@ -204,12 +191,31 @@ void drainDirectoryEntry(const char* entry, void* context) {
     }
 }
 
+bool cleanUpStopRequested() {
+    return drainStopRequested;
+}
+
 unsigned __stdcall drainInBackground(void*) {
     drainDeletionQueue();
+    removeUnusedCacheEntries(cleanUpStopRequested);
     return 0;
 }
 
 } // namespace
+
+// Only a running launcher holds its directory's mark open, so only then does an exclusive open fail
+// for another reason than a missing file. A directory without a mark (queued by an older launcher)
+// is nobody's any more.
+bool directoryInUse(const char* directory) {
+    HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mark != INVALID_HANDLE_VALUE) {
+        CloseHandle(mark);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
 
 void registerPendingDirectory(const char* directory) {
     if (directory[0] == '.') {

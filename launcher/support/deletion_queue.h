@@ -25,6 +25,10 @@ void holdAndQueueFile(const char* path);
 // false when the mark cannot be made.
 bool markDirectoryInUse(const char* directory);
 
+// Whether a running launcher holds directory's mark (markDirectoryInUse). A directory without a mark
+// is nobody's.
+bool directoryInUse(const char* directory);
+
 // "...\kqx<hex>.tmp_dir<n>", the name of a launcher's extraction directory (in any letter case): the
 // only directories a launcher queues, and the only ones a drain removes whole.
 bool isExtractionDirectoryName(const char* directory);
@@ -53,7 +57,8 @@ void queueForDeletion(const char* path, const char* valueName);
 // other processes are kept. When another process is draining, returns at once.
 void drainDeletionQueue();
 
-// Holds and queues the native log, then drains the queue on a thread of low priority.
+// Holds and queues the native log, then drains the queue on a thread of low priority, which then
+// also removes what the user's cache holds unused (removeUnusedCacheEntries).
 void startTemporaryFileCleanUp();
 
 // Lets the drain finish the entry it is working on and waits for it (at most 10 s): for the end of
