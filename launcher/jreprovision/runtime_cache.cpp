@@ -176,6 +176,12 @@ bool useCachedRuntime(const char* entry, char* home) {
     return true;
 }
 
+void discardCachedRuntime(const char* entry) {
+    const std::string manifest = std::string(entry) + "\\" + kRuntimeManifest;
+    logLine("cached JRE %s will be made again", entry);
+    DeleteFileA(manifest.c_str());
+}
+
 CacheFill fillRuntimeCache(const char* entry, const char* archive, HWND progressDialog,
                            int32_t expectedTotalSize, void (*restorePacked)(const char* runtimeHome),
                            char* home) {

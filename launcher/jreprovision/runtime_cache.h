@@ -23,6 +23,10 @@ bool runtimeCacheEntry(char* entry);
 // no manifest, a manifest of another archive, a listed file missing or of another size.
 bool useCachedRuntime(const char* entry, char* home);
 
+// Has the next start make the entry again, for a runtime in it that would not load: its manifest
+// goes (the entry itself stays while this start holds it).
+void discardCachedRuntime(const char* entry);
+
 enum class CacheFill {
     Done,           // the entry is there and taken, as with useCachedRuntime
     NotCached,      // it could not be made (no room, say): nothing of it is left behind

@@ -239,6 +239,9 @@ void useShippedRuntime(const char* runtime) {
     if (LoadDLL(false, directory, false))
         return;
     logError("Could not load bundled JRE. Trying to find another JRE.");
+    // Damage the size check cannot see (a library whose bytes changed): the next start unpacks anew.
+    if (runtime == cachedHome)
+        discardCachedRuntime(cacheEntry);
     if (LoadDLL(false, nullptr, false))
         return;
     logError("Could not find another JRE.");

@@ -149,8 +149,11 @@ void cleanClassDataRoom(const std::string& room, bool (*stop)()) {
 // The cache's directory without creating it; false when it has no 8-bit form.
 bool cacheDirectory(char* out) {
     const std::wstring folder = localApplicationData();
-    return !folder.empty() && openableNarrowPath(folder.c_str(), out, kPathCapacity) &&
-           strlen(out) + 64 < kPathCapacity && strcat(out, "\\") && strcat(out, kCacheName);
+    char narrow[kPathCapacity];
+    if (folder.empty() || !openableNarrowPath(folder.c_str(), narrow, sizeof narrow))
+        return false;
+    const int length = snprintf(out, kPathCapacity, "%s\\%s", narrow, kCacheName);
+    return length > 0 && static_cast<size_t>(length) < kPathCapacity;
 }
 
 } // namespace

@@ -832,7 +832,10 @@ TEST_F(WholeLaunch, ShippedRuntimeIsCachedOnceAndTakenFromTheCacheAfterwards) {
     EXPECT_TRUE(fs::exists(cacheEntry + "/kestro-entry"));
     EXPECT_EQ(unpackerRuns(), 2u);
 
+    // Every start that takes the entry renews its time of last use, which the clean-up goes by.
+    fs::last_write_time(cacheEntry, fs::file_time_type::clock::now() - std::chrono::hours(24 * 40));
     RunResult second = run("second");
+    EXPECT_LT(fs::file_time_type::clock::now() - fs::last_write_time(cacheEntry), std::chrono::hours(1));
     EXPECT_THAT(second.logLines(), Contains("Using cached JRE " + windowsPath(home)));
     EXPECT_THAT(second.logLines(), Contains(testing::StartsWith("not extracting jre.tar.gz")));
     EXPECT_THAT(second.logLines(), Not(Contains("extracting JRE")));
@@ -1028,17 +1031,23 @@ TEST_F(WholeLaunch, ClassDataSharingOptionsFollowTheRuntimeAndTheProject) {
     }
 }
 
+// A cached runtime that does not load: the search takes over, and the next start unpacks it anew
+// rather than trusting an entry whose damage its sizes do not show.
 TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
     RuntimeDescription broken = describe(Layout::Jre, "1.8.0_300");
     broken.jvmWithoutEntry = true;
-    shippedRuntime(broken);
+    shippedRuntime(broken, true);
     searchableRuntime();
 
     RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("ERROR: Could not load bundled JRE. Trying to find another JRE."));
+    EXPECT_THAT(r.logLines(), Contains("cached JRE " + windowsPath(cacheEntry) + " will be made again"));
     EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+    RunResult next = s.run({"-q"});
+    next.expectExitCode(0);
+    EXPECT_THAT(next.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
 }
 
 // A gzip-compressed ustar archive of the given entries, written by hand so that it may hold what the
