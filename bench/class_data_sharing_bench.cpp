@@ -9,12 +9,9 @@
 // Each archive is made by one start first (timed to its exit as well: what the first start pays).
 // Then the three ways take turns; prints the medians and the ratios to "without", all measured in
 // this run. Timing never fails the program.
+#include "desktop_program.h"
 #include "launch/class_data_archive.h"
-#include "launch/java_calls.h"
-#include "launch/launch_composition.h"
-#include "launch/vm_state.h"
 
-#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,42 +65,10 @@ std::string javaHome() {
     return found;
 }
 
-char* option(const std::string& text) {
-    return strdup(text.c_str());
-}
-
-// The child: one start through the launcher's JNI half, its standard output into the pipe.
+// The child: one start, its standard output into the pipe.
 [[noreturn]] void startProgram(const std::string& home, const std::vector<std::string>& sharing, int output) {
     dup2(output, STDOUT_FILENO);
-    void* library = dlopen((home + "/lib/server/libjvm.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
-    if (library == nullptr)
-        _exit(96);
-    setCreateVmEntry(dlsym(library, "JNI_CreateJavaVM"));
-    LauncherPropertyValues values;
-    values.moduleName = "bench.exe";
-    static std::vector<char*> properties;
-    properties = composeLauncherProperties(values);
-    ClassPathOverrides overrides;
-    std::vector<char*> options =
-        composeVmOptions(properties.data(), {"-Djava.awt.headless=true"}, {}, {}, overrides);
-    for (size_t i = 0; i < sharing.size(); ++i)
-        options.insert(options.begin() + static_cast<std::ptrdiff_t>(properties.size() - 1 + i),
-                       option(sharing[i]));
-    options.push_back(
-        option(std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_JAR));
-    if (!createJavaVm(options))
-        _exit(97);
-    setVmCreated();
-    LauncherParameterValues parameters;
-    parameters.mainClass = L"probe.DesktopApp";
-    const WideArguments arguments = composeLauncherParameters(parameters, {L"bench.exe"});
-    std::vector<std::u16string> converted;
-    for (const std::wstring& argument : arguments)
-        converted.emplace_back(argument.begin(), argument.end());
-    const MainCall call = callStaticMain("com/kestro/runtime/WinLauncher", converted,
-                                         std::vector<std::string>(converted.size(), ""));
-    destroyJavaVm();
-    _exit(call == MainCall::Returned ? 0 : 98);
+    runDesktopProgram(home, sharing, {"-Djava.awt.headless=true"}, {});
 }
 
 struct Timing {

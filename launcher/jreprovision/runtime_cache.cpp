@@ -5,6 +5,7 @@
 #include "payload/payload_store.h"
 #include "support/deletion_queue.h"
 #include "support/log.h"
+#include "support/named_lock.h"
 #include "support/paths.h"
 #include "support/user_cache.h"
 
@@ -20,34 +21,6 @@ namespace config = kestro::payload::config;
 constexpr char kManifestHeader[] = "kestro runtime entry 1 ";
 constexpr DWORD kFillWaitMs = 3 * 60 * 1000;
 constexpr size_t kDigestLength = 64;
-
-// A named mutex of all launchers of this session, owned from construction to destruction (also when
-// its last owner died: what that one made is checked before it is trusted).
-class FillLock {
-  public:
-    explicit FillLock(const std::string& name) : mutex_(CreateMutexA(nullptr, FALSE, name.c_str())) {
-        if (mutex_ == nullptr)
-            return;
-        DWORD answer = WaitForSingleObject(mutex_, 0);
-        if (answer == WAIT_TIMEOUT) {
-            logLine("another start is caching the JRE; waiting");
-            answer = WaitForSingleObject(mutex_, kFillWaitMs);
-        }
-        owned_ = answer == WAIT_OBJECT_0 || answer == WAIT_ABANDONED;
-    }
-    ~FillLock() {
-        if (owned_)
-            ReleaseMutex(mutex_);
-        if (mutex_ != nullptr)
-            CloseHandle(mutex_);
-    }
-    FillLock(const FillLock&) = delete;
-    FillLock& operator=(const FillLock&) = delete;
-
-  private:
-    HANDLE mutex_;
-    bool owned_ = false;
-};
 
 void runtimeDigest(char* digest) {
     char text[kTextCapacity];
@@ -187,7 +160,11 @@ CacheFill fillRuntimeCache(const char* entry, const char* archive, HWND progress
                            char* home) {
     logLine("Caching JRE in %s", entry);
     const char* name = strrchr(entry, '\\') + 1;
-    FillLock lock(std::string("kestro_runtime_cache_") + name);
+    NamedLock lock((std::string("kestro_runtime_cache_") + name).c_str(), 0);
+    if (lock.heldElsewhere()) {
+        logLine("another start is caching the JRE; waiting");
+        lock.waitLonger(kFillWaitMs);
+    }
     // Made meanwhile by the start that held the lock.
     if (useCachedRuntime(entry, home))
         return CacheFill::Done;

@@ -1,6 +1,7 @@
 #include "support/deletion_queue.h"
 
 #include "support/log.h"
+#include "support/named_lock.h"
 #include "support/paths.h"
 #include "support/registry_key.h"
 #include "support/user_cache.h"
@@ -47,33 +48,6 @@ std::vector<std::pair<std::string, HANDLE>>& directoryMarks() {
 
 std::atomic<bool> drainStopRequested{false};
 HANDLE drainThread = nullptr;
-
-// A named mutex of all launchers of this session, owned from construction to destruction. An
-// abandoned mutex is owned as well: its last owner died, and each registry write it made is whole.
-class NamedLock {
-  public:
-    NamedLock(const char* name, DWORD waitMs) : mutex_(CreateMutexA(nullptr, FALSE, name)) {
-        if (mutex_ == nullptr)
-            return;
-        const DWORD answer = WaitForSingleObject(mutex_, waitMs);
-        owned_ = answer == WAIT_OBJECT_0 || answer == WAIT_ABANDONED;
-    }
-    ~NamedLock() {
-        if (owned_)
-            ReleaseMutex(mutex_);
-        if (mutex_ != nullptr)
-            CloseHandle(mutex_);
-    }
-    NamedLock(const NamedLock&) = delete;
-    NamedLock& operator=(const NamedLock&) = delete;
-
-    // Someone else owns it. Without a mutex at all (the system refused one) nobody is taken to.
-    bool heldElsewhere() const { return mutex_ != nullptr && !owned_; }
-
-  private:
-    HANDLE mutex_;
-    bool owned_ = false;
-};
 
 bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ;

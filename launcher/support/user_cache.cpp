@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -95,15 +96,29 @@ void removeRuntimeDirectory(const std::string& room, const char* name, const cha
     logLine("delete %s runtime %s", why, directory.c_str());
 }
 
-void cleanRuntimeRoom(const std::string& room, bool (*stop)()) {
+// What room holds, read whole before anything in it is removed. Links are left out: a launcher makes
+// none here, and none is ever followed or removed.
+std::vector<WIN32_FIND_DATAA> entriesOf(const std::string& room) {
+    std::vector<WIN32_FIND_DATAA> entries;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA((room + "\\*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE)
-        return;
-    const uint64_t time = now();
+        return entries;
     do {
-        // A link is nothing a launcher makes here; it is neither followed nor removed.
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || isLink(data.dwFileAttributes))
+        if (!isLink(data.dwFileAttributes) && strcmp(data.cFileName, ".") != 0 &&
+            strcmp(data.cFileName, "..") != 0)
+            entries.push_back(data);
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return entries;
+}
+
+void cleanRuntimeRoom(const std::string& room, bool (*stop)()) {
+    const uint64_t time = now();
+    for (const WIN32_FIND_DATAA& data : entriesOf(room)) {
+        if (stop())
+            return;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             continue;
         const uint64_t lastUse = asNumber(data.ftLastWriteTime);
         switch (classifyRuntimeRoomName(data.cFileName)) {
@@ -121,19 +136,16 @@ void cleanRuntimeRoom(const std::string& room, bool (*stop)()) {
         case RuntimeRoomName::Foreign:
             break;
         }
-    } while (!stop() && FindNextFileA(search, &data));
-    FindClose(search);
+    }
 }
 
 // An archive the runtime has mapped cannot be deleted: the system refuses while it is in use.
 void cleanClassDataRoom(const std::string& room, bool (*stop)()) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((room + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
     const uint64_t time = now();
-    do {
-        if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+    for (const WIN32_FIND_DATAA& data : entriesOf(room)) {
+        if (stop())
+            return;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
             !isClassDataArchiveName(data.cFileName) ||
             !unusedFor(asNumber(data.ftLastWriteTime), time, kUnusedCacheDays))
             continue;
@@ -142,8 +154,7 @@ void cleanClassDataRoom(const std::string& room, bool (*stop)()) {
             logLine("delete unused class data %s", file.c_str());
         else
             logLine("didn't delete %s", file.c_str());
-    } while (!stop() && FindNextFileA(search, &data));
-    FindClose(search);
+    }
 }
 
 // The cache's directory without creating it; false when it has no 8-bit form.

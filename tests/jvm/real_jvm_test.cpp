@@ -2,6 +2,7 @@
 // libjvm.so, resolved the way the launcher resolves jvm.dll, with the real runtime jar and a probe
 // application. The properties, the option list and the parameters of main come from the launcher's own
 // builders, so that the Java side is checked against what the launcher really sends.
+#include "desktop_program.h"
 #include "launch/class_data_archive.h"
 #include "launch/java_calls.h"
 #include "launch/launch_composition.h"
@@ -346,41 +347,14 @@ int inChild(const std::function<void()>& start) {
     return WEXITSTATUS(status);
 }
 
-// One start of the desktop probe through the launcher's JNI half: the launcher's properties, the
-// class-data sharing options right after them, the configured options, the class path last. Ends
-// the process: 0 once main returned and the VM is gone, or the program's System.exit code.
+// One start of the desktop probe in a process of its own, logging as logOption says, its end
+// through System.exit when asked.
 [[noreturn]] void startDesktopProgram(const std::string& home, const std::vector<std::string>& sharing,
                                       const std::string& logOption, const std::string& directory,
                                       bool systemExit) {
     exitRecord = directory + "/exit.txt";
-    loadJvmLibrary((home + "/lib/server/libjvm.so").c_str());
-    LauncherPropertyValues values;
-    values.moduleName = "probe.exe";
-    values.temporaryDirectory = directory;
-    static std::vector<char*> properties;
-    properties = composeLauncherProperties(values);
-    ClassPathOverrides overrides;
-    std::vector<char*> options =
-        composeVmOptions(properties.data(), {"-Djava.awt.headless=true", logOption}, {}, {}, overrides);
-    for (size_t i = 0; i < sharing.size(); ++i)
-        options.insert(options.begin() + static_cast<std::ptrdiff_t>(properties.size() - 1 + i),
-                       option(sharing[i]));
-    options.push_back(
-        option(std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_JAR));
-    if (!createJavaVm(options))
-        _exit(97);
-    setVmCreated();
-    LauncherParameterValues parameters;
-    parameters.mainClass = L"probe.DesktopApp";
-    WideArguments commandLine = {L"probe.exe"};
-    if (systemExit)
-        commandLine.push_back(L"exit");
-    const std::vector<std::u16string> mainParameters =
-        utf16(composeLauncherParameters(parameters, commandLine));
-    const MainCall call =
-        callStaticMain("com/kestro/runtime/WinLauncher", mainParameters, forLog(mainParameters));
-    destroyJavaVm();
-    _exit(call == MainCall::Returned ? 0 : 98);
+    runDesktopProgram(home, sharing, {"-Djava.awt.headless=true", logOption},
+                      systemExit ? std::vector<std::wstring>{L"exit"} : std::vector<std::wstring>{});
 }
 
 // The archive's place as the launcher names it, for this runtime and the probe's class path.
