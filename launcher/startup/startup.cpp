@@ -13,6 +13,7 @@
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/process_rights.h"
 #include "support/single_instance.h"
 
 #include <commctrl.h>
@@ -33,10 +34,17 @@ constexpr DWORD kRebootDelayMs = 5000;
 constexpr size_t kPathPrefixCapacity = 16384;
 
 // Asked for by an installer that needs a restart of Windows before the application can run.
+// Windows refuses the restart unless the shutdown privilege, which users hold but which is off in
+// their programs' tokens, is switched on first. Wine does not ask for it: there only the log lines
+// show each step.
 void requestReboot() {
     Sleep(kRebootDelayMs);
     logLine("reboot requested");
-    ExitWindowsEx(EWX_REBOOT, 0);
+    enablePrivilege(SE_SHUTDOWN_NAME);
+    if (ExitWindowsEx(EWX_REBOOT, 0))
+        logLine("ExitWindowsEx accepted the reboot");
+    else
+        logError("ExitWindowsEx failed with error code %lu", GetLastError());
 }
 
 // A stream of a GUI program leads nowhere unless the program was started with handles for it.
