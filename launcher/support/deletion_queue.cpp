@@ -178,6 +178,42 @@ HANDLE holdRealDirectory(const std::string& directory) {
     return handle;
 }
 
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// The path by which the system reached what handle names, every link resolved; empty where the
+// system cannot tell (before Vista, which has no symbolic links) or the answer does not fit.
+std::wstring finalPath(HANDLE handle) {
+    static const auto query = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (query == nullptr)
+        return std::wstring();
+    std::wstring path(kPathCapacity, L'\0');
+    const DWORD length =
+        query(handle, &path[0], static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+// Whether the file at path lies right inside the directory the system reaches as directoryFinal
+// (finalPath), rather than being a link to a file elsewhere. On Windows such a link is a reparse
+// point, which the caller sees in its attributes already; Wine shows a symbolic link to a file as
+// the file itself, and deleting it deletes what it leads to: only the final path tells. True when
+// there is nothing to compare (directoryFinal empty) or the file is gone.
+bool fileLiesIn(const std::string& path, const std::wstring& directoryFinal) {
+    if (directoryFinal.empty())
+        return true;
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return true;
+    const std::wstring reached = finalPath(file);
+    CloseHandle(file);
+    const size_t separator = reached.rfind(L'\\');
+    return separator != std::wstring::npos && reached.compare(0, separator, directoryFinal) == 0 &&
+           separator == directoryFinal.size();
+}
+
 // Removes everything inside directory. A junction or symbolic link, at the top or inside, is never
 // entered: one inside is removed itself, so nothing outside the directory is touched. Stops early
 // when the process ends.
@@ -185,6 +221,7 @@ void removeTree(const std::string& directory, int depth) {
     HANDLE held = holdRealDirectory(directory);
     if (held == INVALID_HANDLE_VALUE)
         return;
+    const std::wstring heldFinal = finalPath(held);
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) {
@@ -201,7 +238,8 @@ void removeTree(const std::string& directory, int depth) {
         if (!link && (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
             SetFileAttributesA(entry.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteFileA(entry.c_str());
+            if (link || fileLiesIn(entry, heldFinal))
+                DeleteFileA(entry.c_str());
             continue;
         }
         if (!link && depth < kTreeDepthLimit)
@@ -238,6 +276,24 @@ bool refuseForeign(const char* entry, bool directory, const Drain& drain) {
     return true;
 }
 
+// The final path (finalPath) of the directory that holds entry; empty when it cannot be had.
+std::wstring parentFinalPath(const char* entry) {
+    const char* separator = strrchr(entry, '\\');
+    if (separator == nullptr)
+        return std::wstring();
+    const std::string parent(entry, separator + 1);
+    HANDLE directory = CreateFileA(parent.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    std::wstring reached = finalPath(directory);
+    CloseHandle(directory);
+    while (!reached.empty() && reached.back() == L'\\')
+        reached.pop_back();
+    return reached;
+}
+
 // A link would lead the drain elsewhere; a launcher queues none. True also for an entry of the wrong
 // kind. A missing entry is not refused here.
 bool refuseLink(const char* entry, bool directory) {
@@ -245,7 +301,8 @@ bool refuseLink(const char* entry, bool directory) {
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isDirectory == directory)
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isDirectory == directory &&
+        (directory || fileLiesIn(entry, parentFinalPath(entry))))
         return false;
     logLine("not deleting %s: a link or not a %s", entry, directory ? "directory" : "file");
     return true;
