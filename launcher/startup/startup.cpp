@@ -11,6 +11,7 @@
 #include "support/deletion_queue.h"
 #include "support/environment.h"
 #include "support/errors.h"
+#include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/process_rights.h"
@@ -53,6 +54,20 @@ bool leadsNowhere(FILE* stream) {
     return descriptor < 0 || _get_osfhandle(descriptor) == -1 || _get_osfhandle(descriptor) == -2;
 }
 
+// The PATH prefix names the project's own library folders: the libraries loaded from there (the
+// application's native libraries, which the runtime finds through PATH) find what they need there
+// too, as they did through PATH before the search was restricted. The executable's own folder
+// stays out: whoever can write beside the executable (a Downloads folder) would choose libraries.
+void searchPrefixForLibraries(const char* directories) {
+    std::string list = directories;
+    for (char* directory = strtok(&list[0], ";"); directory != nullptr; directory = strtok(nullptr, ";")) {
+        if (sameDirectory(directory, executableDirectory()))
+            logLine("PATH prefix %s is the executable's folder: not searched for libraries", directory);
+        else
+            searchForLibrariesIn(directory);
+    }
+}
+
 // The old PATH is taken and given back in 16 bits, so that entries with characters outside the ANSI
 // code page reach the VM and every child process as they were.
 void prefixPath() {
@@ -67,6 +82,7 @@ void prefixPath() {
         logError("PATH prefix longer than %u bytes, left out: %s", static_cast<unsigned>(sizeof absolute),
                  leftOut.c_str());
     setPathVariable(prefixedPath(widePath(absolute), environmentVariable(L"PATH")));
+    searchPrefixForLibraries(absolute);
 }
 
 void enterWorkingDirectory() {
@@ -128,6 +144,9 @@ void prepareEnvironment(HINSTANCE instance) {
 }
 
 int runStartup(HINSTANCE instance, const char* commandLineTail) {
+    // Before anything loads a library by name: Windows and the libraries it loads itself look for
+    // those that are not in memory yet beside the executable first.
+    restrictLibrarySearch();
     if (strcmp(commandLineTail, kRebootMarker) == 0)
         requestReboot();
     logLine("Init");

@@ -142,22 +142,6 @@ bool skipPrefix(const char*& text, const char* prefix) {
     return true;
 }
 
-// A directory as the drain compares it: its long form where it has one, in upper case, without a
-// trailing backslash.
-std::string comparableDirectory(std::string directory) {
-    if (directory.empty() || directory.back() != '\\')
-        directory += '\\';
-    char longForm[kPathCapacity];
-    const unsigned long length = longPathName(directory.c_str(), longForm, sizeof longForm);
-    if (length != 0 && length < sizeof longForm)
-        directory = longForm;
-    while (!directory.empty() && directory.back() == '\\')
-        directory.pop_back();
-    if (!directory.empty())
-        CharUpperBuffA(&directory[0], static_cast<DWORD>(directory.size()));
-    return directory;
-}
-
 // An open handle on directory that keeps it from being renamed, removed or replaced by a link while
 // the drain works inside it (no delete sharing; reading its entries takes part in the sharing
 // check, unlike an open for its attributes alone). INVALID_HANDLE_VALUE for a link (a junction, a
@@ -568,9 +552,10 @@ bool isLauncherEntry(const char* entry, bool directory,
     if (separator == nullptr ||
         !(directory ? isExtractionDirectoryName(separator + 1) : isLauncherLogName(separator + 1)))
         return false;
-    const std::string parent = comparableDirectory(std::string(entry, separator));
+    // The parent with its backslash: "c:" alone would be the drive's current directory.
+    const std::string parent(entry, separator + 1);
     for (const std::string& temporary : temporaryDirectories)
-        if (!temporary.empty() && comparableDirectory(temporary) == parent)
+        if (sameDirectory(parent.c_str(), temporary.c_str()))
             return true;
     return false;
 }

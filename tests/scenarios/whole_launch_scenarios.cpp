@@ -192,6 +192,46 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
 }
 
+// Libraries come from the system directory, the runtime's bin and the project's PATH prefix, never
+// from the launcher's folder (a Downloads folder) or the current directory. Copies of the library
+// the runtime's jvm.dll needs and of a system library that Windows loads by name on the way
+// (uxtheme.dll) planted in both stay unloaded; each copy that loads says so in a record.
+TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory) {
+    const Runtime runtime = searchableRuntime();
+    const std::string libraries = s.directory() + "/libraries.txt";
+    const std::string companion = windowsProgram("testdoubles/runtime/companion.dll");
+    fs::create_directories(s.directory() + "/work");
+    fs::create_directories(s.directory() + "/lib");
+    for (const char* planted : {"/companion.dll", "/uxtheme.dll", "/work/companion.dll", "/work/uxtheme.dll"})
+        fs::copy_file(companion, s.directory() + planted);
+    s.config(146, "work").env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    const auto loaded = [&] {
+        std::vector<std::string> lines = recordedIn(libraries);
+        for (std::string& line : lines)
+            std::transform(line.begin(), line.end(), line.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+        fs::remove(libraries);
+        return lines;
+    };
+    const auto lower = [](std::string path) {
+        std::transform(path.begin(), path.end(), path.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        return "loaded " + path;
+    };
+
+    s.run({"-q"}).expectExitCode(0);
+    EXPECT_THAT(loaded(), ElementsAre(lower(windowsPath(runtime.javaBin + "/companion.dll"))));
+
+    // The project's PATH prefix names the folders of its own libraries: what the runtime lacks comes
+    // from there, but never from the launcher's folder, also when the prefix names it.
+    fs::rename(runtime.javaBin + "/companion.dll", s.directory() + "/lib/companion.dll");
+    s.config(10004, ".;lib");
+    RunResult r = s.run({"-q"});
+    r.expectExitCode(0);
+    EXPECT_THAT(loaded(), ElementsAre(lower(windowsPath(s.directory() + "/lib/companion.dll"))));
+    EXPECT_THAT(r.logLines(), Contains(HasSubstr("is the executable's folder: not searched for libraries")));
+}
+
 // A Java uninstaller at work during the search: the registered runtime that is tried first deletes
 // the vendor's keys as it is asked for its version, so the next registered runtime's key is gone by
 // the time it is read. The launch goes on to the runtime named by JAVA_HOME and runs.
