@@ -6,15 +6,16 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 extern "C" __declspec(dllexport) int kestroCompanionVersion() {
     return 1;
 }
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
-    const char* record = std::getenv("KESTRO_COMPANION_RECORD");
-    if (reason != DLL_PROCESS_ATTACH || record == nullptr)
+    // The process's environment, not the C runtime's copy of it, which a library may not share.
+    char record[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("KESTRO_COMPANION_RECORD", record, sizeof record);
+    if (reason != DLL_PROCESS_ATTACH || length == 0 || length >= sizeof record)
         return TRUE;
     char path[MAX_PATH] = "";
     GetModuleFileNameA(self, path, MAX_PATH);

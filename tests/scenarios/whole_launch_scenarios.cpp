@@ -24,6 +24,7 @@ namespace {
 
 using testing::Contains;
 using testing::ElementsAre;
+using testing::EndsWith;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
@@ -193,43 +194,65 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
 }
 
 // Libraries come from the system directory, the runtime's bin and the project's PATH prefix, never
-// from the launcher's folder (a Downloads folder) or the current directory. Copies of the library
-// the runtime's jvm.dll needs and of a system library that Windows loads by name on the way
-// (uxtheme.dll) planted in both stay unloaded; each copy that loads says so in a record.
+// from the launcher's folder (a Downloads folder) or the current directory: copies of the library
+// the runtime's jvm.dll needs, planted there, stay unloaded. (A planted system library would show
+// nothing under Wine: for a library it has code of its own for, Wine runs that code, even when it
+// names the module by a copy it found beside the executable.)
 TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory) {
     const Runtime runtime = searchableRuntime();
     const std::string libraries = s.directory() + "/libraries.txt";
     const std::string companion = windowsProgram("testdoubles/runtime/companion.dll");
-    fs::create_directories(s.directory() + "/work");
-    fs::create_directories(s.directory() + "/lib");
-    for (const char* planted : {"/companion.dll", "/uxtheme.dll", "/work/companion.dll", "/work/uxtheme.dll"})
-        fs::copy_file(companion, s.directory() + planted);
-    s.config(146, "work").env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    fs::copy_file(companion, s.directory() + "/companion.dll");
+    s.env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    // Each copy records its loading, by the path the loader took, whose case may differ.
     const auto loaded = [&] {
         std::vector<std::string> lines = recordedIn(libraries);
+        fs::remove(libraries);
         for (std::string& line : lines)
             std::transform(line.begin(), line.end(), line.begin(),
                            [](unsigned char c) { return std::tolower(c); });
-        fs::remove(libraries);
         return lines;
     };
-    const auto lower = [](std::string path) {
-        std::transform(path.begin(), path.end(), path.begin(),
+    const auto loadedFrom = [](const std::string& path) {
+        std::string line = "loaded " + windowsPath(path);
+        std::transform(line.begin(), line.end(), line.begin(),
                        [](unsigned char c) { return std::tolower(c); });
-        return "loaded " + path;
+        return line;
     };
 
-    s.run({"-q"}).expectExitCode(0);
-    EXPECT_THAT(loaded(), ElementsAre(lower(windowsPath(runtime.javaBin + "/companion.dll"))));
+    // With the progress dialog too; the program ends the process.
+    s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
+    s.run().expectExitCode(0);
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(runtime.javaBin + "/companion.dll")));
 
     // The project's PATH prefix names the folders of its own libraries: what the runtime lacks comes
     // from there, but never from the launcher's folder, also when the prefix names it.
-    fs::rename(runtime.javaBin + "/companion.dll", s.directory() + "/lib/companion.dll");
+    const std::string lib = s.directory() + "/lib";
+    fs::create_directories(lib);
+    fs::rename(runtime.javaBin + "/companion.dll", lib + "/companion.dll");
     s.config(10004, ".;lib");
     RunResult r = s.run({"-q"});
     r.expectExitCode(0);
-    EXPECT_THAT(loaded(), ElementsAre(lower(windowsPath(s.directory() + "/lib/companion.dll"))));
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(lib + "/companion.dll")));
     EXPECT_THAT(r.logLines(), Contains(HasSubstr("is the executable's folder: not searched for libraries")));
+
+    // Without included files the configured working directory is still the current directory when
+    // jvm.dll loads. With the runtime's own library gone from its bin, the runtime is unusable
+    // rather than completed from there. Windows searches the current directory after the system
+    // directories; Wine does not search it for what a library needs, restricted or not.
+    Scenario bare("libraries_current_directory");
+    fs::create_directories(bare.directory() + "/work");
+    fs::copy_file(companion, bare.directory() + "/work/companion.dll");
+    bare.config(107, "0")
+        .config(122, "com.example.Main")
+        .config(128, "EJAVA_HOME")
+        .config(146, "work")
+        .env("JAVA_HOME", runtime.windowsHome)
+        .env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    RunResult withoutFiles = bare.run({"-q"});
+    withoutFiles.expectExitCode(kNoRuntime);
+    EXPECT_THAT(withoutFiles.logLines(), Contains(EndsWith("\\work")));
+    EXPECT_THAT(loaded(), IsEmpty());
 }
 
 // A Java uninstaller at work during the search: the registered runtime that is tried first deletes
