@@ -208,6 +208,9 @@ bool initInternetLibrary() {
 }
 
 bool downloadFile(HWND window, const char* location, const char* destination, const char* expectedSha256) {
+    // Its jvm.dll will run in this process: without a digest only the connection vouches for it.
+    if (expectedSha256[0] == '\0')
+        logLine("No SHA-256 configured: the archive from %s is not checked", location);
     showMessageInStatusLine(window, message::DownloadConnecting);
     const DWORD attempt = internetAttemptConnect(0);
     if (attempt != ERROR_SUCCESS)
