@@ -63,7 +63,7 @@ void searchPrefixForLibraries(const char* directories) {
     for (char* directory = strtok(&list[0], ";"); directory != nullptr; directory = strtok(nullptr, ";")) {
         if (sameDirectory(directory, executableDirectory()))
             logLine("PATH prefix %s is the executable's folder: not searched for libraries", directory);
-        else
+        else if (pathExists(directory))
             searchForLibrariesIn(directory);
     }
 }

@@ -295,6 +295,7 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
     struct Placement {
         std::string launcher, tmp;
     };
+    std::vector<std::string> extracted;
     for (const Placement& at :
          {Placement{greek, polish}, Placement{chinese, greek}, Placement{polish, chinese}}) {
         SCOPED_TRACE("launcher in " + at.launcher + ", TMP in " + at.tmp);
@@ -317,6 +318,15 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
         EXPECT_EQ(path.rfind("C:\\tools;", 0), 0u) << path;
         EXPECT_THAT(path, HasSubstr("\\lib;" + inherited + ";")) << path;
         EXPECT_EQ(lineStartingWith(jni, "C runtime PATH "), path);
+        extracted.push_back(lineStartingWith(r.logLines(), "Temp dir: "));
+    }
+    // The included files went to a temporary directory the ANSI code page can name (the Windows
+    // directory's "temp"); a drain of the queue removes them from there.
+    RunResult drain = s.runProgram(scenarioProgram("queue-tool"), {"drain"});
+    for (const std::string& directory : extracted) {
+        EXPECT_THAT(directory, testing::StartsWith("C:\\windows\\temp\\"));
+        EXPECT_THAT(drain.logLines(), Contains("delete dir " + directory));
+        EXPECT_THAT(drain.logLines(), Not(Contains("didn't delete " + directory)));
     }
 }
 
