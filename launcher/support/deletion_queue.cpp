@@ -122,7 +122,7 @@ bool directoryInUse(const char* directory) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-// A text of hex digits (digits alone with decimal), from 1 to maxDigits of them; advances text past it.
+// Skips 1 to maxDigits digits (hexadecimal ones with hex) at text; false when there is none.
 bool skipDigits(const char*& text, size_t maxDigits, bool hex) {
     size_t count = 0;
     while (count < maxDigits && (isdigit(static_cast<unsigned char>(*text)) ||
@@ -247,13 +247,13 @@ void keepEntry(std::string* kept, const char* entry) {
 }
 
 // What one value's drain works with: the directories a launcher's entries lie in, and what it keeps.
-struct Drain {
+struct ValueDrain {
     std::vector<std::string> temporaryDirectories;
     std::string kept;
 };
 
 // Any program of the user may write the queue: what no launcher queues is dropped untouched.
-bool refuseForeign(const char* entry, bool directory, const Drain& drain) {
+bool refuseForeign(const char* entry, bool directory, const ValueDrain& drain) {
     if (isLauncherEntry(entry, directory, drain.temporaryDirectories))
         return false;
     logLine("not deleting %s: no launcher queues it", entry);
@@ -293,7 +293,7 @@ bool refuseLink(const char* entry, bool directory) {
 }
 
 void drainFileEntry(const char* entry, void* context) {
-    auto* drain = static_cast<Drain*>(context);
+    auto* drain = static_cast<ValueDrain*>(context);
     std::string* kept = &drain->kept;
     if (drainStopRequested) {
         keepEntry(kept, entry);
@@ -316,7 +316,7 @@ void drainFileEntry(const char* entry, void* context) {
 }
 
 void drainDirectoryEntry(const char* entry, void* context) {
-    auto* drain = static_cast<Drain*>(context);
+    auto* drain = static_cast<ValueDrain*>(context);
     std::string* kept = &drain->kept;
     if (drainStopRequested) {
         keepEntry(kept, entry);
@@ -460,11 +460,11 @@ void drainDeletionQueue() {
         directories = readWholeValue(key.get(), kDirectoryValue);
     }
 
-    Drain fileDrain{possibleTempDirectories(), std::string()};
+    ValueDrain fileDrain{possibleTempDirectories(), std::string()};
     forEachQueueEntry(files.c_str(), drainFileEntry, &fileDrain);
     std::string& keptFiles = fileDrain.kept;
     logLine("delete queue %s", directories.c_str());
-    Drain directoryDrain{fileDrain.temporaryDirectories, std::string()};
+    ValueDrain directoryDrain{fileDrain.temporaryDirectories, std::string()};
     forEachQueueEntry(directories.c_str(), drainDirectoryEntry, &directoryDrain);
     std::string& keptDirectories = directoryDrain.kept;
 

@@ -193,11 +193,11 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
 }
 
-// Libraries come from the system directory, the runtime's bin and the project's PATH prefix, never
-// from the launcher's folder (a Downloads folder) or the current directory: copies of the library
-// the runtime's jvm.dll needs, planted there, stay unloaded. (A planted system library would show
-// nothing under Wine: for a library it has code of its own for, Wine runs that code, even when it
-// names the module by a copy it found beside the executable.)
+// Libraries come from the system directory, the runtime's bin, the included files and the
+// project's PATH prefix, never from the launcher's folder (a Downloads folder) or the current
+// directory: copies of the library the runtime's jvm.dll needs, planted there, stay unloaded. (A
+// planted system library would show nothing under Wine: for a library it has code of its own for,
+// Wine runs that code, even when it names the module by a copy it found beside the executable.)
 TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory) {
     const Runtime runtime = searchableRuntime();
     const std::string libraries = s.directory() + "/libraries.txt";
@@ -225,21 +225,21 @@ TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory
     s.run().expectExitCode(0);
     EXPECT_THAT(loaded(), ElementsAre(loadedFrom(runtime.javaBin + "/companion.dll")));
 
-    // The project's PATH prefix names the folders of its own libraries: what the runtime lacks comes
-    // from there, but never from the launcher's folder, also when the prefix names it.
+    // What the runtime lacks may come from the included files (the launcher put them in their
+    // directory), never from the launcher's folder, also when the PATH prefix names it.
     const std::string lib = s.directory() + "/lib";
     fs::create_directories(lib);
     fs::rename(runtime.javaBin + "/companion.dll", lib + "/companion.dll");
-    s.config(10004, ".;lib");
+    s.include("companion.dll", readFile(companion)).config(10004, ".");
     RunResult r = s.run({"-q"});
     r.expectExitCode(0);
-    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(lib + "/companion.dll")));
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(extractionDirectory(r) + "/companion.dll")));
     EXPECT_THAT(r.logLines(), Contains(HasSubstr("is the executable's folder: not searched for libraries")));
 
-    // Without included files the configured working directory is still the current directory when
-    // jvm.dll loads. With the runtime's own library gone from its bin, the runtime is unusable
-    // rather than completed from there. Windows searches the current directory after the system
-    // directories; Wine does not search it for what a library needs, restricted or not.
+    // The PATH prefix names the project's library folders. Without included files the configured
+    // working directory is still the current directory when jvm.dll loads. Windows searches the
+    // current directory after the system directories; Wine does not search it for what a library
+    // needs, restricted or not.
     Scenario bare("libraries_current_directory");
     fs::create_directories(bare.directory() + "/work");
     fs::copy_file(companion, bare.directory() + "/work/companion.dll");
@@ -247,12 +247,12 @@ TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory
         .config(122, "com.example.Main")
         .config(128, "EJAVA_HOME")
         .config(146, "work")
+        .config(10004, windowsPath(lib))
         .env("JAVA_HOME", runtime.windowsHome)
         .env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
     RunResult withoutFiles = bare.run({"-q"});
-    withoutFiles.expectExitCode(kNoRuntime);
     EXPECT_THAT(withoutFiles.logLines(), Contains(EndsWith("\\work")));
-    EXPECT_THAT(loaded(), IsEmpty());
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(lib + "/companion.dll")));
 }
 
 // A Java uninstaller at work during the search: the registered runtime that is tried first deletes
