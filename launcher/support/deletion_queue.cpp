@@ -343,13 +343,6 @@ unsigned __stdcall drainInBackground(void*) {
     return 0;
 }
 
-// Run by the C runtime's exit: the drain puts down what it is doing rather than being cut off
-// inside a registry update or a heap call.
-void stopDrain() {
-    drainStopRequested = true;
-    WaitForSingleObject(drainThread, kDrainStopWaitMs);
-}
-
 } // namespace
 
 void registerPendingDirectory(const char* directory) {
@@ -376,6 +369,11 @@ bool markDirectoryInUse(const char* directory) {
     // Readers may look; nobody may write, delete or open it exclusively, which is the drain's test.
     HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    // Marked by another launcher already (a language restart runs from its parent's directory): held
+    // as well, so that the directory stays in use for as long as either runs.
+    if (mark == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (mark == INVALID_HANDLE_VALUE) {
         logError("Could not mark %s as in use", directory);
         return false;
@@ -493,8 +491,16 @@ void startTemporaryFileCleanUp() {
     }
     drainThread = reinterpret_cast<HANDLE>(thread);
     SetThreadPriority(drainThread, THREAD_PRIORITY_LOWEST);
-    atexit(stopDrain);
     ResumeThread(drainThread);
+}
+
+// The drain puts down what it is doing rather than being cut off inside a registry update or a heap
+// call.
+void stopTemporaryFileCleanUp() {
+    if (drainThread == nullptr)
+        return;
+    drainStopRequested = true;
+    WaitForSingleObject(drainThread, kDrainStopWaitMs);
 }
 
 bool appendQueueEntry(char* value, size_t capacity, const char* path, size_t limit) {
@@ -535,7 +541,9 @@ bool isLauncherLogName(const char* name) {
            skipDigits(name, 8, true) && *name == '\0';
 }
 
-bool isExtractionDirectoryName(const char* name) {
+bool isExtractionDirectoryName(const char* directory) {
+    const char* separator = strrchr(directory, '\\');
+    const char* name = separator != nullptr ? separator + 1 : directory;
     return skipPrefix(name, "kqx") && skipDigits(name, 8, true) && skipPrefix(name, ".tmp_dir") &&
            skipDigits(name, 10, false) && *name == '\0';
 }
@@ -550,7 +558,7 @@ bool isLauncherEntry(const char* entry, bool directory,
         return false;
     const char* separator = strrchr(entry, '\\');
     if (separator == nullptr ||
-        !(directory ? isExtractionDirectoryName(separator + 1) : isLauncherLogName(separator + 1)))
+        !(directory ? isExtractionDirectoryName(entry) : isLauncherLogName(separator + 1)))
         return false;
     // The parent with its backslash: "c:" alone would be the drive's current directory.
     const std::string parent(entry, separator + 1);

@@ -22,8 +22,13 @@ void holdAndQueueFile(const char* path);
 
 // Marks directory as in use by this process for as long as the process lives (the file
 // "kqx_in_use" inside it, held open without sharing for writing or deletion): a drain leaves a
-// marked directory whole, held files or not. Returns false when the mark cannot be made.
+// marked directory whole, held files or not. A mark another process made is held as well. Returns
+// false when the mark cannot be made.
 bool markDirectoryInUse(const char* directory);
+
+// "...\kqx<hex>.tmp_dir<decimal>" (or that name alone), the name of a launcher's extraction
+// directory, in any letter case: the only directories a launcher queues and a drain removes.
+bool isExtractionDirectoryName(const char* directory);
 
 // Gives up this process's mark on directory, so that it can be removed at once. Does nothing for a
 // directory this process has not marked.
@@ -51,9 +56,12 @@ void queueForDeletion(const char* path, const char* valueName);
 // kept. When another process is draining, returns at once.
 void drainDeletionQueue();
 
-// Holds and queues the native log, then drains the queue on a thread of low priority. The process
-// lets the drain finish the entry it is working on before it exits.
+// Holds and queues the native log, then drains the queue on a thread of low priority.
 void startTemporaryFileCleanUp();
+
+// Lets the drain finish the entry it is working on and waits for it (at most 10 s): for the end of
+// the process, which must not cut it off inside a registry update.
+void stopTemporaryFileCleanUp();
 
 // Building blocks, free of side effects.
 
@@ -67,9 +75,6 @@ void forEachQueueEntry(const char* list, void (*visit)(const char* entry, void* 
 
 // "qvx_nlog_<hex>_<hex>": a native log's name, in either case.
 bool isLauncherLogName(const char* name);
-
-// "kqx<hex>.tmp_dir<decimal>": an extraction directory's name, in either case.
-bool isExtractionDirectoryName(const char* name);
 
 // Whether entry names what a launcher queues: with directory, an extraction directory, else a
 // native log, right inside one of temporaryDirectories (compared in their long forms, without
