@@ -318,7 +318,7 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
               std::string::npos)
         << output;
     EXPECT_NE(output.find("kestro: wrote " + directory_ +
-                          "/App.exe (9.4 KiB, x64, 3 included files, no Java "
+                          "/App.exe (9.5 KiB, x64, 3 included files, no Java "
                           "runtime bundled)\n"),
               std::string::npos)
         << output;
