@@ -65,6 +65,28 @@ bool readWholeFile(const std::string& path, std::string* contents, std::string* 
     return true;
 }
 
+bool readWholeStream(const std::string& path, std::string* contents, std::string* error) {
+    FileDescriptor in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    contents->clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(in.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = "cannot read " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        contents->append(buffer, static_cast<size_t>(n));
+    }
+}
+
 int openEmptiedForWriting(const std::string& path) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     struct stat status {};

@@ -31,6 +31,10 @@ size_t readFully(int fd, char* data, size_t size);
 // Reads a whole regular file; false with the reason in error.
 bool readWholeFile(const std::string& path, std::string* contents, std::string* error);
 
+// Reads a file of any kind that can be read to its end, a pipe such as the shell's `<(...)` too;
+// false with the reason in error.
+bool readWholeStream(const std::string& path, std::string* contents, std::string* error);
+
 // Opens path for writing from its start, creating it (mode 0644) if missing and emptying it if not;
 // returns the descriptor, or -1 with errno set. A file that is already empty, such as a fresh
 // temporary file, is not truncated: ext4 writes a truncated file's whole new contents to disk when

@@ -95,6 +95,12 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
         std::cerr << "kestro: " << error << "\n";
         return kUsage;
     }
+    // Read once, before the work: the password may come through a pipe.
+    if (signingRequest &&
+        (!checkSigningRequest(*signingRequest, &error) || !loadSigningPassword(&*signingRequest, &error))) {
+        std::cerr << "kestro: " << error << "\n";
+        return kFailed;
+    }
     if (!loadProjectFile(projectPath, &request, &error)) {
         std::cerr << "kestro: " << error << "\n";
         return kFailed;

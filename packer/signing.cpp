@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -23,9 +22,11 @@ constexpr const char* kSigner = "osslsigncode";
 // The most of osslsigncode's output an error message shows.
 constexpr size_t kShownOutput = 2000;
 
-bool isFile(const std::string& path) {
+// A file osslsigncode or the packer can read: a regular file, or for the password a pipe as well.
+bool isReadable(const std::string& path, bool pipeToo) {
     std::error_code ignored;
-    return std::filesystem::is_regular_file(path, ignored);
+    const auto status = std::filesystem::status(path, ignored);
+    return std::filesystem::is_regular_file(status) || (pipeToo && std::filesystem::is_fifo(status));
 }
 
 // The password without the line end a text editor or `echo` leaves after it.
@@ -46,10 +47,9 @@ bool readPassword(const SigningRequest& request, std::string* password, std::str
         }
         *password = firstLine(value);
     } else if (!request.passwordFile.empty()) {
-        std::ifstream in(request.passwordFile, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in && !in.eof()) {
-            *error = "cannot read the signing password file " + request.passwordFile;
+        std::string text;
+        if (!readWholeStream(request.passwordFile, &text, error)) {
+            *error = "signing password: " + *error;
             return false;
         }
         *password = firstLine(text);
@@ -65,7 +65,7 @@ std::vector<std::string> signerArguments(const SigningRequest& request, bool wit
     else
         arguments.insert(arguments.end(), {"-certs", request.certificatePath, "-key", request.keyPath});
     if (withPassword)
-        arguments.insert(arguments.end(), {"-readpass", "-"}); // "-": standard input
+        arguments.insert(arguments.end(), {"-readpass", "/dev/stdin"});
     if (!request.timestampUrl.empty())
         arguments.insert(arguments.end(), {"-ts", request.timestampUrl});
     arguments.insert(arguments.end(), {"-in", inputPath, "-out", outputPath});
@@ -184,7 +184,7 @@ bool checkSigningRequest(const SigningRequest& request, std::string* error) {
     }
     for (const std::string* path :
          {&request.pkcs12Path, &request.keyPath, &request.certificatePath, &request.passwordFile}) {
-        if (!path->empty() && !isFile(*path)) {
+        if (!path->empty() && !isReadable(*path, path == &request.passwordFile)) {
             *error = "signing: " + *path + " not found";
             return false;
         }
@@ -193,14 +193,25 @@ bool checkSigningRequest(const SigningRequest& request, std::string* error) {
         *error = notInstalled();
         return false;
     }
+    return true;
+}
+
+bool loadSigningPassword(SigningRequest* request, std::string* error) {
+    if (request->passwordEnvironmentVariable.empty() && request->passwordFile.empty())
+        return true;
     std::string password;
-    return readPassword(request, &password, error);
+    if (!readPassword(*request, &password, error))
+        return false;
+    request->password = std::move(password);
+    return true;
 }
 
 bool signLauncher(const SigningRequest& request, const std::string& inputPath, const std::string& outputPath,
                   std::string* error) {
     std::string password;
-    if (!readPassword(request, &password, error))
+    if (request.password)
+        password = *request.password;
+    else if (!readPassword(request, &password, error))
         return false;
     const bool withPassword = !request.passwordEnvironmentVariable.empty() || !request.passwordFile.empty();
     const std::vector<std::string> arguments = signerArguments(request, withPassword, inputPath, outputPath);

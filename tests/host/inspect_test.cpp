@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace kestro::packer {
@@ -270,8 +271,9 @@ TEST_F(InspectTest, FilesWithoutPayloadAreRejected) {
 // The command line: exit codes and messages as a user sees them.
 class CommandLineTest : public InspectTest {
   protected:
-    int run(const std::string& arguments, std::string* output) {
-        const std::string command = std::string(KESTRO_CLI) + " " + arguments + " 2>&1";
+    // Runs the packer with arguments, or with program the shell command arguments.
+    int run(const std::string& arguments, std::string* output, const std::string& program = KESTRO_CLI) {
+        const std::string command = program + " " + arguments + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];
         output->clear();
@@ -328,6 +330,30 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     EXPECT_EQ(run("inspect " + directory_ + "/Cut.exe", &output), 1);
     EXPECT_NE(output.find("TRUNCATED"), std::string::npos) << output;
     EXPECT_NE(output.find("the included file kestro-runtime.jar is cut off"), std::string::npos) << output;
+}
+
+// Debian 12's osslsigncode 2.5 reads the password only from a file it opens by name ("-" is a file
+// there, not standard input). The stand-in signer does the same and tells which password it read,
+// given through a pipe as the shell's `<(...)` makes one, beside a file named "-".
+TEST_F(CommandLineTest, SigningHandsThePasswordToEveryOsslsigncodeThroughAPipe) {
+    writeFile(directory_ + "/bin/osslsigncode",
+              "#!/bin/sh\n"
+              "while [ $# -gt 0 ]; do\n"
+              "  case \"$1\" in -readpass) IFS= read -r pw < \"$2\" || exit 1;; -in) in=$2;; -out) out=$2;; esac\n"
+              "  shift\n"
+              "done\n"
+              "printf '%s' \"$pw\" > \"$(dirname \"$0\")/password-seen\" && cp \"$in\" \"$out\"\n");
+    ASSERT_EQ(chmod((directory_ + "/bin/osslsigncode").c_str(), 0755), 0);
+    writeFile(directory_ + "/-", "wrong\n");
+    writeFile(directory_ + "/signer.p12", "key");
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
+    writeFile(directory_ + "/sign.sh", "cd " + directory_ + " && PATH=bin:$PATH exec " KESTRO_CLI
+                                         " pack app.toml -o App.exe --stub stub.exe --runtime-jar runtime.jar "
+                                         "--sign --sign-pkcs12 signer.p12 --sign-password-file "
+                                         "<(printf 's\\303\\251cret 1\\n')\n");
+    std::string output;
+    ASSERT_EQ(run(directory_ + "/sign.sh", &output, "bash"), 0) << output;
+    EXPECT_EQ(readFile(directory_ + "/bin/password-seen"), "s\xc3\xa9" "cret 1");
 }
 
 TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
