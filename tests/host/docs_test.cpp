@@ -1,7 +1,7 @@
 // The project-file documentation must describe exactly the keys the packer reads, and the build-tool
 // examples must pack.
 #include "pe_image.h"
-#include "project_keys.h"
+#include "project/project_keys.h"
 
 #include <cstdlib>
 #include <fstream>

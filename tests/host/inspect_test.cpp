@@ -1,10 +1,10 @@
-#include "inspect.h"
-#include "pack.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "project_keys.h"
-#include "text_encoding.h"
+#include "project/project_file.h"
+#include "project/project_keys.h"
+#include "support/text_encoding.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,9 +1,9 @@
-#include "pack.h"
+#include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
 
-#include "runtime_bundle.h"
-#include "temporary_file.h"
+#include "writers/runtime_bundle.h"
+#include "support/temporary_file.h"
 
 #include <csignal>
 #include <dirent.h>

@@ -1,9 +1,9 @@
 // The resource writer against the real launcher stub, with wrestool (icoutils) as the independent reader.
-#include "pe_resources.h"
+#include "executable/pe_resources.h"
 
-#include "inspect.h"
-#include "pack.h"
-#include "project_file.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
+#include "project/project_file.h"
 
 #include "payload/payload_codec.h"
 #include "pe_image.h"

@@ -1,10 +1,10 @@
 // Splash pictures and PNG icons, with ImageMagick's convert as the independent writer of the files.
-#include "picture_resource.h"
+#include "executable/picture_resource.h"
 
-#include "inspect.h"
-#include "pack.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
 #include "pe_image.h"
-#include "project_file.h"
+#include "project/project_file.h"
 
 #include <array>
 #include <cstdlib>

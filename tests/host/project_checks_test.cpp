@@ -2,7 +2,7 @@
 // and the projects that must keep passing.
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
+#include "project/project_file.h"
 
 #include <gtest/gtest.h>
 

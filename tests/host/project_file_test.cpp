@@ -1,7 +1,7 @@
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "project_keys.h"
+#include "project/project_file.h"
+#include "project/project_keys.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

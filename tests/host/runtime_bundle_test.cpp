@@ -1,8 +1,8 @@
-#include "pack.h"
+#include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "runtime_bundle.h"
+#include "project/project_file.h"
+#include "writers/runtime_bundle.h"
 
 #include <filesystem>
 #include <functional>

@@ -5,7 +5,7 @@
 #include "runtime_layout.h"
 
 #include "payload/payload_codec.h"
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 
 #include <zip.h>
 #include <zlib.h>

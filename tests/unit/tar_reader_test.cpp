@@ -1,6 +1,6 @@
 #include "jreprovision/tar_reader.h"
 
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 
 #include "support/log.h"
 

@@ -1,4 +1,4 @@
-#include "picture_resource.h"
+#include "executable/picture_resource.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,12 +1,12 @@
-#include "inspect.h"
+#include "commands/inspect.h"
 
-#include "pe_resources.h"
-#include "picture_resource.h"
+#include "executable/pe_resources.h"
+#include "executable/picture_resource.h"
 
 #include "payload/payload_format.h"
-#include "project_keys.h"
-#include "text_encoding.h"
-#include "version_resource.h"
+#include "project/project_keys.h"
+#include "support/text_encoding.h"
+#include "executable/version_resource.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "jar_contents.h"
+#include "project/jar_contents.h"
 
 #include <unzip.h>
 

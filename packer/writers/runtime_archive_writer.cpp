@@ -1,7 +1,7 @@
-#include "file_io.h"
-#include "runtime_bundle.h"
+#include "support/file_io.h"
+#include "writers/runtime_bundle.h"
 
-#include "runtime_archive.h"
+#include "writers/runtime_archive.h"
 #include "tar/tar_rules.h"
 
 #include <libdeflate.h>

@@ -2,7 +2,7 @@
 // project_keys.h; docs/project-file.md describes them for users.
 #pragma once
 
-#include "pack.h"
+#include "commands/pack.h"
 
 #include <string>
 

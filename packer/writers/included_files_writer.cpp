@@ -1,6 +1,6 @@
-#include "included_files_writer.h"
+#include "writers/included_files_writer.h"
 
-#include "file_io.h"
+#include "support/file_io.h"
 #include "payload/payload_format.h"
 
 #include <algorithm>

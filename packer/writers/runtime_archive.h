@@ -2,7 +2,7 @@
 // entry-name rule and the facts gathered over a whole runtime. Internal to the packer.
 #pragma once
 
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 #include "tar/tar_rules.h"
 
 #include <array>

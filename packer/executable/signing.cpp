@@ -1,5 +1,5 @@
-#include "signing.h"
-#include "file_io.h"
+#include "executable/signing.h"
+#include "support/file_io.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "temporary_file.h"
+#include "support/temporary_file.h"
 
 #include <cerrno>
 #include <csignal>

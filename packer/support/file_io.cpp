@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "support/file_io.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "project_keys.h"
+#include "project/project_keys.h"
 
 #include "payload/payload_format.h"
 

@@ -1,15 +1,15 @@
-#include "pack.h"
-#include "picture_resource.h"
+#include "commands/pack.h"
+#include "executable/picture_resource.h"
 
-#include "text_encoding.h"
+#include "support/text_encoding.h"
 
-#include "certificate_table.h"
-#include "file_io.h"
-#include "included_files_writer.h"
+#include "executable/certificate_table.h"
+#include "support/file_io.h"
+#include "writers/included_files_writer.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
-#include "runtime_bundle.h"
-#include "temporary_file.h"
+#include "writers/runtime_bundle.h"
+#include "support/temporary_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "payload/payload_codec.h"
-#include "pe_resources.h"
-#include "signing.h"
+#include "executable/pe_resources.h"
+#include "executable/signing.h"
 
 #include <optional>
 #include <string>

@@ -1,12 +1,12 @@
-#include "project_file.h"
+#include "project/project_file.h"
 
-#include "jar_contents.h"
-#include "jvmsearch/version_rules.h"
+#include "project/jar_contents.h"
+#include "runtime/version_rules.h"
 #include "payload/payload_format.h"
-#include "picture_resource.h"
-#include "project_keys.h"
-#include "text_encoding.h"
-#include "version_resource.h"
+#include "executable/picture_resource.h"
+#include "project/project_keys.h"
+#include "support/text_encoding.h"
+#include "executable/version_resource.h"
 
 #include <algorithm>
 #include <cctype>

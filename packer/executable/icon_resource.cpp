@@ -1,6 +1,6 @@
 // Icon files turned into the icon resources Windows loads: one RT_ICON per image, and a group that
 // lists them under the same descriptions the .ico file gives.
-#include "pe_resources.h"
+#include "executable/pe_resources.h"
 
 #include <set>
 

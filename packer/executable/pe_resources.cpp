@@ -1,4 +1,4 @@
-#include "pe_resources.h"
+#include "executable/pe_resources.h"
 
 #include <cstring>
 #include <set>

@@ -1,6 +1,6 @@
-#include "version_resource.h"
+#include "executable/version_resource.h"
 
-#include "text_encoding.h"
+#include "support/text_encoding.h"
 
 #include <algorithm>
 #include <cstdint>

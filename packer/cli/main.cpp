@@ -1,10 +1,10 @@
 // kestro: packs a Java application into one launcher executable, and shows what a launcher carries.
-#include "inspect.h"
-#include "pack.h"
-#include "project_file.h"
-#include "runtime_bundle.h"
-#include "signing.h"
-#include "stub_location.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
+#include "project/project_file.h"
+#include "writers/runtime_bundle.h"
+#include "executable/signing.h"
+#include "cli/stub_location.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // Reading a finished launcher back: its configuration, messages and included files, for `kestro inspect`.
 #pragma once
 
-#include "certificate_table.h"
+#include "executable/certificate_table.h"
 #include "payload/payload_codec.h"
-#include "pe_resources.h"
+#include "executable/pe_resources.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "stub_location.h"
+#include "cli/stub_location.h"
 
 #include <filesystem>
 

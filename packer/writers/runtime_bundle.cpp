@@ -1,6 +1,6 @@
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 
-#include "runtime_archive.h"
+#include "writers/runtime_archive.h"
 #include "tar/tar_rules.h"
 
 #include <zlib.h>

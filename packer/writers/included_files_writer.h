@@ -1,7 +1,7 @@
 // Writing the included files into a launcher's payload: the part of packing that moves most bytes.
 #pragma once
 
-#include "pack.h"
+#include "commands/pack.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "certificate_table.h"
+#include "executable/certificate_table.h"
 
-#include "pe_resources.h"
+#include "executable/pe_resources.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
