@@ -17,6 +17,10 @@ namespace kestro::payload {
 
 constexpr uint32_t kMagic = 0xE8E413D5u;
 
+// The launcher reads the names of the included files (configuration 2003) into this many bytes, its
+// terminator included.
+constexpr size_t kIncludedFileNamesCapacity = 8192;
+
 // Every byte of an included file is stored XOR-ed with this key; sizes are stored plainly.
 constexpr uint8_t kIncludedFileKey = 0xA7;
 

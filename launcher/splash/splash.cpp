@@ -17,7 +17,7 @@ namespace {
 namespace config = kestro::payload::config;
 
 constexpr char kWindowClass[] = "KestroSplashScreen";
-constexpr int kPictureId = 10000;
+constexpr int kPictureId = KESTRO_SPLASH_PICTURE;
 constexpr UINT_PTR kTimerId = 9962;
 constexpr UINT kTickMs = 100;
 constexpr int kFaceCapacity = 32;

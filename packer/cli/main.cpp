@@ -1,10 +1,11 @@
 // kestro: packs a Java application into one launcher executable, and shows what a launcher carries.
+#include "cli/stub_location.h"
 #include "commands/inspect.h"
 #include "commands/pack.h"
+#include "executable/signing.h"
+#include "pe/pe_image.h"
 #include "project/project_file.h"
 #include "writers/runtime_bundle.h"
-#include "executable/signing.h"
-#include "cli/stub_location.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -115,7 +116,7 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
         return kFailed;
     request.runtimeJarPath = runtimeJarPath;
     request.signing = signingRequest;
-    request.targetMachine = target == "windows-x86" ? kMachineX86 : kMachineX64;
+    request.targetMachine = target == "windows-x86" ? kestro::pe::kMachineX86 : kestro::pe::kMachineX64;
     PackSummary summary;
     if (!packLauncher(stubPath, request, outputPath, &error, &summary)) {
         std::cerr << "kestro: " << error << "\n";

@@ -3,10 +3,11 @@
 #include "executable/pe_resources.h"
 #include "executable/picture_resource.h"
 
+#include "binary/little_endian.h"
+#include "executable/version_resource.h"
 #include "payload/payload_format.h"
 #include "project/project_keys.h"
 #include "support/text_encoding.h"
-#include "executable/version_resource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -86,13 +87,6 @@ bool readTables(LauncherFile& file, uint64_t start, payload::PayloadTables* tabl
     }
 }
 
-int64_t littleEndian64(const std::string& bytes) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return static_cast<int64_t>(value);
-}
-
 template <typename Text>
 std::map<int32_t, Text> effective(const std::vector<std::pair<int32_t, Text>>& records) {
     std::map<int32_t, Text> texts;
@@ -139,7 +133,7 @@ void walkIncludedFiles(LauncherFile& file, const payload::PayloadTables& tables,
             break;
         }
         position += 8;
-        entry.size = littleEndian64(sizeField);
+        entry.size = static_cast<int64_t>(binary::get64(sizeField, 0));
         const uint64_t wanted = entry.size > 0 ? static_cast<uint64_t>(entry.size) : 0;
         entry.stored = static_cast<int64_t>(std::min(wanted, file.size() - position));
         entry.truncated = static_cast<uint64_t>(entry.stored) < wanted;
@@ -240,6 +234,25 @@ std::vector<std::tuple<int32_t, std::string, std::string>> readableRecords(const
     return records;
 }
 
+// An image an icon group lists: its entry is 14 bytes, the sides first (0 stands for 256 pixels),
+// the bit count at offset 6.
+struct IconImage {
+    int width, height, bits;
+};
+
+std::vector<IconImage> iconImages(const std::string& group) {
+    std::vector<IconImage> images;
+    const size_t count = group.size() >= 6 ? binary::get16(group, 4) : 0;
+    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= group.size(); ++i) {
+        const size_t entry = 6 + i * 14;
+        const auto side = [&](size_t at) {
+            return group[at] == '\0' ? 256 : static_cast<uint8_t>(group[at]);
+        };
+        images.push_back({side(entry), side(entry + 1), binary::get16(group, entry + 6)});
+    }
+    return images;
+}
+
 std::string keyText(const ResourceKey& key) {
     return key.isName() ? "\"" + utf16ToUtf8(key.name) + "\"" : std::to_string(key.id);
 }
@@ -257,17 +270,10 @@ std::string describeResource(const ResourceKey& type, const ResourceData& data) 
         return "file " + version.fileVersion + ", product " + version.productVersion;
     if (type.isName() || type.id != resource_type::GroupIcon || bytes.size() < 6)
         return std::to_string(bytes.size()) + " bytes";
-    const size_t count = static_cast<uint8_t>(bytes[4]) | static_cast<uint8_t>(bytes[5]) << 8;
-    std::string text = std::to_string(count) + " images:";
-    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= bytes.size(); ++i) {
-        const int width = static_cast<uint8_t>(bytes[6 + i * 14]);
-        const int height = static_cast<uint8_t>(bytes[7 + i * 14]);
-        const int bits = static_cast<uint8_t>(bytes[12 + i * 14]) | static_cast<uint8_t>(bytes[13 + i * 14])
-                                                                        << 8;
-        // 0 stands for 256 pixels.
-        text += " " + std::to_string(width == 0 ? 256 : width) + "x" +
-                std::to_string(height == 0 ? 256 : height) + "/" + std::to_string(bits);
-    }
+    std::string text = std::to_string(binary::get16(bytes, 4)) + " images:";
+    for (const IconImage& image : iconImages(bytes))
+        text += " " + std::to_string(image.width) + "x" + std::to_string(image.height) + "/" +
+                std::to_string(image.bits);
     return text;
 }
 
@@ -309,15 +315,10 @@ std::string utf8Json(const std::string& bytes) {
 // The images an icon group lists, as a JSON array; 0 stands for 256 pixels.
 std::string iconImagesJson(const std::string& group) {
     std::string out = "[";
-    const size_t count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
-    for (size_t i = 0; i < count && 6 + (i + 1) * 14 <= group.size(); ++i) {
-        const auto byte = [&](size_t offset) {
-            return static_cast<int>(static_cast<uint8_t>(group[6 + i * 14 + offset]));
-        };
-        out += std::string(i == 0 ? "" : ", ") + "{\"bits\": " + std::to_string(byte(6) | byte(7) << 8) +
-               ", \"height\": " + std::to_string(byte(1) == 0 ? 256 : byte(1)) +
-               ", \"width\": " + std::to_string(byte(0) == 0 ? 256 : byte(0)) + "}";
-    }
+    for (const IconImage& image : iconImages(group))
+        out += std::string(out.size() == 1 ? "" : ", ") + "{\"bits\": " + std::to_string(image.bits) +
+               ", \"height\": " + std::to_string(image.height) +
+               ", \"width\": " + std::to_string(image.width) + "}";
     return out + "]";
 }
 

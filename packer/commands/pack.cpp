@@ -4,12 +4,14 @@
 #include "support/text_encoding.h"
 
 #include "executable/certificate_table.h"
-#include "support/file_io.h"
-#include "writers/included_files_writer.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
-#include "writers/runtime_bundle.h"
+#include "payload/stub_resources.h"
+#include "pe/pe_image.h"
+#include "support/file_io.h"
 #include "support/temporary_file.h"
+#include "writers/included_files_writer.h"
+#include "writers/runtime_bundle.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,11 +25,6 @@
 
 namespace kestro::packer {
 namespace {
-
-// The launcher reads the name list into 8192 bytes, terminator included.
-constexpr size_t kNameListCapacity = 8192;
-// The launcher's own icon group: the first group, so the one the shell shows, and the dialogs' icon.
-constexpr uint16_t kLauncherIconGroup = 1001;
 
 std::string systemError() {
     return std::strerror(errno);
@@ -66,9 +63,10 @@ bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, 
         }
         *names += file.name + ";";
     }
-    if (names->size() >= kNameListCapacity) {
+    if (names->size() >= payload::kIncludedFileNamesCapacity) {
         *error = "the names of the included files are " + std::to_string(names->size()) +
-                 " bytes together; a launcher reads at most " + std::to_string(kNameListCapacity - 1);
+                 " bytes together; a launcher reads at most " +
+                 std::to_string(payload::kIncludedFileNamesCapacity - 1);
         return false;
     }
     return true;
@@ -164,10 +162,12 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
                  "built from the same release";
         return false;
     }
-    if (!readPeMachine(*stub, machine)) {
-        *error = "stub " + stubPath + ": not a PE executable";
+    pe::Headers headers;
+    if (!pe::readHeaders(*stub, &headers, &why)) {
+        *error = "stub " + stubPath + ": " + why;
         return false;
     }
+    *machine = headers.machine;
     if (targetMachine != 0 && *machine != targetMachine) {
         *error = "stub " + stubPath + " is for " + machineName(*machine) + ", not for " +
                  machineName(targetMachine);
@@ -250,7 +250,7 @@ bool replaceResources(std::string* stub, const std::string& stubPath, const Pack
                 return false;
             }
         }
-        if (!setIconGroup(&tree, kLauncherIconGroup, ico, &why)) {
+        if (!setIconGroup(&tree, KESTRO_LAUNCHER_ICON_GROUP, ico, &why)) {
             *error = "icon " + request.iconPath + ": " + why;
             return false;
         }

@@ -1,6 +1,9 @@
 #include "executable/certificate_table.h"
 
-#include "executable/pe_resources.h"
+#include "executable/pe_checksum.h"
+
+#include "binary/little_endian.h"
+#include "pe/pe_image.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -14,44 +17,27 @@
 namespace kestro::packer {
 namespace {
 
-constexpr uint32_t kSecurityEntry = 4;
+using binary::get16;
+using binary::get32;
+
 constexpr uint32_t kCertificateHeaderSize = 8; // dwLength, wRevision, wCertificateType
 constexpr uint16_t kPkcsSignedData = 2;
-constexpr uint32_t kChecksumField = 64; // from the optional header
 // Where Authenticode keeps an RFC 3161 time stamp among a signer's unauthenticated attributes.
 constexpr const char* kRfc3161TimestampOid = "1.3.6.1.4.1.311.3.3.1";
 constexpr const char* kIndirectDataOid = "1.3.6.1.4.1.311.2.1.4";
 // Large enough that hashing, not reading, sets the pace.
 constexpr uint64_t kDigestChunk = 1 << 20;
 
-uint64_t littleEndian(const std::string& bytes, size_t at, int width) {
-    uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i)
-        value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
-    return value;
-}
-
 // The offsets of the security entry and of the checksum in headers; false when the headers are no
 // PE32/PE32+ headers or have no security entry.
 bool locateSecurityEntry(const std::string& headers, size_t* entry, size_t* checksum) {
-    if (headers.size() < 64 || headers.compare(0, 2, "MZ") != 0)
+    pe::Headers pe;
+    std::string ignored;
+    if (!pe::readHeaders(headers, &pe, &ignored) || pe.directoryField(pe::kCertificateDirectory) == 0)
         return false;
-    const uint64_t signature = littleEndian(headers, 60, 4);
-    if (signature + 24 > headers.size() || headers.compare(signature, 4, std::string("PE\0\0", 4)) != 0)
-        return false;
-    const uint64_t optionalSize = littleEndian(headers, signature + 20, 2);
-    const size_t optional = static_cast<size_t>(signature) + 24;
-    if (optional + 2 > headers.size())
-        return false;
-    const uint64_t magic = littleEndian(headers, optional, 2);
-    if (magic != 0x10b && magic != 0x20b)
-        return false;
-    const size_t countField = optional + (magic == 0x10b ? 92 : 108);
-    if (countField + 4 > headers.size() || littleEndian(headers, countField, 4) <= kSecurityEntry)
-        return false;
-    *entry = countField + 4 + 8 * kSecurityEntry;
-    *checksum = optional + kChecksumField;
-    return *entry + 8 <= optional + optionalSize && *entry + 8 <= headers.size();
+    *entry = pe.directoryField(pe::kCertificateDirectory);
+    *checksum = pe.checksumField();
+    return true;
 }
 
 template <typename T, void (*Free)(T*)> struct Deleter {
@@ -143,8 +129,8 @@ CertificateTableState findCertificateTable(const std::string& headers, uint64_t 
     size_t entry, checksum;
     if (!locateSecurityEntry(headers, &entry, &checksum))
         return CertificateTableState::Absent;
-    const uint64_t offset = littleEndian(headers, entry, 4);
-    const uint64_t size = littleEndian(headers, entry + 4, 4);
+    const uint64_t offset = get32(headers, entry);
+    const uint64_t size = get32(headers, entry + 4);
     if (offset == 0 && size == 0)
         return CertificateTableState::Absent;
     const std::string where = "the certificate table (" + std::to_string(size) + " bytes at offset " +
@@ -180,9 +166,8 @@ bool readSignature(const std::string& table, SignatureFacts* facts, std::string*
         *why = "the certificate table holds no certificate";
         return false;
     }
-    const uint64_t length = littleEndian(table, 0, 4);
-    if (littleEndian(table, 6, 2) != kPkcsSignedData || length < kCertificateHeaderSize ||
-        length > table.size()) {
+    const uint64_t length = get32(table, 0);
+    if (get16(table, 6) != kPkcsSignedData || length < kCertificateHeaderSize || length > table.size()) {
         *why = "the first certificate is not a PKCS#7 signature";
         return false;
     }

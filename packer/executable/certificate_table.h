@@ -25,8 +25,8 @@ enum class CertificateTableState {
 CertificateTableState findCertificateTable(const std::string& headers, uint64_t fileSize, uint64_t notBefore,
                                            CertificateTable* table, std::string* why);
 
-// Empties the security entry of image, whose certificate table has been cut off, and brings the
-// checksum up to date. Returns true when there was an entry to empty.
+// Empties the security entry of image, whose certificate table has been cut off. Returns true when
+// there was an entry to empty.
 bool clearCertificateTableEntry(std::string* image);
 
 // Who signed, as the first signature of a certificate table says.

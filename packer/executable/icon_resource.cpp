@@ -2,6 +2,8 @@
 // lists them under the same descriptions the .ico file gives.
 #include "executable/pe_resources.h"
 
+#include "binary/little_endian.h"
+
 #include <set>
 
 namespace kestro::packer {
@@ -11,12 +13,8 @@ constexpr size_t kIconHeader = 6;
 constexpr size_t kIconFileEntry = 16;
 constexpr size_t kGroupEntry = 14;
 
-uint16_t get16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t get32(const std::string& b, size_t at) {
-    return static_cast<uint32_t>(get16(b, at)) | static_cast<uint32_t>(get16(b, at + 2)) << 16;
-}
+using binary::get16;
+using binary::get32;
 
 // The icon numbers a group's entries name.
 std::set<uint16_t> iconsOfGroup(const std::string& group) {

@@ -1,5 +1,10 @@
 #include "executable/pe_resources.h"
 
+#include "executable/pe_checksum.h"
+
+#include "binary/little_endian.h"
+#include "pe/pe_image.h"
+
 #include <cstring>
 #include <set>
 #include <vector>
@@ -7,97 +12,44 @@
 namespace kestro::packer {
 namespace {
 
-constexpr uint16_t kPe32Magic = 0x10b;
-constexpr uint16_t kPe32PlusMagic = 0x20b;
-constexpr uint32_t kResourceDirectory = 2;
-constexpr uint32_t kCertificateDirectory = 4;
-constexpr uint32_t kRelocationDirectory = 5;
-constexpr uint32_t kSectionHeaderSize = 40;
+using binary::get16;
+using binary::get32;
+using binary::put16;
+using binary::put32;
+using pe::kCertificateDirectory;
+using pe::kRelocationDirectory;
+using pe::kResourceDirectory;
+using pe::kSectionHeaderSize;
+using pe::Section;
+
 constexpr uint32_t kInitializedData = 0x40;
 constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 // Type, name, language: the loader looks no deeper.
 constexpr int kTreeDepth = 3;
 
-uint16_t get16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t get32(const std::string& b, size_t at) {
-    return static_cast<uint32_t>(get16(b, at)) | static_cast<uint32_t>(get16(b, at + 2)) << 16;
-}
-void put16(std::string& b, size_t at, uint16_t v) {
-    b[at] = static_cast<char>(v & 0xff);
-    b[at + 1] = static_cast<char>(v >> 8);
-}
-void put32(std::string& b, size_t at, uint32_t v) {
-    put16(b, at, static_cast<uint16_t>(v & 0xffff));
-    put16(b, at + 2, static_cast<uint16_t>(v >> 16));
-}
 uint32_t alignUp(uint32_t v, uint32_t alignment) {
     return (v + alignment - 1) / alignment * alignment;
 }
 
-struct Section {
-    size_t headerOffset;
-    char name[8];
-    uint32_t virtualSize, virtualAddress, rawSize, rawOffset, characteristics;
-};
-
-// Where the fields this file reads and changes sit in one image.
-struct PeLayout {
-    size_t optionalHeader = 0;
-    size_t dataDirectories = 0;
-    uint32_t directoryCount = 0;
-    size_t sectionTable = 0;
-    std::vector<Section> sections;
-    uint32_t fileAlignment = 0, sectionAlignment = 0, sizeOfHeaders = 0;
-
-    size_t directoryAt(uint32_t index) const { return dataDirectories + 8 * index; }
-};
-
-bool parseLayout(const std::string& image, PeLayout* pe, std::string* error) {
+// The headers of an image whose resources can be read and rewritten: a PE32 or PE32+ optional header
+// with sound alignments, and every section's data inside the file.
+bool readLayout(const std::string& image, pe::Headers* headers, std::string* error) {
     const auto fail = [&](const std::string& why) {
         *error = "not a PE image: " + why;
         return false;
     };
-    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
-        return fail("no MZ header");
-    const uint32_t signature = get32(image, 60);
-    if (signature > image.size() || image.size() - signature < 24 ||
-        std::memcmp(image.data() + signature, "PE\0\0", 4) != 0)
-        return fail("no PE signature");
-    const uint16_t sectionCount = get16(image, signature + 6);
-    const uint16_t optionalSize = get16(image, signature + 20);
-    pe->optionalHeader = signature + 24;
-    pe->sectionTable = pe->optionalHeader + optionalSize;
-    if (pe->sectionTable + size_t{sectionCount} * kSectionHeaderSize > image.size() || optionalSize < 96)
-        return fail("headers cut short");
-    const uint16_t magic = get16(image, pe->optionalHeader);
-    if (magic != kPe32Magic && magic != kPe32PlusMagic)
+    std::string why;
+    if (!pe::readHeaders(image, headers, &why))
+        return fail(why);
+    if (headers->magic == 0)
         return fail("unknown optional header");
-    const size_t countField = pe->optionalHeader + (magic == kPe32Magic ? 92 : 108);
-    pe->dataDirectories = countField + 4;
-    pe->directoryCount = get32(image, countField);
-    if (pe->directoryCount > 16 || pe->dataDirectories + 8 * pe->directoryCount > pe->sectionTable)
-        return fail("data directories do not fit the optional header");
-    pe->sectionAlignment = get32(image, pe->optionalHeader + 32);
-    pe->fileAlignment = get32(image, pe->optionalHeader + 36);
-    pe->sizeOfHeaders = get32(image, pe->optionalHeader + 60);
     const auto powerOfTwo = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
-    if (!powerOfTwo(pe->fileAlignment) || !powerOfTwo(pe->sectionAlignment) ||
-        pe->fileAlignment > pe->sectionAlignment)
+    if (!powerOfTwo(headers->fileAlignment) || !powerOfTwo(headers->sectionAlignment) ||
+        headers->fileAlignment > headers->sectionAlignment)
         return fail("bad alignment");
-    for (uint16_t i = 0; i < sectionCount; ++i) {
-        Section s{};
-        s.headerOffset = pe->sectionTable + size_t{i} * kSectionHeaderSize;
-        std::memcpy(s.name, image.data() + s.headerOffset, 8);
-        s.virtualSize = get32(image, s.headerOffset + 8);
-        s.virtualAddress = get32(image, s.headerOffset + 12);
-        s.rawSize = get32(image, s.headerOffset + 16);
-        s.rawOffset = get32(image, s.headerOffset + 20);
-        s.characteristics = get32(image, s.headerOffset + 36);
+    for (const Section& s : headers->sections) {
         if (s.rawSize != 0 && (s.rawOffset > image.size() || image.size() - s.rawOffset < s.rawSize))
-            return fail("section " + std::string(s.name, strnlen(s.name, 8)) + " lies beyond the file");
-        pe->sections.push_back(s);
+            return fail("section " + s.name + " lies beyond the file");
     }
     return true;
 }
@@ -186,8 +138,8 @@ class TreeReader {
     std::set<uint32_t> visited_;
 };
 
-const Section* sectionHolding(const PeLayout& pe, uint32_t rva) {
-    for (const Section& s : pe.sections) {
+const Section* sectionHolding(const pe::Headers& headers, uint32_t rva) {
+    for (const Section& s : headers.sections) {
         if (rva >= s.virtualAddress && rva - s.virtualAddress < std::max(s.virtualSize, s.rawSize))
             return &s;
     }
@@ -312,10 +264,6 @@ void writeCounts(std::string& out, const ResourceTree& tree) {
     }
 }
 
-std::string sectionName(const Section& s) {
-    return std::string(s.name, strnlen(s.name, 8));
-}
-
 } // namespace
 
 bool ResourceKeyOrder::operator()(const ResourceKey& a, const ResourceKey& b) const {
@@ -336,13 +284,13 @@ bool ResourceKeyOrder::operator()(const ResourceKey& a, const ResourceKey& b) co
 
 bool readResources(const std::string& image, ResourceTree* tree, std::string* error) {
     tree->clear();
-    PeLayout pe;
-    if (!parseLayout(image, &pe, error))
+    pe::Headers pe;
+    if (!readLayout(image, &pe, error))
         return false;
     if (pe.directoryCount <= kResourceDirectory)
         return true;
-    const uint32_t rva = get32(image, pe.directoryAt(kResourceDirectory));
-    const uint32_t size = get32(image, pe.directoryAt(kResourceDirectory) + 4);
+    const uint32_t rva = get32(image, pe.directoryField(kResourceDirectory));
+    const uint32_t size = get32(image, pe.directoryField(kResourceDirectory) + 4);
     if (rva == 0 && size == 0)
         return true;
     const Section* section = sectionHolding(pe, rva);
@@ -362,8 +310,8 @@ bool readResources(const std::string& image, ResourceTree* tree, std::string* er
 }
 
 bool writeResources(std::string* image, const ResourceTree& tree, std::string* error) {
-    PeLayout pe;
-    if (!parseLayout(*image, &pe, error))
+    pe::Headers pe;
+    if (!readLayout(*image, &pe, error))
         return false;
     if (pe.sections.empty() || pe.directoryCount <= kRelocationDirectory) {
         *error = "the image has no room for a resource directory";
@@ -374,7 +322,7 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
         *error = "the image does not end with its last section's data";
         return false;
     }
-    const uint32_t resourceRva = get32(*image, pe.directoryAt(kResourceDirectory));
+    const uint32_t resourceRva = get32(*image, pe.directoryField(kResourceDirectory));
     size_t replaced = pe.sections.size(); // index of the resource section; size(): none yet
     for (size_t i = 0; i < pe.sections.size(); ++i) {
         if (resourceRva != 0 && pe.sections[i].virtualAddress == resourceRva)
@@ -384,11 +332,11 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
         *error = "the resource directory does not start a section of its own";
         return false;
     }
-    const uint32_t relocationRva = get32(*image, pe.directoryAt(kRelocationDirectory));
+    const uint32_t relocationRva = get32(*image, pe.directoryField(kRelocationDirectory));
     for (size_t i = replaced + 1; i < pe.sections.size(); ++i) {
         // Only base relocations can move: nothing else in the image points at them.
         if (pe.sections[i].virtualAddress != relocationRva || relocationRva == 0) {
-            *error = "section " + sectionName(pe.sections[i]) + " follows the resources and cannot be moved";
+            *error = "section " + pe.sections[i].name + " follows the resources and cannot be moved";
             return false;
         }
     }
@@ -409,7 +357,7 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
             *error = "the image's headers have no room for another section";
             return false;
         }
-        std::memcpy(resources.name, ".rsrc\0\0\0", 8);
+        resources.name = ".rsrc";
         resources.headerOffset = pe.sectionTable + pe.sections.size() * kSectionHeaderSize;
         resources.virtualAddress =
             alignUp(last.virtualAddress + std::max(last.virtualSize, 1u), pe.sectionAlignment);
@@ -434,13 +382,13 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
         s.rawOffset = static_cast<uint32_t>(out.size());
         out += data;
         if (s.virtualAddress == relocationRva)
-            put32(out, pe.directoryAt(kRelocationDirectory), nextRva);
+            put32(out, pe.directoryField(kRelocationDirectory), nextRva);
         s.virtualAddress = nextRva;
         nextRva = alignUp(s.virtualAddress + std::max(s.virtualSize, 1u), pe.sectionAlignment);
         layout.push_back(s);
     }
     for (const Section& s : layout) {
-        std::memcpy(&out[s.headerOffset], s.name, 8);
+        out.replace(s.headerOffset, 8, (s.name + std::string(8, '\0')).substr(0, 8));
         put32(out, s.headerOffset + 8, s.virtualSize);
         put32(out, s.headerOffset + 12, s.virtualAddress);
         put32(out, s.headerOffset + 16, s.rawSize);
@@ -448,43 +396,26 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
         std::memset(&out[s.headerOffset + 24], 0, 12); // relocations and line numbers: none in images
         put32(out, s.headerOffset + 36, s.characteristics);
     }
-    if (replaced == pe.sections.size()) {
-        const size_t fileHeader = pe.optionalHeader - 20;
-        put16(out, fileHeader + 2, static_cast<uint16_t>(pe.sections.size() + 1));
-    }
-    put32(out, pe.directoryAt(kResourceDirectory), resources.virtualAddress);
-    put32(out, pe.directoryAt(kResourceDirectory) + 4, resources.virtualSize);
-    put32(out, pe.directoryAt(kCertificateDirectory), 0);
-    put32(out, pe.directoryAt(kCertificateDirectory) + 4, 0);
-    put32(out, pe.optionalHeader + 56, nextRva); // SizeOfImage
+    if (replaced == pe.sections.size())
+        put16(out, pe.numberOfSectionsField(), static_cast<uint16_t>(pe.sections.size() + 1));
+    put32(out, pe.directoryField(kResourceDirectory), resources.virtualAddress);
+    put32(out, pe.directoryField(kResourceDirectory) + 4, resources.virtualSize);
+    put32(out, pe.directoryField(kCertificateDirectory), 0);
+    put32(out, pe.directoryField(kCertificateDirectory) + 4, 0);
+    put32(out, pe.sizeOfImageField(), nextRva);
 
-    PeLayout written;
-    if (!parseLayout(out, &written, error))
+    pe::Headers written;
+    if (!readLayout(out, &written, error))
         return false;
     uint32_t initialized = 0;
     for (const Section& s : written.sections) {
         if ((s.characteristics & kInitializedData) != 0)
             initialized += s.rawSize;
     }
-    put32(out, written.optionalHeader + 8, initialized);
-    put32(out, written.optionalHeader + 64, peChecksum(out, written.optionalHeader + 64));
+    put32(out, written.sizeOfInitializedDataField(), initialized);
+    put32(out, written.checksumField(), peChecksum(out, written.checksumField()));
     *image = std::move(out);
     return true;
-}
-
-uint32_t peChecksum(const std::string& image, size_t checksumOffset) {
-    uint64_t sum = 0;
-    for (size_t i = 0; i < image.size(); i += 2) {
-        if (i == checksumOffset || i == checksumOffset + 2)
-            continue;
-        uint32_t word = static_cast<uint8_t>(image[i]);
-        if (i + 1 < image.size())
-            word |= static_cast<uint32_t>(static_cast<uint8_t>(image[i + 1])) << 8;
-        sum += word;
-        sum = (sum & 0xffff) + (sum >> 16);
-    }
-    sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<uint32_t>(sum) + static_cast<uint32_t>(image.size());
 }
 
 } // namespace kestro::packer

@@ -68,7 +68,4 @@ void mergeResources(ResourceTree* tree, const ResourceTree& changes);
 // not a well-formed icon file.
 bool setIconGroup(ResourceTree* tree, uint16_t groupId, const std::string& ico, std::string* error);
 
-// The PE checksum of image with its checksum field counted as zero.
-uint32_t peChecksum(const std::string& image, size_t checksumOffset);
-
 } // namespace kestro::packer

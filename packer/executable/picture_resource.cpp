@@ -1,5 +1,7 @@
 #include "executable/picture_resource.h"
 
+#include "binary/little_endian.h"
+
 #include <algorithm>
 #include <cstring>
 #include <png.h>
@@ -13,34 +15,24 @@ constexpr uint32_t kInfoHeader = 40;
 constexpr uint32_t kCoreHeader = 12;
 constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3;
 
-uint16_t get16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t get32(const std::string& b, size_t at) {
-    return static_cast<uint32_t>(get16(b, at)) | static_cast<uint32_t>(get16(b, at + 2)) << 16;
-}
-void put16(std::string& out, uint16_t v) {
-    out += static_cast<char>(v & 0xff);
-    out += static_cast<char>(v >> 8);
-}
-void put32(std::string& out, uint32_t v) {
-    put16(out, static_cast<uint16_t>(v & 0xffff));
-    put16(out, static_cast<uint16_t>(v >> 16));
-}
+using binary::append16;
+using binary::append32;
+using binary::get16;
+using binary::get32;
 
 void putInfoHeader(std::string& out, int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
                    uint32_t imageSize, uint32_t xPerMetre, uint32_t yPerMetre, uint32_t colours) {
-    put32(out, kInfoHeader);
-    put32(out, static_cast<uint32_t>(width));
-    put32(out, static_cast<uint32_t>(height));
-    put16(out, 1);
-    put16(out, bitCount);
-    put32(out, compression);
-    put32(out, imageSize);
-    put32(out, xPerMetre);
-    put32(out, yPerMetre);
-    put32(out, colours);
-    put32(out, 0);
+    append32(out, kInfoHeader);
+    append32(out, static_cast<uint32_t>(width));
+    append32(out, static_cast<uint32_t>(height));
+    append16(out, 1);
+    append16(out, bitCount);
+    append32(out, compression);
+    append32(out, imageSize);
+    append32(out, xPerMetre);
+    append32(out, yPerMetre);
+    append32(out, colours);
+    append32(out, 0);
 }
 
 bool sideFits(uint64_t side) {
@@ -357,19 +349,19 @@ bool iconFromPng(const std::string& png, std::string* ico, std::string* error) {
     images.push_back(large);
 
     std::string out;
-    put16(out, 0);
-    put16(out, 1);
-    put16(out, static_cast<uint16_t>(images.size()));
+    append16(out, 0);
+    append16(out, 1);
+    append16(out, static_cast<uint16_t>(images.size()));
     uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
     static const uint8_t kSides[] = {16, 32, 48, 0}; // 0 stands for 256
     for (size_t i = 0; i < images.size(); ++i) {
         out += static_cast<char>(kSides[i]);
         out += static_cast<char>(kSides[i]);
-        put16(out, 0); // no palette, reserved
-        put16(out, 1); // planes
-        put16(out, 32);
-        put32(out, static_cast<uint32_t>(images[i].size()));
-        put32(out, offset);
+        append16(out, 0); // no palette, reserved
+        append16(out, 1); // planes
+        append16(out, 32);
+        append32(out, static_cast<uint32_t>(images[i].size()));
+        append32(out, offset);
         offset += static_cast<uint32_t>(images[i].size());
     }
     for (const std::string& image : images)

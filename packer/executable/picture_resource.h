@@ -2,13 +2,15 @@
 // decoded for it and for icons.
 #pragma once
 
+#include "payload/stub_resources.h"
+
 #include <cstdint>
 #include <string>
 
 namespace kestro::packer {
 
 // The splash picture's bitmap resource.
-constexpr uint16_t kSplashPictureId = 10000;
+constexpr uint16_t kSplashPictureId = KESTRO_SPLASH_PICTURE;
 
 // The largest side a picture may have: a splash or an icon bigger than an 8K screen is a mistake, and
 // the limit bounds what a small PNG that claims a huge size makes the packer allocate (256 MiB).

@@ -2,6 +2,8 @@
 
 #include "support/text_encoding.h"
 
+#include "binary/little_endian.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -12,14 +14,10 @@ namespace {
 constexpr char16_t kStringTableKey[] = u"040904B0";
 constexpr uint32_t kTranslation = 0x04B00409u;
 
-void append16(std::string& out, uint32_t value) {
-    out += static_cast<char>(value & 0xff);
-    out += static_cast<char>((value >> 8) & 0xff);
-}
-void append32(std::string& out, uint32_t value) {
-    append16(out, value & 0xffff);
-    append16(out, value >> 16);
-}
+using binary::append16;
+using binary::append32;
+using binary::get16;
+using binary::get32;
 void alignTo4(std::string& out) {
     out.resize((out.size() + 3) & ~size_t{3}, '\0');
 }
@@ -77,13 +75,6 @@ bool parseVersion(const std::string& text, uint32_t* high, uint32_t* low, std::s
     return true;
 }
 
-uint16_t read16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
-uint32_t read32(const std::string& b, size_t at) {
-    return read16(b, at) | uint32_t{read16(b, at + 2)} << 16;
-}
-
 // A node read from a block: its key, where its value lies and where its children lie.
 struct VersionNode {
     std::u16string key;
@@ -94,15 +85,15 @@ struct VersionNode {
 bool readNode(const std::string& block, size_t at, size_t limit, VersionNode* node) {
     if (at + 6 > limit)
         return false;
-    const size_t length = read16(block, at), valueLength = read16(block, at + 2);
-    const bool text = read16(block, at + 4) == 1;
+    const size_t length = get16(block, at), valueLength = get16(block, at + 2);
+    const bool text = get16(block, at + 4) == 1;
     if (length < 6 || length > limit - at)
         return false;
     node->end = at + length;
     node->key.clear();
     size_t i = at + 6;
-    for (; i + 2 <= node->end && read16(block, i) != 0; i += 2)
-        node->key += static_cast<char16_t>(read16(block, i));
+    for (; i + 2 <= node->end && get16(block, i) != 0; i += 2)
+        node->key += static_cast<char16_t>(get16(block, i));
     if (i + 2 > node->end)
         return false;
     node->valueAt = std::min((i + 2 + 3) & ~size_t{3}, node->end);
@@ -121,10 +112,10 @@ std::string versionText(uint32_t high, uint32_t low) {
 bool readVersionResource(const std::string& block, VersionInfo* info) {
     VersionNode root;
     if (!readNode(block, 0, block.size(), &root) || root.key != u"VS_VERSION_INFO" || root.valueBytes < 52 ||
-        read32(block, root.valueAt) != 0xFEEF04BDu)
+        get32(block, root.valueAt) != 0xFEEF04BDu)
         return false;
-    info->fileVersion = versionText(read32(block, root.valueAt + 8), read32(block, root.valueAt + 12));
-    info->productVersion = versionText(read32(block, root.valueAt + 16), read32(block, root.valueAt + 20));
+    info->fileVersion = versionText(get32(block, root.valueAt + 8), get32(block, root.valueAt + 12));
+    info->productVersion = versionText(get32(block, root.valueAt + 16), get32(block, root.valueAt + 20));
     info->strings.clear();
     VersionNode child, table, entry;
     for (size_t at = root.childrenAt; readNode(block, at, root.end, &child);
@@ -134,9 +125,9 @@ bool readVersionResource(const std::string& block, VersionInfo* info) {
         for (size_t e = table.childrenAt; readNode(block, e, table.end, &entry);
              e = (entry.end + 3) & ~size_t{3}) {
             std::u16string value;
-            for (size_t i = entry.valueAt; i + 2 <= entry.valueAt + entry.valueBytes && read16(block, i) != 0;
+            for (size_t i = entry.valueAt; i + 2 <= entry.valueAt + entry.valueBytes && get16(block, i) != 0;
                  i += 2)
-                value += static_cast<char16_t>(read16(block, i));
+                value += static_cast<char16_t>(get16(block, i));
             info->strings.emplace_back(utf16ToUtf8(entry.key), utf16ToUtf8(value));
         }
         break;

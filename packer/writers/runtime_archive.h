@@ -2,8 +2,8 @@
 // entry-name rule and the facts gathered over a whole runtime. Internal to the packer.
 #pragma once
 
-#include "writers/runtime_bundle.h"
 #include "tar/tar_rules.h"
+#include "writers/runtime_bundle.h"
 
 #include <array>
 #include <cstddef>
@@ -19,8 +19,8 @@ constexpr size_t kNameField = 100;
 constexpr size_t kChunk = 1 << 16;
 // The launcher's sizes, its progress divisor and its stream positions are signed 32-bit numbers.
 constexpr int64_t kLimit = int64_t{1} << 31;
-// Enough of a DLL's start to reach its PE header.
-constexpr size_t kPeHeadBytes = 4096;
+// Enough of a DLL's start to hold its PE headers and section table.
+constexpr size_t kPeHeadBytes = kChunk;
 
 using Block = std::array<char, kBlock>;
 

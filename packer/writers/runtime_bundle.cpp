@@ -1,7 +1,9 @@
 #include "writers/runtime_bundle.h"
 
-#include "writers/runtime_archive.h"
+#include "pe/pe_image.h"
+#include "runtime/runtime_layout.h"
 #include "tar/tar_rules.h"
+#include "writers/runtime_archive.h"
 
 #include <zlib.h>
 
@@ -21,11 +23,15 @@ namespace {
 
 using namespace archive;
 
-constexpr const char* kPackedLibraries[] = {"lib/rt.jar",     "lib/charsets.jar",       "lib/plugin.jar",
-                                            "lib/deploy.jar", "lib/ext/localedata.jar", "lib/jsse.jar"};
+using runtime::kJvmVariants;
+using runtime::kPackedLibraries;
 
-// The folders under bin where the launcher looks for jvm.dll, in its order.
-constexpr const char* kJvmVariants[] = {"hotspot", "client", "server", "classic", "jrockit"};
+// A library of kPackedLibraries as the archive names it.
+std::string archiveName(const char* library) {
+    std::string name = library;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
 
 bool isJvmLibrary(const std::string& name) {
     return std::any_of(std::begin(kJvmVariants), std::end(kJvmVariants), [&](const char* variant) {
@@ -173,9 +179,9 @@ void Inventory::add(std::string name, bool regular, const std::string& head) {
     if (regular && (name == "bin/java.exe" || name == "bin/javaw.exe"))
         hasJavaExecutable = true;
     if (regular && isJvmLibrary(name)) {
-        uint16_t machine = 0;
-        readPeMachine(head, &machine);
-        jvmLibraries.emplace_back(name, machine);
+        pe::Headers headers;
+        std::string ignored;
+        jvmLibraries.emplace_back(name, pe::readHeaders(head, &headers, &ignored) ? headers.machine : 0);
     }
     hasRegularFile = hasRegularFile || regular;
     hasBin = hasBin || name.compare(0, 4, "bin/") == 0;
@@ -196,13 +202,13 @@ bool Inventory::conclude(RuntimeArchiveFacts* facts, std::string* error) const {
     const auto packed = [&](const std::string& name) {
         return std::find(packFiles.begin(), packFiles.end(), name + ".pack") != packFiles.end();
     };
-    facts->packed = packed(kPackedLibraries[0]);
+    facts->packed = packed(archiveName(kPackedLibraries[0]));
     facts->hasJavaExecutable = hasJavaExecutable;
     facts->jvmLibraries = jvmLibraries;
     for (const std::string& name : packFiles) {
         const bool known =
             std::any_of(std::begin(kPackedLibraries), std::end(kPackedLibraries),
-                        [&](const char* library) { return name == library + std::string(".pack"); });
+                        [&](const char* library) { return name == archiveName(library) + ".pack"; });
         if (!known || !facts->packed) {
             *error = name + " would stay packed: the launcher unpacks only lib/rt.jar, lib/charsets.jar, "
                             "lib/plugin.jar, lib/deploy.jar, lib/ext/localedata.jar and lib/jsse.jar, and "
@@ -229,21 +235,10 @@ bool admitName(tar::EntryNames& names, const std::string& name, bool directory, 
 
 } // namespace archive
 
-bool readPeMachine(const std::string& head, uint16_t* machine) {
-    const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(head[i])); };
-    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
-        return false;
-    const uint32_t signature = byte(60) | byte(61) << 8 | byte(62) << 16 | byte(63) << 24;
-    if (signature > head.size() - 6 || head.compare(signature, 4, std::string("PE\0\0", 4)) != 0)
-        return false;
-    *machine = static_cast<uint16_t>(byte(signature + 4) | byte(signature + 5) << 8);
-    return true;
-}
-
 std::string machineName(uint16_t machine) {
-    if (machine == kMachineX64)
+    if (machine == pe::kMachineX64)
         return "x64";
-    if (machine == kMachineX86)
+    if (machine == pe::kMachineX86)
         return "x86";
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", machine);

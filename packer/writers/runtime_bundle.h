@@ -19,13 +19,6 @@ struct RuntimeArchiveFacts {
     std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
 };
 
-constexpr uint16_t kMachineX64 = 0x8664;
-constexpr uint16_t kMachineX86 = 0x014c;
-
-// Reads the machine field of the PE image whose first bytes are head. Returns false when head does not
-// start a PE image.
-bool readPeMachine(const std::string& head, uint16_t* machine);
-
 // "x64", "x86" or the number in hex.
 std::string machineName(uint16_t machine);
 

@@ -1,9 +1,10 @@
 #include "commands/pack.h"
 #include "payload/payload_format.h"
+#include "pe/pe_image.h"
 #include "pe_image.h"
 
-#include "writers/runtime_bundle.h"
 #include "support/temporary_file.h"
+#include "writers/runtime_bundle.h"
 
 #include <csignal>
 #include <dirent.h>
@@ -238,7 +239,7 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
          },
          "is not a Kestro launcher stub"},
         {"stub of another architecture",
-         [](PackTest&, PackRequest& request, std::string&) { request.targetMachine = kMachineX86; },
+         [](PackTest&, PackRequest& request, std::string&) { request.targetMachine = pe::kMachineX86; },
          "is for x64, not for x86"},
         {"output is the stub",
          [](PackTest& test, PackRequest&, std::string& stubPath) { stubPath = test.directory_ + "/App.exe"; },

@@ -1,4 +1,5 @@
 // The resource writer against the real launcher stub, with wrestool (icoutils) as the independent reader.
+#include "executable/pe_checksum.h"
 #include "executable/pe_resources.h"
 
 #include "commands/inspect.h"
