@@ -4,6 +4,7 @@
 #include "support/text_encoding.h"
 
 #include "executable/certificate_table.h"
+#include "names/windows_names.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "payload/stub_resources.h"
@@ -30,25 +31,8 @@ std::string systemError() {
     return std::strerror(errno);
 }
 
-std::string asciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-// Windows opens a device, not a file, for these names, with or without an extension.
-bool isDeviceName(const std::string& name) {
-    const std::string stem = asciiLower(name.substr(0, name.find('.')));
-    static const std::set<std::string> devices = {
-        "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
-        "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
-    return devices.count(stem) != 0;
-}
-
 bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, std::string* error) {
-    std::set<std::string> seen; // Windows file names ignore case
+    std::set<std::string> seen; // as Windows compares names
     names->clear();
     for (const IncludedFile& file : files) {
         std::string why;
@@ -56,7 +40,7 @@ bool checkFileNames(const std::vector<IncludedFile>& files, std::string* names, 
             *error = "included file " + file.sourcePath + ": " + why;
             return false;
         }
-        if (!seen.insert(asciiLower(file.name)).second) {
+        if (!seen.insert(names::folded(file.name)).second) {
             *error = "included file " + file.sourcePath + ": the name \"" + shownInMessage(file.name) +
                      "\" is used twice";
             return false;
@@ -277,30 +261,17 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
         *error = "\"" + shownInMessage(name) + "\" has a drive letter; give a plain file name";
         return false;
     }
-    if (isDeviceName(name)) {
-        *error = "\"" + shownInMessage(name) + "\" names a Windows device, not a file";
+    if (name.find_first_of("/\\") != std::string::npos) {
+        *error = "\"" + shownInMessage(name) + "\" has a directory part; give a plain file name";
         return false;
     }
-    if (name.back() == '.' || name.back() == ' ') {
-        *error = "\"" + shownInMessage(name) + "\" ends with '" + name.back() +
-                 "', which Windows drops from file names";
+    if (name.find(';') != std::string::npos) {
+        *error = "\"" + shownInMessage(name) + "\" contains ';', which separates the names in the launcher";
         return false;
     }
-    for (char c : name) {
-        if (c == '/' || c == '\\') {
-            *error = "\"" + shownInMessage(name) + "\" has a directory part; give a plain file name";
-            return false;
-        }
-        if (c == ';') {
-            *error =
-                "\"" + shownInMessage(name) + "\" contains ';', which separates the names in the launcher";
-            return false;
-        }
-        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-            *error =
-                "\"" + shownInMessage(name) + "\" contains a character Windows does not allow in file names";
-            return false;
-        }
+    if (const char* why = names::checkComponent(name)) {
+        *error = "\"" + shownInMessage(name) + "\" " + why;
+        return false;
     }
     return true;
 }

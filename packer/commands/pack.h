@@ -63,8 +63,9 @@ bool packLauncher(const std::string& stubPath, const PackRequest& request, const
                   std::string* error, PackSummary* summary = nullptr);
 
 // Checks that name is a plain file name a launcher can create inside its extraction directory: not
-// empty, no directory part or drive letter, not "." or "..", no ';' (the separator of the name list)
-// and none of the characters Windows forbids in file names. Returns false and says why in error.
+// empty, no directory part or drive letter, not "." or "..", no ';' (the separator of the name list),
+// and none of what Windows refuses or alters in a name (names/windows_names.h). Returns false and
+// says why in error.
 bool validateIncludedFileName(const std::string& name, std::string* error);
 
 } // namespace kestro::packer

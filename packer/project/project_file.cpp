@@ -2,6 +2,7 @@
 
 #include "project/jar_contents.h"
 #include "runtime/version_rules.h"
+#include "names/windows_names.h"
 #include "payload/payload_format.h"
 #include "executable/picture_resource.h"
 #include "project/project_keys.h"
@@ -80,7 +81,7 @@ class ProjectReader {
     std::map<int32_t, std::u16string> messages_;
     std::map<int32_t, const toml::node*> nodes_; // where each configuration value was given
     std::vector<IncludedFile> files_;
-    std::map<std::string, std::string> sourceOfName_; // lower-cased included name: its source path
+    std::map<std::string, std::string> sourceOfName_; // folded included name: its source path
     const toml::node* mainJarNode_ = nullptr;
     std::string bundledRuntime_;
     std::string iconPath_;
@@ -90,14 +91,6 @@ class ProjectReader {
     std::vector<std::string> warnings_;
     std::string error_;
 };
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 std::string where(const std::string& sourceName, const toml::node& node) {
     return sourceName + ":" + std::to_string(node.source().begin.line) + ":" +
@@ -499,10 +492,7 @@ bool ProjectReader::checkBundledRuntime() {
         return failWithoutLine("java.bundled_runtime_size and java.bundled_runtime_pack200 are derived from "
                                "java.bundled_runtime; leave them out");
     for (const IncludedFile& file : files_) {
-        std::string lower = file.name;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lower == kRuntimeArchiveName)
+        if (names::folded(file.name) == names::folded(kRuntimeArchiveName))
             return failWithoutLine("included file " + file.sourcePath + " is named " + kRuntimeArchiveName +
                                    ", the name java.bundled_runtime ships the runtime under");
     }
@@ -618,10 +608,10 @@ bool ProjectReader::addFile(const toml::node& origin, const std::string& utf8Nam
     std::string name, why;
     if (!utf8ToCp1252(utf8Name, &name, &why) || !validateIncludedFileName(name, &why))
         return fail(origin, "included file " + shownInMessage(shownSource) + ": " + why);
-    const auto [earlier, added] = sourceOfName_.emplace(lowerAscii(name), sourcePath.string());
+    const auto [earlier, added] = sourceOfName_.emplace(names::folded(name), sourcePath.string());
     if (!added)
         return fail(origin, "the included file name \"" + name + "\" is used twice, by " + earlier->second +
-                                " and by " + sourcePath.string() + "; Windows file names ignore case");
+                                " and by " + sourcePath.string() + "; Windows does not tell these names apart");
     files_.push_back(IncludedFile{name, sourcePath.string()});
     return true;
 }
@@ -669,15 +659,17 @@ bool ProjectReader::checkVersionBounds() {
 bool ProjectReader::checkMainClass() {
     std::vector<const IncludedFile*> jars;
     for (const IncludedFile& file : files_) {
-        const std::string name = lowerAscii(file.name);
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jar") == 0)
+        const std::string name = names::folded(file.name);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".JAR") == 0)
             jars.push_back(&file);
     }
     if (mainJarNode_ != nullptr) {
         const std::string& given = mainJarNode_->as_string()->get();
+        std::string givenName, unused; // included names are in code page 1252
+        const bool convertible = utf8ToCp1252(given, &givenName, &unused);
         const auto named = std::find_if(jars.begin(), jars.end(), [&](const IncludedFile* jar) {
             std::error_code ignored;
-            return lowerAscii(jar->name) == lowerAscii(given) ||
+            return (convertible && names::folded(jar->name) == names::folded(givenName)) ||
                    fs::equivalent(fs::path(baseDirectory_) / given, jar->sourcePath, ignored);
         });
         if (named == jars.end())

@@ -210,6 +210,12 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
              request.files.push_back(IncludedFile{"app.JAR", "/etc/hostname"});
          },
          "used twice"},
+        {"name used twice, case of an accented letter aside (NTFS folds them too)",
+         [](PackTest&, PackRequest& request, std::string&) {
+             request.files.push_back(IncludedFile{"\xE4\x9A.txt", "/etc/hostname"});
+             request.files.push_back(IncludedFile{"\xC4\x8A.txt", "/etc/hostname"});
+         },
+         "used twice"},
         {"included file that cannot be read, after one that fills chunks",
          [](PackTest& test, PackRequest& request, std::string&) {
              test.addFile("big.bin", std::string(3u << 20, 'b'));
@@ -294,17 +300,24 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
 }
 
 TEST(IncludedFileNames, OnlyPlainWindowsFileNamesPass) {
-    for (const char* good :
-         {"app.jar", "jre.tar.gz", "R\xE9sum\xE9.txt", "a b", ".hidden", "console.jar", "com10"}) {
+    const std::string longest(255, 'n');
+    const std::vector<std::string> good = {"app.jar", "jre.tar.gz", "R\xE9sum\xE9.txt",
+                                           "a b",     ".hidden",    "console.jar",
+                                           "com10",   "com0",       longest};
+    const std::vector<std::string> bad = {"",         ".",           "..",         "../x",
+                                          "a/b",      "a\\b",        "/abs",       "\\\\server\\x",
+                                          "C:x",      "c:\\x",       "a;b",        "a:b",
+                                          "a*b",      "a?b",         "a|b",        "a\"b",
+                                          "a<b",      "tab\tname",   "CON",        "nul.txt",
+                                          "Com1.jar", "trailing.",   "trailing ",  "CONIN$",
+                                          "com\xB9",  "LPT\xB3.log", longest + "n"};
+    for (const std::string& name : good) {
         std::string error;
-        EXPECT_TRUE(validateIncludedFileName(good, &error)) << good << ": " << error;
+        EXPECT_TRUE(validateIncludedFileName(name, &error)) << name << ": " << error;
     }
-    for (const char* bad :
-         {"",    ".",         "..",  "../x",    "a/b",      "a\\b",      "/abs",     "\\\\server\\x",
-          "C:x", "c:\\x",     "a;b", "a:b",     "a*b",      "a?b",       "a|b",      "a\"b",
-          "a<b", "tab\tname", "CON", "nul.txt", "Com1.jar", "trailing.", "trailing "}) {
+    for (const std::string& name : bad) {
         std::string error;
-        EXPECT_FALSE(validateIncludedFileName(bad, &error)) << bad;
+        EXPECT_FALSE(validateIncludedFileName(name, &error)) << name;
         EXPECT_FALSE(error.empty());
     }
 }
