@@ -4,6 +4,9 @@
 #include "support/text_encoding.h"
 
 #include "executable/certificate_table.h"
+#include "executable/pe_checksum.h"
+
+#include "binary/little_endian.h"
 #include "names/windows_names.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
@@ -160,9 +163,15 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
     return true;
 }
 
-bool writeLauncher(const std::string& path, const std::string& stubPrefix, const std::string& tables,
+// Writes the launcher and, for a stub whose optional header has one, its PE checksum over the whole
+// file: Windows and every tool that reads it check the field against the file's bytes.
+bool writeLauncher(const std::string& path, std::string stubPrefix, const std::string& tables,
                    const std::vector<IncludedFile>& files, const std::string& trailingData,
                    std::string* error) {
+    pe::Headers headers;
+    const bool withChecksum = pe::readHeaders(stubPrefix, &headers, error) && headers.magic != 0;
+    if (withChecksum)
+        binary::put32(stubPrefix, headers.checksumField(), 0);
     FileDescriptor out(openEmptiedForWriting(path));
     const auto failed = [&] {
         if (error->empty())
@@ -170,12 +179,24 @@ bool writeLauncher(const std::string& path, const std::string& stubPrefix, const
         return false;
     };
     error->clear();
-    if (out.get() < 0 || !writeAll(out.get(), stubPrefix.data(), stubPrefix.size()) ||
-        !writeAll(out.get(), tables.data(), tables.size()))
+    PeChecksum checksum;
+    const auto put = [&](const std::string& bytes) {
+        checksum.add(bytes.data(), bytes.size());
+        return writeAll(out.get(), bytes.data(), bytes.size());
+    };
+    if (out.get() < 0 || !put(stubPrefix) || !put(tables))
         return failed();
-    if (!writeIncludedFiles(out.get(), files, error))
+    if (!writeIncludedFiles(out.get(), files, &checksum, error))
         return failed();
-    if (!writeAll(out.get(), trailingData.data(), trailingData.size()) || !out.closeNow())
+    if (!put(trailingData))
+        return failed();
+    std::string field;
+    binary::append32(field, checksum.value());
+    if (withChecksum &&
+        pwrite(out.get(), field.data(), field.size(), static_cast<off_t>(headers.checksumField())) !=
+            static_cast<ssize_t>(field.size()))
+        return failed();
+    if (!out.closeNow())
         return failed();
     return true;
 }

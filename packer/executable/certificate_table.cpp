@@ -1,7 +1,5 @@
 #include "executable/certificate_table.h"
 
-#include "executable/pe_checksum.h"
-
 #include "binary/little_endian.h"
 #include "pe/pe_image.h"
 
@@ -155,9 +153,6 @@ bool clearCertificateTableEntry(std::string* image) {
         image->compare(entry, 8, std::string(8, '\0')) == 0)
         return false;
     image->replace(entry, 8, std::string(8, '\0'));
-    const uint32_t sum = peChecksum(*image, checksum);
-    for (size_t i = 0; i < 4; ++i)
-        (*image)[checksum + i] = static_cast<char>(sum >> (8 * i) & 0xff);
     return true;
 }
 

@@ -1,7 +1,5 @@
 #include "executable/pe_resources.h"
 
-#include "executable/pe_checksum.h"
-
 #include "binary/little_endian.h"
 #include "pe/pe_image.h"
 
@@ -413,7 +411,6 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
             initialized += s.rawSize;
     }
     put32(out, written.sizeOfInitializedDataField(), initialized);
-    put32(out, written.checksumField(), peChecksum(out, written.checksumField()));
     *image = std::move(out);
     return true;
 }

@@ -55,8 +55,9 @@ bool readResources(const std::string& image, ResourceTree* tree, std::string* er
 // section's raw data (the payload comes after). The new section takes the old one's place; sections
 // after it, which may only be base relocations, move behind it. Without a resource section, a new one
 // is added last when the headers have room for its entry. Updates the resource and relocation
-// directories, SizeOfImage, SizeOfInitializedData and the checksum; removes a certificate directory,
-// since any signature is dropped with the overlay. Returns false with image unchanged on failure.
+// directories, SizeOfImage and SizeOfInitializedData; removes a certificate directory, since any
+// signature is dropped with the overlay. The checksum is left to the writer of the whole file.
+// Returns false with image unchanged on failure.
 bool writeResources(std::string* image, const ResourceTree& tree, std::string* error);
 
 // Puts every type and name of changes into tree, replacing all languages tree had for that name.

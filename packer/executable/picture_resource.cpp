@@ -298,6 +298,9 @@ bool decodePng(const std::string& file, Picture* picture, std::string* error) {
         return false;
     }
     image.format = PNG_FORMAT_BGRA;
+    // libpng takes 16-bit samples without a gAMA or sRGB chunk for linear light and brightens them on
+    // the way to 8 bits; the files people save are sRGB, as 8-bit ones are taken to be.
+    image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     Picture out;
     out.width = image.width;
     out.height = image.height;
@@ -341,11 +344,11 @@ bool iconFromPng(const std::string& png, std::string* ico, std::string* error) {
     std::vector<std::string> images;
     for (uint32_t side : {16u, 32u, 48u})
         images.push_back(iconBitmap(resized(square, side)));
-    std::string large = png;
-    if (decoded.width != 256 || decoded.height != 256) {
-        if (!encodePng(resized(square, 256), &large, error))
-            return false;
-    }
+    // Windows reads a PNG icon image only as 8-bit RGBA, without interlacing: anything else is written
+    // anew in that form, whatever the file was.
+    std::string large;
+    if (!encodePng(square.width == 256 ? square : resized(square, 256), &large, error))
+        return false;
     images.push_back(large);
 
     std::string out;

@@ -27,7 +27,8 @@ struct Picture {
 // True when file starts with the PNG signature.
 bool isPng(const std::string& file);
 
-// Decodes the PNG file into picture (colour converted to 8-bit sRGB). Returns false and says why when
+// Decodes the PNG file into picture (colour converted to 8-bit sRGB; 16-bit samples without gamma
+// information are taken as sRGB, as 8-bit ones are). Returns false and says why when
 // the file is not a well-formed PNG or a side is 0 or above kMaxPictureSide.
 bool decodePng(const std::string& file, Picture* picture, std::string* error);
 
@@ -40,8 +41,8 @@ bool buildPictureResource(const std::string& file, std::string* dib, std::string
 // The width and height a bitmap resource declares, or false when dib is too short to hold a header.
 bool pictureSize(const std::string& dib, uint32_t* width, uint32_t* height);
 
-// An .ico file made from a PNG: 16, 32 and 48 pixel 32-bit images, and a 256 pixel PNG image (the
-// file itself when it is 256 pixels square). A picture that is not square is centred on a transparent
+// An .ico file made from a PNG: 16, 32 and 48 pixel 32-bit images, and a 256 pixel PNG image in the
+// one form Windows reads, 8-bit RGBA without interlacing. A picture that is not square is centred on a transparent
 // square. Returns false and says why when the PNG cannot be decoded.
 bool iconFromPng(const std::string& png, std::string* ico, std::string* error);
 

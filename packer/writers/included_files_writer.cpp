@@ -1,7 +1,7 @@
 #include "writers/included_files_writer.h"
 
-#include "support/file_io.h"
 #include "payload/payload_format.h"
+#include "support/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,7 +66,7 @@ class ChunkMemory {
 // chunk and out to the file, run on two cores.
 class ChunkWriter {
   public:
-    ChunkWriter(int out, const ChunkMemory& memory) : out_(out) {
+    ChunkWriter(int out, const ChunkMemory& memory, PeChecksum* checksum) : out_(out), checksum_(checksum) {
         for (size_t i = 0; i < kChunkCount; ++i)
             free_.push_back(memory.chunk(i));
         thread_ = std::thread([this] { run(); });
@@ -126,6 +126,9 @@ class ChunkWriter {
             filled_.pop_front();
             const bool skip = failed_;
             lock.unlock();
+            // Summed here, in file order, while the next chunk is read and scrambled.
+            if (!skip)
+                checksum_->add(next.chunk, next.size);
             const bool written = skip || writeAll(out_, next.chunk, next.size);
             const int writeError = errno;
             lock.lock();
@@ -139,6 +142,7 @@ class ChunkWriter {
     }
 
     const int out_;
+    PeChecksum* const checksum_; // touched only by the writing thread until finish()
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<char*> free_;
@@ -151,14 +155,15 @@ class ChunkWriter {
 
 } // namespace
 
-bool writeIncludedFiles(int out, const std::vector<IncludedFile>& files, std::string* error) {
+bool writeIncludedFiles(int out, const std::vector<IncludedFile>& files, PeChecksum* checksum,
+                        std::string* error) {
     error->clear();
     const ChunkMemory memory;
     if (!memory.ready()) {
         *error = std::string("cannot set aside memory to copy the included files: ") + std::strerror(errno);
         return false;
     }
-    ChunkWriter writer(out, memory);
+    ChunkWriter writer(out, memory, checksum);
     char* chunk = writer.acquire();
     size_t used = 0;
     // Hands the chunk over and takes the next; false once a write has failed.

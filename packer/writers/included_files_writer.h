@@ -2,6 +2,7 @@
 #pragma once
 
 #include "commands/pack.h"
+#include "executable/pe_checksum.h"
 
 #include <string>
 #include <vector>
@@ -9,8 +10,10 @@
 namespace kestro::packer {
 
 // Writes each file as the payload stores it, its size and then its scrambled bytes, to out from its
-// current position. Files of any size stream through a few fixed buffers. Returns false with the
-// reason in error, or with error empty and errno set when writing to out failed.
-bool writeIncludedFiles(int out, const std::vector<IncludedFile>& files, std::string* error);
+// current position, and adds every byte written to checksum. Files of any size stream through a few
+// fixed buffers. Returns false with the reason in error, or with error empty and errno set when
+// writing to out failed.
+bool writeIncludedFiles(int out, const std::vector<IncludedFile>& files, PeChecksum* checksum,
+                        std::string* error);
 
 } // namespace kestro::packer

@@ -136,6 +136,44 @@ std::string pngHeader(uint32_t width, uint32_t height) {
            pngChunk("IDAT");
 }
 
+// The 256-pixel image of a PNG icon: Windows reads it only as 8-bit RGBA without interlacing (a
+// palette one comes back blue, an RGB one transparent, a 16-bit one not at all). And 16-bit samples
+// without gamma information are sRGB, not linear: 0x8000 grey is 128, not 186.
+TEST_F(PictureTest, PngsOfEveryFormBecomeWhatWindowsReads) {
+    const std::string idat("\0\x80\x00\x80\x00\0\x80\x00\x80\x00", 10); // two rows: no filter, two pixels
+    std::string compressed(compressBound(static_cast<uLong>(idat.size())), '\0');
+    uLongf compressedSize = static_cast<uLongf>(compressed.size());
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
+                       reinterpret_cast<const Bytef*>(idat.data()), static_cast<uLong>(idat.size())),
+              Z_OK);
+    compressed.resize(compressedSize);
+    writeFile(dir_ + "/grey16.png",
+              "\x89PNG\r\n\x1a\n" +
+                  pngChunk("IHDR" + bigEndian32(2) + bigEndian32(2) + std::string("\x10\0\0\0\0", 5)) +
+                  pngChunk("IDAT" + compressed) + pngChunk("IEND"));
+    EXPECT_EQ(pixelAt(dibOf("grey16.png"), 1, 0), (Rgba{128, 128, 128, 255}));
+
+    writeFile(dir_ + "/source.ppm", "P6\n256 256\n255\n" + std::string(256 * 256 * 3, '\0'));
+    convert("source.ppm", "-fill 'rgb(200,40,90)' -draw 'color 0,0 reset'", "plain.png");
+    convert("plain.png", "", "PNG8:palette.png");
+    convert("plain.png", "", "PNG24:rgb.png");
+    convert("plain.png", "-depth 16 -alpha on", "PNG64:rgba16.png");
+    convert("plain.png", "-interlace PNG -alpha on", "PNG32:interlaced.png");
+    for (const char* name : {"grey16.png", "palette.png", "rgb.png", "rgba16.png", "interlaced.png"}) {
+        std::string ico, error;
+        ASSERT_TRUE(iconFromPng(readFile(dir_ + "/" + name), &ico, &error)) << name << ": " << error;
+        const std::string large = ico.substr(field(ico, 6 + 48 + 12), field(ico, 6 + 48 + 8));
+        ASSERT_TRUE(isPng(large)) << name;
+        EXPECT_EQ(large.substr(24, 5), std::string("\x08\x06\0\0\0", 5))
+            << name << ": 8-bit RGBA, not interlaced";
+        Picture picture;
+        ASSERT_TRUE(decodePng(large, &picture, &error)) << name << ": " << error;
+        const auto* pixel = reinterpret_cast<const uint8_t*>(&picture.bgra[(128 * 256 + 128) * 4]);
+        const Rgba expected = name[0] == 'g' ? Rgba{128, 128, 128, 255} : Rgba{200, 40, 90, 255};
+        EXPECT_EQ((Rgba{pixel[2], pixel[1], pixel[0], pixel[3]}), expected) << name;
+    }
+}
+
 TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
     writeFile(dir_ + "/source.ppm", "P6\n4 4\n255\n" + std::string(48, '\x40'));
     convert("source.ppm", "", "BMP3:good.bmp");

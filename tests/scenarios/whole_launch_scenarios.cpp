@@ -438,17 +438,19 @@ TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 3 images",
-                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 3x2, top left 30,120,210",
-                            stubManifest(), "version: 2.5.0.17",
+                            "icon 16: 16x16", "icon 48: 48x48", "icon 256: 256x256, centre 32,96,160",
+                            "picture 10000: 3x2, top left 30,120,210", stubManifest(),
+                            "checksum: as the file's", "version: 2.5.0.17",
                             "ProductName: Za\u017c\u00f3\u0142\u0107 \u03b1\u03b2 \u4e2d",
                             "CompanyName: Morvane", "FileDescription: no", "LegalCopyright: no",
                             "OriginalFilename: App.exe", "ProductVersion: 2.5.0.17"))
         << read.describe();
 }
 
-// The example's PNG icon and splash picture, a manifest of the project's own and version information,
-// packed by the kestro command: the launcher runs a whole launch, Windows reads its resources back,
-// and without a runtime its dialogs come up under the project's manifest.
+// A palette PNG icon, the example's splash picture as a 16-bit PNG without gamma information (sRGB,
+// as such files are), a manifest of the project's own and version information, packed by the kestro
+// command: the launcher runs a whole launch, Windows reads its resources back in their colours and
+// finds the checksum true, and without a runtime its dialogs come up under the project's manifest.
 TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     searchableRuntime();
     const std::string project =
@@ -463,8 +465,14 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
         "</dependentAssembly></dependency>\n</assembly>\n";
     writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.manifest", manifest);
-    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/hello.png", project + "/app.png");
-    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/splash.png", project + "/splash.png");
+    std::string output;
+    ASSERT_TRUE(runCommand("convert -size 256x256 'xc:rgb(200,40,90)' 'PNG8:" + project +
+                               "/app.png' && convert '" KESTRO_SOURCE_DIR
+                               "/examples/hello/resources/splash.png' -depth 16 "
+                               "-define png:exclude-chunks=gAMA,cHRM,sRGB,iCCP 'PNG48:" +
+                               project + "/splash.png'",
+                           &output))
+        << output;
     writeFile(project + "/app.toml",
               "files = [\"app.jar\"]\n"
               "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\n"
@@ -483,10 +491,12 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 4 images",
-                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 400x240, top left 30,120,210",
-                            "manifest 1: " + std::to_string(manifest.size()) + " bytes", "version: 4.0.1.0",
-                            "ProductName: no", "CompanyName: no", "FileDescription: \u0141\u00f3d\u017a",
-                            "LegalCopyright: no", "OriginalFilename: no", "ProductVersion: 4.0.1"))
+                            "icon 16: 16x16", "icon 48: 48x48", "icon 256: 256x256, centre 200,40,90",
+                            "picture 10000: 400x240, top left 30,120,210",
+                            "manifest 1: " + std::to_string(manifest.size()) + " bytes",
+                            "checksum: as the file's", "version: 4.0.1.0", "ProductName: no",
+                            "CompanyName: no", "FileDescription: \u0141\u00f3d\u017a", "LegalCopyright: no",
+                            "OriginalFilename: no", "ProductVersion: 4.0.1"))
         << read.describe();
 
     // No runtime now: the progress dialog and the question come up, with the common controls the
