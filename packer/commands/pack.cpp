@@ -99,8 +99,24 @@ bool sameFile(const std::string& outputPath, const std::string& input) {
     return !failure && output == std::filesystem::weakly_canonical(input, failure) && !failure;
 }
 
-bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& request,
-                          const std::string& outputPath, std::string* error) {
+// The output must be a file that replaces none of the inputs and lies outside a runtime directory
+// the packer archives (where it would be packed into the next launcher's runtime).
+bool checkOutput(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
+                 std::string* error) {
+    std::error_code failure;
+    if (std::filesystem::is_directory(outputPath, failure)) {
+        *error = "the output " + outputPath + " is a directory; name the launcher file to write";
+        return false;
+    }
+    if (std::filesystem::is_directory(request.bundledRuntime, failure)) {
+        const auto runtime =
+            std::filesystem::weakly_canonical(request.bundledRuntime, failure).string() + "/";
+        if (std::filesystem::weakly_canonical(outputPath, failure).string().rfind(runtime, 0) == 0) {
+            *error = "the output " + outputPath + " lies inside the bundled runtime directory " +
+                     request.bundledRuntime + ", which the packer archives; choose an output outside it";
+            return false;
+        }
+    }
     std::vector<std::pair<std::string, std::string>> inputs = {
         {"the project file", request.projectPath},
         {"the launcher stub", stubPath},
@@ -115,6 +131,7 @@ bool checkOutputIsNoInput(const std::string& stubPath, const PackRequest& reques
     }
     for (const IncludedFile& file : request.files)
         inputs.emplace_back("the included file", file.sourcePath);
+    inputs.insert(inputs.end(), request.inputFiles.begin(), request.inputFiles.end());
     for (const auto& [what, path] : inputs) {
         if (sameFile(outputPath, path)) {
             *error = "the output " + outputPath + " is " + what + " " + path + "; choose another output path";
@@ -137,8 +154,14 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
         *error = "stub " + stubPath + ": " + why;
         return false;
     }
-    const bool marked =
-        stub->find(payload::kStubMarker, 0, sizeof payload::kStubMarker - 1) != std::string::npos;
+    // The marker counts inside the image only: anything may follow an executable's last section.
+    const bool marked = stub->substr(0, payloadStart).find(payload::kStubMarker) != std::string::npos;
+    if (marked && stub->size() - payloadStart >= 4 && binary::get32(*stub, payloadStart) == payload::kMagic) {
+        *error = "stub " + stubPath +
+                 " is a finished launcher, not a stub: its splash, icon and version information would "
+                 "pass into the new one; use the stub installed with kestro (--target)";
+        return false;
+    }
     stub->resize(payloadStart);
     // A signed stub's signature went with its overlay; an entry still pointing at it would make the
     // output look signed, and a signer would cut "its" old table out of the payload.
@@ -299,7 +322,7 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
 
 bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, const std::string& outputPath,
                   std::string* error, PackSummary* summary) {
-    if (!checkOutputIsNoInput(stubPath, givenRequest, outputPath, error))
+    if (!checkOutput(stubPath, givenRequest, outputPath, error))
         return false;
     if (givenRequest.signing && !checkSigningRequest(*givenRequest.signing, error))
         return false;
@@ -325,6 +348,8 @@ bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, 
     std::string tables;
     payload::appendTables(tables, withFileRecords(request, files.size(), names));
 
+    std::error_code failure;
+    std::filesystem::create_directories(directoryOf(outputPath), failure);
     TemporaryFile launcher;
     if (!launcher.create(directoryOf(outputPath), error) ||
         !writeLauncher(launcher.path(), stub, tables, files, request.trailingData, error))
@@ -339,7 +364,7 @@ bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, 
         unlink(signedLauncher.path().c_str());
         if (!signLauncher(*request.signing, launcher.path(), signedLauncher.path(), error))
             return false;
-        chmod(signedLauncher.path().c_str(), 0755); // the signer may have made the file anew
+        chmod(signedLauncher.path().c_str(), executableMode()); // the signer may have made the file anew
         finished = &signedLauncher;
     }
     struct stat written {};

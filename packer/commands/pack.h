@@ -1,9 +1,9 @@
 // Writing a finished launcher: the stub executable followed by its payload.
 #pragma once
 
-#include "payload/payload_codec.h"
 #include "executable/pe_resources.h"
 #include "executable/signing.h"
+#include "payload/payload_codec.h"
 
 #include <optional>
 #include <string>
@@ -30,7 +30,10 @@ struct PackRequest {
     // A runtime directory or an existing .tar.gz, shipped as the included file "jre.tar.gz"; the packer
     // then sets 151 and 153 from it. Empty: no runtime is bundled.
     std::string bundledRuntime;
-    std::string projectPath;           // the project file, which the output must not replace; may be empty
+    std::string projectPath; // the project file, which the output must not replace; may be empty
+    // Other files the project named and the packer read (the manifest, the splash picture), each
+    // with what it is, which the output must not replace either.
+    std::vector<std::pair<std::string, std::string>> inputFiles;
     uint16_t targetMachine = 0;        // PE machine the stub must be for (runtime_bundle.h); 0: any
     std::vector<std::string> warnings; // about the project, for the user; packing goes on
     // Resources put into the stub: each type and name given replaces all the stub's languages of that
@@ -53,12 +56,15 @@ constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
 
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
 // carries), then the payload, to outputPath through a temporary file renamed into place. The stub must
-// carry the launcher's marker (payload/stub_marker.h) and be for targetMachine when that is set. A
-// bundled runtime directory is archived to a second temporary file beside outputPath, removed
-// afterwards; a bundled runtime must be a Windows runtime of the stub's machine (runtime_bundle.h).
-// outputPath must not be one of the inputs. A signed launcher is signed as a temporary file too, so a
-// failed signing leaves no unsigned output behind. Returns false and sets error when anything fails;
-// outputPath is then left as it was. On success fills summary when given.
+// carry the launcher's marker (payload/stub_marker.h) inside its image, carry no payload yet (a
+// finished launcher is no stub), and be for targetMachine when that is set. A bundled runtime
+// directory is archived to a second temporary file beside outputPath, removed afterwards; a bundled
+// runtime must be a Windows runtime of the stub's machine (runtime_bundle.h). outputPath must not be
+// a directory, one of the inputs or inside a bundled runtime directory; its directory is made when
+// missing. The launcher gets the mode a new executable gets under the umask. A signed launcher is
+// signed as a temporary file too, so a failed signing leaves no unsigned output behind. Returns false
+// and sets error when anything fails; outputPath is then left as it was. On success fills summary
+// when given.
 bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
                   std::string* error, PackSummary* summary = nullptr);
 

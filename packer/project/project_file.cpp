@@ -1,13 +1,13 @@
 #include "project/project_file.h"
 
-#include "project/jar_contents.h"
-#include "runtime/version_rules.h"
+#include "executable/picture_resource.h"
+#include "executable/version_resource.h"
 #include "names/windows_names.h"
 #include "payload/payload_format.h"
-#include "executable/picture_resource.h"
+#include "project/jar_contents.h"
 #include "project/project_keys.h"
+#include "runtime/version_rules.h"
 #include "support/text_encoding.h"
-#include "executable/version_resource.h"
 
 #include <algorithm>
 #include <cctype>
@@ -55,7 +55,7 @@ class ProjectReader {
     bool readBundledRuntime(const toml::node& node);
     bool readIcon(const toml::node& node);
     bool readVersion(const toml::node& node);
-    bool readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
+    bool readNamedFile(const toml::node& node, const std::string& key, const char* what, std::string* bytes,
                        std::string* shown);
     bool readPicture(const toml::node& node);
     bool pictureSide(int32_t id, std::string* text) const;
@@ -88,6 +88,7 @@ class ProjectReader {
     std::string versionResource_;
     std::string pictureResource_;
     std::string manifest_;
+    std::vector<std::pair<std::string, std::string>> inputFiles_; // what each file is, its path
     std::vector<std::string> warnings_;
     std::string error_;
 };
@@ -402,10 +403,10 @@ bool ProjectReader::readIcon(const toml::node& node) {
     return true;
 }
 
-// Reads the file that the string key names (relative to the project's directory) into bytes; shown
-// becomes "key: path" for messages.
-bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key, std::string* bytes,
-                                  std::string* shown) {
+// Reads the file that the string key names (relative to the project's directory) into bytes and
+// notes it as what, an input the output must not replace; shown becomes "key: path" for messages.
+bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key, const char* what,
+                                  std::string* bytes, std::string* shown) {
     if (!node.is_string())
         return fail(node, key + " must be a string, not " + std::string(typeName(node)));
     const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
@@ -415,13 +416,14 @@ bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key
     if (!fs::is_regular_file(path, ignored) || !in)
         return fail(node, *shown + " is not a readable file");
     bytes->assign(std::istreambuf_iterator<char>(in), {});
+    inputFiles_.emplace_back(what, path.string());
     return true;
 }
 
 // Not a record: the picture becomes the bitmap resource the splash window shows.
 bool ProjectReader::readPicture(const toml::node& node) {
     std::string file, shown, why;
-    if (!readNamedFile(node, "splash.picture", &file, &shown))
+    if (!readNamedFile(node, "splash.picture", "the splash picture", &file, &shown))
         return false;
     if (!buildPictureResource(file, &pictureResource_, &why))
         return fail(node, shown + ": " + why);
@@ -432,7 +434,7 @@ bool ProjectReader::readPicture(const toml::node& node) {
 // whose manifest it cannot parse, so the plainest faults are caught here.
 bool ProjectReader::readManifest(const toml::node& node) {
     std::string text, shown, why;
-    if (!readNamedFile(node, "application.manifest", &text, &shown))
+    if (!readNamedFile(node, "application.manifest", "the manifest", &text, &shown))
         return false;
     std::u16string ignored;
     if (!utf8ToUtf16(text, &ignored, &why) || text.find('\0') != std::string::npos)
@@ -611,7 +613,8 @@ bool ProjectReader::addFile(const toml::node& origin, const std::string& utf8Nam
     const auto [earlier, added] = sourceOfName_.emplace(names::folded(name), sourcePath.string());
     if (!added)
         return fail(origin, "the included file name \"" + name + "\" is used twice, by " + earlier->second +
-                                " and by " + sourcePath.string() + "; Windows does not tell these names apart");
+                                " and by " + sourcePath.string() +
+                                "; Windows does not tell these names apart");
     files_.push_back(IncludedFile{name, sourcePath.string()});
     return true;
 }
@@ -799,6 +802,7 @@ PackRequest ProjectReader::buildRequest() const {
         request.resources[resource_type::Manifest][1][kUsEnglish].bytes = manifest_;
     if (!pictureResource_.empty())
         request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes = pictureResource_;
+    request.inputFiles = inputFiles_;
     request.warnings = warnings_;
     return request;
 }

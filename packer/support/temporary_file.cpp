@@ -45,6 +45,16 @@ void installHandlers() {
 
 } // namespace
 
+mode_t executableMode() {
+    // umask can only be read by setting it; read once, while the packer runs on one thread.
+    static const mode_t mask = [] {
+        const mode_t previous = umask(0);
+        umask(previous);
+        return previous;
+    }();
+    return 0777 & ~mask;
+}
+
 TemporaryFile::TemporaryFile() : slot_(-1) {}
 
 TemporaryFile::~TemporaryFile() {
@@ -73,7 +83,7 @@ bool TemporaryFile::create(const std::string& directory, std::string* error) {
         *error = "cannot create a temporary file in " + directory + ": " + std::strerror(errno);
         return false;
     }
-    fchmod(fd, 0755);
+    fchmod(fd, executableMode());
     close(fd);
     path_ = buffer.data();
     if (slot_ >= 0) {

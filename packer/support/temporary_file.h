@@ -3,8 +3,12 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 namespace kestro::packer {
+
+// The mode a new executable gets: 0777 less the process's umask, as a compiler's output gets it.
+mode_t executableMode();
 
 class TemporaryFile {
   public:
@@ -13,8 +17,8 @@ class TemporaryFile {
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates an empty file named like ".kestro-pack-XXXXXX" in directory with mode 0755 (a finished
-    // launcher is an ordinary executable). Returns false and says why in error.
+    // Creates an empty file named like ".kestro-pack-XXXXXX" in directory with executableMode() (a
+    // finished launcher is an ordinary executable). Returns false and says why in error.
     bool create(const std::string& directory, std::string* error);
 
     const std::string& path() const { return path_; }

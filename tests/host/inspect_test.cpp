@@ -336,28 +336,56 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
 // there, not standard input). The stand-in signer does the same and tells which password it read,
 // given through a pipe as the shell's `<(...)` makes one, beside a file named "-".
 TEST_F(CommandLineTest, SigningHandsThePasswordToEveryOsslsigncodeThroughAPipe) {
-    writeFile(directory_ + "/bin/osslsigncode",
-              "#!/bin/sh\n"
-              "while [ $# -gt 0 ]; do\n"
-              "  case \"$1\" in -readpass) IFS= read -r pw < \"$2\" || exit 1;; -in) in=$2;; -out) out=$2;; esac\n"
-              "  shift\n"
-              "done\n"
-              "printf '%s' \"$pw\" > \"$(dirname \"$0\")/password-seen\" && cp \"$in\" \"$out\"\n");
+    writeFile(
+        directory_ + "/bin/osslsigncode",
+        "#!/bin/sh\n"
+        "while [ $# -gt 0 ]; do\n"
+        "  case \"$1\" in -readpass) IFS= read -r pw < \"$2\" || exit 1;; -in) in=$2;; -out) out=$2;; esac\n"
+        "  shift\n"
+        "done\n"
+        "printf '%s' \"$pw\" > \"$(dirname \"$0\")/password-seen\" && cp \"$in\" \"$out\"\n");
     ASSERT_EQ(chmod((directory_ + "/bin/osslsigncode").c_str(), 0755), 0);
     writeFile(directory_ + "/-", "wrong\n");
     writeFile(directory_ + "/signer.p12", "key");
     writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
-    writeFile(directory_ + "/sign.sh", "cd " + directory_ + " && PATH=bin:$PATH exec " KESTRO_CLI
-                                         " pack app.toml -o App.exe --stub stub.exe --runtime-jar runtime.jar "
-                                         "--sign --sign-pkcs12 signer.p12 --sign-password-file "
-                                         "<(printf 's\\303\\251cret 1\\n')\n");
+    writeFile(directory_ + "/sign.sh",
+              "cd " + directory_ +
+                  " && PATH=bin:$PATH exec " KESTRO_CLI
+                  " pack app.toml -o App.exe --stub stub.exe --runtime-jar runtime.jar "
+                  "--sign --sign-pkcs12 signer.p12 --sign-password-file "
+                  "<(printf 's\\303\\251cret 1\\n')\n");
     std::string output;
     ASSERT_EQ(run(directory_ + "/sign.sh", &output, "bash"), 0) << output;
-    EXPECT_EQ(readFile(directory_ + "/bin/password-seen"), "s\xc3\xa9" "cret 1");
+    EXPECT_EQ(readFile(directory_ + "/bin/password-seen"), "s\xc3\xa9"
+                                                           "cret 1");
+}
+
+// As a compiler's output: the folder made when missing, the mode the umask leaves.
+TEST_F(CommandLineTest, OutputGetsItsFolderAndTheModeTheUmaskAllows) {
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
+    std::string output;
+    ASSERT_EQ(run("-c 'umask 027 && exec " KESTRO_CLI " pack " + directory_ + "/app.toml -o " + directory_ +
+                      "/out/new/App.exe --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ +
+                      "/runtime.jar'",
+                  &output, "sh"),
+              0)
+        << output;
+    struct stat written {};
+    ASSERT_EQ(stat((directory_ + "/out/new/App.exe").c_str(), &written), 0);
+    EXPECT_EQ(written.st_mode & 07777, 0750u);
 }
 
 TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
     writeFile(directory_ + "/broken.toml", "[application]\nmain_class = \"M\"\nbogus = 1\n");
+    std::string bmp = "BM" + std::string(12, '\0') + std::string(40, '\0') + std::string(4, '\x7f');
+    bmp[10] = 54, bmp[14] = 40, bmp[18] = 1, bmp[22] = 1, bmp[26] = 1, bmp[28] = 24;
+    writeFile(directory_ + "/splash.bmp", bmp);
+    writeFile(directory_ + "/app.manifest", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"/>");
+    writeFile(directory_ + "/pictured.toml",
+              "[application]\nmain_class = \"M\"\nmanifest = \"app.manifest\"\n"
+              "[splash]\npicture = \"splash.bmp\"\n");
+    const std::string withStub =
+        " --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ + "/data.bin";
     const std::pair<std::string, std::string> cases[] = {
         {"pack " + directory_ + "/broken.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
          directory_ + "/broken.toml:3:9: unknown key \"application.bogus\""},
@@ -383,6 +411,10 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/app.jar --stub " + directory_ +
              "/stub.exe --runtime-jar " + directory_ + "/data.bin",
          "is the included file"},
+        {"pack " + directory_ + "/pictured.toml -o " + directory_ + "/splash.bmp" + withStub,
+         "is the splash picture " + directory_ + "/splash.bmp"},
+        {"pack " + directory_ + "/pictured.toml -o " + directory_ + "/app.manifest" + withStub,
+         "is the manifest " + directory_ + "/app.manifest"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::string output;

@@ -15,7 +15,8 @@ struct SectionSpec {
 // An image with an MZ header, e_lfanew, the PE signature, a file header, an optional header of
 // optionalHeaderSize zero bytes and one section header per entry, in the given table order. The file
 // is padded with a recognisable pattern up to the furthest raw data end, then overlay is appended.
-// With stubMarker, the first section large enough holds the launcher stub's marker, as a real stub does.
+// With stubMarker, the first section large enough that ends by the end of the last one's data holds the
+// launcher stub's marker, as a real stub does.
 std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay = "",
                          uint16_t optionalHeaderSize = 224, bool stubMarker = true);
 
