@@ -79,6 +79,11 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
         *error = "truncated payload: configuration count";
         return false;
     }
+    // Every record takes at least its id and length: a count the data cannot hold is cut off.
+    if (count > 0 && static_cast<uint64_t>(count) > (data.size() - offset) / 8) {
+        *error = "truncated payload: " + std::to_string(count) + " configuration records";
+        return false;
+    }
     for (int32_t i = 0; i < count; ++i) {
         int32_t id, length;
         std::string text;
@@ -92,6 +97,10 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
 
     if (!readInt32(data, &offset, &count)) {
         *error = "truncated payload: message count";
+        return false;
+    }
+    if (count > 0 && static_cast<uint64_t>(count) > (data.size() - offset) / 8) {
+        *error = "truncated payload: " + std::to_string(count) + " message records";
         return false;
     }
     for (int32_t i = 0; i < count; ++i) {

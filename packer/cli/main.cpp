@@ -118,7 +118,8 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
     request.signing = signingRequest;
     request.targetMachine = target == "windows-x86" ? kestro::pe::kMachineX86 : kestro::pe::kMachineX64;
     PackSummary summary;
-    if (!packLauncher(stubPath, request, outputPath, &error, &summary)) {
+    const bool signs = request.signing.has_value();
+    if (!packLauncher(stubPath, std::move(request), outputPath, &error, &summary)) {
         std::cerr << "kestro: " << error << "\n";
         return kFailed;
     }
@@ -126,7 +127,7 @@ int runPack(const std::string& projectPath, const std::string& outputPath, const
               << machineName(summary.machine) << ", " << summary.fileCount << " included file"
               << (summary.fileCount == 1 ? "" : "s") << ", "
               << (summary.runtimeBundled ? "Java runtime bundled" : "no Java runtime bundled")
-              << (request.signing ? ", signed" : "") << ")\n";
+              << (signs ? ", signed" : "") << ")\n";
     return 0;
 }
 
@@ -148,6 +149,11 @@ int runInspect(const std::string& launcherPath, bool json) {
     if (contents.signature.digestChecked && !contents.signature.intact) {
         std::cerr << "kestro: " << launcherPath
                   << " was changed after it was signed; Windows rejects its signature\n";
+        return kFailed;
+    }
+    if (contents.signature.present && !contents.signature.problem.empty()) {
+        std::cerr << "kestro: " << launcherPath << ": the signature is damaged ("
+                  << contents.signature.problem << "); Windows rejects it\n";
         return kFailed;
     }
     return 0;

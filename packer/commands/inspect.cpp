@@ -19,6 +19,9 @@ namespace kestro::packer {
 namespace {
 
 constexpr uint64_t kFirstWindow = 1 << 20;
+// The headers and the tables of any launcher the packer writes fit many times in this; beyond it a
+// damaged field, not a launcher, would have inspect read the whole file into memory.
+constexpr uint64_t kLastWindow = 16 << 20;
 
 class LauncherFile {
   public:
@@ -63,6 +66,10 @@ bool locatePayload(LauncherFile& file, uint64_t* start, std::string* error) {
         }
         if (image.size() == file.size())
             return false;
+        if (window >= kLastWindow) {
+            *error = "not a launcher: its PE headers do not end within the first 16 MiB";
+            return false;
+        }
     }
 }
 
@@ -84,6 +91,11 @@ bool readTables(LauncherFile& file, uint64_t start, payload::PayloadTables* tabl
         }
         if (start + data.size() == file.size())
             return false;
+        if (window >= kLastWindow) {
+            *error = "the payload's tables do not end within 16 MiB of their start: a record count or "
+                     "length is damaged";
+            return false;
+        }
     }
 }
 

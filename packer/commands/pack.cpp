@@ -188,7 +188,7 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
 
 // Writes the launcher and, for a stub whose optional header has one, its PE checksum over the whole
 // file: Windows and every tool that reads it check the field against the file's bytes.
-bool writeLauncher(const std::string& path, std::string stubPrefix, const std::string& tables,
+bool writeLauncher(const std::string& path, std::string& stubPrefix, const std::string& tables,
                    const std::vector<IncludedFile>& files, const std::string& trailingData,
                    std::string* error) {
     pe::Headers headers;
@@ -256,8 +256,8 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
     return true;
 }
 
-// Puts the request's resources into the stub's tree and rewrites its resource section.
-bool replaceResources(std::string* stub, const std::string& stubPath, const PackRequest& request,
+// Moves the request's resources into the stub's tree and rewrites its resource section.
+bool replaceResources(std::string* stub, const std::string& stubPath, PackRequest* request,
                       std::string* error) {
     ResourceTree tree;
     std::string why;
@@ -265,21 +265,21 @@ bool replaceResources(std::string* stub, const std::string& stubPath, const Pack
         *error = "stub " + stubPath + ": " + why;
         return false;
     }
-    mergeResources(&tree, request.resources);
-    if (!request.iconPath.empty()) {
+    mergeResources(&tree, std::move(request->resources));
+    if (!request->iconPath.empty()) {
         std::string ico;
-        if (!readWholeFile(request.iconPath, &ico, error))
+        if (!readWholeFile(request->iconPath, &ico, error))
             return false;
         // A PNG is made into an icon file of the sizes the shell asks for.
         if (isPng(ico)) {
             const std::string png = std::move(ico);
             if (!iconFromPng(png, &ico, &why)) {
-                *error = "icon " + request.iconPath + ": " + why;
+                *error = "icon " + request->iconPath + ": " + why;
                 return false;
             }
         }
         if (!setIconGroup(&tree, KESTRO_LAUNCHER_ICON_GROUP, ico, &why)) {
-            *error = "icon " + request.iconPath + ": " + why;
+            *error = "icon " + request->iconPath + ": " + why;
             return false;
         }
     }
@@ -320,22 +320,21 @@ bool validateIncludedFileName(const std::string& name, std::string* error) {
     return true;
 }
 
-bool packLauncher(const std::string& stubPath, const PackRequest& givenRequest, const std::string& outputPath,
+bool packLauncher(const std::string& stubPath, PackRequest request, const std::string& outputPath,
                   std::string* error, PackSummary* summary) {
-    if (!checkOutput(stubPath, givenRequest, outputPath, error))
+    if (!checkOutput(stubPath, request, outputPath, error))
         return false;
-    if (givenRequest.signing && !checkSigningRequest(*givenRequest.signing, error))
+    if (request.signing && !checkSigningRequest(*request.signing, error))
         return false;
     std::string stub;
     uint16_t machine = 0;
-    if (!readStub(stubPath, givenRequest.targetMachine, &stub, &machine, error))
+    if (!readStub(stubPath, request.targetMachine, &stub, &machine, error))
         return false;
 
-    if ((!givenRequest.resources.empty() || !givenRequest.iconPath.empty()) &&
-        !replaceResources(&stub, stubPath, givenRequest, error))
+    if ((!request.resources.empty() || !request.iconPath.empty()) &&
+        !replaceResources(&stub, stubPath, &request, error))
         return false;
 
-    PackRequest request = givenRequest;
     TemporaryFile runtimeArchive;
     if (!request.bundledRuntime.empty() &&
         !addBundledRuntime(&request, outputPath, machine, &runtimeArchive, error))

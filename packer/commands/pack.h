@@ -65,7 +65,7 @@ constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
 // signed as a temporary file too, so a failed signing leaves no unsigned output behind. Returns false
 // and sets error when anything fails; outputPath is then left as it was. On success fills summary
 // when given.
-bool packLauncher(const std::string& stubPath, const PackRequest& request, const std::string& outputPath,
+bool packLauncher(const std::string& stubPath, PackRequest request, const std::string& outputPath,
                   std::string* error, PackSummary* summary = nullptr);
 
 // Checks that name is a plain file name a launcher can create inside its extraction directory: not

@@ -29,10 +29,10 @@ std::set<uint16_t> iconsOfGroup(const std::string& group) {
 
 } // namespace
 
-void mergeResources(ResourceTree* tree, const ResourceTree& changes) {
-    for (const auto& [type, names] : changes) {
-        for (const auto& [name, languages] : names)
-            (*tree)[type][name] = languages;
+void mergeResources(ResourceTree* tree, ResourceTree changes) {
+    for (auto& [type, names] : changes) {
+        for (auto& [name, languages] : names)
+            (*tree)[type][name] = std::move(languages);
     }
 }
 

@@ -152,6 +152,7 @@ class TreeWriter {
         // First pass sizes every part, so that offsets are known before anything is written.
         uint32_t directories = size(tree.size());
         uint32_t dataEntries = 0, nameBytes = 0;
+        size_t dataBytes = 0;
         const auto countName = [&](const ResourceKey& key) {
             if (key.isName())
                 nameBytes += 2 + 2 * static_cast<uint32_t>(key.name.size());
@@ -165,6 +166,7 @@ class TreeWriter {
                 for (const auto& language : languages) {
                     countName(language.first);
                     ++dataEntries;
+                    dataBytes += alignUp(static_cast<uint32_t>(language.second.bytes.size()), 8);
                 }
             }
         }
@@ -172,6 +174,8 @@ class TreeWriter {
         nextName_ = directories;
         nextDataEntry_ = alignUp(directories + nameBytes, 4);
         sectionRva_ = sectionRva;
+        // Room for the data too, and the section's padding: a splash picture may be tens of MiB.
+        out_.reserve(alignUp(nextDataEntry_ + dataEntries * 16, 8) + dataBytes + (1 << 16));
         out_.assign(alignUp(nextDataEntry_ + dataEntries * 16, 8), '\0');
 
         const uint32_t root = reserveDirectory(tree.size());
@@ -192,7 +196,7 @@ class TreeWriter {
                 }
             }
         }
-        return out_;
+        return std::move(out_);
     }
 
   private:
@@ -371,8 +375,14 @@ bool writeResources(std::string* image, const ResourceTree& tree, std::string* e
     contents.resize(resources.rawSize, '\0');
 
     // The data before the resource section stays byte for byte; what follows is laid out anew.
-    std::string out = image->substr(0, resources.rawOffset);
+    size_t movedBytes = 0;
+    for (const Section& s : moved)
+        movedBytes += s.rawSize;
+    std::string out;
+    out.reserve(resources.rawOffset + contents.size() + movedBytes);
+    out.append(*image, 0, resources.rawOffset);
     out += contents;
+    contents = std::string();
     uint32_t nextRva = alignUp(resources.virtualAddress + resources.virtualSize, pe.sectionAlignment);
     std::vector<Section> layout = {resources};
     for (Section s : moved) {

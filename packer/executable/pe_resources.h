@@ -61,7 +61,7 @@ bool readResources(const std::string& image, ResourceTree* tree, std::string* er
 bool writeResources(std::string* image, const ResourceTree& tree, std::string* error);
 
 // Puts every type and name of changes into tree, replacing all languages tree had for that name.
-void mergeResources(ResourceTree* tree, const ResourceTree& changes);
+void mergeResources(ResourceTree* tree, ResourceTree changes);
 
 // Makes the icon file ico (the .ico format: one or more images) the icon group groupId of tree: the
 // icons the old group used are removed, the new images get the lowest free icon numbers, and the group

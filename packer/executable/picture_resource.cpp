@@ -35,12 +35,14 @@ void putInfoHeader(std::string& out, int32_t width, int32_t height, uint16_t bit
     append32(out, 0);
 }
 
-bool sideFits(uint64_t side) {
-    return side > 0 && side <= kMaxPictureSide;
+bool sizeFits(uint64_t width, uint64_t height) {
+    return width > 0 && width <= kMaxPictureSide && height > 0 && height <= kMaxPictureSide &&
+           width * height <= kMaxPicturePixels;
 }
 
 std::string sizeLimitText() {
-    return "its width and height must be 1 to " + std::to_string(kMaxPictureSide) + " pixels";
+    return "its width and height must be 1 to " + std::to_string(kMaxPictureSide) + " pixels, " +
+           std::to_string(kMaxPicturePixels / 1000000) + " megapixels at most in all";
 }
 
 // The DIB of a .bmp file: the header made a BITMAPINFOHEADER, the colour table made RGBQUADs, and the
@@ -79,7 +81,7 @@ bool dibFromBmp(const std::string& file, std::string* dib, std::string* error) {
         colours = get32(file, 46);
     }
     const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
-    if (width < 0 || !sideFits(static_cast<uint64_t>(width)) || !sideFits(rows)) {
+    if (width < 0 || !sizeFits(static_cast<uint64_t>(width), rows)) {
         *error =
             "the BMP is " + std::to_string(width) + "x" + std::to_string(height) + "; " + sizeLimitText();
         return false;
@@ -291,7 +293,7 @@ bool decodePng(const std::string& file, Picture* picture, std::string* error) {
         *error = std::string("not a readable PNG file: ") + image.message;
         return false;
     }
-    if (!sideFits(image.width) || !sideFits(image.height)) {
+    if (!sizeFits(image.width, image.height)) {
         *error = "the PNG is " + std::to_string(image.width) + "x" + std::to_string(image.height) + "; " +
                  sizeLimitText();
         png_image_free(&image);

@@ -15,6 +15,9 @@ constexpr uint16_t kSplashPictureId = KESTRO_SPLASH_PICTURE;
 // The largest side a picture may have: a splash or an icon bigger than an 8K screen is a mistake, and
 // the limit bounds what a small PNG that claims a huge size makes the packer allocate (256 MiB).
 constexpr uint32_t kMaxPictureSide = 8192;
+// The most pixels a picture may have in all (4096 by 4096): a splash larger than a 4K screen is a
+// mistake too, and this bounds the bitmap a small PNG puts into the launcher to 64 MiB.
+constexpr uint64_t kMaxPicturePixels = uint64_t{4096} * 4096;
 
 // A decoded picture: 8-bit blue, green, red and alpha (not premultiplied), rows from the bottom up as
 // a device-independent bitmap holds them.
@@ -29,7 +32,8 @@ bool isPng(const std::string& file);
 
 // Decodes the PNG file into picture (colour converted to 8-bit sRGB; 16-bit samples without gamma
 // information are taken as sRGB, as 8-bit ones are). Returns false and says why when
-// the file is not a well-formed PNG or a side is 0 or above kMaxPictureSide.
+// the file is not a well-formed PNG, a side is 0 or above kMaxPictureSide, or it has more than
+// kMaxPicturePixels.
 bool decodePng(const std::string& file, Picture* picture, std::string* error);
 
 // The bitmap resource (a DIB: BITMAPINFOHEADER, colour table or masks, then the pixels) for a .bmp or

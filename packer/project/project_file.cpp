@@ -72,7 +72,7 @@ class ProjectReader {
     void warnUnquotedPathVariables(const toml::node& node, const std::string& text);
     bool checkConversions(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                           const std::string& text);
-    PackRequest buildRequest() const;
+    PackRequest buildRequest(); // moves the resources out
 
     std::string sourceName_;
     std::string baseDirectory_;
@@ -767,7 +767,7 @@ bool ProjectReader::pictureSide(int32_t id, std::string* text) const {
     return true;
 }
 
-PackRequest ProjectReader::buildRequest() const {
+PackRequest ProjectReader::buildRequest() {
     PackRequest request;
     for (const ProjectKey& key : projectKeys()) {
         if (key.type == ValueType::Derived)
@@ -797,11 +797,12 @@ PackRequest ProjectReader::buildRequest() const {
     request.bundledRuntime = bundledRuntime_;
     request.iconPath = iconPath_;
     if (!versionResource_.empty())
-        request.resources[resource_type::Version][1][kUsEnglish].bytes = versionResource_;
+        request.resources[resource_type::Version][1][kUsEnglish].bytes = std::move(versionResource_);
     if (!manifest_.empty())
-        request.resources[resource_type::Manifest][1][kUsEnglish].bytes = manifest_;
+        request.resources[resource_type::Manifest][1][kUsEnglish].bytes = std::move(manifest_);
     if (!pictureResource_.empty())
-        request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes = pictureResource_;
+        request.resources[resource_type::Bitmap][kSplashPictureId][kUsEnglish].bytes =
+            std::move(pictureResource_);
     request.inputFiles = inputFiles_;
     request.warnings = warnings_;
     return request;

@@ -12,6 +12,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace kestro::packer {
 namespace {
@@ -358,6 +359,43 @@ TEST_F(CommandLineTest, SigningHandsThePasswordToEveryOsslsigncodeThroughAPipe) 
     ASSERT_EQ(run(directory_ + "/sign.sh", &output, "bash"), 0) << output;
     EXPECT_EQ(readFile(directory_ + "/bin/password-seen"), "s\xc3\xa9"
                                                            "cret 1");
+}
+
+// A signature cut off, as a failed upload leaves it, fails the command as a changed file does.
+TEST_F(CommandLineTest, ACutSignatureFailsInspection) {
+    std::string stub = stub_;
+    const size_t optionalHeader = securityEntry(stub) - 128;
+    put32(stub, optionalHeader, 0x10b);   // PE32
+    put32(stub, optionalHeader + 92, 16); // data directories
+    writeFile(directory_ + "/stub.exe", stub);
+    std::string launcher = readFile(pack());
+    launcher.resize((launcher.size() + 7) / 8 * 8, '\0');
+    put32(launcher, securityEntry(launcher), static_cast<uint32_t>(launcher.size()));
+    put32(launcher, securityEntry(launcher) + 4, 4096);
+    writeFile(directory_ + "/Cut.exe", launcher + std::string("\0\x10\0\0\0\x02\x02\0", 8) + "0\x82");
+    std::string output;
+    EXPECT_EQ(run("inspect " + directory_ + "/Cut.exe", &output), 1) << output;
+    EXPECT_NE(output.find("Cut.exe: the signature is damaged (the certificate table"), std::string::npos)
+        << output;
+}
+
+// A damaged record count in a large launcher: inspect reads a bounded part of it, under a memory limit
+// far below the file's size, and says what is wrong.
+TEST_F(CommandLineTest, ADamagedRecordCountIsReportedWithoutReadingTheWholeFile) {
+    std::string launcher = readFile(pack());
+    payload::PayloadTables tables;
+    size_t end = 0;
+    std::string error;
+    ASSERT_TRUE(payload::decodeTables(launcher, stub_.size(), &tables, &end, &error)) << error;
+    put32(launcher, stub_.size() + 4, 0x7ffffff0u);
+    writeFile(directory_ + "/Damaged.exe", launcher);
+    ASSERT_EQ(truncate((directory_ + "/Damaged.exe").c_str(), 600 << 20), 0);
+    std::string output;
+    EXPECT_EQ(run("-c 'ulimit -v 300000 && exec " KESTRO_CLI " inspect " + directory_ + "/Damaged.exe'",
+                  &output, "sh"),
+              1)
+        << output;
+    EXPECT_NE(output.find("record count or length is damaged"), std::string::npos) << output;
 }
 
 // As a compiler's output: the folder made when missing, the mode the umask leaves.

@@ -12,6 +12,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace kestro::packer {
 namespace {
 
@@ -191,8 +196,9 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         {good.substr(0, good.size() - 1), "lie outside"},
         {patched(18, 100000), "width and height must be 1 to 8192"},
         {patched(22, 0), "width and height must be 1 to 8192"},
-        // 8192 square at 32 bits is 256 MiB the file does not hold.
-        {patched(28, 32, 2).replace(18, 8, std::string("\0\x20\0\0\0\x20\0\0", 8)), "lie outside"},
+        // 4096 square at 32 bits is 64 MiB the file does not hold; 8192 square is too many pixels.
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x10\0\0\0\x10\0\0", 8)), "lie outside"},
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x20\0\0\0\x20\0\0", 8)), "16 megapixels at most"},
         {patched(28, 7, 2), "7 bits per pixel"},
         {patched(30, 4), "compression 4"},
         {patched(10, 20), "lie outside"}, // pixels said to start inside the header
@@ -200,6 +206,8 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         {"\x89PNG\r\n\x1a\n" + std::string(30, 'x'), "not a readable PNG file"},
         // A few bytes that claim a picture too big to allocate.
         {pngHeader(9000, 1), "the PNG is 9000x1; its width and height must be 1 to 8192"},
+        {pngHeader(8192, 8192), "the PNG is 8192x8192; its width and height must be 1 to 8192 pixels, 16 "
+                                "megapixels at most in all"},
     };
     writeFile(dir_ + "/app.toml",
               "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"bad.bmp\"\n");
@@ -212,6 +220,47 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         EXPECT_NE(error.find("bad.bmp: "), std::string::npos) << error;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
     }
+}
+
+// The largest picture the packer takes, 4096 pixels square and translucent, a 64 MiB bitmap from a
+// PNG of a few hundred KiB: the packer holds it in memory no more than a few times over.
+TEST_F(PictureTest, TheLargestPictureIsPackedInBoundedMemory) {
+    const std::string row = std::string(1, '\0') + [] {
+        std::string pixels;
+        for (int i = 0; i < 4096; ++i)
+            pixels += std::string("\x0a\x14\x1e\x80", 4);
+        return pixels;
+    }();
+    std::string rows;
+    for (int i = 0; i < 4096; ++i)
+        rows += row;
+    std::string compressed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf compressedSize = static_cast<uLongf>(compressed.size());
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
+                       reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size())),
+              Z_OK);
+    compressed.resize(compressedSize);
+    writeFile(dir_ + "/large.png", "\x89PNG\r\n\x1a\n" +
+                                       pngChunk("IHDR" + bigEndian32(4096) + bigEndian32(4096) +
+                                                std::string("\x08\x06\0\0\0", 5)) +
+                                       pngChunk("IDAT" + compressed) + pngChunk("IEND"));
+    writeFile(dir_ + "/runtime.jar", "jar");
+    writeFile(dir_ + "/app.toml",
+              "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"large.png\"\n");
+    const std::string stub = KESTRO_LAUNCHER_STUB, project = dir_ + "/app.toml", output = dir_ + "/App.exe",
+                      jar = dir_ + "/runtime.jar";
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(KESTRO_CLI, KESTRO_CLI, "pack", project.c_str(), "-o", output.c_str(), "--stub", stub.c_str(),
+              "--runtime-jar", jar.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GT(std::filesystem::file_size(output), 64u << 20);
+    EXPECT_LT(usage.ru_maxrss, 256 << 10) << "KiB at the peak";
 }
 
 // A PNG icon that is not square: four images, the small ones centred on transparency, and a launcher
