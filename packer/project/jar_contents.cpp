@@ -40,6 +40,16 @@ bool readManifest(unzFile archive, std::string* manifest, std::string* error) {
     return true;
 }
 
+// "com/example/Main.class" for "com.example.Main".
+std::string classEntry(const std::string& className) {
+    std::string entry = className;
+    for (char& c : entry) {
+        if (c == '.')
+            c = '/';
+    }
+    return entry + ".class";
+}
+
 } // namespace
 
 bool readJar(const std::string& path, JarContents* contents, std::string* error) {
@@ -69,12 +79,7 @@ bool readJar(const std::string& path, JarContents* contents, std::string* error)
 }
 
 bool jarHoldsClass(const JarContents& contents, const std::string& className) {
-    std::string entry = className;
-    for (char& c : entry) {
-        if (c == '.')
-            c = '/';
-    }
-    entry += ".class";
+    const std::string entry = classEntry(className);
     if (contents.entries.count(entry) != 0)
         return true;
     const std::string versions = "META-INF/versions/";
@@ -85,6 +90,22 @@ bool jarHoldsClass(const JarContents& contents, const std::string& className) {
             return true;
     }
     return false;
+}
+
+bool classFileVersion(const std::string& path, const std::string& className, int* major) {
+    std::unique_ptr<void, ArchiveCloser> archive(unzOpen64(path.c_str()));
+    unsigned char head[8];
+    if (!archive || unzLocateFile(archive.get(), classEntry(className).c_str(), 1) != UNZ_OK ||
+        unzOpenCurrentFile(archive.get()) != UNZ_OK)
+        return false;
+    const int read = unzReadCurrentFile(archive.get(), head, sizeof head);
+    unzCloseCurrentFile(archive.get());
+    // u4 magic 0xCAFEBABE, u2 minor version, u2 major version
+    if (read != static_cast<int>(sizeof head) || head[0] != 0xCA || head[1] != 0xFE || head[2] != 0xBA ||
+        head[3] != 0xBE)
+        return false;
+    *major = head[6] << 8 | head[7];
+    return true;
 }
 
 std::string manifestMainClass(const std::string& manifest) {

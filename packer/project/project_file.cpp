@@ -69,6 +69,8 @@ class ProjectReader {
     bool checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text);
     bool checkVersionBounds();
     bool checkMainClass();
+    void warnAboutClassVersion(const toml::node& origin, const std::string& jarPath,
+                               const std::string& className);
     void warnUnquotedPathVariables(const toml::node& node, const std::string& text);
     bool checkConversions(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node,
                           const std::string& text);
@@ -666,17 +668,29 @@ bool ProjectReader::checkMainClass() {
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".JAR") == 0)
             jars.push_back(&file);
     }
+    const auto given = nodes_.find(payload::config::MainClass);
+    if (given != nodes_.end() &&
+        config_[payload::config::MainClass].find_first_of("/\\") != std::string::npos) {
+        std::string dotted = config_[payload::config::MainClass];
+        std::replace(dotted.begin(), dotted.end(), '/', '.');
+        std::replace(dotted.begin(), dotted.end(), '\\', '.');
+        return fail(*given->second, "application.main_class \"" +
+                                        cp1252ToUtf8(config_[payload::config::MainClass]) +
+                                        "\" is written with slashes, which no class name has; write \"" +
+                                        cp1252ToUtf8(dotted) + "\"");
+    }
     if (mainJarNode_ != nullptr) {
-        const std::string& given = mainJarNode_->as_string()->get();
+        const std::string& givenJar = mainJarNode_->as_string()->get();
         std::string givenName, unused; // included names are in code page 1252
-        const bool convertible = utf8ToCp1252(given, &givenName, &unused);
+        const bool convertible = utf8ToCp1252(givenJar, &givenName, &unused);
         const auto named = std::find_if(jars.begin(), jars.end(), [&](const IncludedFile* jar) {
             std::error_code ignored;
             return (convertible && names::folded(jar->name) == names::folded(givenName)) ||
-                   fs::equivalent(fs::path(baseDirectory_) / given, jar->sourcePath, ignored);
+                   fs::equivalent(fs::path(baseDirectory_) / givenJar, jar->sourcePath, ignored);
         });
         if (named == jars.end())
-            return fail(*mainJarNode_, "application.main_jar \"" + given + "\" is none of the included jars");
+            return fail(*mainJarNode_,
+                        "application.main_jar \"" + givenJar + "\" is none of the included jars");
         JarContents contents;
         std::string why;
         if (!readJar((*named)->sourcePath, &contents, &why))
@@ -686,13 +700,21 @@ bool ProjectReader::checkMainClass() {
                 return fail(*mainJarNode_,
                             "application.main_jar: " + (*named)->sourcePath +
                                 " has no Main-Class in its manifest; give application.main_class");
-            config_[payload::config::MainClass] = contents.mainClass;
+            // The manifest is UTF-8, the record code page 1252; java -jar reads slashes as dots too.
+            std::string mainClass = contents.mainClass;
+            std::replace(mainClass.begin(), mainClass.end(), '/', '.');
+            if (!utf8ToCp1252(mainClass, &config_[payload::config::MainClass], &why))
+                return fail(*mainJarNode_, "application.main_jar: the Main-Class " + mainClass + " of " +
+                                               (*named)->sourcePath + ": " + why);
         }
     }
     const auto mainClass = config_.find(payload::config::MainClass);
     if (mainClass == config_.end())
         return failWithoutLine("application.main_class is required (or application.main_jar, whose manifest "
                                "names it): the launcher has nothing to start without it");
+    const toml::node* origin = given != nodes_.end() ? given->second : mainJarNode_;
+    // Jars name their entries in UTF-8.
+    const std::string className = cp1252ToUtf8(mainClass->second);
 
     std::string searched;
     bool anyRead = false;
@@ -703,22 +725,43 @@ bool ProjectReader::checkMainClass() {
             warnings_.push_back(why + "; its classes were not searched for the main class");
             continue;
         }
-        if (jarHoldsClass(contents, mainClass->second))
+        if (jarHoldsClass(contents, className)) {
+            warnAboutClassVersion(*origin, jar->sourcePath, className);
             return true;
+        }
         anyRead = true;
         searched += (searched.empty() ? "" : ", ") + jar->sourcePath;
     }
     if (!anyRead)
         return true; // the classes come from elsewhere (vm.class_path), out of the packer's sight
     const std::string message =
-        "the main class " + mainClass->second + " is in none of the included jars (" + searched + ")";
-    const toml::node* origin =
-        nodes_.count(payload::config::MainClass) != 0 ? nodes_.at(payload::config::MainClass) : mainJarNode_;
+        "the main class " + className + " is in none of the included jars (" + searched + ")";
     if (config_.count(payload::config::ClassPath) != 0) {
         warnings_.push_back(message + "; it must come from vm.class_path");
         return true;
     }
     return fail(*origin, message);
+}
+
+// A runtime older than the one the main class was compiled for refuses to load it: the launcher would
+// pick one that passes java.min_version and fail at the user's desk.
+void ProjectReader::warnAboutClassVersion(const toml::node& origin, const std::string& jarPath,
+                                          const std::string& className) {
+    constexpr int kJava5ClassFile = 49; // class file versions count on from Java 1.0's 45
+    int major = 0;
+    if (!classFileVersion(jarPath, className, &major) || major < kJava5ClassFile)
+        return;
+    const std::string needed = major <= 52 ? "1." + std::to_string(major - 44) : std::to_string(major - 44);
+    const std::string minimum = config_.count(payload::config::MinimumVersion) != 0
+                                    ? config_[payload::config::MinimumVersion]
+                                    : findKeyById(payload::config::MinimumVersion, false)->defaultText;
+    if (!minimum.empty() && compareVersions(minimum.c_str(), needed.c_str()) >= 0)
+        return;
+    warnings_.push_back(
+        where(sourceName_, origin) + ": the main class " + className + " in " + jarPath +
+        " is compiled for Java " + needed + " (class file version " + std::to_string(major) +
+        "), but java.min_version " + (minimum.empty() ? std::string("sets no minimum") : "is " + minimum) +
+        ": an older Java the launcher may choose cannot load it; set java.min_version = \"" + needed + "\"");
 }
 
 // The launcher expands variables before it splits the parameters at blanks, so a path with a blank

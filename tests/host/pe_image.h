@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,12 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
-// A jar (zip) with the given entries, each holding "x". A manifestMainClass that is not empty goes into
-// META-INF/MANIFEST.MF; "com.example.gui.Application" is written continued over two lines, as the
-// jar tool writes long values.
+// A jar (zip) with the given entries, each holding "x" unless contents gives its bytes. A
+// manifestMainClass that is not empty goes into META-INF/MANIFEST.MF; "com.example.gui.Application"
+// is written continued over two lines, as the jar tool writes long values.
 void writeJar(const std::string& path, const std::vector<std::string>& entries,
-              const std::string& manifestMainClass = "");
+              const std::string& manifestMainClass = "",
+              const std::map<std::string, std::string>& contents = {});
 
 // A fresh, empty directory for one test.
 std::string makeTestDirectory();

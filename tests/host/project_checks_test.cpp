@@ -28,6 +28,11 @@ class ProjectChecks : public ::testing::Test {
         writeJar(directory_ + "/build/libs/plain.jar", {"com/example/Plain.class"});
         writeJar(directory_ + "/other/app-1.0.jar", {"x/Y.class"});
         writeJar(directory_ + "/mr.jar", {"META-INF/versions/11/com/example/Modern.class"});
+        writeJar(directory_ + "/nandu.jar", {"com/example/\u00d1and\u00fa.class"},
+                 "com.example.\u00d1and\u00fa");
+        // A class file of version 55, Java 11.
+        writeJar(directory_ + "/java11.jar", {"com/example/Eleven.class"}, "com.example.Eleven",
+                 {{"com/example/Eleven.class", std::string("\xca\xfe\xba\xbe\0\0\0\x37", 8)}});
         writeFile(directory_ + "/notes.txt", "not a jar");
         writeFile(directory_ + "/broken.jar", "not a zip");
         fs::create_directories(directory_ + "/lib/nested");
@@ -79,6 +84,10 @@ TEST_F(ProjectChecks, MistakesAreReportedWithTheLineToFix) {
         {"files = [\"build/libs/plain.jar\"]\n[application]\nmain_jar = \"plain.jar\"\n",
          "has no Main-Class in its manifest; give application.main_class"},
         {"files = [\"broken.jar\"]\n[application]\nmain_jar = \"broken.jar\"\n", "is not a readable jar"},
+        {"files = [\"build/libs/*.jar\"]\n[application]\nmain_class = \"com/example/App\"\n",
+         "app.toml:3:14: application.main_class \"com/example/App\" is written with slashes, which no class "
+         "name "
+         "has; write \"com.example.App\""},
         {"files = [\"build/libs/core-1.0.jar\"]\n[application]\nmain_jar = \"core-1.0.jar\"\nmain_class = "
          "3\n",
          "app.toml:4:14: application.main_class must be a string"},
@@ -131,6 +140,25 @@ TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
          "M",
          {"broken.jar"},
          "its classes were not searched"},
+        // Names beyond ASCII: UTF-8 in the jar and the project, code page 1252 in the launcher.
+        {"files = [\"nandu.jar\"]\n[application]\nmain_jar = \"nandu.jar\"\n",
+         "com.example.\xd1"
+         "and\xfa",
+         {"nandu.jar"},
+         nullptr},
+        {"files = [\"nandu.jar\"]\n[application]\nmain_class = \"com.example.\u00d1and\u00fa\"\n",
+         "com.example.\xd1"
+         "and\xfa",
+         {"nandu.jar"},
+         nullptr},
+        {"files = [\"java11.jar\"]\n[application]\nmain_jar = \"java11.jar\"\n",
+         "com.example.Eleven",
+         {"java11.jar"},
+         "java11.jar is compiled for Java 11 (class file version 55), but java.min_version is 1.8"},
+        {"files = [\"java11.jar\"]\n[application]\nmain_jar = \"java11.jar\"\n[java]\nmin_version = \"11\"\n",
+         "com.example.Eleven",
+         {"java11.jar"},
+         nullptr},
         {"[application]\nmain_class = \"M\"\n[vm]\nparameters = \"-Xmx1g -Dhome=%KESTRO_EXEDIR% -Dx=1\"\n",
          "M",
          {},
