@@ -1,5 +1,6 @@
 #include "project/project_file.h"
 
+#include "executable/manifest_check.h"
 #include "executable/picture_resource.h"
 #include "executable/version_resource.h"
 #include "names/windows_names.h"
@@ -441,10 +442,8 @@ bool ProjectReader::readManifest(const toml::node& node) {
     std::u16string ignored;
     if (!utf8ToUtf16(text, &ignored, &why) || text.find('\0') != std::string::npos)
         return fail(node, shown + " is not UTF-8 text");
-    const size_t first = text.find_first_not_of(" \t\r\n", text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
-    if (first == std::string::npos || text[first] != '<' || text.find("assembly") == std::string::npos)
-        return fail(node,
-                    shown + " is not an XML manifest: it must start with '<' and hold an assembly element");
+    if (!checkManifest(text, &why))
+        return fail(node, shown + " " + why + "; Windows would refuse to start the launcher");
     manifest_ = std::move(text);
     return true;
 }

@@ -255,8 +255,11 @@ TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
         const char* expected; // nullptr: accepted
     } cases[] = {
         {manifest, nullptr},
-        {"assembly", "is not an XML manifest"},
-        {"  \n", "is not an XML manifest"},
+        {"assembly", "is not well-formed XML (line 1: syntax error)"},
+        {"  \n", "is empty"},
+        {"<notxml assembly>", "is not well-formed XML (line 1: not well-formed (invalid token))"},
+        {"\n<assembly>\n<dependency>\n</assembly>", "is not well-formed XML (line 4: mismatched tag)"},
+        {"<m:root xmlns:m=\"urn:x\"><assembly/></m:root>", "has the root element <root>, not <assembly>"},
         {"<assembly>\xC0\xAF</assembly>", "is not UTF-8 text"},
         {std::string("<assembly>\0</assembly>", 21), "is not UTF-8 text"},
     };
