@@ -47,31 +47,34 @@ std::string node(const std::u16string& key, const std::string& value, uint16_t v
     return out;
 }
 
-bool parseVersion(const std::string& text, uint32_t* high, uint32_t* low, std::string* error) {
+// Reads up to four numbers from 0 to 65535 separated by dots at the start of text into the fixed
+// fields' halves. Returns how many characters they took: 0 when text starts with no such number.
+size_t leadingVersion(const std::string& text, uint32_t* high, uint32_t* low) {
     uint32_t parts[4] = {0, 0, 0, 0};
-    size_t count = 0, at = 0;
-    while (true) {
+    size_t count = 0, at = 0, taken = 0;
+    while (count < 4) {
         size_t end = at;
         uint32_t value = 0;
         while (end < text.size() && text[end] >= '0' && text[end] <= '9' && value <= 65535)
             value = value * 10 + static_cast<uint32_t>(text[end++] - '0');
-        if (end == at || value > 65535 || count == 4) {
-            *error =
-                "\"" + text + "\" is not a version of up to four numbers from 0 to 65535, such as 1.2.3.4";
-            return false;
-        }
-        parts[count++] = value;
-        if (end == text.size())
+        if (end == at || value > 65535 || (end < text.size() && text[end] >= '0' && text[end] <= '9'))
             break;
-        if (text[end] != '.' || end + 1 == text.size()) {
-            *error =
-                "\"" + text + "\" is not a version of up to four numbers from 0 to 65535, such as 1.2.3.4";
-            return false;
-        }
+        parts[count++] = value;
+        taken = end;
+        if (end == text.size() || text[end] != '.')
+            break;
         at = end + 1;
     }
     *high = parts[0] << 16 | parts[1];
     *low = parts[2] << 16 | parts[3];
+    return count == 0 ? 0 : taken;
+}
+
+bool parseVersion(const std::string& text, uint32_t* high, uint32_t* low, std::string* error) {
+    if (text.empty() || leadingVersion(text, high, low) != text.size()) {
+        *error = "\"" + text + "\" is not a version of up to four numbers from 0 to 65535, such as 1.2.3.4";
+        return false;
+    }
     return true;
 }
 
@@ -135,12 +138,19 @@ bool readVersionResource(const std::string& block, VersionInfo* info) {
     return true;
 }
 
+bool checkFileVersion(const std::string& text, std::string* error) {
+    uint32_t high, low;
+    return parseVersion(text, &high, &low, error);
+}
+
 bool buildVersionResource(const VersionInfo& info, std::string* block, std::string* error) {
     uint32_t file[2], product[2];
-    if (!parseVersion(info.fileVersion, &file[0], &file[1], error) ||
-        !parseVersion(info.productVersion.empty() ? info.fileVersion : info.productVersion, &product[0],
-                      &product[1], error))
+    if (!parseVersion(info.fileVersion, &file[0], &file[1], error))
         return false;
+    if (leadingVersion(info.productVersion, &product[0], &product[1]) == 0) {
+        product[0] = file[0];
+        product[1] = file[1];
+    }
     std::string fixed;
     for (uint32_t field : {0xFEEF04BDu, 0x00010000u, file[0], file[1], product[0], product[1], 0x3Fu, 0u,
                            0x00040004u /* Windows NT */, 1u /* application */, 0u, 0u, 0u})

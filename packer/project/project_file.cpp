@@ -94,7 +94,96 @@ class ProjectReader {
     std::vector<std::pair<std::string, std::string>> inputFiles_; // what each file is, its path
     std::vector<std::string> warnings_;
     std::string error_;
+
+  public:
+    // Keys that name a file the packer reads: no record of their own.
+    static constexpr std::pair<const char*, bool (ProjectReader::*)(const toml::node&)> kFileKeys[] = {
+        {"application.icon", &ProjectReader::readIcon},
+        {"application.manifest", &ProjectReader::readManifest},
+        {"splash.picture", &ProjectReader::readPicture},
+        {"java.bundled_runtime", &ProjectReader::readBundledRuntime},
+    };
 };
+
+// Keys of the packer alone, which set no record either.
+constexpr const char* kPackerKeys[] = {
+    "application.main_jar", "java.allow_insecure_download", "files.source",
+    "files.name",           "version.file_version",         "version.product_version",
+    "version.product_name", "version.company_name",         "version.file_description",
+    "version.copyright",    "version.original_filename"};
+
+// Every key and table a project file may have, qualified ("application.main_class", "splash.status";
+// top-level ones unqualified).
+std::vector<std::string> knownNames() {
+    std::vector<std::string> known = {"files", "version"};
+    for (const ProjectKey& key : projectKeys()) {
+        if (key.type == ValueType::Derived)
+            continue;
+        known.push_back(std::string(key.section) + "." + key.name);
+        for (std::string section = key.section;; section.erase(section.rfind('.'))) {
+            known.push_back(section);
+            if (section.find('.') == std::string::npos)
+                break;
+        }
+    }
+    for (const auto& fileKey : ProjectReader::kFileKeys)
+        known.emplace_back(fileKey.first);
+    known.insert(known.end(), std::begin(kPackerKeys), std::end(kPackerKeys));
+    std::sort(known.begin(), known.end());
+    known.erase(std::unique(known.begin(), known.end()), known.end());
+    return known;
+}
+
+// The edits (a letter added, dropped, changed, or two swapped) that turn a into b.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min(
+                {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// What to add to "unknown key" for name in section ("" for the top level): the key of that table
+// closest to it, or the table where a key of that name belongs.
+std::string suggestion(const std::string& section, const std::string& name) {
+    if (name.size() > 64)
+        return "";
+    const std::string prefix = section.empty() ? "" : section + ".";
+    std::string closest;
+    size_t best = std::max<size_t>(1, std::min<size_t>(2, name.size() / 3)) + 1;
+    for (const std::string& known : knownNames()) {
+        if (known.compare(0, prefix.size(), prefix) != 0 ||
+            known.find('.', prefix.size()) != std::string::npos)
+            continue;
+        const size_t distance = editDistance(name, known.substr(prefix.size()));
+        if (distance < best) {
+            best = distance;
+            closest = known;
+        }
+    }
+    if (!closest.empty())
+        return "; did you mean \"" + closest + "\"?";
+    if (name == "files" || name == "version")
+        return "; " + name +
+               " is a top-level key: write it before the first [table] line, whose keys "
+               "follow it until the next one";
+    for (const std::string& known : knownNames()) {
+        const size_t dot = known.rfind('.');
+        if (dot != std::string::npos && known.compare(dot + 1, std::string::npos, name) == 0 &&
+            known.compare(0, dot, section) != 0)
+            return "; \"" + name + "\" is a key of [" + known.substr(0, dot) + "]";
+    }
+    return "";
+}
 
 std::string where(const std::string& sourceName, const toml::node& node) {
     return sourceName + ":" + std::to_string(node.source().begin.line) + ":" +
@@ -163,7 +252,8 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
             ok = fail(it->second,
                       "\"" + shownInMessage(name) + "\" must be a table, not " + typeName(it->second));
         else
-            ok = fail(it->second, "unknown key or table \"" + shownInMessage(name) + "\"");
+            ok = fail(it->second,
+                      "unknown key or table \"" + shownInMessage(name) + "\"" + suggestion("", name));
     }
     if (ok)
         ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass();
@@ -186,13 +276,6 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
                 return false;
             continue;
         }
-        // Keys that name a file the packer reads: no record of their own.
-        static constexpr std::pair<const char*, bool (ProjectReader::*)(const toml::node&)> kFileKeys[] = {
-            {"application.icon", &ProjectReader::readIcon},
-            {"application.manifest", &ProjectReader::readManifest},
-            {"splash.picture", &ProjectReader::readPicture},
-            {"java.bundled_runtime", &ProjectReader::readBundledRuntime},
-        };
         const auto fileKey = std::find_if(std::begin(kFileKeys), std::end(kFileKeys),
                                           [&](const auto& entry) { return qualifiedName == entry.first; });
         if (fileKey != std::end(kFileKeys)) {
@@ -210,7 +293,8 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         }
         const ProjectKey* known = findKey(section.c_str(), name.c_str());
         if (known == nullptr || known->type == ValueType::Derived)
-            return fail(node, "unknown key \"" + shownInMessage(qualifiedName) + "\"");
+            return fail(node,
+                        "unknown key \"" + shownInMessage(qualifiedName) + "\"" + suggestion(section, name));
         if (!readValue(*known, qualifiedName, node))
             return false;
     }
@@ -460,16 +544,23 @@ bool ProjectReader::readVersion(const toml::node& node) {
         return fail(node, "\"version\" must be a table, not " + std::string(typeName(node)));
     VersionInfo info;
     std::map<std::string, std::string> given;
+    std::string why;
     for (const auto& [key, value] : *table) {
         const std::string name(key.str());
         bool known = name == "file_version" || name == "product_version";
         for (const auto& text : kTexts)
             known = known || name == text.first;
         if (!known)
-            return fail(value, "unknown key \"version." + shownInMessage(name) + "\"");
+            return fail(value,
+                        "unknown key \"version." + shownInMessage(name) + "\"" + suggestion("version", name));
         if (!value.is_string())
             return fail(value, "version." + name + " must be a string, not " + std::string(typeName(value)));
-        given[name] = value.as_string()->get();
+        const std::string& text = value.as_string()->get();
+        if (text.find('\0') != std::string::npos)
+            return fail(value, "version." + name + " contains a NUL character, which ends a text in Windows");
+        if (name == "file_version" && !checkFileVersion(text, &why))
+            return fail(value, "version.file_version " + why);
+        given[name] = text;
     }
     if (given.count("file_version") == 0)
         return fail(node, "version.file_version is required in [version]");
@@ -481,7 +572,6 @@ bool ProjectReader::readVersion(const toml::node& node) {
         if (given.count(key) != 0)
             info.strings.emplace_back(windowsName, given[key]);
     }
-    std::string why;
     if (!buildVersionResource(info, &versionResource_, &why))
         return fail(node, "version: " + why);
     return true;
@@ -524,8 +614,8 @@ bool ProjectReader::readFileEntry(const toml::node& entry) {
             else if (key.str() == "name")
                 nameNode = &value;
             else
-                return fail(value,
-                            "unknown key \"" + shownInMessage("files." + std::string(key.str())) + "\"");
+                return fail(value, "unknown key \"" + shownInMessage("files." + std::string(key.str())) +
+                                       "\"" + suggestion("files", std::string(key.str())));
         }
         if (sourceNode == &entry)
             return fail(entry, "an included file needs a source path (files.source)");

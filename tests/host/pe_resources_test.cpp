@@ -1,6 +1,7 @@
 // The resource writer against the real launcher stub, with wrestool (icoutils) as the independent reader.
 #include "executable/pe_checksum.h"
 #include "executable/pe_resources.h"
+#include "executable/version_resource.h"
 
 #include "commands/inspect.h"
 #include "commands/pack.h"
@@ -328,24 +329,42 @@ TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
     const std::string dir = makeTestDirectory();
     const struct {
         const char* table;
-        const char* expected;
+        const char* expected; // nullptr: accepted
     } cases[] = {
-        {"product_name = \"x\"", "version.file_version is required"},
-        {"file_version = \"1.2.3.4.5\"", "up to four numbers"},
-        {"file_version = \"1.65536\"", "up to four numbers"},
+        {"product_name = \"x\"", "app.toml:3:1: version.file_version is required"},
+        {"file_version = \"1.2.3.4.5\"",
+         "app.toml:4:16: version.file_version \"1.2.3.4.5\" is not a version of up"},
+        {"file_version = \"1.65536\"", "app.toml:4:16: version.file_version \"1.65536\" is not a version"},
         {"file_version = \"1..2\"", "up to four numbers"},
         {"file_version = \"1.2.\"", "up to four numbers"},
-        {"file_version = \"1\"\nproduct_version = \"v2\"", "\"v2\" is not a version"},
-        {"file_version = \"1\"\nproduct = \"x\"", "unknown key \"version.product\""},
+        {"file_version = \"1\"\nproduct = \"x\"", "app.toml:5:11: unknown key \"version.product\""},
+        {"file_version = \"1\"\nproduct_nmae = \"x\"", "did you mean \"version.product_name\"?"},
         {"file_version = 1", "must be a string"},
+        {"file_version = \"1\"\ncompany_name = \"a\\u0000b\"",
+         "app.toml:5:16: version.company_name contains a NUL"},
+        // The product version is free text; its leading numbers, or the file version's, are the fixed one.
+        {"file_version = \"3.1\"\nproduct_version = \"2026.1-beta\"", nullptr},
+        {"file_version = \"3.1\"\nproduct_version = \"v2\"", nullptr},
     };
     for (const auto& c : cases) {
         writeFile(dir + "/app.toml",
                   std::string("[application]\nmain_class = \"a.Main\"\n[version]\n") + c.table + "\n");
         PackRequest request;
         std::string error;
-        EXPECT_FALSE(loadProjectFile(dir + "/app.toml", &request, &error)) << c.table;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << c.table << ": " << error;
+        const bool loaded = loadProjectFile(dir + "/app.toml", &request, &error);
+        if (c.expected != nullptr) {
+            EXPECT_FALSE(loaded) << c.table;
+            EXPECT_NE(error.find(c.expected), std::string::npos) << c.table << ": " << error;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << c.table << ": " << error;
+        VersionInfo read;
+        ASSERT_TRUE(
+            readVersionResource(request.resources[resource_type::Version][1][kUsEnglish].bytes, &read));
+        const bool beta = std::string(c.table).find("beta") != std::string::npos;
+        EXPECT_EQ(read.productVersion, beta ? "2026.1.0.0" : "3.1.0.0") << c.table;
+        EXPECT_EQ(read.strings.at(1),
+                  (std::pair<std::string, std::string>{"ProductVersion", beta ? "2026.1-beta" : "v2"}));
     }
 }
 
