@@ -239,7 +239,12 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
         return false;
     }
     std::string why;
-    if (!checkWindowsRuntime(facts, machine, &why)) {
+    std::string preferredVariant;
+    for (const auto& [id, text] : request->tables.config) {
+        if (id == payload::config::PreferredJvmVariant)
+            preferredVariant = text;
+    }
+    if (!checkWindowsRuntime(facts, machine, preferredVariant, &why)) {
         *error = "bundled runtime " + request->bundledRuntime + ": " + why;
         return false;
     }

@@ -1,5 +1,6 @@
 #include "writers/runtime_bundle.h"
 
+#include "names/windows_names.h"
 #include "pe/pe_image.h"
 #include "runtime/runtime_layout.h"
 #include "tar/tar_rules.h"
@@ -33,10 +34,32 @@ std::string archiveName(const char* library) {
     return name;
 }
 
-bool isJvmLibrary(const std::string& name) {
-    return std::any_of(std::begin(kJvmVariants), std::end(kJvmVariants), [&](const char* variant) {
-        return name == "bin/" + std::string(variant) + "/jvm.dll";
-    });
+// Windows finds bin\Server\JVM.DLL where the launcher asks for bin\server\jvm.dll: names are
+// compared as Windows compares them.
+bool sameName(const std::string& a, const std::string& b) {
+    return names::folded(a) == names::folded(b);
+}
+
+// The folder of a bin/<folder>/jvm.dll, or "" for any other name.
+std::string jvmLibraryFolder(const std::string& name) {
+    const size_t slash = name.find('/', 4);
+    if (!sameName(name.substr(0, 4), "bin/") || slash == std::string::npos || slash == 4 ||
+        !sameName(name.substr(slash), "/jvm.dll"))
+        return "";
+    return name.substr(4, slash - 4);
+}
+
+// The folders the launcher looks for jvm.dll in, for messages: "bin/server, bin/client or bin/hotspot".
+std::string jvmLibraryPlaces(const std::string& preferredVariant) {
+    std::vector<std::string> places;
+    if (!preferredVariant.empty())
+        places.push_back("bin/" + preferredVariant);
+    for (const char* variant : kJvmVariants)
+        places.push_back("bin/" + std::string(variant));
+    std::string text;
+    for (size_t i = 0; i < places.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == places.size() ? " or " : ", ") + places[i];
+    return text;
 }
 
 class ArchiveChecker {
@@ -62,10 +85,16 @@ class ArchiveChecker {
             if (!checkEntry(header))
                 return false;
         }
+        // The launcher stops at the first block that is no header; an archive appended after the end
+        // blocks (a second gzip member, as `cat` makes) would never be unpacked.
+        const uint64_t end = length_;
         char rest[kBlock];
         for (size_t got = 1; got > 0;) {
             if (!read(rest, sizeof rest, &got))
                 return false;
+            if (std::any_of(rest, rest + got, [](char c) { return c != '\0'; }))
+                return fail("data follows the archive's end at offset " + std::to_string(end) +
+                            " (a second archive appended?); the launcher stops reading at the end");
         }
         // zlib hands out the data of a stream that ends before its trailer and only says so here.
         int code = Z_OK;
@@ -176,16 +205,16 @@ namespace archive {
 void Inventory::add(std::string name, bool regular, const std::string& head) {
     while (name.compare(0, 2, "./") == 0)
         name.erase(0, 2);
-    if (regular && (name == "bin/java.exe" || name == "bin/javaw.exe"))
+    if (regular && (sameName(name, "bin/java.exe") || sameName(name, "bin/javaw.exe")))
         hasJavaExecutable = true;
-    if (regular && isJvmLibrary(name)) {
+    if (regular && !jvmLibraryFolder(name).empty()) {
         pe::Headers headers;
         std::string ignored;
         jvmLibraries.emplace_back(name, pe::readHeaders(head, &headers, &ignored) ? headers.machine : 0);
     }
     hasRegularFile = hasRegularFile || regular;
-    hasBin = hasBin || name.compare(0, 4, "bin/") == 0;
-    if (regular && name.size() > 5 && name.compare(name.size() - 5, 5, ".pack") == 0)
+    hasBin = hasBin || sameName(name.substr(0, 4), "bin/");
+    if (regular && name.size() > 5 && sameName(name.substr(name.size() - 5), ".pack"))
         packFiles.push_back(name);
 }
 
@@ -199,8 +228,9 @@ bool Inventory::conclude(RuntimeArchiveFacts* facts, std::string* error) const {
                  "bin and lib the archive must hold without a folder around them";
         return false;
     }
-    const auto packed = [&](const std::string& name) {
-        return std::find(packFiles.begin(), packFiles.end(), name + ".pack") != packFiles.end();
+    const auto packed = [&](const std::string& library) {
+        return std::any_of(packFiles.begin(), packFiles.end(),
+                           [&](const std::string& name) { return sameName(name, library + ".pack"); });
     };
     facts->packed = packed(archiveName(kPackedLibraries[0]));
     facts->hasJavaExecutable = hasJavaExecutable;
@@ -208,11 +238,16 @@ bool Inventory::conclude(RuntimeArchiveFacts* facts, std::string* error) const {
     for (const std::string& name : packFiles) {
         const bool known =
             std::any_of(std::begin(kPackedLibraries), std::end(kPackedLibraries),
-                        [&](const char* library) { return name == archiveName(library) + ".pack"; });
+                        [&](const char* library) { return sameName(name, archiveName(library) + ".pack"); });
         if (!known || !facts->packed) {
-            *error = name + " would stay packed: the launcher unpacks only lib/rt.jar, lib/charsets.jar, "
-                            "lib/plugin.jar, lib/deploy.jar, lib/ext/localedata.jar and lib/jsse.jar, and "
-                            "only when lib/rt.jar.pack is present";
+            std::string libraries;
+            for (size_t i = 0; i < std::size(kPackedLibraries); ++i)
+                libraries += (i == 0                                 ? ""
+                              : i + 1 == std::size(kPackedLibraries) ? " and "
+                                                                     : ", ") +
+                             archiveName(kPackedLibraries[i]);
+            *error = name + " would stay packed: the launcher unpacks only " + libraries +
+                     ", and only when " + archiveName(kPackedLibraries[0]) + ".pack is present";
             return false;
         }
     }
@@ -245,22 +280,31 @@ std::string machineName(uint16_t machine) {
     return text;
 }
 
-bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine, std::string* error) {
+bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
+                         const std::string& preferredVariant, std::string* error) {
     if (!facts.hasJavaExecutable) {
         *error = "the runtime has neither bin/java.exe nor bin/javaw.exe: it is not a Windows runtime (the "
                  "launcher could not use it)";
         return false;
     }
-    if (facts.jvmLibraries.empty()) {
-        *error = "the runtime has no jvm.dll in bin/hotspot, bin/client, bin/server, bin/classic or "
-                 "bin/jrockit, where the launcher looks for it";
+    std::vector<std::pair<std::string, uint16_t>> tried;
+    for (const auto& library : facts.jvmLibraries) {
+        const std::string folder = jvmLibraryFolder(library.first);
+        if ((!preferredVariant.empty() && sameName(folder, preferredVariant)) ||
+            std::any_of(std::begin(kJvmVariants), std::end(kJvmVariants),
+                        [&](const char* variant) { return sameName(folder, variant); }))
+            tried.push_back(library);
+    }
+    if (tried.empty()) {
+        *error = "the runtime has no jvm.dll in " + jvmLibraryPlaces(preferredVariant) +
+                 ", where the launcher looks for it";
         return false;
     }
-    for (const auto& [name, libraryMachine] : facts.jvmLibraries) {
+    for (const auto& [name, libraryMachine] : tried) {
         if (libraryMachine == machine)
             return true;
     }
-    const auto& [name, libraryMachine] = facts.jvmLibraries.front();
+    const auto& [name, libraryMachine] = tried.front();
     *error = name + " is " +
              (libraryMachine == 0 ? "not a Windows DLL" : "for " + machineName(libraryMachine)) +
              ", but the launcher stub is for " + machineName(machine) +

@@ -14,8 +14,8 @@ namespace kestro::packer {
 struct RuntimeArchiveFacts {
     int64_t streamLength = 0; // uncompressed tar length: the launcher's progress divisor (configuration 151)
     bool packed = false;      // lib/rt.jar.pack is present: the launcher unpacks Pack200 (configuration 153)
-    bool hasJavaExecutable = false; // bin/java.exe or bin/javaw.exe
-    // bin/<variant>/jvm.dll for the variants the launcher tries, with the PE machine of each (0: not PE)
+    bool hasJavaExecutable = false; // bin/java.exe or bin/javaw.exe, in any letter case
+    // Every bin/<folder>/jvm.dll (in any letter case), with the PE machine of each (0: not PE)
     std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
 };
 
@@ -23,9 +23,11 @@ struct RuntimeArchiveFacts {
 std::string machineName(uint16_t machine);
 
 // Checks that the runtime described by facts starts on Windows under a launcher for machine: a
-// bin\java.exe or bin\javaw.exe, and a jvm.dll of that machine in one of the variant folders the
-// launcher tries. Returns false and says why in error.
-bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine, std::string* error);
+// bin\java.exe or bin\javaw.exe, and a jvm.dll of that machine in one of the folders the launcher
+// tries, preferredVariant (configuration 152, may be empty) or one of runtime/runtime_layout.h's,
+// letter case aside as on Windows. Returns false and says why in error.
+bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
+                         const std::string& preferredVariant, std::string* error);
 
 // Writes the tree under runtimeDirectory to archivePath as a gzip-compressed ustar archive, file by
 // file in chunks: entries sorted by name, each directory before its contents, mode 0755 or 0644, owner
