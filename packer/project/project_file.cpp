@@ -8,6 +8,7 @@
 #include "project/jar_contents.h"
 #include "project/project_keys.h"
 #include "runtime/version_rules.h"
+#include "support/file_io.h"
 #include "support/text_encoding.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
@@ -70,6 +72,7 @@ class ProjectReader {
     bool checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text);
     bool checkVersionBounds();
     bool checkMainClass();
+    void warnAboutVersionsOfOneJar();
     void warnAboutClassVersion(const toml::node& origin, const std::string& jarPath,
                                const std::string& className);
     void warnUnquotedPathVariables(const toml::node& node, const std::string& text);
@@ -186,6 +189,9 @@ std::string suggestion(const std::string& section, const std::string& name) {
 }
 
 std::string where(const std::string& sourceName, const toml::node& node) {
+    // A value from the command line has no place in the file.
+    if (node.source().begin.line == 0)
+        return sourceName + " (--set)";
     return sourceName + ":" + std::to_string(node.source().begin.line) + ":" +
            std::to_string(node.source().begin.column);
 }
@@ -257,6 +263,8 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
     }
     if (ok)
         ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass();
+    if (ok)
+        warnAboutVersionsOfOneJar();
     if (!ok) {
         *error = error_;
         return false;
@@ -832,6 +840,31 @@ bool ProjectReader::checkMainClass() {
     return fail(*origin, message);
 }
 
+// Build tools name a jar after its artifact and version ("commons-io-2.11.0.jar"); a folder or
+// pattern that takes in two versions of one artifact has picked up a jar a newer build left beside
+// an older one, and both land on the class path, the older first when it sorts first.
+void ProjectReader::warnAboutVersionsOfOneJar() {
+    // The artifact as long as a version still follows: "log4j-1.2-api" of "log4j-1.2-api-2.17.1.jar".
+    static const std::regex versioned(R"(^(.+)-([0-9]+(\.[0-9]+)*([-.][A-Za-z0-9]+)*)\.[jJ][aA][rR]$)");
+    std::map<std::string, std::vector<std::string>> byArtifact;
+    for (const IncludedFile& file : files_) {
+        std::smatch parts;
+        if (std::regex_match(file.name, parts, versioned))
+            byArtifact[names::folded(parts[1].str())].push_back(file.name);
+    }
+    for (const auto& [artifact, jars] : byArtifact) {
+        if (jars.size() < 2)
+            continue;
+        std::string listed;
+        for (size_t i = 0; i < jars.size(); ++i)
+            listed += (i == 0 ? "" : i + 1 == jars.size() ? " and " : ", ") + cp1252ToUtf8(jars[i]);
+        warnings_.push_back(sourceName_ + ": the included jars " + listed +
+                            " are versions of one artifact; " +
+                            "a jar of an earlier build left beside a newer one? Both go on the class path, " +
+                            cp1252ToUtf8(jars.front()) + " first");
+    }
+}
+
 // A runtime older than the one the main class was compiled for refuses to load it: the launcher would
 // pick one that passes java.min_version and fail at the user's desk.
 void ProjectReader::warnAboutClassVersion(const toml::node& origin, const std::string& jarPath,
@@ -1053,10 +1086,102 @@ void unmaskTexts(toml::node& node) {
     }
 }
 
+// Parser messages are shown whole; the bound only keeps a hostile file from filling the terminal.
+constexpr size_t kParserMessageLimit = 400;
+
+// Puts each value given on the command line into root, as if the project file said it: a key that
+// takes a string gets the text as it is, any other key the TOML value the text spells.
+bool setValues(toml::table* root, const std::vector<ProjectValue>& values, std::string* error) {
+    const std::vector<std::string> known = knownNames();
+    for (const ProjectValue& value : values) {
+        const size_t dot = value.key.rfind('.');
+        const std::string section = dot == std::string::npos ? "" : value.key.substr(0, dot);
+        const std::string name = value.key.substr(dot == std::string::npos ? 0 : dot + 1);
+        const auto inside = std::find_if(known.begin(), known.end(), [&](const std::string& other) {
+            return other.compare(0, value.key.size() + 1, value.key + ".") == 0;
+        });
+        if (inside != known.end()) {
+            *error = "--set " + value.key + ": " + value.key + " is a table; set one of its keys, such as " +
+                     *inside;
+            return false;
+        }
+        if (!std::binary_search(known.begin(), known.end(), value.key)) {
+            *error = "--set " + shownInMessage(value.key) + ": unknown key" + suggestion(section, name);
+            return false;
+        }
+        const ProjectKey* key = findKey(section.c_str(), name.c_str());
+        const bool text = key == nullptr ? value.key != "files"
+                                         : key->type != ValueType::Integer && key->type != ValueType::Flag &&
+                                               key->type != ValueType::Colour && key->type != ValueType::List;
+        toml::table* table = root;
+        for (size_t start = 0; start < section.size();) {
+            const size_t end = std::min(section.find('.', start), section.size());
+            const std::string part = section.substr(start, end - start);
+            if (table->get(part) == nullptr)
+                table->insert(part, toml::table{});
+            table = table->get(part)->as_table();
+            if (table == nullptr) {
+                *error =
+                    "--set " + value.key + ": " + section.substr(0, end) + " is not a table in the project";
+                return false;
+            }
+            start = end + 1;
+        }
+        if (text) {
+            table->insert_or_assign(name, value.value);
+            continue;
+        }
+        try {
+            toml::table parsed = toml::parse("value = " + value.value);
+            table->insert_or_assign(name, *parsed.get("value"));
+        } catch (const toml::parse_error& failure) {
+            *error = "--set " + value.key + ": \"" + shownInMessage(value.value) + "\" is no TOML value (" +
+                     std::string(failure.description()) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Replaces ${env:NAME} in every text of node by the value of the environment variable NAME, so that a
+// build hands in what changes from build to build (a version, a jar's name) without editing the file.
+bool expandEnvironment(toml::node& node, const std::string& sourceName, std::string* error) {
+    if (toml::table* table = node.as_table()) {
+        for (auto&& [key, value] : *table) {
+            if (!expandEnvironment(value, sourceName, error))
+                return false;
+        }
+    } else if (toml::array* array = node.as_array()) {
+        for (toml::node& entry : *array) {
+            if (!expandEnvironment(entry, sourceName, error))
+                return false;
+        }
+    } else if (toml::value<std::string>* text = node.as_string()) {
+        static const std::regex token(R"(\$\{env:([A-Za-z_][A-Za-z0-9_]*)\})");
+        std::string expanded;
+        const std::string& original = text->get();
+        auto last = original.cbegin();
+        for (std::sregex_iterator it(original.begin(), original.end(), token), end; it != end; ++it) {
+            const char* value = std::getenv((*it)[1].str().c_str());
+            if (value == nullptr) {
+                *error = where(sourceName, node) + ": " + it->str() + ": the environment variable " +
+                         (*it)[1].str() + " is not set";
+                return false;
+            }
+            expanded.append(last, (*it)[0].first).append(value);
+            last = (*it)[0].second;
+        }
+        if (last != original.cbegin())
+            text->get() = expanded.append(last, original.cend());
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseProjectText(const std::string& text, const std::string& sourceName,
-                      const std::string& baseDirectory, PackRequest* request, std::string* error) {
+                      const std::string& baseDirectory, PackRequest* request, std::string* error,
+                      const std::vector<ProjectValue>& values) {
     std::string masked = text;
     const size_t refused = maskForParser(masked);
     if (refused != std::string::npos) {
@@ -1073,28 +1198,30 @@ bool parseProjectText(const std::string& text, const std::string& sourceName,
     } catch (const toml::parse_error& failure) {
         std::ostringstream message;
         message << sourceName << ":" << failure.source().begin.line << ":" << failure.source().begin.column
-                << ": " << shownInMessage(std::string(failure.description()));
+                << ": " << shownInMessage(std::string(failure.description()), kParserMessageLimit);
         *error = message.str();
         unmask(*error);
         return false;
     }
     unmaskTexts(root);
+    if (!setValues(&root, values, error) || !expandEnvironment(root, sourceName, error))
+        return false;
     if (ProjectReader(sourceName, baseDirectory).read(root, request, error))
         return true;
     unmask(*error); // keys are not swapped back in the tree
     return false;
 }
 
-bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open project file " + path;
+bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error,
+                     const std::vector<ProjectValue>& values) {
+    std::string contents;
+    if (!readWholeStream(path, &contents, error)) {
+        *error = "project file: " + *error;
         return false;
     }
-    std::ostringstream contents;
-    contents << in.rdbuf();
     std::string baseDirectory = fs::path(path).parent_path().string();
-    if (!parseProjectText(contents.str(), path, baseDirectory.empty() ? "." : baseDirectory, request, error))
+    if (!parseProjectText(contents, path, baseDirectory.empty() ? "." : baseDirectory, request, error,
+                          values))
         return false;
     request->projectPath = path;
     return true;

@@ -167,11 +167,10 @@ std::string utf16ToUtf8(const std::u16string& utf16) {
     return out;
 }
 
-std::string shownInMessage(const std::string& text) {
-    constexpr size_t kShown = 80;
-    if (text.size() <= kShown)
+std::string shownInMessage(const std::string& text, size_t limit) {
+    if (text.size() <= limit)
         return text;
-    size_t cut = kShown - 3;
+    size_t cut = limit - 3;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80)
         --cut;
     return text.substr(0, cut) + "...";

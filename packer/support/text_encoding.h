@@ -20,8 +20,8 @@ bool utf8ToUtf16(const std::string& utf8, std::u16string* utf16, std::string* er
 // Converts UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16ToUtf8(const std::u16string& utf16);
 
-// A key, value or name as a message shows it: whole up to 80 bytes, else its first bytes (never half a
-// UTF-8 character) followed by "...", so that a hostile project file cannot fill the terminal.
-std::string shownInMessage(const std::string& text);
+// A key, value or name as a message shows it: whole up to limit bytes, else its first bytes (never half
+// a UTF-8 character) followed by "...", so that a hostile project file cannot fill the terminal.
+std::string shownInMessage(const std::string& text, size_t limit = 80);
 
 } // namespace kestro::packer

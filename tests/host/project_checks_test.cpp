@@ -27,6 +27,7 @@ class ProjectChecks : public ::testing::Test {
                  "com.example.gui.Application");
         writeJar(directory_ + "/build/libs/plain.jar", {"com/example/Plain.class"});
         writeJar(directory_ + "/other/app-1.0.jar", {"x/Y.class"});
+        writeJar(directory_ + "/build/next/app-1.1.jar", {"com/example/App.class"}, "com.example.App");
         writeJar(directory_ + "/mr.jar", {"META-INF/versions/11/com/example/Modern.class"});
         writeJar(directory_ + "/nandu.jar", {"com/example/\u00d1and\u00fa.class"},
                  "com.example.\u00d1and\u00fa");
@@ -140,6 +141,12 @@ TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
          "M",
          {"broken.jar"},
          "its classes were not searched"},
+        // A jar a newer build left beside the older one.
+        {"files = [\"build/libs/app-1.0.jar\", \"build/next/app-1.1.jar\"]\n[application]\nmain_class = "
+         "\"com.example.App\"\n",
+         "com.example.App",
+         {"app-1.0.jar", "app-1.1.jar"},
+         "app.toml: the included jars app-1.0.jar and app-1.1.jar are versions of one artifact"},
         // Names beyond ASCII: UTF-8 in the jar and the project, code page 1252 in the launcher.
         {"files = [\"nandu.jar\"]\n[application]\nmain_jar = \"nandu.jar\"\n",
          "com.example.\xd1"
@@ -187,6 +194,51 @@ TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
             EXPECT_NE(request.warnings[0].find(row.warning), std::string::npos) << request.warnings[0];
         }
     }
+}
+
+// What changes from build to build comes from the build: values set on its command line, and the
+// environment in the project's texts.
+TEST_F(ProjectChecks, ValuesFromTheBuildTakeTheProjectsPlace) {
+    setenv("KESTRO_TEST_VERSION", "1.0", 1);
+    unsetenv("KESTRO_TEST_UNSET");
+    const std::string project =
+        "files = [\"build/libs/app-${env:KESTRO_TEST_VERSION}.jar\"]\n"
+        "[application]\nmain_jar = \"app-1.0.jar\"\n[version]\nfile_version = \"0.1\"\n";
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(parseProjectText(project, "app.toml", directory_, &request, &error,
+                                 {{"version.file_version", "1.2.3"},
+                                  {"application.name", "Build ${env:KESTRO_TEST_VERSION}"},
+                                  {"splash.width", "300"}}))
+        << error;
+    std::map<int32_t, std::string> config(request.tables.config.begin(), request.tables.config.end());
+    EXPECT_EQ(config[payload::config::MainClass], "com.example.App");
+    EXPECT_EQ(config[payload::config::ApplicationName], "Build 1.0");
+    EXPECT_EQ(config[payload::config::SplashWidth], "300");
+    EXPECT_NE(request.resources[16][1][1033].bytes.find(std::string("1\0.\0"
+                                                                    "2\0.\0"
+                                                                    "3\0",
+                                                                    10)),
+              std::string::npos);
+
+    const std::pair<std::vector<ProjectValue>, const char*> refused[] = {
+        {{{"version", "1.2"}}, "--set version: version is a table; set one of its keys, such as version."},
+        {{{"application.mian_class", "M"}},
+         "--set application.mian_class: unknown key; did you mean \"application.main_class\"?"},
+        {{{"splash.width", "wide"}}, "--set splash.width: \"wide\" is no TOML value"},
+        {{{"splash.width", "-3"}}, "app.toml (--set): splash.width must not be negative"},
+        {{{"application.main_jar", "${env:KESTRO_TEST_UNSET}.jar"}},
+         "app.toml (--set): ${env:KESTRO_TEST_UNSET}: the environment variable KESTRO_TEST_UNSET is not set"},
+    };
+    for (const auto& [values, expected] : refused) {
+        EXPECT_FALSE(parseProjectText(project, "app.toml", directory_, &request, &error, values)) << expected;
+        EXPECT_NE(error.find(expected), std::string::npos) << "got: " << error << "\nwanted: " << expected;
+    }
+    EXPECT_FALSE(parseProjectText("[application]\nname = \"${env:KESTRO_TEST_UNSET}\"\n", "app.toml",
+                                  directory_, &request, &error));
+    EXPECT_NE(error.find("app.toml:2:8: ${env:KESTRO_TEST_UNSET}: the environment variable"),
+              std::string::npos)
+        << error;
 }
 
 } // namespace
