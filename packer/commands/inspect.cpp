@@ -7,6 +7,7 @@
 #include "executable/version_resource.h"
 #include "payload/payload_format.h"
 #include "project/project_keys.h"
+#include "support/file_io.h"
 #include "support/text_encoding.h"
 
 #include <algorithm>
@@ -400,7 +401,7 @@ std::string resourcesJson(const LauncherContents& contents) {
 bool inspectLauncher(const std::string& path, LauncherContents* contents, std::string* error) {
     LauncherFile file(path);
     if (!file.isOpen()) {
-        *error = "cannot open " + path;
+        *error = "cannot open " + path + ": " + whyNotReadable(path);
         return false;
     }
     std::string why;

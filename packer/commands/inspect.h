@@ -2,8 +2,8 @@
 #pragma once
 
 #include "executable/certificate_table.h"
-#include "payload/payload_codec.h"
 #include "executable/pe_resources.h"
+#include "payload/payload_codec.h"
 
 #include <cstdint>
 #include <string>

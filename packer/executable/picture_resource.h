@@ -46,8 +46,8 @@ bool buildPictureResource(const std::string& file, std::string* dib, std::string
 bool pictureSize(const std::string& dib, uint32_t* width, uint32_t* height);
 
 // An .ico file made from a PNG: 16, 32 and 48 pixel 32-bit images, and a 256 pixel PNG image in the
-// one form Windows reads, 8-bit RGBA without interlacing. A picture that is not square is centred on a transparent
-// square. Returns false and says why when the PNG cannot be decoded.
+// one form Windows reads, 8-bit RGBA without interlacing. A picture that is not square is centred on a
+// transparent square. Returns false and says why when the PNG cannot be decoded.
 bool iconFromPng(const std::string& png, std::string* ico, std::string* error);
 
 } // namespace kestro::packer

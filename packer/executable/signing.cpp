@@ -185,7 +185,7 @@ bool checkSigningRequest(const SigningRequest& request, std::string* error) {
     for (const std::string* path :
          {&request.pkcs12Path, &request.keyPath, &request.certificatePath, &request.passwordFile}) {
         if (!path->empty() && !isReadable(*path, path == &request.passwordFile)) {
-            *error = "signing: " + *path + " not found";
+            *error = "signing: cannot read " + *path + ": " + whyNotReadable(*path);
             return false;
         }
     }

@@ -481,7 +481,8 @@ bool ProjectReader::readBundledRuntime(const toml::node& node) {
     std::error_code ignored;
     if (!fs::is_directory(path, ignored) && !fs::is_regular_file(path, ignored))
         return fail(node, "java.bundled_runtime: " + shownInMessage(path.string()) +
-                              " is neither a runtime directory nor a runtime archive");
+                              " is neither a runtime directory nor a runtime archive (" +
+                              whyNotReadable(path.string(), true) + ")");
     bundledRuntime_ = path.string();
     return true;
 }
@@ -493,7 +494,8 @@ bool ProjectReader::readIcon(const toml::node& node) {
     const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
     std::error_code ignored;
     if (!fs::is_regular_file(path, ignored))
-        return fail(node, "application.icon: " + shownInMessage(path.string()) + " is not a file");
+        return fail(node, "application.icon: cannot read " + shownInMessage(path.string()) + ": " +
+                              whyNotReadable(path.string()));
     iconPath_ = path.string();
     return true;
 }
@@ -506,11 +508,9 @@ bool ProjectReader::readNamedFile(const toml::node& node, const std::string& key
         return fail(node, key + " must be a string, not " + std::string(typeName(node)));
     const fs::path path = fs::path(baseDirectory_) / node.as_string()->get();
     *shown = key + ": " + shownInMessage(path.string());
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ignored;
-    if (!fs::is_regular_file(path, ignored) || !in)
-        return fail(node, *shown + " is not a readable file");
-    bytes->assign(std::istreambuf_iterator<char>(in), {});
+    std::string why;
+    if (!readWholeFile(path.string(), bytes, &why))
+        return fail(node, key + ": " + why);
     inputFiles_.emplace_back(what, path.string());
     return true;
 }
@@ -698,7 +698,7 @@ bool ProjectReader::expandSource(const toml::node& sourceNode, std::vector<fs::p
         *single = true;
     } else {
         return fail(sourceNode, "included file " + shownInMessage(sourcePath.string()) +
-                                    " does not exist or is not a file");
+                                    " cannot be read: " + whyNotReadable(sourcePath.string()));
     }
     std::sort(paths->begin(), paths->end());
     return true;

@@ -45,6 +45,17 @@ size_t readFully(int fd, char* data, size_t size) {
     return got;
 }
 
+std::string whyNotReadable(const std::string& path, bool directoryToo) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(status.st_mode) && !directoryToo)
+        return "a directory";
+    if (access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return "not a regular file";
+}
+
 bool readWholeFile(const std::string& path, std::string* contents, std::string* error) {
     FileDescriptor in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};

@@ -28,6 +28,11 @@ bool writeAll(int fd, const char* data, size_t size);
 // Reads up to size bytes, fewer only at the end of the file or on an error.
 size_t readFully(int fd, char* data, size_t size);
 
+// For a message about a path that could not be used as a file (or, with directoryToo, as a
+// directory either): the system's reason ("No such file or directory", "Permission denied"), or what
+// it is instead ("a directory", "not a regular file").
+std::string whyNotReadable(const std::string& path, bool directoryToo = false);
+
 // Reads a whole regular file; false with the reason in error.
 bool readWholeFile(const std::string& path, std::string* contents, std::string* error);
 

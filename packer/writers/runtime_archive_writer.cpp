@@ -1,8 +1,8 @@
 #include "support/file_io.h"
 #include "writers/runtime_bundle.h"
 
-#include "writers/runtime_archive.h"
 #include "tar/tar_rules.h"
+#include "writers/runtime_archive.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -208,7 +208,7 @@ class ArchiveWriter {
     bool writeFile(const fs::path& path, const std::string& name, std::string* head) {
         std::ifstream in(path, std::ios::binary | std::ios::ate);
         if (!in)
-            return fail("cannot open " + path.string());
+            return fail("cannot open " + path.string() + ": " + std::strerror(errno));
         const int64_t size = static_cast<int64_t>(in.tellg());
         if (size >= kLimit)
             return fail(path.string() +

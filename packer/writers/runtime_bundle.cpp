@@ -315,7 +315,8 @@ bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
 bool checkRuntimeArchive(const std::string& archivePath, RuntimeArchiveFacts* facts, std::string* error) {
     gzFile in = gzopen(archivePath.c_str(), "rb");
     if (in == nullptr) {
-        *error = "cannot open runtime archive " + archivePath;
+        *error = "cannot open runtime archive " + archivePath + ": " +
+                 (errno != 0 ? std::strerror(errno) : "not enough memory");
         return false;
     }
     std::string why;

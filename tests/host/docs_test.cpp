@@ -166,5 +166,25 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
     EXPECT_TRUE(std::ifstream(gradle + "/build/deps/dependency-2.3.jar").good()) << output;
 }
 
+// `make install` puts the man page, made from the help, and the documentation beside the packer.
+TEST(Install, PutsThePackerItsManPageAndItsDocumentation) {
+    const std::string prefix = testing::makeTestDirectory();
+    std::string output;
+    ASSERT_EQ(
+        run("cmake --install " + quotedForShell(KESTRO_BINARY_DIR) + " --prefix " + quotedForShell(prefix),
+            &output),
+        0)
+        << output;
+    for (const char* installed :
+         {"/bin/kestro", "/share/kestro/kestro-runtime.jar", "/share/doc/kestro/project-file.md",
+          "/share/doc/kestro/build-tools.md", "/share/doc/kestro/java-api.md"})
+        EXPECT_TRUE(std::ifstream(prefix + installed).good()) << installed;
+    std::ifstream in(prefix + "/share/man/man1/kestro.1");
+    const std::string page((std::istreambuf_iterator<char>(in)), {});
+    for (const char* part : {".TH KESTRO \"1\"", ".SH SYNOPSIS", "kestro pack: Build a launcher",
+                             "\\-\\-sign\\-password\\-file", ".SH \"EXIT STATUS\"", "share/doc/kestro"})
+        EXPECT_NE(page.find(part), std::string::npos) << part << " in\n" << page;
+}
+
 } // namespace
 } // namespace kestro::packer

@@ -298,16 +298,43 @@ TEST_F(CommandLineTest, PackThenInspectAsJson) {
               std::string::npos)
         << output;
     EXPECT_NE(output.find("app.jar;data-renamed.bin;kestro-runtime.jar;"), std::string::npos) << output;
+
+    // Without -o, the launcher is named after the application, beside the project; a name without
+    // .exe is written as asked, with a warning.
+    const std::string withStub =
+        " --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ + "/runtime.jar";
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml" + withStub, &output), 0) << output;
+    EXPECT_NE(output.find("kestro: wrote " + directory_ + "/Caf\xc3\xa9 Manager.exe ("), std::string::npos)
+        << output;
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ + "/App" + withStub, &output), 0)
+        << output;
+    EXPECT_NE(output.find("kestro: warning: " + directory_ + "/App does not end in .exe"), std::string::npos)
+        << output;
 }
 
 TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     std::string output;
-    EXPECT_EQ(run("--version", &output), 0);
-    EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
-    EXPECT_EQ(run("help", &output), 0);
-    for (const char* part :
-         {"pack", "inspect", "--version", "--runtime-jar", "--sign-password-env", "--json"})
-        EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
+    for (const char* version : {"--version", "-V"}) {
+        EXPECT_EQ(run(version, &output), 0);
+        EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
+    }
+    for (const char* help : {"help", "--help", "-h"}) {
+        EXPECT_EQ(run(help, &output), 0);
+        for (const char* part :
+             {"Usage: kestro pack [OPTIONS] PROJECT\n  or:  kestro inspect [OPTIONS] LAUNCHER\n",
+              "kestro pack: Build", "kestro inspect: Show", "--version", "--runtime-jar",
+              "--sign-password-env", "--set KEY=VALUE", "--json",
+              "Exit status: 0 when the work is done; 1 when the pack or the inspection failed"})
+            EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
+    }
+    for (const char* help : {"help pack", "pack --help"}) {
+        EXPECT_EQ(run(help, &output), 0);
+        EXPECT_EQ(output.find("Build a launcher from a project file\nUsage: kestro pack [OPTIONS] PROJECT\n"),
+                  0u)
+            << output;
+        EXPECT_EQ(output.find("LAUNCHER"), std::string::npos) << output;
+        EXPECT_NE(output.find("2 when the command line is wrong"), std::string::npos) << output;
+    }
 
     writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
     ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ +
@@ -424,9 +451,14 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
               "[splash]\npicture = \"splash.bmp\"\n");
     const std::string withStub =
         " --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ + "/data.bin";
+    const std::string missing = directory_ + "/none.toml";
     const std::pair<std::string, std::string> cases[] = {
         {"pack " + directory_ + "/broken.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
          directory_ + "/broken.toml:3:9: unknown key \"application.bogus\""},
+        {"pack " + missing + " -o " + directory_ + "/x.exe",
+         "kestro: project file: cannot open " + missing + ": No such file or directory"},
+        {"inspect " + directory_ + "/None.exe",
+         "kestro: cannot open " + directory_ + "/None.exe: No such file or directory"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/none.exe",
          "launcher stub " + directory_ + "/none.exe not found"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe",
@@ -439,10 +471,6 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
              "/stub.exe --runtime-jar " + directory_ + "/none.jar",
          "runtime jar " + directory_ + "/none.jar not found"},
         {"inspect " + directory_ + "/app.toml", "not a PE executable"},
-        {"frobnicate", "unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help"},
-        {"", "Subcommands:"},
-        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64",
-         "windows-x86"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-x86 --stub " +
              directory_ + "/stub.exe --runtime-jar " + directory_ + "/app.jar",
          "is for x64, not for x86"},
@@ -456,7 +484,28 @@ TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
     };
     for (const auto& [arguments, expected] : cases) {
         std::string output;
-        EXPECT_NE(run(arguments, &output), 0) << arguments;
+        EXPECT_EQ(run(arguments, &output), 1) << arguments;
+        EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
+    }
+    // The command line itself is wrong: exit code 2, and where to read how it goes.
+    const std::pair<std::string, std::string> usage[] = {
+        {"frobnicate",
+         "kestro: unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help"},
+        {"", "Usage: kestro pack [OPTIONS] PROJECT"},
+        {"pack", "kestro: PROJECT is required\nkestro: see kestro help pack"},
+        {"pack " + directory_ + "/app.toml --frobnicate",
+         "kestro: The following argument was not expected: --frobnicate"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64",
+         "windows-x86"},
+        {"pack " + directory_ + "/app.toml -o " + directory_, "kestro: -o " + directory_ + " is a directory"},
+        {"pack " + directory_ + "/app.toml --set version", "kestro: --set version: give KEY=VALUE"},
+        {"pack " + directory_ + "/app.toml --sign-key k.pem",
+         "--sign-key signs the launcher only together with --sign"},
+        {"help frobnicate", "kestro: help: unknown subcommand \"frobnicate\""},
+    };
+    for (const auto& [arguments, expected] : usage) {
+        std::string output;
+        EXPECT_EQ(run(arguments, &output), 2) << arguments;
         EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
     }
 }
