@@ -72,6 +72,7 @@ class ProjectReader {
     bool checkVersion(const ProjectKey& key, const toml::node& node, const std::string& text);
     bool checkVersionBounds();
     bool checkMainClass();
+    bool checkDownload();
     void warnAboutVersionsOfOneJar();
     void warnAboutClassVersion(const toml::node& origin, const std::string& jarPath,
                                const std::string& className);
@@ -89,6 +90,7 @@ class ProjectReader {
     std::vector<IncludedFile> files_;
     std::map<std::string, std::string> sourceOfName_; // folded included name: its source path
     const toml::node* mainJarNode_ = nullptr;
+    const toml::node* insecureDownloadNode_ = nullptr; // java.allow_insecure_download
     std::string bundledRuntime_;
     std::string iconPath_;
     std::string versionResource_;
@@ -262,7 +264,7 @@ bool ProjectReader::read(const toml::table& root, PackRequest* request, std::str
                       "unknown key or table \"" + shownInMessage(name) + "\"" + suggestion("", name));
     }
     if (ok)
-        ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass();
+        ok = checkBundledRuntime() && checkVersionBounds() && checkMainClass() && checkDownload();
     if (ok)
         warnAboutVersionsOfOneJar();
     if (!ok) {
@@ -289,6 +291,14 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
         if (fileKey != std::end(kFileKeys)) {
             if (!(this->*fileKey->second)(node))
                 return false;
+            continue;
+        }
+        // Not a record: it allows a download the launcher cannot check.
+        if (qualifiedName == "java.allow_insecure_download") {
+            if (!node.is_boolean())
+                return fail(node, "java.allow_insecure_download must be a boolean (true or false), not " +
+                                      std::string(typeName(node)));
+            insecureDownloadNode_ = &node;
             continue;
         }
         // Not a record either: it names the jar whose manifest gives the main class.
@@ -838,6 +848,40 @@ bool ProjectReader::checkMainClass() {
         return true;
     }
     return fail(*origin, message);
+}
+
+// The launcher downloads a runtime over HTTP or HTTPS, unpacks it and loads its jvm.dll into the
+// process: an archive replaced on the way runs code on the user's machine. A plain http:// location
+// needs the archive's digest (or the project's explicit acceptance of the risk); an https:// one
+// without it is trusted to the server alone.
+bool ProjectReader::checkDownload() {
+    const auto location = config_.find(payload::config::DownloadUrl);
+    if (location == config_.end() || location->second.empty())
+        return true;
+    const toml::node& node = *nodes_.at(payload::config::DownloadUrl);
+    const std::string& url = location->second;
+    const std::string scheme = names::folded(url.substr(0, url.find("://")));
+    const size_t hostStart = url.find("://") == std::string::npos ? std::string::npos : url.find("://") + 3;
+    if ((scheme != "HTTP" && scheme != "HTTPS") || hostStart >= url.size() || url[hostStart] == '/')
+        return fail(node, "java.download_url \"" + shownInMessage(cp1252ToUtf8(url)) +
+                              "\" is no location the launcher can fetch: it downloads http:// and https:// "
+                              "locations with a server name (https://example.com/jre.tar.gz)");
+    if (config_.count(payload::config::DownloadSha256) != 0)
+        return true;
+    const bool allowed = insecureDownloadNode_ != nullptr && insecureDownloadNode_->as_boolean()->get();
+    if (scheme == "HTTP" && !allowed)
+        return fail(node,
+                    "java.download_url is a plain http:// location without java.download_sha256: anyone "
+                    "on the network path could replace the runtime the launcher then runs. Give the "
+                    "archive's SHA-256 as download_sha256, use https://, or accept the risk with "
+                    "java.allow_insecure_download = true");
+    warnings_.push_back(where(sourceName_, node) + ": java.download_url " +
+                        (scheme == "HTTP" ? std::string("is a plain http:// location, allowed unchecked by "
+                                                        "java.allow_insecure_download")
+                                          : std::string("has no java.download_sha256: a damaged or replaced "
+                                                        "archive is found out only when it fails to start")) +
+                        "; give the archive's SHA-256 as download_sha256");
+    return true;
 }
 
 // Build tools name a jar after its artifact and version ("commons-io-2.11.0.jar"); a folder or

@@ -85,6 +85,19 @@ TEST_F(ProjectChecks, MistakesAreReportedWithTheLineToFix) {
         {"files = [\"build/libs/plain.jar\"]\n[application]\nmain_jar = \"plain.jar\"\n",
          "has no Main-Class in its manifest; give application.main_class"},
         {"files = [\"broken.jar\"]\n[application]\nmain_jar = \"broken.jar\"\n", "is not a readable jar"},
+        // Downloads the launcher can fetch, and only checked ones over plain HTTP.
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"ftp://example.com/jre.tar.gz\"\n",
+         "app.toml:4:16: java.download_url \"ftp://example.com/jre.tar.gz\" is no location the launcher can "
+         "fetch"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"example.com/jre.tar.gz\"\n",
+         "is no location the launcher can fetch: it downloads http:// and https:// locations"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"https:///jre.tar.gz\"\n",
+         "is no location the launcher can fetch"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"http://example.com/jre.tar.gz\"\n",
+         "app.toml:4:16: java.download_url is a plain http:// location without java.download_sha256"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"http://example.com/jre.tar.gz\"\n"
+         "allow_insecure_download = \"yes\"\n",
+         "app.toml:5:27: java.allow_insecure_download must be a boolean"},
         {"files = [\"build/libs/*.jar\"]\n[application]\nmain_class = \"com/example/App\"\n",
          "app.toml:3:14: application.main_class \"com/example/App\" is written with slashes, which no class "
          "name "
@@ -141,6 +154,20 @@ TEST_F(ProjectChecks, ProjectsAsUsersWriteThemPass) {
          "M",
          {"broken.jar"},
          "its classes were not searched"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"HTTP://example.com/jre.tar.gz\"\n"
+         "download_sha256 = \"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"\n",
+         "M",
+         {},
+         nullptr},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"https://example.com/jre.tar.gz\"\n",
+         "M",
+         {},
+         "app.toml:4:16: java.download_url has no java.download_sha256"},
+        {"[application]\nmain_class = \"M\"\n[java]\ndownload_url = \"http://example.com/jre.tar.gz\"\n"
+         "allow_insecure_download = true\n",
+         "M",
+         {},
+         "is a plain http:// location, allowed unchecked by java.allow_insecure_download"},
         // A jar a newer build left beside the older one.
         {"files = [\"build/libs/app-1.0.jar\", \"build/next/app-1.1.jar\"]\n[application]\nmain_class = "
          "\"com.example.App\"\n",
