@@ -179,6 +179,15 @@ void writeFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
+bool waitForFileText(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 600; ++i) {
+        if (fs::exists(path) && readFile(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 std::string hexBytes(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;

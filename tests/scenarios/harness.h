@@ -48,6 +48,8 @@ std::string windowsPath(const std::string& linuxPath);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
+// Waits until the file exists and holds text (at most a minute); false after that.
+bool waitForFileText(const std::string& path, const std::string& text);
 
 // Lower-case hex of each byte, and of each UTF-16 unit as four digits: the forms store-dump prints.
 std::string hexBytes(const std::string& bytes);

@@ -143,14 +143,7 @@ class SplashScreen : public testing::Test {
     std::string gate(const std::string& name) const { return s.directory() + "/" + name; }
 
     // Waits until the JNI double has recorded line (at most a minute).
-    bool recorded(const std::string& line) const {
-        for (int i = 0; i < 600; ++i) {
-            if (fs::exists(record) && readFile(record).find(line) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
+    bool recorded(const std::string& line) const { return waitForFileText(record, line); }
 
     bool splashHidden() {
         return s.runProgram(scenarioProgram("ui-probe"), {"splash-hidden", "60000"}).exitCode == 0;
@@ -251,6 +244,39 @@ TEST_F(SplashScreen, AnErrorHidesItBeforeTheMessageBox) {
     EXPECT_EQ(r.messageBoxes[0].text, r.errorText("The JVM could not be started."));
     EXPECT_NE(r.messageBoxes[0].splash, "visible");
     EXPECT_EQ(r.messageBoxes[0].owner, "MyDialogClass");
+}
+
+// Closed by hand (Alt+F4, the taskbar's Close) it goes like any other hide. While the VM is being made,
+// the progress dialog it stood for comes back and the program still starts; once the program runs,
+// its thread lets go of the VM and nothing comes back.
+TEST_F(SplashScreen, ClosedByHandItGoesLikeAnyHide) {
+    const std::string create = gate("create"), mayEnd = gate("may-end");
+    s.env("KESTRO_JNI_SCENARIO", "createwait=" + windowsPath(create) + ";wait=" + windowsPath(mayEnd));
+    RunningProgram beforeTheProgram = s.startPacked();
+
+    EXPECT_TRUE(dialogs.view("splash").visible);
+    dialogs.close("splash");
+    EXPECT_TRUE(splashHidden());
+    EXPECT_TRUE(dialogs.view("progress").visible) << "the progress dialog comes back";
+    writeFile(create, "");
+    ASSERT_TRUE(recorded("main called"));
+    writeFile(mayEnd, "");
+    RunResult first = beforeTheProgram.wait();
+    first.expectExitCode(0);
+    EXPECT_TRUE(first.messageBoxes.empty());
+
+    fs::remove(record);
+    fs::remove(mayEnd);
+    RunningProgram whileItRuns = s.startPacked();
+    ASSERT_TRUE(recorded("AttachCurrentThreadAsDaemon other thread"))
+        << "the splash polls once the VM exists";
+    ASSERT_TRUE(recorded("main called"));
+    dialogs.close("splash");
+    EXPECT_TRUE(splashHidden());
+    EXPECT_TRUE(recorded("DetachCurrentThread other thread"));
+    EXPECT_FALSE(dialogs.find("progress", 0).visible) << "the program runs: its windows take over";
+    writeFile(mayEnd, "");
+    whileItRuns.wait().expectExitCode(0);
 }
 
 // Quiet mode shows the splash only when the project asks; its errors go to standard error, and the
