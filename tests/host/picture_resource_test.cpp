@@ -141,21 +141,26 @@ std::string pngHeader(uint32_t width, uint32_t height) {
            pngChunk("IDAT");
 }
 
+// A whole PNG file: the size, then format (bit depth, colour type, compression, filter, interlace
+// method: "\x08\x06\0\0\0" for 8-bit RGBA), and the rows, each after its filter byte.
+std::string pngFile(uint32_t width, uint32_t height, const std::string& format, const std::string& rows) {
+    std::string compressed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf compressedSize = static_cast<uLongf>(compressed.size());
+    EXPECT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
+                       reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size())),
+              Z_OK);
+    compressed.resize(compressedSize);
+    return "\x89PNG\r\n\x1a\n" + pngChunk("IHDR" + bigEndian32(width) + bigEndian32(height) + format) +
+           pngChunk("IDAT" + compressed) + pngChunk("IEND");
+}
+
 // The 256-pixel image of a PNG icon: Windows reads it only as 8-bit RGBA without interlacing (a
 // palette one comes back blue, an RGB one transparent, a 16-bit one not at all). And 16-bit samples
 // without gamma information are sRGB, not linear: 0x8000 grey is 128, not 186.
 TEST_F(PictureTest, PngsOfEveryFormBecomeWhatWindowsReads) {
-    const std::string idat("\0\x80\x00\x80\x00\0\x80\x00\x80\x00", 10); // two rows: no filter, two pixels
-    std::string compressed(compressBound(static_cast<uLong>(idat.size())), '\0');
-    uLongf compressedSize = static_cast<uLongf>(compressed.size());
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
-                       reinterpret_cast<const Bytef*>(idat.data()), static_cast<uLong>(idat.size())),
-              Z_OK);
-    compressed.resize(compressedSize);
-    writeFile(dir_ + "/grey16.png",
-              "\x89PNG\r\n\x1a\n" +
-                  pngChunk("IHDR" + bigEndian32(2) + bigEndian32(2) + std::string("\x10\0\0\0\0", 5)) +
-                  pngChunk("IDAT" + compressed) + pngChunk("IEND"));
+    // Two by two pixels of 16-bit grey, 0x8000, without a gAMA or sRGB chunk.
+    writeFile(dir_ + "/grey16.png", pngFile(2, 2, std::string("\x10\0\0\0\0", 5),
+                                            std::string("\0\x80\x00\x80\x00\0\x80\x00\x80\x00", 10)));
     EXPECT_EQ(pixelAt(dibOf("grey16.png"), 1, 0), (Rgba{128, 128, 128, 255}));
 
     writeFile(dir_ + "/source.ppm", "P6\n256 256\n255\n" + std::string(256 * 256 * 3, '\0'));
@@ -234,16 +239,7 @@ TEST_F(PictureTest, TheLargestPictureIsPackedInBoundedMemory) {
     std::string rows;
     for (int i = 0; i < 4096; ++i)
         rows += row;
-    std::string compressed(compressBound(static_cast<uLong>(rows.size())), '\0');
-    uLongf compressedSize = static_cast<uLongf>(compressed.size());
-    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
-                       reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size())),
-              Z_OK);
-    compressed.resize(compressedSize);
-    writeFile(dir_ + "/large.png", "\x89PNG\r\n\x1a\n" +
-                                       pngChunk("IHDR" + bigEndian32(4096) + bigEndian32(4096) +
-                                                std::string("\x08\x06\0\0\0", 5)) +
-                                       pngChunk("IDAT" + compressed) + pngChunk("IEND"));
+    writeFile(dir_ + "/large.png", pngFile(4096, 4096, std::string("\x08\x06\0\0\0", 5), rows));
     writeFile(dir_ + "/runtime.jar", "jar");
     writeFile(dir_ + "/app.toml",
               "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"large.png\"\n");
