@@ -148,6 +148,10 @@ TEST_F(ProjectFileTest, BadInputIsReportedWithFileAndLine) {
     const ErrorCase cases[] = {
         {"[application]\nmain_class = \"M\nname = 1\n", "app.toml:2:"},
         {"[application]\nmain_class = \"M\"\n\n[java\n", "app.toml:4:"},
+        // The parser's own words, whole.
+        {"[application]\nname = \"ab\x01\"\n", "app.toml:2:11: Error while parsing string: unescaped control "
+                                               "characters other than TAB (U+0009) are "
+                                               "explicitly prohibited"},
         {"[application]\nmain_class = \"M\"\nmian_class = \"N\"\n",
          "app.toml:3:14: unknown key \"application.mian_class\"; did you mean \"application.main_class\"?"},
         {"[application]\nmain_class = \"M\"\n[jvm]\nx = 1\n",
