@@ -52,6 +52,14 @@ std::wstring configuredLogPath(int enabledId, int nameId) {
     return wideFromCodePage(full, fileApiCodePage());
 }
 
+// Configuration 124, expanded, before it is split into arguments.
+std::wstring configuredArgumentText() {
+    char configured[kTextCapacity];
+    getConfigText(124, configured, sizeof configured);
+    expandVariables(configured, sizeof configured);
+    return wideFromCodePage(configured, CP_ACP);
+}
+
 } // namespace
 
 void jniLogLine(const char* text) {
@@ -93,6 +101,10 @@ std::vector<char*> launcherProperties() {
     values.unextractedPosition = unextractedPosition();
     values.withConsoleCodePage = std::getenv("MANPATH") == nullptr;
     values.consoleCodePage = GetConsoleOutputCP();
+    // An unpaired quote is reported once main's parameters are built, if it comes to that.
+    WideArguments configured;
+    trySplitArguments(configuredArgumentText().c_str(), configured);
+    values.configuredArgumentCount = configured.size();
     return composeLauncherProperties(values);
 }
 
@@ -107,10 +119,7 @@ WideArguments launcherParameters(const WideArguments& arguments) {
     values.errorLog = configuredLogPath(102, 103);
     values.outputLog = configuredLogPath(104, 105);
     values.appendToLogs = getConfigNumber(106) != 0;
-    char configured[kTextCapacity];
-    getConfigText(124, configured, sizeof configured);
-    expandVariables(configured, sizeof configured);
-    splitArguments(wideFromCodePage(configured, CP_ACP).c_str(), values.configuredArguments);
+    splitArguments(configuredArgumentText().c_str(), values.configuredArguments);
     values.dashJAreVmOptions = getConfigNumber(125) != 0;
     return composeLauncherParameters(values, arguments);
 }
