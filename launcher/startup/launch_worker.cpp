@@ -32,7 +32,7 @@ namespace {
 namespace config = kestro::payload::config;
 namespace message = kestro::payload::message;
 
-constexpr char kRuntimeArchive[] = "jre.tar.gz";
+constexpr const char* kRuntimeArchive = kestro::payload::kRuntimeArchiveName;
 constexpr char kRuntimeDirectory[] = "jre";
 constexpr DWORD kWatchIntervalMs = 100;
 constexpr int kWatchStepsPerAdvance = 5;
@@ -136,8 +136,8 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 }
 
 // No runtime was found, or the user wants to pick one: the question decides. Returns whether the
-// runtime archive is now in the current directory.
-bool askForRuntimeFromUser(HWND progressDialog) {
+// runtime archive is now at archive (a full path).
+bool askForRuntimeFromUser(HWND progressDialog, const char* archive) {
     // A question is not for a splash to cover: the splash ends and the progress dialog comes back.
     showSplash(0);
     char location[kTextCapacity];
@@ -147,7 +147,7 @@ bool askForRuntimeFromUser(HWND progressDialog) {
     if (answer != IDC_DOWNLOAD)
         return false; // Locate has loaded the picked runtime; anything else fails at the VM's start
     logLine("Downloading JRE");
-    downloadRuntime(progressDialog, location);
+    downloadRuntime(progressDialog, location, archive);
     logLine("Done");
     return true;
 }
@@ -228,8 +228,9 @@ void prepareShippedRuntime(HWND progressDialog) {
     if (_mkdir(kRuntimeDirectory) != 0)
         logError("Could not create JRE dir");
     bool writeFailed = false;
-    if (!extractRuntimeArchive(kRuntimeArchive, kRuntimeDirectory, progressDialog,
-                               getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
+    if (!extractRuntimeArchiveReporting(
+            kRuntimeArchive, kRuntimeDirectory, progressDialog != nullptr ? showProgressPosition : nullptr,
+            progressDialog, getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
         // Part of a runtime would hold the space it took until the next start's clean-up, and could
         // pass for a whole one with a start that reuses this directory. Removed first, so that on a
         // full disk the log line below finds room.
@@ -299,7 +300,7 @@ void launchWorker(HWND progressDialog) {
         if (manualSelection() || !LoadDLL(false, nullptr, false)) {
             if (progressDialog == nullptr)
                 endWithoutRuntime();
-            shippedRuntime = askForRuntimeFromUser(progressDialog);
+            shippedRuntime = askForRuntimeFromUser(progressDialog, archive);
         }
     }
 
