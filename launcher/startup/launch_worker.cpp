@@ -2,6 +2,7 @@
 
 #include "jreprovision/pack200.h"
 #include "jreprovision/tar_reader.h"
+#include "jvmsearch/version_rules.h"
 #include "jvmsearch/win_loader.h"
 #include "launch/arguments.h"
 #include "launch/vm_launch.h"
@@ -83,11 +84,22 @@ void changeIntoExtractionDirectory() {
     fatalMessageWide(result == kCopyWriteFailed ? message::DiskFull : message::InstallationCorrupted);
 }
 
+// Scripts may look for the line on standard output; the user reads why on standard error (or in a
+// box, when errors go there): the project's own words, which versions would do, and the log.
 [[noreturn]] void endWithoutRuntime() {
     logError("No JRE found");
     printf("no jre found\n");
     fflush(stdout);
     setInstallStarted(false);
+    char text[kTextCapacity];
+    char minimum[kTextCapacity];
+    char maximum[kTextCapacity];
+    getConfigText(config::MessageNoJvm, text, sizeof text);
+    getConfigText(config::MinimumVersion, minimum, sizeof minimum);
+    getConfigText(config::MaximumVersion, maximum, sizeof maximum);
+    const std::string told = std::string(text) + (text[0] != '\0' ? "\n" : "") + "The program runs on " +
+                             describeVersionRange(minimum, maximum) + ".";
+    showError(told.c_str());
     exitLauncher(kNoRuntimeExitCode);
 }
 
