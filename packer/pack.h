@@ -2,6 +2,7 @@
 #pragma once
 
 #include "payload/payload_codec.h"
+#include "payload/payload_format.h"
 #include "pe_resources.h"
 #include "signing.h"
 
@@ -49,7 +50,7 @@ struct PackSummary {
 };
 
 // The name under which the launcher looks for a shipped runtime among its included files.
-constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
+constexpr const char* kRuntimeArchiveName = payload::kRuntimeArchiveName;
 
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
 // carries), then the payload, to outputPath through a temporary file renamed into place. The stub must
