@@ -80,10 +80,10 @@ SIZE configuredSize() {
 }
 
 // Hidden by the splash thread, which owns the window, without waiting for that thread to finish: it
-// may be inside a call into a VM that stands still, and the hide itself can keep it a while (Wine
-// without a window manager waits two seconds for one to confirm). The caller, about to show a message
-// box or the question, waits only until the window no longer counts as visible, which happens first
-// thing in the hide, and at most kHideWaitMs.
+// may be inside a call into a VM that stands still, and the hide itself may keep it a while (the
+// system's own work for the window, such as Wine's wait for a window manager). The caller, about to
+// show a message box or the question, waits only until the window no longer counts as visible, which
+// happens first thing in the hide, and at most kHideWaitMs.
 void hideSplashWindow(HWND splash) {
     if (GetWindowThreadProcessId(splash, nullptr) == GetCurrentThreadId()) {
         ShowWindow(splash, SW_HIDE);
