@@ -2,8 +2,6 @@
 // directory. Only regular files and directories are written; every other entry is skipped by its size.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <cstdint>
 
