@@ -160,8 +160,6 @@ TEST_F(ProjectFileTest, CaptionsAndQuestionsDefaultToTheProjectsOwnNameAndVersio
          "Oops", u"Hello", "Java 8 or older"},
         {head + "[java]\nmin_version = \"\"\n[messages]\ndialog_caption = \"Start\"\n", "Error", u"Start",
          "any Java"},
-        {head + "[java]\nmin_version = \"17\"\nmax_version = \"17\"\n", "Error", u"Application start",
-         "Java 17"},
         {head + "[java]\nmin_version = \"1.8.0_45\"\n", "Error", u"Application start",
          "Java 1.8.0_45 or newer"},
     };
