@@ -29,6 +29,10 @@ inline void scrambleBytes(uint8_t* data, size_t size) {
         data[i] ^= kIncludedFileKey;
 }
 
+// The included file that carries a shipped Java runtime (a gzip-compressed tar archive), and the name
+// a downloaded runtime archive is saved under beside the other included files.
+constexpr char kRuntimeArchiveName[] = "jre.tar.gz";
+
 // Where the PE headers keep what is needed to find the end of the last section's raw data.
 namespace pe {
 constexpr uint32_t kSignatureOffsetField = 60;      // e_lfanew, int32, from the start of the file

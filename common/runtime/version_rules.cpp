@@ -165,3 +165,22 @@ bool nextSearchEntry(const char** cursor, char* letter, char* value, size_t capa
 bool isLastPassEntry(char letter, const char* value) {
     return letter == 'B' || ((letter == 'A' || letter == 'R') && !isAbsoluteLocation(value));
 }
+
+std::string describeVersionRange(const char* minimum, const char* maximum) {
+    const auto spoken = [](const char* bound) {
+        const char* rest = bound + 2;
+        const bool oldStyle =
+            strncmp(bound, "1.", 2) == 0 && *rest != '\0' && std::all_of(rest, rest + strlen(rest), isDigit);
+        return std::string(oldStyle ? rest : bound);
+    };
+    const std::string low = spoken(minimum), high = spoken(maximum);
+    if (low.empty() && high.empty())
+        return "any Java";
+    if (high.empty())
+        return "Java " + low + " or newer";
+    if (low.empty())
+        return "Java " + high + " or older";
+    if (low == high)
+        return "Java " + low;
+    return "Java " + low + " to " + high;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Reads the version from the first line a runtime prints for "-version": the text between the
 // quotation marks of `java version "..."` or `openjdk version "..."`; what follows the closing quote
@@ -46,3 +47,8 @@ bool nextSearchEntry(const char** cursor, char* letter, char* value, size_t capa
 // The last pass of the search takes an entry whose executable merely exists: every "B" entry, and
 // "A" and "R" entries whose directory is not absolute.
 bool isLastPassEntry(char letter, const char* value);
+
+// The versions the bounds admit, said as people say them: "Java 11 or newer", "Java 8 to 17",
+// "Java 17 or older", "Java 17" (both bounds the same), "any Java" (no bounds). A bound "1.N" is
+// called N, as the version order reads it; any other bound is named as written.
+std::string describeVersionRange(const char* minimum, const char* maximum);

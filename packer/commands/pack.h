@@ -4,6 +4,7 @@
 #include "executable/pe_resources.h"
 #include "executable/signing.h"
 #include "payload/payload_codec.h"
+#include "payload/payload_format.h"
 
 #include <optional>
 #include <string>
@@ -52,7 +53,7 @@ struct PackSummary {
 };
 
 // The name under which the launcher looks for a shipped runtime among its included files.
-constexpr const char* kRuntimeArchiveName = "jre.tar.gz";
+constexpr const char* kRuntimeArchiveName = payload::kRuntimeArchiveName;
 
 // Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
 // carries), then the payload, to outputPath through a temporary file renamed into place. The stub must

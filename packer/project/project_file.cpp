@@ -62,6 +62,7 @@ class ProjectReader {
                        std::string* shown);
     bool readPicture(const toml::node& node);
     bool pictureSide(int32_t id, std::string* text) const;
+    bool defaultOf(const ProjectKey& key, std::string* utf8) const;
     bool readManifest(const toml::node& node);
     bool checkBundledRuntime();
     bool readFiles(const toml::node& node);
@@ -976,29 +977,59 @@ bool ProjectReader::pictureSide(int32_t id, std::string* text) const {
     return true;
 }
 
+// The default of key as UTF-8, with what it takes from other keys: the application's name for the
+// captions, the accepted Java versions in words for the questions. False when the key has none.
+bool ProjectReader::defaultOf(const ProjectKey& key, std::string* utf8) const {
+    const auto given = [this](int32_t id) {
+        const auto found = config_.find(id);
+        if (found != config_.end())
+            return found->second;
+        const ProjectKey* other = findKeyById(id, false);
+        return std::string(other != nullptr && other->defaultText != nullptr ? other->defaultText : "");
+    };
+    const std::string name = given(payload::config::ApplicationName);
+    if (namedDefault(key) && !name.empty()) {
+        *utf8 = cp1252ToUtf8(name);
+        return true;
+    }
+    if (key.defaultText == nullptr)
+        return false;
+    *utf8 = key.defaultText;
+    const size_t placeholder = utf8->find(kVersionsPlaceholder);
+    if (placeholder != std::string::npos) {
+        // The text is a format: a percent sign of a version must not start a conversion.
+        std::string versions;
+        for (char c : describeVersionRange(given(payload::config::MinimumVersion).c_str(),
+                                           given(payload::config::MaximumVersion).c_str()))
+            versions += c == '%' ? "%%" : std::string(1, c);
+        utf8->replace(placeholder, std::strlen(kVersionsPlaceholder), cp1252ToUtf8(versions));
+    }
+    return true;
+}
+
 PackRequest ProjectReader::buildRequest() {
     PackRequest request;
     for (const ProjectKey& key : projectKeys()) {
         if (key.type == ValueType::Derived)
             continue;
+        std::string utf8, ignored;
         if (key.type == ValueType::Message16) {
             auto given = messages_.find(key.id);
             std::u16string text;
-            std::string ignored;
             if (given != messages_.end())
                 text = given->second;
-            else if (key.defaultText == nullptr || !utf8ToUtf16(key.defaultText, &text, &ignored))
+            else if (!defaultOf(key, &utf8) || !utf8ToUtf16(utf8, &text, &ignored))
                 continue;
             request.tables.messages.emplace_back(key.id, std::move(text));
             continue;
         }
         auto given = config_.find(key.id);
-        std::string text, ignored;
+        std::string text;
         if (given != config_.end())
             text = given->second;
         else if (pictureSide(key.id, &text))
             ;
-        else if (key.defaultText == nullptr || !utf8ToCp1252(key.defaultText, &text, &ignored))
+        else if (!defaultOf(key, &utf8) || !utf8ToCp1252(utf8, &text, &ignored))
             continue;
         request.tables.config.emplace_back(key.id, std::move(text));
     }

@@ -83,6 +83,7 @@ std::vector<ProjectKey> buildKeys() {
         key("splash.version", "colour", cfg::SplashVersionColour, T::Colour),
         key("splash.version", "font_weight", cfg::SplashVersionFontWeight, T::Integer),
 
+        // Both captions are the application's name when the project gives one (kNamedDefaults).
         key("messages", "error_caption", cfg::ErrorCaption, T::Text, "Error"),
         key("messages", "no_jvm", cfg::MessageNoJvm, T::Text,
             "No Java runtime was found. Please install Java and start the program again."),
@@ -113,12 +114,13 @@ std::vector<ProjectKey> buildKeys() {
         format16("download_failed", msg::DownloadFailed, nullptr,
                  "The Java runtime could not be downloaded."),
         format16("locate_dialog_title", msg::LocateDialogTitle, nullptr, "Locate java.exe"),
+        // {versions}: the accepted versions in words, filled in by the packer (kVersionsPlaceholder).
         format16("question_with_download", msg::QuestionWithDownload, "SS",
-                 "No suitable Java runtime was found on this computer (minimum version: %S, maximum version: "
-                 "%S).\nDo you want to download one, or locate an installed java.exe yourself?"),
+                 "No suitable Java runtime was found on this computer. The program runs on {versions}.\nDo "
+                 "you want to download one, or locate an installed java.exe yourself?"),
         format16("question_without_download", msg::QuestionWithoutDownload, "SS",
-                 "No suitable Java runtime was found on this computer (minimum version: %S, maximum version: "
-                 "%S).\nDo you want to locate an installed java.exe yourself?"),
+                 "No suitable Java runtime was found on this computer. The program runs on {versions}.\nDo "
+                 "you want to locate an installed java.exe yourself?"),
         format16("progress_status", msg::ProgressStatus, nullptr, "Starting the application..."),
         format16("download_progress", msg::DownloadProgressFormat, "ffff",
                  "%.2f MB of %.2f MB (%.1f%%) at %.1f kb/s"),
@@ -160,6 +162,11 @@ const ProjectKey* findKey(const char* section, const char* name) {
             return &key;
     }
     return nullptr;
+}
+
+bool namedDefault(const ProjectKey& key) {
+    return (key.id == cfg::ErrorCaption && key.type == ValueType::Text) ||
+           (key.id == msg::DialogCaption && key.type == ValueType::Message16);
 }
 
 const ProjectKey* findKeyById(int32_t id, bool messageTable) {

@@ -33,13 +33,22 @@ struct ProjectKey {
     const char* name;
     int32_t id;
     ValueType type;
-    const char* defaultText; // payload text written when the key is absent (UTF-8); nullptr: nothing written
+    // Payload text written when the key is absent (UTF-8); nullptr: nothing written. Some defaults take
+    // other keys' values in (kVersionsPlaceholder, namedDefault).
+    const char* defaultText;
     size_t capacity;         // bytes (8-bit) or units (16-bit) the launcher reads into, terminator included
     const char* conversions; // printf conversion letters a format message must have, in order; nullptr: none
     EntryRule entryRule;
 };
 
 const std::vector<ProjectKey>& projectKeys();
+
+// Stands in a default text for the Java versions the project accepts, in words ("Java 11 or newer").
+constexpr const char* kVersionsPlaceholder = "{versions}";
+
+// True for the keys whose default is the application's name when the project gives one: the captions
+// of error boxes (1000) and of the dialogs (20013).
+bool namedDefault(const ProjectKey& key);
 
 // Returns the key of section and name, or nullptr.
 const ProjectKey* findKey(const char* section, const char* name);

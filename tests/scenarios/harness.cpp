@@ -170,6 +170,10 @@ std::string windowsPath(const std::string& linuxPath) {
     return path;
 }
 
+std::string cDrive() {
+    return std::string(KESTRO_SCENARIO_PREFIX) + "/drive_c";
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

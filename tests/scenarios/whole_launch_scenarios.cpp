@@ -550,7 +550,7 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
         << output;
     writeFile(project + "/app.toml",
               "files = [\"app.jar\"]\n"
-              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\n"
+              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\nname = \"\u00dcbung\"\n"
               "manifest = \"app.manifest\"\n"
               "[splash]\npicture = \"splash.png\"\n"
               "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n"
@@ -574,15 +574,29 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
                             "OriginalFilename: no", "ProductVersion: 4.0.1"))
         << read.describe();
 
-    // No runtime now: the progress dialog and the question come up, with the common controls the
-    // project's manifest asks for.
+    // An error box, and without a runtime the progress dialog and the question, are captioned with the
+    // application's name; the question says in words which versions would do. The dialogs come up with
+    // the common controls the project's manifest asks for.
+    s.env("KESTRO_JNI_SCENARIO", "create=fail");
+    RunResult failed = s.runProgram(launcher, {});
+    failed.expectExitCode(1);
+    ASSERT_EQ(failed.messageBoxes.size(), 1u);
+    EXPECT_EQ(failed.messageBoxes[0].caption, "\u00dcbung");
+    EXPECT_EQ(failed.messageBoxes[0].text,
+              failed.errorText("The Java virtual machine could not be started."));
     s.unsetEnv("JAVA_HOME");
     DialogProbe dialogs(s);
     RunningProgram asking = s.start(launcher, {});
     const DialogView progress = dialogs.view("progress");
     EXPECT_TRUE(progress.visible);
+    EXPECT_EQ(progress.title, "\u00dcbung");
     EXPECT_EQ(progress.commonControlsVersion, 6);
-    EXPECT_TRUE(dialogs.view("question").shows(2));
+    const DialogView question = dialogs.view("question");
+    EXPECT_EQ(question.title, "\u00dcbung");
+    EXPECT_EQ(question.text(1003),
+              "No suitable Java runtime was found on this computer. The program runs on Java 8 "
+              "or newer.\nDo you want to locate an installed java.exe yourself?");
+    EXPECT_TRUE(question.shows(2));
     dialogs.click("question", 2);
     asking.wait().expectExitCode(1);
 }
@@ -739,13 +753,15 @@ TEST_F(WholeLaunch, ThrowingMainEndsWith1AndNamesTheException) {
     EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
 }
 
+// Scripts read standard output; the user reads on standard error what a box would say.
 TEST_F(WholeLaunch, NoRuntimeInQuietModeEndsWith83) {
-    s.config(128, "");
+    s.config(128, "").config(126, "11").config(1001, "No Java runtime was found.");
 
     RunResult r = s.run({"-q"});
 
     r.expectExitCode(kNoRuntime);
     EXPECT_EQ(r.stdoutText, "no jre found\n");
+    r.expectConsoleError("No Java runtime was found.\nThe program runs on Java 11 or newer.");
     EXPECT_THAT(r.logLines(), Contains("ERROR: No JRE found"));
     EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
 }
