@@ -8,7 +8,7 @@
 // Prints the median of each and the ratios warm / installed and first / per start, all measured in
 // this run. Timing never fails the program; only a launch that does not end with code 0 does.
 #include "harness.h"
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 #include "runtime_layout.h"
 
 #include <algorithm>

@@ -9,6 +9,8 @@
 #include "support/paths.h"
 #include "support/user_cache.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,9 +157,9 @@ void discardCachedRuntime(const char* entry) {
     DeleteFileA(manifest.c_str());
 }
 
-CacheFill fillRuntimeCache(const char* entry, const char* archive, HWND progressDialog,
-                           int32_t expectedTotalSize, void (*restorePacked)(const char* runtimeHome),
-                           char* home) {
+CacheFill fillRuntimeCache(const char* entry, const char* archive, TarProgressSink progress,
+                           void* progressContext, int32_t expectedTotalSize,
+                           void (*restorePacked)(const char* runtimeHome), char* home) {
     logLine("Caching JRE in %s", entry);
     const char* name = strrchr(entry, '\\') + 1;
     NamedLock lock((std::string("kestro_runtime_cache_") + name).c_str(), 0);
@@ -184,8 +186,9 @@ CacheFill fillRuntimeCache(const char* entry, const char* archive, HWND progress
     }
     std::vector<ManifestFile> files;
     bool writeFailed = false;
-    if (!extractRuntimeArchive(archive, runtime.c_str(), progressDialog, expectedTotalSize, &writeFailed,
-                               TarFileSink{listWrittenFile, &files})) {
+    if (!extractRuntimeArchiveReporting(archive, runtime.c_str(), progress, progressContext,
+                                        expectedTotalSize, &writeFailed,
+                                        TarFileSink{listWrittenFile, &files})) {
         discard(making);
         return writeFailed ? CacheFill::NotCached : CacheFill::ArchiveCorrupt;
     }

@@ -8,7 +8,7 @@
 // the entry it uses, as it marks its extraction directory, so that no clean-up takes it meanwhile.
 #pragma once
 
-#include <windows.h>
+#include "jreprovision/tar_reader.h"
 
 #include <cstdint>
 #include <string>
@@ -38,11 +38,11 @@ enum class CacheFill {
 // libraries, writes the manifest and moves the directory into place. A damaged entry is moved away
 // and removed first; one in use stays, and the result is NotCached. Two starts making the same entry
 // at once make it once: the second waits (at most three minutes, then it makes its own, and the first
-// one in place wins) and takes the first one's. Progress goes to the dialog's bar as the unpacking
-// of a shipped runtime moves it, paced by expectedTotalSize.
-CacheFill fillRuntimeCache(const char* entry, const char* archive, HWND progressDialog,
-                           int32_t expectedTotalSize, void (*restorePacked)(const char* runtimeHome),
-                           char* home);
+// one in place wins) and takes the first one's. The unpacking's progress goes to progress (may be
+// null) with progressContext, paced by expectedTotalSize.
+CacheFill fillRuntimeCache(const char* entry, const char* archive, TarProgressSink progress,
+                           void* progressContext, int32_t expectedTotalSize,
+                           void (*restorePacked)(const char* runtimeHome), char* home);
 
 // Building blocks, free of side effects.
 

@@ -2,7 +2,7 @@
 
 #include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
-#include "jvmsearch/version_rules.h"
+#include "runtime/version_rules.h"
 #include "payload/payload_store.h"
 #include "support/log.h"
 #include "support/paths.h"

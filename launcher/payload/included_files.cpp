@@ -150,7 +150,7 @@ int extractIncludedFiles(char* directory, const char* skipped) {
     if (!marked)
         registerPendingDirectory(directory);
 
-    char names[kTextCapacity];
+    char names[kestro::payload::kIncludedFileNamesCapacity];
     getConfigText(config::IncludedFileNames, names, sizeof names);
     int extracted = 0;
     for (char* name = strtok(names, ";"); name != nullptr && extracted < count; name = strtok(nullptr, ";")) {

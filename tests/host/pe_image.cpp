@@ -46,9 +46,12 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
         putLittleEndian(image, header + 16, sections[i].rawSize, 4);
         putLittleEndian(image, header + 20, sections[i].rawOffset, 4);
     }
+    // Like a real stub's, the marker lies inside what a launcher keeps: the data before the end of the
+    // last section header's raw data.
     const std::string marker = payload::kStubMarker;
+    const uint32_t kept = sections.empty() ? 0 : sections.back().rawOffset + sections.back().rawSize;
     for (const SectionSpec& section : sections) {
-        if (stubMarker && section.rawSize >= marker.size()) {
+        if (stubMarker && section.rawSize >= marker.size() && section.rawOffset + section.rawSize <= kept) {
             image.replace(section.rawOffset, marker.size(), marker);
             break;
         }
@@ -70,7 +73,7 @@ std::string readFile(const std::string& path) {
 }
 
 void writeJar(const std::string& path, const std::vector<std::string>& entries,
-              const std::string& manifestMainClass) {
+              const std::string& manifestMainClass, const std::map<std::string, std::string>& given) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
@@ -79,7 +82,7 @@ void writeJar(const std::string& path, const std::vector<std::string>& entries,
         "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n ion\r\n\r\n";
     std::map<std::string, std::string> contents;
     for (const std::string& entry : entries)
-        contents[entry] = "x";
+        contents[entry] = given.count(entry) != 0 ? given.at(entry) : "x";
     if (!manifestMainClass.empty())
         contents["META-INF/MANIFEST.MF"] =
             manifestMainClass == "com.example.gui.Application"

@@ -1,7 +1,7 @@
 #include "harness.h"
 
 #include "failure_report.h"
-#include "pack.h"
+#include "commands/pack.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -168,6 +168,10 @@ std::string windowsPath(const std::string& linuxPath) {
     std::string path = "Z:" + fs::absolute(linuxPath).lexically_normal().string();
     std::replace(path.begin(), path.end(), '/', '\\');
     return path;
+}
+
+std::string cDrive() {
+    return std::string(KESTRO_SCENARIO_PREFIX) + "/drive_c";
 }
 
 std::string readFile(const std::string& path) {

@@ -45,6 +45,8 @@ std::string scenarioProgram(const std::string& name); // tests/scenarios/win/<na
 
 // "Z:\..." for a Linux path, as Wine's Z: drive maps the Linux root.
 std::string windowsPath(const std::string& linuxPath);
+// The scenario prefix's drive C: as a Linux path.
+std::string cDrive();
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
