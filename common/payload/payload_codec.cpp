@@ -3,6 +3,7 @@
 #include "payload/payload_format.h"
 
 #include "binary/little_endian.h"
+#include "elf/elf_image.h"
 #include "pe/pe_image.h"
 
 namespace kestro::payload {
@@ -121,6 +122,15 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
 }
 
 bool findPayloadStart(const std::string& image, size_t* start, std::string* error) {
+    if (kestro::elf::looksLikeElf(image)) {
+        kestro::elf::Headers elfHeaders;
+        uint64_t end = 0;
+        if (!kestro::elf::readHeaders(image, &elfHeaders, error) ||
+            !kestro::elf::imageEnd(image, elfHeaders, image.size(), &end, error))
+            return false;
+        *start = static_cast<size_t>(end);
+        return true;
+    }
     kestro::pe::Headers headers;
     if (!kestro::pe::readHeaders(image, &headers, error))
         return false;

@@ -31,8 +31,9 @@ void appendInt64(std::string& out, int64_t value);
 bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables, size_t* end,
                   std::string* error);
 
-// Finds where the payload starts in a PE image: the end of the last section's raw data in table
-// order. Returns false and sets error when the headers are missing or point outside the image.
+// Finds where the payload starts: in a PE image (a Windows launcher) the end of the last section's raw
+// data in table order, in an ELF image (a Linux launcher) the end of the image (elf/elf_image.h).
+// Returns false and sets error when the headers are missing or point outside the image.
 bool findPayloadStart(const std::string& image, size_t* start, std::string* error);
 
 } // namespace kestro::payload

@@ -7,7 +7,8 @@
 //   int32  message count, then per record: int32 id, int32 length in bytes, UTF-16LE text
 //   included files, as many as configuration 2002 says: int64 size, then size scrambled bytes
 //   further data, not read by the launcher
-// The payload starts right after the raw data of the last section in the PE section table.
+// The payload starts right after the raw data of the last section in the PE section table (Windows), or
+// right after the ELF image: its section header table, sections and segments (Linux).
 #pragma once
 
 #include <cstddef>

@@ -100,18 +100,19 @@ struct SigningOptions {
 // beside the project file.
 bool defaultOutputPath(const std::string& projectPath, const PackRequest& request, std::string* path,
                        std::string* error) {
+    const std::string extension = request.system == TargetSystem::Windows ? ".exe" : "";
     std::string name = std::filesystem::path(projectPath).stem().string();
     for (const auto& [id, text] : request.tables.config) {
         if (id == kestro::payload::config::ApplicationName && !text.empty())
             name = text;
     }
     std::string why;
-    if (!validateIncludedFileName(name + ".exe", &why)) {
+    if (!validateIncludedFileName(name + extension, &why)) {
         *error = "no -o given, and the launcher cannot be named after \"" + cp1252ToUtf8(name) +
                  "\": " + why + "; name it with -o";
         return false;
     }
-    *path = (std::filesystem::path(projectPath).parent_path() / (cp1252ToUtf8(name) + ".exe")).string();
+    *path = (std::filesystem::path(projectPath).parent_path() / (cp1252ToUtf8(name) + extension)).string();
     return true;
 }
 
@@ -160,6 +161,8 @@ int runPack(PackOptions options) {
         std::cerr << "kestro: " << error << "\n";
         return kFailed;
     }
+    const Target* target = findTarget(options.target);
+    request.system = target->system;
     if (!loadProjectFile(options.projectPath, &request, &error, values)) {
         std::cerr << "kestro: " << error << "\n";
         return kFailed;
@@ -172,7 +175,7 @@ int runPack(PackOptions options) {
         return kFailed;
     }
     const std::string ending = outputPath.size() >= 4 ? outputPath.substr(outputPath.size() - 4) : "";
-    if (kestro::names::folded(ending) != ".EXE")
+    if (target->system == TargetSystem::Windows && kestro::names::folded(ending) != ".EXE")
         std::cerr
             << "kestro: warning: " << outputPath
             << " does not end in .exe; Windows starts a program by a double-click only under such a name\n";
@@ -184,8 +187,7 @@ int runPack(PackOptions options) {
         return kFailed;
     request.runtimeJarPath = options.runtimeJarPath;
     request.signing = signingRequest;
-    request.targetMachine =
-        options.target == "windows-x86" ? kestro::pe::kMachineX86 : kestro::pe::kMachineX64;
+    request.targetMachine = target->machine;
     PackSummary summary;
     const bool signs = request.signing.has_value();
     if (!packLauncher(options.stubPath, std::move(request), outputPath, &error, &summary)) {
@@ -193,8 +195,8 @@ int runPack(PackOptions options) {
         return kFailed;
     }
     std::cout << "kestro: wrote " << outputPath << " (" << sizeText(summary.outputBytes) << ", "
-              << machineName(summary.machine) << ", " << summary.fileCount << " included file"
-              << (summary.fileCount == 1 ? "" : "s") << ", "
+              << (target->system == TargetSystem::Linux ? target->name : machineName(summary.machine)) << ", "
+              << summary.fileCount << " included file" << (summary.fileCount == 1 ? "" : "s") << ", "
               << (summary.runtimeBundled ? "Java runtime bundled" : "no Java runtime bundled")
               << (signs ? ", signed" : "") << ")\n";
     return 0;
@@ -240,8 +242,9 @@ std::string withoutUsage(const std::string& help) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Packs a Java application into one Windows launcher executable, and shows what a launcher\n"
-                 "carries. The project file is described in project-file.md (share/doc/kestro)."};
+    CLI::App app{
+        "Packs a Java application into one launcher executable for Windows or Linux, and shows what a\n"
+        "launcher carries. The project file is described in project-file.md (share/doc/kestro)."};
     app.name("kestro");
     app.set_version_flag("-V,--version", "kestro " KESTRO_VERSION, "Print the version and exit");
     app.set_help_flag("-h,--help", "Print this help and exit");
@@ -253,14 +256,16 @@ int main(int argc, char** argv) {
     pack->add_option("PROJECT", packing.projectPath, "Project file (TOML)")->required()->type_name("FILE");
     pack->add_option("-o,--output", packing.outputPath,
                      "Launcher to write (default: the application's name, or the project file's, with\n"
-                     ".exe, beside the project file); its folder is made when missing")
+                     ".exe for Windows, beside the project file); its folder is made when missing")
         ->type_name("FILE");
     pack->add_option("--set", packing.settings,
                      "Set a key of the project, as if the file said it (repeatable): a text as it is,\n"
                      "other values in TOML (version.file_version=1.2.3, splash.width=400)")
         ->type_name("KEY=VALUE");
-    pack->add_option("--target", packing.target, "Windows architecture of the launcher (default windows-x64)")
-        ->check(CLI::IsMember({"windows-x64", "windows-x86"}))
+    pack->add_option("--target", packing.target,
+                     "System and architecture of the launcher: windows-x64 (default), windows-x86 or\n"
+                     "linux-x64")
+        ->check(CLI::IsMember(targetNames()))
         ->type_name("TARGET");
     pack->add_option("--stub", packing.stubPath,
                      "Launcher stub to use instead of the installed one for --target")

@@ -20,7 +20,9 @@ bool installedPath(const std::filesystem::path& relative, std::string* path, std
 } // namespace
 
 bool defaultStubPath(const std::string& target, std::string* path, std::string* error) {
-    return installedPath(std::filesystem::path("stubs") / (target + ".exe"), path, error);
+    // Windows stubs are named as Windows executables are; a Linux one has no extension.
+    const bool windows = target.rfind("windows-", 0) == 0;
+    return installedPath(std::filesystem::path("stubs") / (windows ? target + ".exe" : target), path, error);
 }
 
 bool defaultRuntimeJarPath(std::string* path, std::string* error) {

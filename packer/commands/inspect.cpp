@@ -4,6 +4,7 @@
 #include "executable/picture_resource.h"
 
 #include "binary/little_endian.h"
+#include "elf/elf_image.h"
 #include "executable/version_resource.h"
 #include "payload/payload_format.h"
 #include "project/project_keys.h"
@@ -56,7 +57,7 @@ class LauncherFile {
 bool locatePayload(LauncherFile& file, uint64_t* start, std::string* error) {
     for (uint64_t window = kFirstWindow;; window *= 2) {
         std::string image = file.read(0, window);
-        if (image.compare(0, 2, "MZ") != 0) {
+        if (image.compare(0, 2, "MZ") != 0 && !elf::looksLikeElf(image)) {
             *error = "not a PE executable";
             return false;
         }
@@ -68,7 +69,7 @@ bool locatePayload(LauncherFile& file, uint64_t* start, std::string* error) {
         if (image.size() == file.size())
             return false;
         if (window >= kLastWindow) {
-            *error = "not a launcher: its PE headers do not end within the first 16 MiB";
+            *error = "not a launcher: its headers do not end within the first 16 MiB";
             return false;
         }
     }
@@ -242,7 +243,7 @@ std::vector<std::tuple<int32_t, std::string, std::string>> readableRecords(const
             records.emplace_back(id, keyName(id, true), utf16ToUtf8(text));
     } else {
         for (const auto& [id, text] : effective(contents.tables.config))
-            records.emplace_back(id, keyName(id, false), cp1252ToUtf8(text));
+            records.emplace_back(id, keyName(id, false), contents.linuxLauncher ? text : cp1252ToUtf8(text));
     }
     return records;
 }
@@ -410,14 +411,18 @@ bool inspectLauncher(const std::string& path, LauncherContents* contents, std::s
         *error = path + ": " + why;
         return false;
     }
+    contents->linuxLauncher = elf::looksLikeElf(file.read(0, elf::kFileHeaderSize));
     contents->payloadOffset = start;
     contents->files.clear();
     walkIncludedFiles(file, contents->tables, tablesEnd, contents);
-    inspectSignature(file, contents);
+    contents->signature = InspectedSignature{};
     contents->resources.clear();
     contents->resourceTree.clear();
     contents->resourceProblem.clear();
-    listResources(file, start, contents);
+    if (!contents->linuxLauncher) {
+        inspectSignature(file, contents);
+        listResources(file, start, contents);
+    }
     return true;
 }
 
@@ -435,7 +440,7 @@ std::string formatInspection(const LauncherContents& contents) {
     }
     out << "\nIncluded files (" << contents.files.size() << "):\n";
     for (const InspectedFile& file : contents.files) {
-        out << "  " << cp1252ToUtf8(file.name) << "  ";
+        out << "  " << (contents.linuxLauncher ? file.name : cp1252ToUtf8(file.name)) << "  ";
         if (file.size < 0)
             out << "TRUNCATED: the size field is cut off\n";
         else if (file.truncated)
@@ -485,7 +490,8 @@ std::string formatInspectionJson(const LauncherContents& contents) {
             out << "  \"files\": [";
             const char* fileSeparator = "\n";
             for (const InspectedFile& file : contents.files) {
-                out << fileSeparator << "    {\"name\": " << quoted(cp1252ToUtf8(file.name))
+                out << fileSeparator << "    {\"name\": "
+                    << quoted(contents.linuxLauncher ? file.name : cp1252ToUtf8(file.name))
                     << ", \"size\": " << file.size << ", \"stored\": " << file.stored
                     << ", \"truncated\": " << (file.truncated ? "true" : "false") << "}";
                 fileSeparator = ",\n";

@@ -28,6 +28,8 @@ struct InspectedSignature {
 };
 
 struct LauncherContents {
+    // A Linux launcher (an ELF image) has its 8-bit texts in UTF-8, no resources and no signature.
+    bool linuxLauncher = false;
     uint64_t payloadOffset = 0;
     payload::PayloadTables tables;    // records in payload order, duplicates included
     std::vector<InspectedFile> files; // in payload order; walking stops after a truncated one
@@ -39,7 +41,8 @@ struct LauncherContents {
 };
 
 // Reads the launcher at path without loading its included files into memory. Returns false and sets
-// error when the file cannot be read, is not a PE executable or carries no valid payload tables. A
+// error when the file cannot be read, is neither a PE nor an ELF executable or carries no valid payload
+// tables. A
 // truncated included-file section is not an error: the cut file is marked truncated.
 bool inspectLauncher(const std::string& path, LauncherContents* contents, std::string* error);
 

@@ -7,11 +7,13 @@
 #include "executable/pe_checksum.h"
 
 #include "binary/little_endian.h"
+#include "elf/elf_image.h"
 #include "names/windows_names.h"
 #include "payload/payload_format.h"
 #include "payload/stub_marker.h"
 #include "payload/stub_resources.h"
 #include "pe/pe_image.h"
+#include "project/project_keys.h"
 #include "support/file_io.h"
 #include "support/temporary_file.h"
 #include "writers/included_files_writer.h"
@@ -141,13 +143,26 @@ bool checkOutput(const std::string& stubPath, const PackRequest& request, const 
     return true;
 }
 
-// Reads the stub's prefix (up to the end of its last section) and its PE machine; refuses any
-// executable that is not a Kestro launcher stub, whose users would get a program that never reads
+// "x64" or "x86" for a Windows stub, as its PE machine is called; "linux-x64" for a Linux one.
+std::string stubMachineName(TargetSystem system, uint16_t machine) {
+    const Target* target = targetOf(system, machine);
+    return system == TargetSystem::Linux && target != nullptr ? target->name : machineName(machine);
+}
+
+// Reads the stub's prefix (up to the end of its image) and its machine; refuses any executable that is
+// not a Kestro launcher stub of the request's system, whose users would get a program that never reads
 // its payload.
-bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* stub, uint16_t* machine,
-              std::string* error) {
+bool readStub(const std::string& stubPath, TargetSystem system, uint16_t targetMachine, std::string* stub,
+              uint16_t* machine, std::string* error) {
     if (!readWholeFile(stubPath, stub, error))
         return false;
+    const bool elfStub = elf::looksLikeElf(*stub);
+    if (elfStub != (system == TargetSystem::Linux)) {
+        *error = "stub " + stubPath + " is " + (elfStub ? "a Linux executable" : "not a Linux executable") +
+                 ", but the launcher is for " + (system == TargetSystem::Linux ? "Linux" : "Windows") +
+                 "; use the stub installed with kestro for the target (--target)";
+        return false;
+    }
     size_t payloadStart;
     std::string why;
     if (!payload::findPayloadStart(*stub, &payloadStart, &why)) {
@@ -165,22 +180,29 @@ bool readStub(const std::string& stubPath, uint16_t targetMachine, std::string* 
     stub->resize(payloadStart);
     // A signed stub's signature went with its overlay; an entry still pointing at it would make the
     // output look signed, and a signer would cut "its" old table out of the payload.
-    clearCertificateTableEntry(stub);
+    if (!elfStub)
+        clearCertificateTableEntry(stub);
     if (!marked) {
         *error = "stub " + stubPath +
                  " is not a Kestro launcher stub; use the stub installed with kestro (--target) or one "
                  "built from the same release";
         return false;
     }
-    pe::Headers headers;
-    if (!pe::readHeaders(*stub, &headers, &why)) {
-        *error = "stub " + stubPath + ": " + why;
-        return false;
+    if (elfStub) {
+        elf::Headers headers;
+        elf::readHeaders(*stub, &headers, &why); // read whole by findPayloadStart already
+        *machine = headers.machine;
+    } else {
+        pe::Headers headers;
+        if (!pe::readHeaders(*stub, &headers, &why)) {
+            *error = "stub " + stubPath + ": " + why;
+            return false;
+        }
+        *machine = headers.machine;
     }
-    *machine = headers.machine;
     if (targetMachine != 0 && *machine != targetMachine) {
-        *error = "stub " + stubPath + " is for " + machineName(*machine) + ", not for " +
-                 machineName(targetMachine);
+        *error = "stub " + stubPath + " is for " + stubMachineName(system, *machine) + ", not for " +
+                 stubMachineName(system, targetMachine);
         return false;
     }
     return true;
@@ -233,7 +255,7 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
     std::error_code ignored;
     if (std::filesystem::is_directory(request->bundledRuntime, ignored)) {
         if (!archive->create(directoryOf(outputPath), error) ||
-            !writeRuntimeArchive(request->bundledRuntime, archive->path(), &facts, error))
+            !writeRuntimeArchive(request->bundledRuntime, archive->path(), &facts, error, request->system))
             return false;
         archivePath = archive->path();
     } else if (!checkRuntimeArchive(request->bundledRuntime, &facts, error)) {
@@ -245,7 +267,10 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
         if (id == payload::config::PreferredJvmVariant)
             preferredVariant = text;
     }
-    if (!checkWindowsRuntime(facts, machine, preferredVariant, &why)) {
+    const bool usable = request->system == TargetSystem::Linux
+                            ? checkLinuxRuntime(facts, machine, preferredVariant, &why)
+                            : checkWindowsRuntime(facts, machine, preferredVariant, &why);
+    if (!usable) {
         *error = "bundled runtime " + request->bundledRuntime + ": " + why;
         return false;
     }
@@ -301,6 +326,25 @@ bool replaceResources(std::string* stub, const std::string& stubPath, PackReques
     return true;
 }
 
+// A Linux launcher reads its 8-bit texts (paths, names, options) as UTF-8, as Linux names files; each
+// must still fit where the launcher reads it.
+bool convertTextsForLinux(payload::PayloadTables* tables, std::string* error) {
+    for (auto& [id, text] : tables->config) {
+        text = cp1252ToUtf8(text);
+        const ProjectKey* key = findKeyById(id, false);
+        const size_t capacity = key != nullptr ? key->capacity : payload::kIncludedFileNamesCapacity;
+        if (text.size() >= capacity) {
+            *error =
+                "configuration " + std::to_string(id) +
+                (key != nullptr ? std::string(" (") + key->section + "." + key->name + ")" : std::string()) +
+                " is " + std::to_string(text.size()) + " bytes long in UTF-8; the launcher reads at most " +
+                std::to_string(capacity - 1);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool validateIncludedFileName(const std::string& name, std::string* error) {
@@ -335,11 +379,19 @@ bool packLauncher(const std::string& stubPath, PackRequest request, const std::s
                   std::string* error, PackSummary* summary) {
     if (!checkOutput(stubPath, request, outputPath, error))
         return false;
+    if (request.system == TargetSystem::Linux && request.signing) {
+        *error = "a Linux launcher is not signed; leave out the signing options for --target linux-x64";
+        return false;
+    }
+    if (request.system == TargetSystem::Linux && (!request.resources.empty() || !request.iconPath.empty())) {
+        *error = "a Linux launcher has no resources to put an icon, a picture or version information into";
+        return false;
+    }
     if (request.signing && !checkSigningRequest(*request.signing, error))
         return false;
     std::string stub;
     uint16_t machine = 0;
-    if (!readStub(stubPath, request.targetMachine, &stub, &machine, error))
+    if (!readStub(stubPath, request.system, request.targetMachine, &stub, &machine, error))
         return false;
 
     if ((!request.resources.empty() || !request.iconPath.empty()) &&
@@ -355,8 +407,11 @@ bool packLauncher(const std::string& stubPath, PackRequest request, const std::s
     if (!checkFileNames(files, &names, error))
         return false;
 
+    payload::PayloadTables records = withFileRecords(request, files.size(), names);
+    if (request.system == TargetSystem::Linux && !convertTextsForLinux(&records, error))
+        return false;
     std::string tables;
-    payload::appendTables(tables, withFileRecords(request, files.size(), names));
+    payload::appendTables(tables, records);
 
     std::error_code failure;
     std::filesystem::create_directories(directoryOf(outputPath), failure);

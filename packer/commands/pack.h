@@ -5,6 +5,7 @@
 #include "executable/signing.h"
 #include "payload/payload_codec.h"
 #include "payload/payload_format.h"
+#include "support/target.h"
 
 #include <optional>
 #include <string>
@@ -35,7 +36,10 @@ struct PackRequest {
     // Other files the project named and the packer read (the manifest, the splash picture), each
     // with what it is, which the output must not replace either.
     std::vector<std::pair<std::string, std::string>> inputFiles;
-    uint16_t targetMachine = 0;        // PE machine the stub must be for (runtime_bundle.h); 0: any
+    // The system the launcher is for: the project is read for it (what only Windows has is left out of a
+    // Linux launcher), and the stub must be an executable of it (PE or ELF).
+    TargetSystem system = TargetSystem::Windows;
+    uint16_t targetMachine = 0;        // the stub's machine (support/target.h); 0: any
     std::vector<std::string> warnings; // about the project, for the user; packing goes on
     // Resources put into the stub: each type and name given replaces all the stub's languages of that
     // name. Empty: the stub's resource section is kept byte for byte.
@@ -55,13 +59,16 @@ struct PackSummary {
 // The name under which the launcher looks for a shipped runtime among its included files.
 constexpr const char* kRuntimeArchiveName = payload::kRuntimeArchiveName;
 
-// Writes the stub up to the end of its last section's raw data (dropping any overlay or signature it
-// carries), then the payload, to outputPath through a temporary file renamed into place. The stub must
-// carry the launcher's marker (payload/stub_marker.h) inside its image, carry no payload yet (a
-// finished launcher is no stub), and be for targetMachine when that is set. A bundled runtime
-// directory is archived to a second temporary file beside outputPath, removed afterwards; a bundled
-// runtime must be a Windows runtime of the stub's machine (runtime_bundle.h). outputPath must not be
-// a directory, one of the inputs or inside a bundled runtime directory; its directory is made when
+// Writes the stub up to the end of its image (a PE stub's last section's raw data, dropping any overlay
+// or signature it carries; an ELF stub's last section, segment or header table), then the payload, to
+// outputPath through a temporary file renamed into place. The stub must be an executable of the
+// request's system, carry the launcher's marker (payload/stub_marker.h) inside its image, carry no
+// payload yet (a finished launcher is no stub), and be for targetMachine when that is set. A bundled
+// runtime directory is archived to a second temporary file beside outputPath, removed afterwards; a
+// bundled runtime must be a runtime of the stub's system and machine (runtime_bundle.h). A Linux
+// launcher is neither given resources nor signed (a request for either fails), and its 8-bit texts
+// and file names are written in UTF-8, as Linux names files, instead of code page 1252. outputPath must not
+// be a directory, one of the inputs or inside a bundled runtime directory; its directory is made when
 // missing. The launcher gets the mode a new executable gets under the umask. A signed launcher is
 // signed as a temporary file too, so a failed signing leaves no unsigned output behind. Returns false
 // and sets error when anything fails; outputPath is then left as it was. On success fills summary

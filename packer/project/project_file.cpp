@@ -34,8 +34,8 @@ namespace fs = std::filesystem;
 // Collects the values of one project file and the first error met while reading it.
 class ProjectReader {
   public:
-    ProjectReader(std::string sourceName, std::string baseDirectory)
-        : sourceName_(std::move(sourceName)), baseDirectory_(std::move(baseDirectory)) {
+    ProjectReader(std::string sourceName, std::string baseDirectory, TargetSystem target)
+        : sourceName_(std::move(sourceName)), baseDirectory_(std::move(baseDirectory)), target_(target) {
         for (const ProjectKey& key : projectKeys()) {
             std::string section = key.section;
             for (size_t dot = section.find('.'); dot != std::string::npos; dot = section.find('.', dot + 1))
@@ -49,6 +49,7 @@ class ProjectReader {
   private:
     bool fail(const toml::node& node, const std::string& message);
     bool failWithoutLine(const std::string& message);
+    bool leftOutForTarget(const std::string& qualifiedName, const toml::node& node);
     bool readSection(const std::string& section, const toml::table& table);
     bool readValue(const ProjectKey& key, const std::string& qualifiedName, const toml::node& node);
     bool readText(const std::string& qualifiedName, const toml::node& node, const ProjectKey& key,
@@ -84,6 +85,7 @@ class ProjectReader {
 
     std::string sourceName_;
     std::string baseDirectory_;
+    TargetSystem target_;
     std::set<std::string> knownSections_;
     std::map<int32_t, std::string> config_;
     std::map<int32_t, std::u16string> messages_;
@@ -247,10 +249,22 @@ bool ProjectReader::failWithoutLine(const std::string& message) {
     return false;
 }
 
+// A setting only Windows launchers have, given for a Linux launcher: one warning, and nothing of it is
+// read.
+bool ProjectReader::leftOutForTarget(const std::string& qualifiedName, const toml::node& node) {
+    if (target_ != TargetSystem::Linux || !windowsOnlySetting(qualifiedName))
+        return false;
+    warnings_.push_back(where(sourceName_, node) + ": " + qualifiedName +
+                        " applies to Windows launchers only; the Linux launcher is packed without it");
+    return true;
+}
+
 bool ProjectReader::read(const toml::table& root, PackRequest* request, std::string* error) {
     bool ok = true;
     for (auto it = root.begin(); ok && it != root.end(); ++it) {
         const std::string name(it->first.str());
+        if ((name == "version" || knownSections_.count(name) != 0) && leftOutForTarget(name, it->second))
+            continue;
         if (name == "files")
             ok = readFiles(it->second);
         else if (name == "version")
@@ -280,6 +294,8 @@ bool ProjectReader::readSection(const std::string& section, const toml::table& t
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         const std::string qualifiedName = section + "." + name;
+        if (leftOutForTarget(qualifiedName, node))
+            continue;
         if (knownSections_.count(qualifiedName) != 0) {
             if (!node.is_table())
                 return fail(node, "\"" + qualifiedName + "\" must be a table, not " + typeName(node));
@@ -443,6 +459,12 @@ bool ProjectReader::readList(const ProjectKey& key, const std::string& qualified
                         qualifiedName + ": \"" + shownInMessage(part) +
                             "\" must start with a location letter: A, B, R (directory), S (search path), "
                             "E (environment variable) or Y (registry)");
+        if (key.entryRule == EntryRule::SearchEntry && part[0] == 'Y' && target_ == TargetSystem::Linux) {
+            warnings_.push_back(where(sourceName_, entry) + ": " + qualifiedName +
+                                ": \"Y\" (the runtimes registered with Windows) applies to Windows launchers "
+                                "only; the Linux launcher searches the system's runtime folders last");
+            continue;
+        }
         if (key.entryRule == EntryRule::ClassPathEntry &&
             (part.size() < 3 || std::string("ADSE").find(part[0]) == std::string::npos))
             return fail(entry, qualifiedName + ": \"" + shownInMessage(part) +
@@ -992,6 +1014,11 @@ bool ProjectReader::defaultOf(const ProjectKey& key, std::string* utf8) const {
         *utf8 = cp1252ToUtf8(name);
         return true;
     }
+    if (target_ == TargetSystem::Linux && key.id == payload::config::SearchSequence &&
+        key.type == ValueType::List) {
+        *utf8 = kLinuxSearchSequence;
+        return true;
+    }
     if (key.defaultText == nullptr)
         return false;
     *utf8 = key.defaultText;
@@ -1009,8 +1036,10 @@ bool ProjectReader::defaultOf(const ProjectKey& key, std::string* utf8) const {
 
 PackRequest ProjectReader::buildRequest() {
     PackRequest request;
+    request.system = target_;
     for (const ProjectKey& key : projectKeys()) {
-        if (key.type == ValueType::Derived)
+        if (key.type == ValueType::Derived ||
+            (target_ == TargetSystem::Linux && windowsOnlySetting(std::string(key.section) + "." + key.name)))
             continue;
         std::string utf8, ignored;
         if (key.type == ValueType::Message16) {
@@ -1281,7 +1310,7 @@ bool parseProjectText(const std::string& text, const std::string& sourceName,
     unmaskTexts(root);
     if (!setValues(&root, values, error) || !expandEnvironment(root, sourceName, error))
         return false;
-    if (ProjectReader(sourceName, baseDirectory).read(root, request, error))
+    if (ProjectReader(sourceName, baseDirectory, request->system).read(root, request, error))
         return true;
     unmask(*error); // keys are not swapped back in the tree
     return false;

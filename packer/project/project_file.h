@@ -23,7 +23,9 @@ struct ProjectValue {
 // (or "FILE: ..." where no line applies, "FILE (--set): ..." for a value set) on a file that cannot be
 // read (with the system's reason), a syntax error, an unknown key or table, a wrong type, a value out of
 // range, an unset environment variable, a character code page 1252 cannot hold, a bad included-file
-// name or a missing included file. Warnings that do not stop the pack go to request->warnings.
+// name or a missing included file. Warnings that do not stop the pack go to request->warnings. The
+// project is read for request->system, set by the caller: a setting only Windows launchers have
+// (project_keys.h) is left out of a Linux launcher's request with a warning each.
 bool loadProjectFile(const std::string& path, PackRequest* request, std::string* error,
                      const std::vector<ProjectValue>& values = {});
 

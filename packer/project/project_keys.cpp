@@ -167,6 +167,44 @@ const ProjectKey* findKey(const char* section, const char* name) {
     return nullptr;
 }
 
+bool windowsOnlySetting(const std::string& qualifiedName) {
+    // What the PE image carries (icon, manifest, version information, the splash picture), the
+    // dialogs of the runtime's download and choice, the progress window and its texts.
+    static const char* const kSettings[] = {
+        "application.icon",
+        "application.manifest",
+        "java.download_url",
+        "java.download_sha256",
+        "java.allow_insecure_download",
+        "java.bundled_runtime_size",
+        "java.bundled_runtime_pack200",
+        "messages.download_status",
+        "messages.internet_unavailable",
+        "messages.download_failed",
+        "messages.locate_dialog_title",
+        "messages.question_with_download",
+        "messages.question_without_download",
+        "messages.progress_status",
+        "messages.download_progress",
+        "messages.download_connecting",
+        "messages.download_button",
+        "messages.locate_button",
+        "messages.cancel_button",
+        "messages.startup_timeout",
+        "messages.last_run_failed",
+    };
+    for (const char* table : {"version", "splash"}) {
+        const std::string name = table;
+        if (qualifiedName == name || qualifiedName.compare(0, name.size() + 1, name + ".") == 0)
+            return true;
+    }
+    for (const char* setting : kSettings) {
+        if (qualifiedName == setting)
+            return true;
+    }
+    return false;
+}
+
 bool namedDefault(const ProjectKey& key) {
     return (key.id == cfg::ErrorCaption && key.type == ValueType::Text) ||
            (key.id == msg::DialogCaption && key.type == ValueType::Message16);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kestro::packer {
@@ -49,6 +50,15 @@ constexpr const char* kVersionsPlaceholder = "{versions}";
 // True for the keys whose default is the application's name when the project gives one: the captions
 // of error boxes (1000) and of the dialogs (20013).
 bool namedDefault(const ProjectKey& key);
+
+// Whether a setting (a qualified key such as "application.icon", or a table such as "version" or
+// "splash.status") exists only for Windows launchers: a Linux launcher is packed without it.
+bool windowsOnlySetting(const std::string& qualifiedName);
+
+// The search sequence a Linux launcher gets when the project gives none: JAVA_HOME, then java on the
+// search path (KESTRO_JAVA_HOME before it and the system's runtime folders after it are searched
+// whatever the sequence says).
+constexpr const char* kLinuxSearchSequence = "EJAVA_HOME;S";
 
 // Returns the key of section and name, or nullptr.
 const ProjectKey* findKey(const char* section, const char* name);

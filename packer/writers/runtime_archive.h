@@ -19,7 +19,7 @@ constexpr size_t kNameField = 100;
 constexpr size_t kChunk = 1 << 16;
 // The launcher's sizes, its progress divisor and its stream positions are signed 32-bit numbers.
 constexpr int64_t kLimit = int64_t{1} << 31;
-// Enough of a DLL's start to hold its PE headers and section table.
+// Enough of a library's start to hold its PE headers and section table, or its ELF header.
 constexpr size_t kPeHeadBytes = kChunk;
 
 using Block = std::array<char, kBlock>;
@@ -30,6 +30,7 @@ struct Inventory {
     bool hasBin = false;
     bool hasJavaExecutable = false;
     std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
+    std::vector<std::pair<std::string, uint16_t>> linuxJvmLibraries;
     std::vector<std::string> packFiles; // regular files ending in ".pack", "./" removed
 
     // head: the first bytes of a regular file, enough for its PE header where that matters

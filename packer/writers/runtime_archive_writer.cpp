@@ -34,10 +34,10 @@ void putOctal(Block& header, size_t offset, size_t width, int64_t value) {
     header[offset + width - 1] = '\0';
 }
 
-Block ustarHeader(const std::string& name, char type, int64_t size) {
+Block ustarHeader(const std::string& name, char type, int64_t size, bool executable = false) {
     Block header{};
     std::memcpy(header.data(), name.data(), name.size());
-    putOctal(header, 100, 8, type == '5' ? 0755 : 0644);
+    putOctal(header, 100, 8, type == '5' || executable ? 0755 : 0644);
     putOctal(header, 108, 8, 0); // uid
     putOctal(header, 116, 8, 0); // gid
     putOctal(header, 124, 12, size);
@@ -140,7 +140,8 @@ class GzipMemberWriter {
 
 class ArchiveWriter {
   public:
-    ArchiveWriter(GzipMemberWriter& out, std::string* error) : out_(out), error_(error) {}
+    ArchiveWriter(GzipMemberWriter& out, std::string* error, TargetSystem system)
+        : out_(out), error_(error), system_(system) {}
 
     bool writeTree(const fs::path& directory, const std::string& prefix) {
         std::error_code failure;
@@ -157,11 +158,19 @@ class ArchiveWriter {
             const std::string name = prefix + entry.path().filename().string();
             if (name.find('\\') != std::string::npos)
                 return fail("file \"" + name + "\" has a '\\', which the launcher takes for a separator");
-            const fs::file_status status = entry.symlink_status(failure);
-            if (fs::is_symlink(status))
+            fs::file_status status = entry.symlink_status(failure);
+            if (fs::is_symlink(status) && system_ == TargetSystem::Linux) {
+                // Stored as the file it names; a link to a directory could make the tree endless.
+                status = entry.status(failure);
+                if (!fs::is_regular_file(status))
+                    return fail(entry.path().string() +
+                                " is a symbolic link to something other than a file; the launcher creates "
+                                "no links, copy the directory in its place");
+            } else if (fs::is_symlink(status)) {
                 return fail(entry.path().string() +
                             " is a symbolic link; the launcher creates no links, copy "
                             "the file or directory in its place");
+            }
             if (fs::is_directory(status)) {
                 if (!admitName(names_, name + "/", true, error_) || !put(ustarHeader(name + "/", '5', 0)) ||
                     !writeTree(entry.path(), name + "/"))
@@ -215,7 +224,11 @@ class ArchiveWriter {
             return fail(path.string() +
                         " is 2 GiB or larger; the launcher reads sizes as signed 32-bit numbers");
         in.seekg(0);
-        if (!put(ustarHeader(name, '0', size)))
+        const bool executable =
+            system_ == TargetSystem::Linux &&
+            (fs::status(path).permissions() &
+             (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) != fs::perms::none;
+        if (!put(ustarHeader(name, '0', size, executable)))
             return false;
         std::vector<char> chunk(kChunk);
         for (int64_t left = size; left > 0;) {
@@ -236,13 +249,14 @@ class ArchiveWriter {
 
     GzipMemberWriter& out_;
     std::string* error_;
+    TargetSystem system_;
     tar::EntryNames names_;
 };
 
 } // namespace
 
 bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string& archivePath,
-                         RuntimeArchiveFacts* facts, std::string* error) {
+                         RuntimeArchiveFacts* facts, std::string* error, TargetSystem system) {
     std::error_code failure;
     if (!fs::is_directory(runtimeDirectory, failure)) {
         *error = "runtime directory " + runtimeDirectory + " does not exist";
@@ -258,7 +272,7 @@ bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string&
         return false;
     }
     GzipMemberWriter compressor(out);
-    ArchiveWriter writer(compressor, error);
+    ArchiveWriter writer(compressor, error, system);
     bool written = compressor.ready() && writer.writeTree(runtimeDirectory, "") && writer.finish();
     if (written && !compressor.finish()) {
         *error = "cannot write " + archivePath + ": " + std::strerror(errno);

@@ -1,5 +1,6 @@
 #include "writers/runtime_bundle.h"
 
+#include "elf/elf_image.h"
 #include "names/windows_names.h"
 #include "pe/pe_image.h"
 #include "runtime/runtime_layout.h"
@@ -45,6 +46,15 @@ std::string jvmLibraryFolder(const std::string& name) {
     const size_t slash = name.find('/', 4);
     if (!sameName(name.substr(0, 4), "bin/") || slash == std::string::npos || slash == 4 ||
         !sameName(name.substr(slash), "/jvm.dll"))
+        return "";
+    return name.substr(4, slash - 4);
+}
+
+// The folder of a lib/<folder>/libjvm.so (Linux names are exact), or "" for any other name.
+std::string linuxJvmLibraryFolder(const std::string& name) {
+    const size_t slash = name.find('/', 4);
+    if (name.compare(0, 4, "lib/") != 0 || slash == std::string::npos || slash == 4 ||
+        name.substr(slash) != "/libjvm.so")
         return "";
     return name.substr(4, slash - 4);
 }
@@ -212,6 +222,12 @@ void Inventory::add(std::string name, bool regular, const std::string& head) {
         std::string ignored;
         jvmLibraries.emplace_back(name, pe::readHeaders(head, &headers, &ignored) ? headers.machine : 0);
     }
+    if (regular && !linuxJvmLibraryFolder(name).empty()) {
+        elf::Headers headers;
+        std::string ignored;
+        linuxJvmLibraries.emplace_back(name,
+                                       elf::readHeaders(head, &headers, &ignored) ? headers.machine : 0);
+    }
     hasRegularFile = hasRegularFile || regular;
     hasBin = hasBin || sameName(name.substr(0, 4), "bin/");
     if (regular && name.size() > 5 && sameName(name.substr(name.size() - 5), ".pack"))
@@ -235,6 +251,7 @@ bool Inventory::conclude(RuntimeArchiveFacts* facts, std::string* error) const {
     facts->packed = packed(archiveName(kPackedLibraries[0]));
     facts->hasJavaExecutable = hasJavaExecutable;
     facts->jvmLibraries = jvmLibraries;
+    facts->linuxJvmLibraries = linuxJvmLibraries;
     for (const std::string& name : packFiles) {
         const bool known =
             std::any_of(std::begin(kPackedLibraries), std::end(kPackedLibraries),
@@ -309,6 +326,30 @@ bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
              (libraryMachine == 0 ? "not a Windows DLL" : "for " + machineName(libraryMachine)) +
              ", but the launcher stub is for " + machineName(machine) +
              "; bundle a Windows runtime of the stub's architecture";
+    return false;
+}
+
+bool checkLinuxRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
+                       const std::string& preferredVariant, std::string* error) {
+    const std::string wanted =
+        preferredVariant.empty() ? "lib/server" : "lib/" + preferredVariant + " or lib/server";
+    const std::pair<std::string, uint16_t>* tried = nullptr;
+    for (const auto& library : facts.linuxJvmLibraries) {
+        const std::string folder = linuxJvmLibraryFolder(library.first);
+        if (folder != "server" && folder != preferredVariant)
+            continue;
+        if (library.second == machine)
+            return true;
+        tried = &library;
+    }
+    if (tried == nullptr) {
+        *error = "the runtime has no libjvm.so in " + wanted +
+                 ", where the launcher looks for it: it is not a Linux runtime of Java 9 or later";
+        return false;
+    }
+    *error = tried->first + " is " +
+             (tried->second == 0 ? "not a 64-bit Linux library" : "for another machine") +
+             "; bundle a Linux runtime for x86-64";
     return false;
 }
 

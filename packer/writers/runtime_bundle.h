@@ -4,6 +4,8 @@
 // block without the ustar magic, reads sizes as signed 32-bit numbers and skips everything else.
 #pragma once
 
+#include "support/target.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,6 +19,8 @@ struct RuntimeArchiveFacts {
     bool hasJavaExecutable = false; // bin/java.exe or bin/javaw.exe, in any letter case
     // Every bin/<folder>/jvm.dll (in any letter case), with the PE machine of each (0: not PE)
     std::vector<std::pair<std::string, uint16_t>> jvmLibraries;
+    // Every lib/<folder>/libjvm.so, with the ELF machine of each (0: not a 64-bit ELF library)
+    std::vector<std::pair<std::string, uint16_t>> linuxJvmLibraries;
 };
 
 // "x64", "x86" or the number in hex.
@@ -29,16 +33,26 @@ std::string machineName(uint16_t machine);
 bool checkWindowsRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
                          const std::string& preferredVariant, std::string* error);
 
+// Checks that the runtime described by facts starts on Linux under a launcher for machine (an ELF
+// machine): a lib/<folder>/libjvm.so of that machine in preferredVariant's folder (configuration 152,
+// may be empty) or in "server", where the launcher looks for it. Returns false and says why in error.
+bool checkLinuxRuntime(const RuntimeArchiveFacts& facts, uint16_t machine,
+                       const std::string& preferredVariant, std::string* error);
+
 // Writes the tree under runtimeDirectory to archivePath as a gzip-compressed ustar archive, file by
 // file in chunks: entries sorted by name, each directory before its contents, mode 0755 or 0644, owner
-// 0, time 0, no gzip time stamp, so the same tree always gives the same bytes. Returns false and says
-// why in error for a name of 100 bytes or more (with the trailing '/' of a directory), a name with
-// characters other than printable ASCII or with one Windows forbids, a file of 2 GiB or more, an
-// archive of 2 GiB or more uncompressed, a symbolic link or special file, a tree without regular
-// files or without a top-level bin directory, Pack200 files the launcher would not unpack, or an I/O
-// failure. archivePath may then hold a partial archive.
+// 0, time 0, no gzip time stamp, so the same tree always gives the same bytes. A runtime for Windows
+// has every file at 0644; one for Linux keeps a file's execute permission (0755), which its programs
+// (bin/java, lib/jspawnhelper) need, and has each symbolic link to a file stored as a copy of that file
+// (a runtime made by jlink links its legal notices). Returns false and says why in error for a name of
+// 100 bytes or more (with the trailing '/' of a directory), a name with characters other than
+// printable ASCII or with one Windows forbids, a file of 2 GiB or more, an archive of 2 GiB or more
+// uncompressed, a symbolic link (for Linux: one to a directory or to nothing) or special file, a tree
+// without regular files or without a top-level bin directory, Pack200 files the launcher would not
+// unpack, or an I/O failure. archivePath may then hold a partial archive.
 bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string& archivePath,
-                         RuntimeArchiveFacts* facts, std::string* error);
+                         RuntimeArchiveFacts* facts, std::string* error,
+                         TargetSystem system = TargetSystem::Windows);
 
 // Reads archivePath through and checks that the launcher unpacks it whole: gzip-compressed, ustar
 // headers up to the end blocks, only regular files, directories and pax headers that do not rename,
