@@ -486,7 +486,7 @@ std::string bmpFile(uint8_t red, uint8_t green, uint8_t blue) {
 // What resource-probe says of the manifest every stub carries.
 std::string stubManifest() {
     return "manifest 1: " +
-           std::to_string(fs::file_size(KESTRO_SOURCE_DIR "/launcher/resources/launcher.manifest")) +
+           std::to_string(fs::file_size(KESTRO_SOURCE_DIR "/launcher/windows/resources/launcher.manifest")) +
            " bytes";
 }
 

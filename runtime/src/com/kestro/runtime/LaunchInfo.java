@@ -9,6 +9,12 @@ import java.util.List;
  * the launcher parameters.
  */
 public final class LaunchInfo {
+    /** {@link #platform()} under the Windows launcher. */
+    public static final String WINDOWS = "windows";
+
+    /** {@link #platform()} under the Linux launcher. */
+    public static final String LINUX = "linux";
+
     private static volatile String program = "";
     private static volatile boolean guiApplication;
     private static volatile List<String> launcherSwitches = Collections.emptyList();
@@ -18,6 +24,19 @@ public final class LaunchInfo {
     /** The full path of the executable that started the VM, or null outside a launcher. */
     public static String executablePath() {
         return System.getProperty("kestro.moduleName");
+    }
+
+    /**
+     * The system whose launcher started the VM: "linux" or "windows" ({@link #LINUX}, {@link #WINDOWS});
+     * null outside a launcher. The Linux launcher names itself in the system property
+     * "kestro.platform"; a launcher that sets the launcher properties without it is the Windows one.
+     */
+    public static String platform() {
+        String named = System.getProperty("kestro.platform");
+        if (named != null && !named.isEmpty()) {
+            return named;
+        }
+        return executablePath() != null ? WINDOWS : null;
     }
 
     /** The directory the included files were extracted to; empty when there were none. */
