@@ -1,4 +1,4 @@
-#include "support/errors.h"
+#include "support/error_boxes.h"
 
 #include <gtest/gtest.h>
 

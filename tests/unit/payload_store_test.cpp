@@ -1,5 +1,7 @@
 #include "payload/payload_store.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>

@@ -6,6 +6,9 @@
 // before it trusts an entry, and makes a damaged one again. An entry is made in a directory of its
 // own start and moved into place whole, so no start ever sees half of one. A running launcher marks
 // the entry it uses, as it marks its extraction directory, so that no clean-up takes it meanwhile.
+// The operations are the system's (windows/jreprovision/runtime_cache.cpp, where the packed libraries
+// are restored too, and linux/jreprovision/runtime_cache.cpp); the manifest's text is shared
+// (jreprovision/runtime_cache_manifest.cpp).
 #pragma once
 
 #include "jreprovision/tar_reader.h"

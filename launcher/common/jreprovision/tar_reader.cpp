@@ -3,12 +3,13 @@
 #include "tar/tar_rules.h"
 
 #include "support/errors.h"
+#include "support/file_system.h"
 #include "support/log.h"
-#include "support/paths.h"
+#include "support/system.h"
 
-#include <direct.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,8 +20,12 @@ constexpr int kHeaderReadSize = 500; // the fields used all lie in the first 500
 constexpr int kHeaderRest = 12;
 constexpr int kBlockSize = static_cast<int>(kestro::tar::kBlockSize);
 constexpr unsigned kChunkSize = 32768;
-constexpr DWORD kProgressInterval = 200;
-constexpr size_t kSavedDirectoryCapacity = 260;
+constexpr uint32_t kProgressInterval = 200;
+constexpr size_t kModeOffset = 100;
+constexpr size_t kModeLength = 8;
+constexpr unsigned kAnyoneMayRun = 0111;
+// Windows changes into a directory by an 8-bit name of at most MAX_PATH bytes.
+constexpr size_t kSavedDirectoryCapacity = KESTRO_WINDOWS ? 260 : kPathCapacity;
 
 struct Progress {
     TarProgressSink sink;
@@ -34,11 +39,21 @@ struct Progress {
     }
 };
 
-// Makes the directories leading to path (a relative name with '\\' separators). Failures show when
-// the entry itself is written.
+// Makes the directories leading to path (a relative name with the system's separators). Failures
+// show when the entry itself is written.
 void makeParentDirectories(const std::string& path) {
-    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
-        _mkdir(path.substr(0, at).c_str());
+    for (size_t at = path.find(kPathSeparator); at != std::string::npos;
+         at = path.find(kPathSeparator, at + 1))
+        makeDirectory(path.substr(0, at).c_str());
+}
+
+// The mode field's permission bits; 0 when it is not octal.
+unsigned entryMode(const char* header) {
+    unsigned mode = 0;
+    for (size_t i = 0; i < kModeLength && header[kModeOffset + i] >= '0' && header[kModeOffset + i] <= '7';
+         ++i)
+        mode = mode * 8 + static_cast<unsigned>(header[kModeOffset + i] - '0');
+    return mode & 07777;
 }
 
 // Reads the entry's data into path, which is created or overwritten. *writeFailed is set when the
@@ -55,7 +70,7 @@ bool extractFile(gzFile archive, const char* path, int32_t size, const Progress&
     }
     char chunk[kChunkSize];
     int32_t written = 0;
-    DWORD lastUpdate = GetTickCount();
+    uint32_t lastUpdate = millisecondTicks();
     while (written < size) {
         const unsigned left = static_cast<unsigned>(size - written);
         const unsigned wanted = left < kChunkSize ? left : kChunkSize;
@@ -65,9 +80,9 @@ bool extractFile(gzFile archive, const char* path, int32_t size, const Progress&
         written += got;
         if (fwrite(chunk, 1, got, out) != static_cast<size_t>(got) || ferror(out))
             break;
-        if (GetTickCount() - lastUpdate >= kProgressInterval) {
+        if (millisecondTicks() - lastUpdate >= kProgressInterval) {
             progress.report(archive);
-            lastUpdate = GetTickCount();
+            lastUpdate = millisecondTicks();
         }
     }
     // The last buffered bytes go out only now: a full disk may show here alone, and a file cut short
@@ -130,18 +145,21 @@ bool extractEntries(gzFile archive, const Progress& progress, bool* writeFailed)
                 logError("extract file failed");
                 return false;
             }
+            std::replace(path.begin(), path.end(), '\\', kPathSeparator);
             // Archives made from a list of files often carry no entries for their directories.
             makeParentDirectories(path);
         }
         if (type == kDirectory) {
             if (!path.empty())
-                _mkdir(path.c_str());
+                makeDirectory(path.c_str());
         } else if (type == kRegularFile) {
             progress.report(archive);
             if (!extractFile(archive, path.c_str(), size, progress, writeFailed)) {
                 logError("extract file failed");
                 return false;
             }
+            if ((entryMode(header) & kAnyoneMayRun) != 0)
+                markExecutable(path.c_str());
             if (progress.files.written != nullptr)
                 progress.files.written(path.c_str(), size, progress.files.context);
             extractedFile = true;
@@ -179,8 +197,7 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
         writeFailed = &failedToWrite;
     *writeFailed = false;
     char savedDirectory[kSavedDirectoryCapacity];
-    DWORD savedLength = GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
-    if (savedLength == 0 || savedLength >= sizeof savedDirectory) {
+    if (!currentDirectory(savedDirectory, sizeof savedDirectory)) {
         // Without a way back, the rest of the launch would run inside the runtime directory.
         logError("current directory too long to return to");
         return false;
@@ -191,10 +208,10 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
         return false;
     }
     // Ignored on failure: the entries then land in the current directory.
-    _chdir(targetDirectory);
+    changeDirectory(targetDirectory);
     const bool extracted =
         extractEntries(archive, Progress{sink, context, expectedTotalSize, files}, writeFailed);
-    _chdir(savedDirectory);
+    changeDirectory(savedDirectory);
     gzclose(archive);
     if (extracted)
         logLine("untaring JRE was successful");

@@ -1,5 +1,6 @@
 // The shipped Java runtime: a gzip-compressed ustar archive ("jre.tar.gz") unpacked into the runtime
 // directory. Only regular files and directories are written; every other entry is skipped by its size.
+// A file whose mode lets anyone run it is made executable where the system has such a permission.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 using TarProgressSink = void (*)(int32_t position, void* context);
 
 // Receives each regular file once it is written whole and closed: its path relative to the target
-// directory ('\\' separators) and its size.
+// directory (with the system's separators, kPathSeparator) and its size.
 struct TarFileSink {
     void (*written)(const char* path, int32_t size, void* context) = nullptr;
     void* context = nullptr;
@@ -21,12 +22,11 @@ struct TarFileSink {
 // regular file was extracted and nothing failed. Every failure is logged as an error line and answers
 // false, with the files already written left on disk. An entry whose size field is not plain octal, or
 // whose name the shared entry rules refuse (kestro::tar::EntryNames: ways out of the target directory,
-// names Windows cannot hold or would fold together), refuses the archive before anything is written
-// for it ("extract file failed"). Directories missing from the archive are made for the files in them.
-// Ends the process through fatalError when an output file cannot be created. When writeFailed is
-// given, it tells whether the failure was data that could not be written (a full disk, say), which
-// includes bytes that fail only as the file is closed.
-// Each file written whole is told to files.
+// names Windows cannot hold or would fold together, which every launcher refuses alike), refuses the
+// archive before anything is written for it ("extract file failed"). Directories missing from the archive are
+// made for the files in them. Ends the process through fatalError when an output file cannot be created. When
+// writeFailed is given, it tells whether the failure was data that could not be written (a full disk, say),
+// which includes bytes that fail only as the file is closed. Each file written whole is told to files.
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
                                     TarProgressSink sink, void* context, int32_t expectedTotalSize,
                                     bool* writeFailed = nullptr, TarFileSink files = {});

@@ -13,7 +13,7 @@ using NarrowArguments = std::vector<std::string>;
 // Appends the arguments of text to list. An unpaired quote ends the process with message 1007.
 void splitArguments(const wchar_t* text, WideArguments& list);
 
-// The same for an 8-bit text in the ANSI code page: split in UTF-16 and converted back, so that
+// The same for an 8-bit text (support/text_conversion.h): split in UTF-16 and converted back, so that
 // double-byte characters are never cut.
 void splitArgumentsNarrow(const char* text, NarrowArguments& list);
 
@@ -21,5 +21,6 @@ void splitArgumentsNarrow(const char* text, NarrowArguments& list);
 // arguments that came before it.
 bool trySplitArguments(const wchar_t* text, WideArguments& list);
 
-// An argument in the file-API code page with "?" for what does not convert, for log lines only.
+// An argument for log lines only: on Windows in the file-API code page with "?" for what does not
+// convert, on Linux in UTF-8. The system's launcher provides it (support/text_conversion.cpp).
 std::string argumentForLog(const std::wstring& argument);

@@ -38,6 +38,8 @@ std::vector<char*> composeLauncherProperties(const LauncherPropertyValues& value
     if (values.configuredArgumentCount > 0)
         properties.push_back(
             newProperty("kestro.configuredArgumentCount", std::to_string(values.configuredArgumentCount)));
+    if (!values.platform.empty())
+        properties.push_back(newProperty("kestro.platform", values.platform));
     properties.push_back(nullptr);
     return properties;
 }

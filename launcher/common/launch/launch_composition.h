@@ -28,6 +28,9 @@ struct LauncherPropertyValues {
     // How many of the application's arguments are configuration 124's rather than the command
     // line's: the Java side takes the launcher's switches out of the command line's alone.
     size_t configuredArgumentCount = 0;
+    // The system's name for the Java side ("linux"); empty for the Windows launcher, whose Java side
+    // knows it by the property's absence.
+    std::string platform;
 };
 
 // The properties as "-Dname=value" options in their fixed order, closed by a null entry. The texts

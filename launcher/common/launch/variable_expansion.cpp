@@ -1,9 +1,8 @@
 #include "launch/variable_expansion.h"
 
 #include "startup/startup_state.h"
-#include "support/paths.h"
-
-#include <windows.h>
+#include "support/file_system.h"
+#include "support/system.h"
 
 #include <string>
 
@@ -13,8 +12,8 @@ std::string runtimeHome;
 
 void setJvmHome(const char* javaExecutable) {
     std::string path = javaExecutable;
-    const size_t nameLength = path.size() >= 9 && path.compare(path.size() - 9, 9, "javaw.exe") == 0 ? 9 : 8;
-    path.erase(path.size() >= nameLength ? path.size() - nameLength : 0);
+    const size_t separator = path.find_last_of(std::string(1, kPathSeparator) + "/");
+    path.erase(separator == std::string::npos ? 0 : separator + 1);
     runtimeHome = path + "..";
 }
 
@@ -27,6 +26,7 @@ bool expandVariables(char* text, size_t capacity) {
     makeAbsolute(executableDirectory, "");
     const char* extraction = extractionDirectory();
     const char* runtime = jvmHome();
+    const char listSeparator[] = {kPathListSeparator, '\0'};
     const struct {
         const char* token;
         const char* value;
@@ -35,31 +35,30 @@ bool expandVariables(char* text, size_t capacity) {
         {"%SORVANA_EXEDIR%", executableDirectory},
         {"%KESTRO_TEMPDIR%", extraction},
         {"%SORVANA_TEMPDIR%", extraction},
-        {"%KESTRO_PATHLIST_SEPARATOR%", ";"},
-        {"%SORVANA_PATHLIST_SEPARATOR%", ";"},
+        {"%KESTRO_PATHLIST_SEPARATOR%", listSeparator},
+        {"%SORVANA_PATHLIST_SEPARATOR%", listSeparator},
         {"%KESTRO_JVM_HOME%", runtime},
         {"%SORVANA_JVM_HOME%", runtime},
         {"${KESTRO_EXEDIR}", executableDirectory},
         {"${SORVANA_EXEDIR}", executableDirectory},
         {"${KESTRO_TEMPDIR}", extraction},
         {"${SORVANA_TEMPDIR}", extraction},
-        {"${KESTRO_PATHLIST_SEPARATOR}", ";"},
-        {"${SORVANA_PATHLIST_SEPARATOR}", ";"},
+        {"${KESTRO_PATHLIST_SEPARATOR}", listSeparator},
+        {"${SORVANA_PATHLIST_SEPARATOR}", listSeparator},
         {"${KESTRO_JVM_HOME}", runtime},
         {"${SORVANA_JVM_HOME}", runtime},
         {"${launcher:sys.launcherDirectory}", executableDirectory},
         {"${launcher:sys.launcherTempDirectory}", extraction},
-        {"${launcher:sys.pathlistSeparator}", ";"},
+        {"${launcher:sys.pathlistSeparator}", listSeparator},
         {"${launcher:sys.jvmHome}", runtime},
     };
     bool complete = true;
     for (const auto& fixed : fixedTokens)
         complete &= replaceAll(text, capacity, fixed.token, fixed.value);
 
-    char* block = GetEnvironmentStringsA();
-    if (!block)
+    const std::string block = environmentBlock();
+    if (block.empty())
         return complete;
-    complete &= expandEnvironmentTokens(text, capacity, block);
-    FreeEnvironmentStringsA(block);
+    complete &= expandEnvironmentTokens(text, capacity, block.c_str());
     return complete;
 }

@@ -7,8 +7,8 @@
 // Callers expand texts in buffers of this many bytes.
 constexpr size_t kExpansionCapacity = 8192;
 
-// Records the runtime home from the path of a java.exe or javaw.exe: the file name replaced by
-// "..", e.g. D:\jre\bin\.. for D:\jre\bin\java.exe. The last call wins.
+// Records the runtime home from the path of its java executable (java.exe or javaw.exe, bin/java):
+// the file name replaced by "..", e.g. D:\jre\bin\.. for D:\jre\bin\java.exe. The last call wins.
 void setJvmHome(const char* javaExecutable);
 
 // The recorded runtime home; empty until setJvmHome was called.

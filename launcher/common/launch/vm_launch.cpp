@@ -2,6 +2,7 @@
 
 #include "launch/java_calls.h"
 #include "launch/launch_composition.h"
+#include "launch/launch_platform.h"
 #include "launch/variable_expansion.h"
 #include "launch/vm_options.h"
 #include "launch/vm_state.h"
@@ -9,12 +10,11 @@
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
+#include "support/file_system.h"
+#include "support/instance.h"
 #include "support/log.h"
-#include "support/paths.h"
-#include "support/single_instance.h"
-#include "support/temp_directory.h"
-
-#include <windows.h>
+#include "support/system.h"
+#include "support/text_conversion.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -26,19 +26,7 @@ namespace {
 std::atomic<bool> entered{false};
 void (*enteringJavaObserver)() = nullptr;
 
-std::wstring wideFromCodePage(const char* text, UINT codePage) {
-    const int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (units <= 1)
-        return std::wstring();
-    std::wstring wide(size_t(units), L'\0');
-    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], units);
-    wide.resize(size_t(units - 1));
-    return wide;
-}
-
-UINT fileApiCodePage() {
-    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-}
+namespace config = kestro::payload::config;
 
 // The full path (case kept) of the log file configured by nameId when enabledId is non-zero.
 std::wstring configuredLogPath(int enabledId, int nameId) {
@@ -49,15 +37,15 @@ std::wstring configuredLogPath(int enabledId, int nameId) {
     char full[kPathCapacity];
     if (!fullPath(full, name, true))
         return std::wstring();
-    return wideFromCodePage(full, fileApiCodePage());
+    return widePath(full);
 }
 
 // Configuration 124, expanded, before it is split into arguments.
 std::wstring configuredArgumentText() {
     char configured[kTextCapacity];
-    getConfigText(124, configured, sizeof configured);
+    getConfigText(config::MainArguments, configured, sizeof configured);
     expandVariables(configured, sizeof configured);
-    return wideFromCodePage(configured, CP_ACP);
+    return wideFromNarrow(configured);
 }
 
 } // namespace
@@ -91,16 +79,15 @@ std::vector<char*> launcherProperties() {
     values.installerKind = applicationKind() == 's';
     values.moduleName = executablePath();
     // A hand-over needs its reader: the Java side watches the file only when it knows its name.
-    if (getConfigNumber(kestro::payload::config::SingleInstanceCommFile) != 0 ||
-        getConfigNumber(kestro::payload::config::SingleInstanceHandOver) != 0) {
+    if (getConfigNumber(config::SingleInstanceCommFile) != 0 ||
+        getConfigNumber(config::SingleInstanceHandOver) != 0) {
         char commFile[kTextCapacity];
-        processCommFileName(commFile, GetCurrentProcessId());
+        processCommFileName(commFile, currentProcessId());
         values.processCommFile = commFile;
     }
     values.temporaryDirectory = extractionDirectory();
     values.unextractedPosition = unextractedPosition();
-    values.withConsoleCodePage = std::getenv("MANPATH") == nullptr;
-    values.consoleCodePage = GetConsoleOutputCP();
+    addSystemPropertyValues(values);
     // An unpaired quote is reported once main's parameters are built, if it comes to that.
     WideArguments configured;
     trySplitArguments(configuredArgumentText().c_str(), configured);
@@ -110,34 +97,35 @@ std::vector<char*> launcherProperties() {
 
 WideArguments launcherParameters(const WideArguments& arguments) {
     LauncherParameterValues values;
-    values.guiApplication = getConfigNumber(107) == 1;
+    values.guiApplication = getConfigNumber(config::ExecutableType) == 1;
     char mainClass[kTextCapacity];
-    getConfigText(122, mainClass, sizeof mainClass);
-    // In the ANSI code page like every other configured text: "%S" would make the upper half of
-    // code page 1252 (the euro sign, S and Z with caron) control characters.
-    values.mainClass = wideFromCodePage(mainClass, CP_ACP);
-    values.errorLog = configuredLogPath(102, 103);
-    values.outputLog = configuredLogPath(104, 105);
-    values.appendToLogs = getConfigNumber(106) != 0;
+    getConfigText(config::MainClass, mainClass, sizeof mainClass);
+    // In the 8-bit form of every other configured text (on Windows the ANSI code page: "%S" would
+    // make the upper half of code page 1252, the euro sign, S and Z with caron, control characters).
+    values.mainClass = wideFromNarrow(mainClass);
+    values.errorLog = configuredLogPath(config::ErrorLogEnabled, config::ErrorLogFile);
+    values.outputLog = configuredLogPath(config::OutputLogEnabled, config::OutputLogFile);
+    values.appendToLogs = getConfigNumber(config::JavaSideSwitch) != 0;
     splitArguments(configuredArgumentText().c_str(), values.configuredArguments);
-    values.dashJAreVmOptions = getConfigNumber(125) != 0;
+    values.dashJAreVmOptions = getConfigNumber(config::DashJArgumentsAreVmOptions) != 0;
     return composeLauncherParameters(values, arguments);
 }
 
 bool checkFirstRun() {
     char base[kTextCapacity];
-    getConfigText(10003, base, sizeof base);
+    getConfigText(config::LocationFileBase, base, sizeof base);
     char marker[kPathCapacity];
     if (!fullPath(marker, base, true))
         return true;
-    std::strncat(marker, "\\.sorvana\\firstrun", sizeof marker - std::strlen(marker) - 1);
+    const std::string steps = std::string(1, kPathSeparator) + ".sorvana" + kPathSeparator + "firstrun";
+    std::strncat(marker, steps.c_str(), sizeof marker - std::strlen(marker) - 1);
     if (!pathExists(marker))
         return true;
     switch (callFirstRun()) {
     case FirstRun::ClassMissing:
-        fatalMessage(1009, "14");
+        fatalMessage(config::MessageInternalError, "14");
     case FirstRun::MethodMissing:
-        fatalMessage(1009, "15");
+        fatalMessage(config::MessageInternalError, "15");
     case FirstRun::Stop:
         return false;
     case FirstRun::Proceed:
@@ -171,10 +159,10 @@ ProgramEnd callMain(const WideArguments& arguments, std::wstring* exception) {
     switch (callStaticMain(bootstrap, source, const_cast<WideArguments*>(&arguments), &thrown)) {
     case MainCall::ClassMissing:
         logError("could not find main class");
-        fatalMessage(1010, nullptr);
+        fatalMessage(config::MessageMainClassNotLoaded, nullptr);
     case MainCall::MethodMissing:
         logError("could not find main method");
-        fatalMessage(1011, nullptr);
+        fatalMessage(config::MessageMainMethodNotFound, nullptr);
     case MainCall::ArgumentsNotCreated:
         logError("could not create the arguments of main");
         return ProgramEnd::NotStarted;
@@ -197,23 +185,22 @@ struct VmRun {
 };
 
 // The program's own thread: the VM is created here and main runs here, on the stack it was made for.
-DWORD WINAPI runVm(LPVOID parameter) {
+void runVm(void* parameter) {
     VmRun& run = *static_cast<VmRun*>(parameter);
     if (!createJavaVm(*run.options)) {
         logError("could not initialize JVM");
-        return 0;
+        return;
     }
     logLine("JVM created");
     setVmCreated();
     run.outcome.end = callMain(*run.arguments, &run.outcome.exception);
     if (run.outcome.end == ProgramEnd::NotStarted) {
         logError("could not call main");
-        return 0;
+        return;
     }
     logLine("dest JVM");
     destroyJavaVm();
     logLine("launch done");
-    return 0;
 }
 
 // As the runtime's own launcher sizes the thread of main: -Xss, else the runtime's default.
@@ -232,17 +219,6 @@ LaunchOutcome launchVm(const WideArguments& arguments, void (*enteringJava)()) {
     VmRun run{&arguments, &options, {}};
     size_t stackSize = programStackSize(options);
     logLine("program thread stack: %lu bytes", static_cast<unsigned long>(stackSize));
-    HANDLE thread = CreateThread(nullptr, stackSize, runVm, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == nullptr && stackSize != 0) {
-        logError("no thread with a stack of %lu bytes: error code %lu", static_cast<unsigned long>(stackSize),
-                 GetLastError());
-        thread = CreateThread(nullptr, 0, runVm, &run, 0, nullptr);
-    }
-    if (thread == nullptr) {
-        logError("Could not start the program's thread: error code %lu", GetLastError());
-        return run.outcome;
-    }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    runOnOwnThread(stackSize, runVm, &run);
     return run.outcome;
 }

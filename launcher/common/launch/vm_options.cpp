@@ -2,18 +2,23 @@
 
 #include "launch/class_data_sharing.h"
 #include "launch/variable_expansion.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
+#include "support/file_system.h"
 #include "support/log.h"
-#include "support/paths.h"
-
-#include <windows.h>
+#include "support/system.h"
+#include "support/text_conversion.h"
 
 #include <cstring>
 #include <string>
 
 namespace {
+
+namespace config = kestro::payload::config;
+
+const char kListSeparator[] = {kPathListSeparator, '\0'};
 
 // A copy of exactly its own length: the VM keeps every option for the life of the process.
 char* newText(const char* text) {
@@ -22,38 +27,7 @@ char* newText(const char* text) {
     return copy;
 }
 
-std::string toAnsi(const std::wstring& text) {
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &narrow[0], bytes, nullptr, nullptr);
-    return narrow;
-}
-
-// fopen of a 16-bit name: its exact 8-bit form, else its short form, which only an existing file has.
-FILE* openOptionsFile(const std::wstring& name) {
-    char narrow[kPathCapacity];
-    return openableNarrowPath(name.c_str(), narrow, sizeof narrow) ? std::fopen(narrow, "rt") : nullptr;
-}
-
 } // namespace
-
-FILE* openVmOptionsFile() {
-    // Named from the 16-bit module name: under a folder whose name the ANSI code page lacks, the
-    // 8-bit long form names no file, and the short form would give a short file name.
-    wchar_t module[kPathCapacity];
-    const DWORD moduleLength = GetModuleFileNameW(nullptr, module, kPathCapacity);
-    if (moduleLength == 0 || moduleLength >= kPathCapacity)
-        return nullptr;
-    wchar_t longModule[kPathCapacity];
-    const DWORD length = GetLongPathNameW(module, longModule, kPathCapacity);
-    // Without a long form the path as the process knows it is the best name there is.
-    const std::wstring longPath = length != 0 && length < kPathCapacity ? longModule : module;
-    const std::wstring cut = longPath.substr(0, longPath.size() >= 4 ? longPath.size() - 4 : 0);
-    if (FILE* file = openOptionsFile(cut + L".vmoptions"))
-        return file;
-    return openOptionsFile(longPath + L".vmoptions");
-}
 
 void readVmOptionsFile(FILE* file, std::vector<char*>& lines) {
     // One reading buffer; each kept option gets a copy of its own length, which the VM keeps.
@@ -91,10 +65,10 @@ bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, 
     char** names = nullptr;
     const int count = listFiles(directory, extension, &names);
     for (int i = 0; i < count; ++i) {
-        const std::string relative = std::string(directory) + "\\" + names[i];
+        const std::string relative = std::string(directory) + kPathSeparator + names[i];
         char absolute[kPathCapacity];
         if (makeAbsolute(absolute, relative.c_str()) && classPath.append(absolute))
-            classPath.append(";");
+            classPath.append(kListSeparator);
     }
     freeFileList(names, count);
     return true;
@@ -102,7 +76,7 @@ bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, 
 
 void appendConfiguredClassPath(ClassPathText& classPath) {
     char entries[kTextCapacity];
-    getConfigText(121, entries, sizeof entries);
+    getConfigText(config::ClassPath, entries, sizeof entries);
     for (char* entry = std::strtok(entries, ";"); entry; entry = std::strtok(nullptr, ";")) {
         if (std::strlen(entry) < 2)
             continue;
@@ -118,7 +92,7 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
             makeAbsolute(absolute, value);
             found = pathExists(absolute);
             if (classPath.append(absolute))
-                classPath.append(";");
+                classPath.append(kListSeparator);
             break;
         case 'S':
             makeAbsolute(absolute, value);
@@ -127,22 +101,22 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
             break;
         case 'E': {
             char variable[kTextCapacity];
-            const DWORD length = GetEnvironmentVariableA(value, variable, sizeof variable);
-            if (length > 0 && length < sizeof variable) {
+            const VariableLookup lookup = readEnvironmentVariable(value, variable, sizeof variable);
+            if (lookup == VariableLookup::Found) {
                 char* text = variable;
-                size_t textLength = length;
+                size_t textLength = std::strlen(variable);
                 if (textLength >= 2 && text[0] == '"' && text[textLength - 1] == '"') {
                     text[--textLength] = '\0';
                     ++text;
                 }
-                // The value's own end decides: a value emptied by its quotes still gets its ";".
-                if (classPath.append(text) && (textLength == 0 || text[textLength - 1] != ';'))
-                    classPath.append(";");
+                // The value's own end decides: a value emptied by its quotes still gets its separator.
+                if (classPath.append(text) && (textLength == 0 || text[textLength - 1] != kPathListSeparator))
+                    classPath.append(kListSeparator);
                 found = true;
-            } else if (length >= sizeof variable) {
+            } else if (lookup == VariableLookup::TooLong) {
                 logError("environment variable %s too long for the class path", value);
-            } else if (required && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
-                fatalMessage(1008, value);
+            } else if (required && lookup == VariableLookup::Missing) {
+                fatalMessage(config::MessageVariableUndefined, value);
             }
             break;
         }
@@ -150,22 +124,22 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
             break;
         }
         if (required && !found)
-            fatalMessage(1006, value);
+            fatalMessage(config::MessageFileNotFound, value);
     }
 }
 
 VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments) {
     char configured[kTextCapacity];
-    getConfigText(123, configured, sizeof configured);
+    getConfigText(config::VmParameters, configured, sizeof configured);
     expandVariables(configured, sizeof configured);
     NarrowArguments configuredOptions;
     splitArgumentsNarrow(configured, configuredOptions);
 
     NarrowArguments fromCommandLine;
-    if (getConfigNumber(125) != 0) {
+    if (getConfigNumber(config::DashJArgumentsAreVmOptions) != 0) {
         for (const std::wstring& argument : arguments)
             if (argument.compare(0, 2, L"-J") == 0)
-                fromCommandLine.push_back(toAnsi(argument.substr(2)));
+                fromCommandLine.push_back(narrowFromWide(argument.substr(2)));
     }
 
     std::vector<char*> lines;
@@ -180,7 +154,7 @@ VmOptionList buildVmArguments(const char* const* launcherProperties, const WideA
     ClassPathText classPath;
     classPath.append("-Djava.class.path=");
     if (overrides.prefix && classPath.append(overrides.prefix))
-        classPath.append(";");
+        classPath.append(kListSeparator);
     appendArchivesInDirectory(classPath, extractionDirectory(), "jar");
     appendArchivesInDirectory(classPath, extractionDirectory(), "zip");
     if (overrides.replacement)
@@ -188,8 +162,8 @@ VmOptionList buildVmArguments(const char* const* launcherProperties, const WideA
     else
         appendConfiguredClassPath(classPath);
     if (overrides.suffix) {
-        if (!classPath.endsWith(';'))
-            classPath.append(";");
+        if (!classPath.endsWith(kPathListSeparator))
+            classPath.append(kListSeparator);
         classPath.append(overrides.suffix);
     }
     size_t propertyCount = 0;

@@ -4,6 +4,7 @@
 
 #include "launch/arguments.h"
 #include "launch/launch_composition.h"
+#include "launch/launch_platform.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -11,10 +12,6 @@
 
 // Size of the class path option, "-Djava.class.path=" included.
 constexpr size_t kClassPathCapacity = 32768;
-
-// The options file: "<executable less .exe>.vmoptions", else "<executable>.vmoptions", opened in
-// text mode. Null when neither opens.
-FILE* openVmOptionsFile();
 
 // One line of the options file, changed in place: trailing CR and LF removed, then leading and
 // trailing blanks (0x20 only; tabs are kept). False when the line then adds no option: it is empty or
@@ -42,8 +39,9 @@ class ClassPathText {
     size_t length_ = 0;
 };
 
-// Appends "<directory>\<name>;" made absolute for each file with that extension, in the order the
-// file system lists them. False, with nothing appended, when the directory does not exist.
+// Appends "<directory><separator><name><list separator>" made absolute for each file with that
+// extension, in the order the file system lists them. False, with nothing appended, when the directory does
+// not exist.
 bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, const char* extension);
 
 // Appends the typed entries of configuration 121 (A, D, S, E). A required entry not found ends the

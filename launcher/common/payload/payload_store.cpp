@@ -4,7 +4,6 @@
 #include "payload/stub_marker.h"
 #include "support/errors.h"
 #include "support/log.h"
-#include "support/paths.h"
 
 #include <climits>
 #include <cstdio>
@@ -27,96 +26,58 @@ int64_t unextractedOffset = 0;
 // and `used` keeps the bytes in it although nothing reads them.
 [[gnu::used]] const char* volatile stubMarker = format::kStubMarker;
 
-bool readExactly(HANDLE file, void* buffer, DWORD size) {
-    DWORD read = 0;
-    return ReadFile(file, buffer, size, &read, nullptr) && read == size;
-}
-
 [[noreturn]] void failShortRead(const char* fatalText, bool reportLastError) {
     if (reportLastError) {
-        printf("error %lu\n", GetLastError());
+        printf("error %lu\n", lastFileError());
         fflush(stdout);
     }
     fatalError(fatalText);
 }
 
-int64_t currentPosition(HANDLE file) {
-    LARGE_INTEGER zero{}, position{};
-    SetFilePointerEx(file, zero, &position, FILE_CURRENT);
-    return position.QuadPart;
-}
-
-void seekTo(HANDLE file, int64_t offset) {
-    LARGE_INTEGER target;
-    target.QuadPart = offset;
-    SetFilePointerEx(file, target, nullptr, FILE_BEGIN);
-}
-
 // A text length that the rest of the file cannot hold is as much a truncated payload as a short
 // read, and is refused before anything is allocated for it.
-bool fitsInRestOfFile(HANDLE file, int32_t length) {
-    LARGE_INTEGER size{};
-    if (length < 0 || !GetFileSizeEx(file, &size))
+bool fitsInRestOfFile(NativeFile file, int32_t length) {
+    const int64_t size = fileSize(file);
+    if (length < 0 || size < 0)
         return false;
-    return length <= size.QuadPart - currentPosition(file);
+    return length <= size - filePosition(file);
 }
 
-char* readStringBytes(HANDLE file, const char* fatalText, int32_t* length) {
+char* readStringBytes(NativeFile file, const char* fatalText, int32_t* length) {
     if (!readExactly(file, length, sizeof *length) || !fitsInRestOfFile(file, *length))
         failShortRead(fatalText, false);
     char* bytes = new char[static_cast<size_t>(*length) + 2];
-    if (!readExactly(file, bytes, static_cast<DWORD>(*length)))
+    if (!readExactly(file, bytes, static_cast<size_t>(*length)))
         failShortRead(fatalText, false);
     bytes[*length] = '\0';
     bytes[*length + 1] = '\0';
     return bytes;
 }
 
-// Finds the payload after the raw data of the last section in the section table.
-void seekToPayload(HANDLE file) {
-    namespace pe = format::pe;
-    seekTo(file, pe::kSignatureOffsetField);
-    int64_t signature = static_cast<uint32_t>(readInt(file));
-    seekTo(file, signature + pe::kNumberOfSectionsField);
-    int sections = static_cast<uint16_t>(readShort(file));
-    logLine("number of sections: %d", sections);
-    seekTo(file, signature + pe::kSizeOfOptionalHeaderField);
-    int optionalHeaderSize = static_cast<uint16_t>(readShort(file));
-    logLine("size of optional headers: %d", optionalHeaderSize);
-    int64_t header = pe::lastSectionHeaderOffset(signature, sections, optionalHeaderSize);
-    logLine("resSectionTableStart: %d", static_cast<int>(header));
-    seekTo(file, header + pe::kSizeOfRawDataField);
-    int64_t rawDataSize = static_cast<uint32_t>(readInt(file));
-    int64_t rawDataOffset = static_cast<uint32_t>(readInt(file));
-    logLine("rawDataSize: %d, rawDataOffset: %d", static_cast<int>(rawDataSize),
-            static_cast<int>(rawDataOffset));
-    seekTo(file, rawDataOffset + rawDataSize);
-}
-
 } // namespace
 
-int16_t readShort(HANDLE file) {
+int16_t readShort(NativeFile file) {
     int16_t value;
     if (!readExactly(file, &value, sizeof value))
         failShortRead("Internal Error: readShort", true);
     return value;
 }
 
-int32_t readInt(HANDLE file) {
+int32_t readInt(NativeFile file) {
     int32_t value;
     if (!readExactly(file, &value, sizeof value))
         failShortRead("Internal Error: readInt", true);
     return value;
 }
 
-int64_t readLong(HANDLE file) {
+int64_t readLong(NativeFile file) {
     int64_t value;
     if (!readExactly(file, &value, sizeof value))
         failShortRead("Internal Error: readLong", true);
     return value;
 }
 
-char* readString(HANDLE file) {
+char* readString(NativeFile file) {
     int32_t length;
     return readStringBytes(file, "Internal Error: readString", &length);
 }
@@ -124,7 +85,7 @@ char* readString(HANDLE file) {
 // An odd byte count leaves its last byte out of the text. The units are put together from their
 // little-endian bytes rather than cast, so that the same code reads a payload where wchar_t is wider
 // than 16 bits (the host builds that fuzz this reader).
-wchar_t* readWString(HANDLE file) {
+wchar_t* readWString(NativeFile file) {
     int32_t length;
     char* bytes = readStringBytes(file, "Internal Error: readWString", &length);
     const int32_t units = length / 2;
@@ -138,23 +99,12 @@ wchar_t* readWString(HANDLE file) {
     return text;
 }
 
-HANDLE openPayloadFile() {
-    const char* path = executablePath();
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
-        logError("Could not open %s", path);
-        fatalError("Error opening media file. Please move this file to an ascii-only path like c:\\");
-    }
-    return file;
-}
-
 void loadPayload() {
     // A second load starts from nothing, so that it never mixes two payloads.
     configTexts.clear();
     messageTexts.clear();
     unextractedOffset = 0;
-    HANDLE file = openPayloadFile();
+    NativeFile file = openPayloadFile();
     seekToPayload(file);
     if (static_cast<uint32_t>(readInt(file)) != format::kMagic)
         fatalError("Internal Error: magic");
@@ -173,8 +123,8 @@ void loadPayload() {
         messageTexts[id] = text;
         delete[] text;
     }
-    fileSectionOffset = currentPosition(file);
-    CloseHandle(file);
+    fileSectionOffset = filePosition(file);
+    closeFile(file);
 
     int32_t executableType = getConfigNumber(format::config::ExecutableType);
     if (executableType != 1 && executableType != 5)

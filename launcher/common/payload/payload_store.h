@@ -3,7 +3,7 @@
 // An absent id reads as empty text, 0 or black.
 #pragma once
 
-#include <windows.h>
+#include "support/native_file.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,9 +14,17 @@ constexpr size_t kTextCapacity = 8192;
 // a fixed message when the file cannot be opened, has no payload or the payload is truncated.
 void loadPayload();
 
-// Opens the running executable for reading its payload. Ends the process with exit code 1 and
-// "Error opening media file..." when it cannot be opened.
-HANDLE openPayloadFile();
+// The system's launcher knows where its payload is (windows/payload/payload_location.cpp,
+// linux/payload/payload_location.cpp):
+
+// Opens the running executable for reading its payload. Ends the process with exit code 1 and a
+// fixed message when it cannot be opened.
+NativeFile openPayloadFile();
+
+// Moves file, the running executable, to where its payload starts: right after its image (on
+// Windows after the last section's raw data in the section table, on Linux after the ELF image).
+// Ends the process as a short read does when the headers are cut off.
+void seekToPayload(NativeFile file);
 
 // Copies configuration text id into out (capacity bytes, terminated). A text that does not fit is cut.
 void getConfigText(int id, char* out, size_t capacity);
@@ -37,14 +45,14 @@ int64_t fileSectionStart();
 int64_t unextractedPosition();
 void setUnextractedPosition(int64_t position);
 
-// Payload readers on an open file handle. A short read ends the process with
-// "Internal Error: read<Type>". readShort, readInt and readLong first print "error <GetLastError()>".
-int16_t readShort(HANDLE file);
-int32_t readInt(HANDLE file);
-int64_t readLong(HANDLE file);
+// Payload readers on an open file. A short read ends the process with "Internal Error: read<Type>".
+// readShort, readInt and readLong first print "error <the system's error code>".
+int16_t readShort(NativeFile file);
+int32_t readInt(NativeFile file);
+int64_t readLong(NativeFile file);
 // New texts of length bytes (readWString: length / 2 units) plus a terminator; free with delete[].
-char* readString(HANDLE file);
-wchar_t* readWString(HANDLE file);
+char* readString(NativeFile file);
+wchar_t* readWString(NativeFile file);
 
 // Parsing of configured numbers and colours, free of side effects.
 int32_t parseConfigNumber(const char* text);

@@ -1,10 +1,14 @@
-// The per-user cache that outlives a start: "%LOCALAPPDATA%\Kestro", with a room for unpacked runtimes
+// The per-user cache that outlives a start: "%LOCALAPPDATA%\Kestro" on Windows,
+// "$XDG_CACHE_HOME/kestro" (else "~/.cache/kestro") on Linux, with a room for unpacked runtimes
 // ("runtimes", one directory per runtime archive) and one for the runtimes' class-data archives
 // ("class-data", one file per program and runtime). Every launcher of the user shares it. What no
 // start has used for kUnusedCacheDays is removed by the background clean-up of the temporary files
-// (removeUnusedCacheEntries), never while a running launcher uses it.
+// (removeUnusedCacheEntries), never while a running launcher uses it. The operations are the
+// system's (windows/support/user_cache.cpp, linux/support/user_cache.cpp); the building blocks are
+// shared (support/user_cache_names.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,11 +25,15 @@ constexpr const char* kRuntimeManifest = "kestro-entry";
 // The entry's runtime home inside it.
 constexpr const char* kRuntimeHome = "jre";
 
-// "<cache>\<room>" into out (kPathCapacity bytes), created when missing. The cache is
+// A runtime entry's name: the first hex digits of its archive's digest.
+constexpr size_t kRuntimeEntryNameDigits = 20;
+
+// "<cache>\<room>" into out (kPathCapacity bytes), created when missing. On Windows the cache is
 // %LOCALAPPDATA%\Kestro (the variable, else the shell's folder of local application data) in a form
 // the 8-bit file functions open (its short form when its name has characters outside the ANSI code
-// page). False when there is no such form or the directory cannot be made: a shared fallback such as
-// c:\temp would let another user plant a runtime there, so such a user gets no cache at all.
+// page); on Linux a directory of the user's alone. False when there is no such form or the directory
+// cannot be made: a shared fallback such as c:\temp or /tmp would let another user plant a runtime
+// there, so such a user gets no cache at all.
 bool userCacheRoom(const char* room, char* out);
 
 // Sets the last-write time of the file or directory at path to now: the mark of its last use.
@@ -52,5 +60,6 @@ RuntimeRoomName classifyRuntimeRoomName(const char* name);
 // the latter while it makes it: a class-data archive of the cache.
 bool isClassDataArchiveName(const char* name);
 
-// Whether a last use at lastUse (a FILETIME as 64 bits) is more than days before now.
+// Whether a last use at lastUse is more than days before now, both in 100-nanosecond units (a
+// Windows FILETIME as 64 bits; Linux counts the same units from its own epoch).
 bool unusedFor(uint64_t lastUse, uint64_t now, int days);

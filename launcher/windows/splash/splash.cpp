@@ -6,7 +6,7 @@
 #include "resource_ids.h"
 #include "splash/splash_controller.h"
 #include "support/ansi_text.h"
-#include "support/errors.h"
+#include "support/error_boxes.h"
 #include "support/log.h"
 #include "support/single_instance.h"
 

@@ -10,7 +10,7 @@
 #include "startup/launch_worker.h"
 #include "startup/wide_text.h"
 #include "support/ansi_text.h"
-#include "support/errors.h"
+#include "support/error_boxes.h"
 #include "support/format_check.h"
 #include "support/log.h"
 #include "support/paths.h"

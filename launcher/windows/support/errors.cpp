@@ -1,9 +1,10 @@
-#include "support/errors.h"
+#include "support/error_boxes.h"
 
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "splash/splash.h"
 #include "support/ansi_text.h"
+#include "support/bounded_text.h"
 #include "support/deletion_queue.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -20,19 +21,6 @@ constexpr UINT kErrorBoxStyle = MB_OK | MB_ICONERROR; // 0x10
 
 bool messageBoxMode = true;
 HWND errorOwner = nullptr;
-
-// Appends text to out (capacity bytes, holding a terminated text). Returns false when it was cut.
-template <typename Char> bool appendCut(Char* out, size_t capacity, size_t* used, const Char* text) {
-    for (; *text != 0; ++text) {
-        if (*used + 1 >= capacity) {
-            out[*used] = 0;
-            return false;
-        }
-        out[(*used)++] = *text;
-    }
-    out[*used] = 0;
-    return true;
-}
 
 // The log's long path into out, or the path as the log reported it when no long form can be had or
 // the long form has characters without an 8-bit form (marked "?"): the short path still opens.
@@ -94,30 +82,6 @@ void claimEnd() {
 }
 
 } // namespace
-
-bool substituteArgument(const char* text, const char* argument, char* out, size_t capacity) {
-    size_t used = 0;
-    out[0] = '\0';
-    const char* placeholder = argument != nullptr ? strstr(text, "{0}") : nullptr;
-    if (placeholder == nullptr)
-        return appendCut(out, capacity, &used, text);
-    for (const char* c = text; c < placeholder; ++c) {
-        const char single[2] = {*c, '\0'};
-        if (!appendCut(out, capacity, &used, single))
-            return false;
-    }
-    return appendCut(out, capacity, &used, argument) && appendCut(out, capacity, &used, placeholder + 3);
-}
-
-bool composeErrorText(const char* message, const char* logPath, char* out, size_t capacity) {
-    size_t used = 0;
-    out[0] = '\0';
-    if (!appendCut(out, capacity, &used, message))
-        return false;
-    if (logPath == nullptr)
-        return true;
-    return appendCut(out, capacity, &used, "\n\nLog: ") && appendCut(out, capacity, &used, logPath);
-}
 
 bool composeErrorTextWide(const wchar_t* message, const char* logPath, wchar_t* out, size_t capacity) {
     size_t used = 0;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <direct.h>
 #include <shlobj.h>
 
 #include <cstring>
@@ -245,17 +246,6 @@ bool narrowPath(const wchar_t* path, char* out, size_t capacity) {
     return true;
 }
 
-std::wstring widePath(const char* path) {
-    const int units = MultiByteToWideChar(fileApiCodePage(), 0, path, -1, nullptr, 0);
-    if (units <= 1) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(fileApiCodePage(), 0, path, -1, &wide[0], units);
-    wide.resize(static_cast<size_t>(units - 1));
-    return wide;
-}
-
 bool openableNarrowPath(const wchar_t* path, char* out, size_t capacity) {
     if (narrowPath(path, out, capacity)) {
         return true;
@@ -425,6 +415,33 @@ bool pathExists(const char* path) {
     }
     return findFile(path, nullptr);
 }
+
+bool isDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isInsideDirectory(const char* path, const char* directory) {
+    const size_t length = strlen(directory);
+    return length > 0 && _strnicmp(path, directory, length) == 0 &&
+           (path[length] == '\\' || path[length] == '/');
+}
+
+bool makeDirectory(const char* path) {
+    return _mkdir(path) == 0;
+}
+
+bool changeDirectory(const char* path) {
+    return _chdir(path) == 0;
+}
+
+bool currentDirectory(char* out, size_t capacity) {
+    const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(capacity), out);
+    return length != 0 && length < capacity;
+}
+
+// Windows runs a file by its name, not by a permission.
+void markExecutable(const char*) {}
 
 bool findFile(const char* path, uint64_t* lastWriteTime) {
     WIN32_FIND_DATAA data;

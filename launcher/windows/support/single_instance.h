@@ -4,6 +4,8 @@
 // one's windows to the front and exits with code 0.
 #pragma once
 
+#include "support/instance.h"
+
 #include <initializer_list>
 #include <string>
 
@@ -17,9 +19,8 @@ void guardSingleInstance(bool checkConfiguration, bool handOver);
 // arguments are not for this one). Run before the guard makes this process known to later starts.
 void discardStaleHandOver();
 
-// The semaphore's name (the lower-cased full executable path with "_" for each backslash), or null
-// when the guard did not run.
-const char* instanceName();
+// instanceName() (support/instance.h) is the semaphore's name: the lower-cased full executable path
+// with "_" for each backslash.
 
 // Records this process's id for this executable; registry failures are silent.
 void registerProcessId();

@@ -2,6 +2,8 @@
 // writable and reachable through 8-bit paths.
 #pragma once
 
+#include "support/instance.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -32,6 +34,4 @@ std::vector<std::string> possibleTempDirectories();
 // (at least 260 bytes). Returns false when the system could not create one.
 bool temporaryFileName(char* out);
 
-// "<system temp path>kqx_p<pid>.tmp": the name only, nothing is created. out has 8192 bytes; a
-// name that would not fit is cut.
-void processCommFileName(char* out, unsigned long processId);
+// processCommFileName (support/instance.h) names "<system temp path>kqx_p<pid>.tmp".

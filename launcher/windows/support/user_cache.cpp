@@ -17,8 +17,6 @@
 namespace {
 
 constexpr char kCacheName[] = "Kestro";
-constexpr size_t kEntryNameDigits = 20;
-constexpr size_t kClassDataKeyDigits = 32;
 constexpr uint64_t kFileTimeUnitsPerDay = 864000000000ULL;
 // A directory being made is marked in use, except for the moment before it is moved into place;
 // one left unmarked this long belongs to a start that was ended while making it.
@@ -52,25 +50,6 @@ uint64_t now() {
     return asNumber(time);
 }
 
-bool hexDigits(const char* text, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (!isxdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    return true;
-}
-
-// "<entry><suffix><decimal digits>"
-bool entryWithSuffix(const char* name, const char* suffix) {
-    const size_t suffixLength = strlen(suffix);
-    if (strlen(name) <= kEntryNameDigits + suffixLength || !hexDigits(name, kEntryNameDigits) ||
-        strncmp(name + kEntryNameDigits, suffix, suffixLength) != 0)
-        return false;
-    for (const char* digit = name + kEntryNameDigits + suffixLength; *digit != '\0'; ++digit)
-        if (!isdigit(static_cast<unsigned char>(*digit)))
-            return false;
-    return true;
-}
-
 bool isLink(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
@@ -85,7 +64,7 @@ void removeRuntimeDirectory(const std::string& room, const char* name, const cha
     }
     std::string removing = directory;
     if (classifyRuntimeRoomName(name) != RuntimeRoomName::BeingRemoved) {
-        removing = room + "\\" + std::string(name, kEntryNameDigits) + ".old" +
+        removing = room + "\\" + std::string(name, kRuntimeEntryNameDigits) + ".old" +
                    std::to_string(GetCurrentProcessId());
         if (!MoveFileA(directory.c_str(), removing.c_str())) {
             logLine("didn't delete %s", directory.c_str());
@@ -213,35 +192,4 @@ void removeUnusedCacheEntries(bool (*stop)()) {
             cleanClassDataRoom(path, stop);
     }
     logLine("user cache cleaned");
-}
-
-std::string runtimeEntryName(const char* digest) {
-    if (strlen(digest) != 64 || !hexDigits(digest, 64))
-        return std::string();
-    std::string name(digest, kEntryNameDigits);
-    for (char& c : name)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return name;
-}
-
-RuntimeRoomName classifyRuntimeRoomName(const char* name) {
-    if (strlen(name) == kEntryNameDigits && hexDigits(name, kEntryNameDigits))
-        return RuntimeRoomName::Entry;
-    if (entryWithSuffix(name, ".new"))
-        return RuntimeRoomName::BeingMade;
-    if (entryWithSuffix(name, ".old"))
-        return RuntimeRoomName::BeingRemoved;
-    return RuntimeRoomName::Foreign;
-}
-
-bool isClassDataArchiveName(const char* name) {
-    if (strlen(name) <= kClassDataKeyDigits || !hexDigits(name, kClassDataKeyDigits))
-        return false;
-    const char* extension = name + kClassDataKeyDigits;
-    return strcmp(extension, ".jsa") == 0 || strcmp(extension, ".aot") == 0 ||
-           strcmp(extension, ".aot.config") == 0;
-}
-
-bool unusedFor(uint64_t lastUse, uint64_t now, int days) {
-    return now > lastUse && now - lastUse > static_cast<uint64_t>(days) * kFileTimeUnitsPerDay;
 }

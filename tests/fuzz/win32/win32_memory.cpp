@@ -5,10 +5,12 @@
 #include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/system.h"
 #include "support/temp_directory.h"
 
 #include <windows.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -247,18 +249,6 @@ DWORD GetLastError() {
     return lastError;
 }
 
-// Steps of 150 ms, so that the readers' paced progress reports happen now and then.
-DWORD GetTickCount() {
-    static DWORD now = 0;
-    return now += 150;
-}
-
-DWORD GetCurrentDirectoryA(DWORD capacity, char* out) {
-    if (getcwd(out, capacity) == nullptr)
-        return 0;
-    return static_cast<DWORD>(std::strlen(out));
-}
-
 LRESULT SendDlgItemMessageA(HWND, int, UINT, WPARAM, LPARAM) {
     return 0;
 }
@@ -287,6 +277,27 @@ void logError(const char*, ...) {}
 const char* executablePath() {
     return kExecutable;
 }
+
+// Steps of 150 ms, so that the readers' paced progress reports happen now and then.
+uint32_t millisecondTicks() {
+    static uint32_t now = 0;
+    return now += 150;
+}
+
+// The tar reader's directories are real ones of the host.
+bool makeDirectory(const char* path) {
+    return mkdir(path, 0755) == 0;
+}
+
+bool changeDirectory(const char* path) {
+    return chdir(path) == 0;
+}
+
+bool currentDirectory(char* out, size_t capacity) {
+    return getcwd(out, capacity) != nullptr;
+}
+
+void markExecutable(const char*) {}
 
 bool isRelativePath(const char* path) {
     const size_t length = std::strlen(path);

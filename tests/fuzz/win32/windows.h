@@ -51,7 +51,5 @@ BOOL DeleteFileA(const char* path);
 BOOL CreateDirectoryA(const char* path, void* security);
 BOOL RemoveDirectoryA(const char* path);
 DWORD GetLastError();
-DWORD GetTickCount();
-DWORD GetCurrentDirectoryA(DWORD capacity, char* out);
 LRESULT SendDlgItemMessageA(HWND window, int control, UINT message, WPARAM wParam, LPARAM lParam);
 char* _itoa(int value, char* out, int radix);
