@@ -19,18 +19,6 @@ namespace {
 constexpr char kClassPathProperty[] = "-Djava.class.path=";
 constexpr size_t kReleaseFileLimit = 64 * 1024;
 
-std::string readReleaseFile(const char* home) {
-    std::string text;
-    FILE* file = fopen((std::string(home) + kPathSeparator + "release").c_str(), "rb");
-    if (file == nullptr)
-        return text;
-    char chunk[4096];
-    for (size_t got; text.size() < kReleaseFileLimit && (got = fread(chunk, 1, sizeof chunk, file)) > 0;)
-        text.append(chunk, got);
-    fclose(file);
-    return text;
-}
-
 bool classPathHasDirectory(const char* classPathOption) {
     std::string entries = classPathOption;
     if (entries.compare(0, sizeof kClassPathProperty - 1, kClassPathProperty) == 0)
@@ -55,6 +43,18 @@ char* newText(const std::string& text) {
 }
 
 } // namespace
+
+std::string readReleaseFile(const char* home) {
+    std::string text;
+    FILE* file = fopen((std::string(home) + kPathSeparator + "release").c_str(), "rb");
+    if (file == nullptr)
+        return text;
+    char chunk[4096];
+    for (size_t got; text.size() < kReleaseFileLimit && (got = fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, got);
+    fclose(file);
+    return text;
+}
 
 void insertClassDataSharingOptions(VmOptionList& options, size_t position, const char* classPathOption) {
     if (getConfigNumber(kestro::payload::config::ShareClassData) == 0)

@@ -6,6 +6,7 @@
 #include "launch/launch_composition.h"
 
 #include <cstddef>
+#include <string>
 
 // Inserts at position (right after the launcher's properties) the options that have the loaded
 // runtime map the program's class-data archive from the user's cache, or make it at the VM's exit
@@ -15,3 +16,6 @@
 // (the runtime archives only jar files), or the user has no cache. classPathOption is the VM's
 // "-Djava.class.path=" option.
 void insertClassDataSharingOptions(VmOptionList& options, size_t position, const char* classPathOption);
+
+// The text of the "release" file of the runtime at home (at most 64 KiB); empty when it has none.
+std::string readReleaseFile(const char* home);

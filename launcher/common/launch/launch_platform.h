@@ -22,6 +22,12 @@ bool runOnOwnThread(size_t stackSize, void (*body)(void*), void* context);
 // "<executable>.vmoptions").
 FILE* openVmOptionsFile();
 
+// Whether the class path option may end with its list separator. The runtime reads an empty last
+// entry as the current directory: on Windows the extraction directory, where included files that are
+// no archives (a properties file, say) are found that way; on Linux the user's own directory, where
+// no program should find its classes, so the separator goes.
+bool classPathMayEndEmpty();
+
 // Facts class-data sharing decides by.
 
 // Whether anyone may read what the runtime writes on standard output or standard error: a console,

@@ -59,6 +59,11 @@ bool ClassPathText::endsWith(char c) const {
     return length_ > 0 && text_[length_ - 1] == c;
 }
 
+void ClassPathText::dropLast(char c) {
+    if (endsWith(c))
+        text_[--length_] = '\0';
+}
+
 bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, const char* extension) {
     if (!pathExists(directory))
         return false;
@@ -166,6 +171,8 @@ VmOptionList buildVmArguments(const char* const* launcherProperties, const WideA
             classPath.append(kListSeparator);
         classPath.append(overrides.suffix);
     }
+    if (!classPathMayEndEmpty())
+        classPath.dropLast(kPathListSeparator);
     size_t propertyCount = 0;
     for (const char* const* property = launcherProperties; property && *property; ++property)
         ++propertyCount;

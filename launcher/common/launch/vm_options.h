@@ -32,6 +32,8 @@ class ClassPathText {
     // error line. Returns whether it went in.
     bool append(const char* text);
     bool endsWith(char c) const;
+    // Takes a last c away.
+    void dropLast(char c);
     char* text() const { return text_; }
 
   private:

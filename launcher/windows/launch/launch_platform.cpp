@@ -74,6 +74,10 @@ FILE* openVmOptionsFile() {
     return openOptionsFile(longPath + L".vmoptions");
 }
 
+bool classPathMayEndEmpty() {
+    return true;
+}
+
 // A console, a pipe or a file behind standard output or error: someone may read what the runtime
 // writes there.
 bool processOutputSeen() {

@@ -5,6 +5,7 @@
 #include "jreprovision/tar_reader.h"
 #include "jvmsearch/win_loader.h"
 #include "launch/arguments.h"
+#include "launch/program_end.h"
 #include "launch/vm_launch.h"
 #include "payload/included_files.h"
 #include "payload/payload_format.h"
@@ -42,8 +43,6 @@ constexpr int kWatchAdvance = 20;
 constexpr int kWatchStepsBeforeTimeout = 600;
 // For the scenario tests only: the watcher's time-out in milliseconds instead of the minute above.
 constexpr char kTestTimeoutVariable[] = "KESTRO_TEST_WATCH_TIMEOUT_MS";
-// The application error without its message in the payload (an executable of an older packer).
-constexpr wchar_t kApplicationErrorText[] = L"The application ended with an error.";
 constexpr int kAnimationStart = 100;
 constexpr int kAnimationEnd = 200;
 constexpr int kAnimationSteps = 10;
@@ -119,26 +118,6 @@ void startGotThrough() {
     logLine("Java side entered");
     if (markedInstallStarted)
         setInstallStarted(false);
-}
-
-// Ends the launcher as java ends after the program's main: 0 when it returned, 1 when it threw, told
-// as the application's own error (its exception's class and message).
-[[noreturn]] void endWithProgram(const LaunchOutcome& outcome) {
-    switch (outcome.end) {
-    case ProgramEnd::NotStarted:
-        logError("Could not start JVM");
-        fatalMessage(config::MessageJvmNotStarted, nullptr);
-    case ProgramEnd::Returned:
-        exitLauncher(0);
-    case ProgramEnd::Threw:
-        break;
-    }
-    wchar_t text[kTextCapacity];
-    getMessage(message::ApplicationError, text);
-    std::wstring told = text[0] != L'\0' ? text : kApplicationErrorText;
-    if (!outcome.exception.empty())
-        told += L"\n\n" + outcome.exception;
-    fatalErrorWide(told.c_str());
 }
 
 // The bar's range leaves room for what is still to come: unpacking a shipped runtime (up to 100) and

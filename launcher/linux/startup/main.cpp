@@ -1,0 +1,6 @@
+// The Linux launcher's entry.
+#include "startup/startup.h"
+
+int main(int argc, char** argv) {
+    runLauncher(argc, argv);
+}
