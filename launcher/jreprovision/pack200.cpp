@@ -1,5 +1,6 @@
 #include "jreprovision/pack200.h"
 
+#include "payload/payload_format.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -10,6 +11,8 @@
 #include <cstring>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 // In unpacking order; the last one existing means a complete earlier run.
 const char* const kPackedLibraries[] = {
@@ -43,7 +46,7 @@ void unpackLibrary(const char* directory, const char* library) {
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, kNormalPriority, nullptr, nullptr,
                         &startup, &child)) {
         logLine("could not create unpack process");
-        fatalMessage(1009, "20");
+        fatalMessage(config::MessageInternalError, "20");
     }
     logLine("waiting for unpack200 to finish");
     WaitForSingleObject(child.hProcess, INFINITE);

@@ -3,6 +3,7 @@
 #include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
 #include "jvmsearch/version_rules.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -14,6 +15,8 @@
 #include <cstring>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 constexpr DWORD kVersionRunTimeoutMs = 60000;
 constexpr DWORD kStillRunning = 259;
@@ -117,7 +120,7 @@ bool javaExeForHomeLayout(char* out, const char* home, bool jdkRequired) {
 }
 
 bool javaExeForHome(char* out, const char* home) {
-    return javaExeForHomeLayout(out, home, getConfigNumber(131) != 0);
+    return javaExeForHomeLayout(out, home, getConfigNumber(config::RequireJdk) != 0);
 }
 
 bool checkJavaExe(char* path, char* version, const char* minimum, const char* maximum, bool allowPrerelease) {
@@ -147,7 +150,7 @@ bool checkJavaExe(char* path, char* version, const char* minimum, const char* ma
             logLine("couldn't get version");
         }
     }
-    if (accepted && getConfigNumber(107) == 1) {
+    if (accepted && getConfigNumber(config::ExecutableType) == 1) {
         // A GUI application runs without a console window: the runtime's javaw.exe.
         const size_t length = strlen(path);
         if (length < 4 || length + 1 >= kPathCapacity) {
@@ -213,7 +216,7 @@ bool getVersionByExecution(const char* path, uint64_t stamp, char* version) {
 
 bool isVersionAcceptable(const char* version, const char* minimum, const char* maximum,
                          bool allowPrerelease) {
-    if (!allowPrerelease && getConfigNumber(130) == 0 && isPrereleaseVersion(version)) {
+    if (!allowPrerelease && getConfigNumber(config::AllowPreRelease) == 0 && isPrereleaseVersion(version)) {
         logLine("beta vm not allowed");
         return false;
     }

@@ -21,6 +21,8 @@
 
 namespace {
 
+namespace config = kestro::payload::config;
+
 std::wstring wideFromCodePage(const char* text, UINT codePage) {
     const int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
     if (units <= 1)
@@ -79,26 +81,26 @@ std::vector<char*> launcherProperties() {
 
 WideArguments launcherParameters(const WideArguments& arguments) {
     LauncherParameterValues values;
-    values.guiApplication = getConfigNumber(107) == 1;
+    values.guiApplication = getConfigNumber(config::ExecutableType) == 1;
     char mainClass[kTextCapacity];
-    getConfigText(122, mainClass, sizeof mainClass);
+    getConfigText(config::MainClass, mainClass, sizeof mainClass);
     // In the ANSI code page like every other configured text: "%S" would make the upper half of
     // code page 1252 (the euro sign, S and Z with caron) control characters.
     values.mainClass = wideFromCodePage(mainClass, CP_ACP);
-    values.errorLog = configuredLogPath(102, 103);
-    values.outputLog = configuredLogPath(104, 105);
-    values.appendToLogs = getConfigNumber(106) != 0;
+    values.errorLog = configuredLogPath(config::ErrorLogEnabled, config::ErrorLogFile);
+    values.outputLog = configuredLogPath(config::OutputLogEnabled, config::OutputLogFile);
+    values.appendToLogs = getConfigNumber(config::JavaSideSwitch) != 0;
     char configured[kTextCapacity];
-    getConfigText(124, configured, sizeof configured);
+    getConfigText(config::MainArguments, configured, sizeof configured);
     expandVariables(configured, sizeof configured);
     splitArguments(wideFromCodePage(configured, CP_ACP).c_str(), values.configuredArguments);
-    values.dashJAreVmOptions = getConfigNumber(125) != 0;
+    values.dashJAreVmOptions = getConfigNumber(config::DashJArgumentsAreVmOptions) != 0;
     return composeLauncherParameters(values, arguments);
 }
 
 bool checkFirstRun() {
     char base[kTextCapacity];
-    getConfigText(10003, base, sizeof base);
+    getConfigText(config::LocationFileBase, base, sizeof base);
     char marker[kPathCapacity];
     if (!fullPath(marker, base, true))
         return true;
@@ -107,9 +109,9 @@ bool checkFirstRun() {
         return true;
     switch (callFirstRun()) {
     case FirstRun::ClassMissing:
-        fatalMessage(1009, "14");
+        fatalMessage(config::MessageInternalError, "14");
     case FirstRun::MethodMissing:
-        fatalMessage(1009, "15");
+        fatalMessage(config::MessageInternalError, "15");
     case FirstRun::Stop:
         return false;
     case FirstRun::Proceed:
@@ -142,10 +144,10 @@ bool callMain(const WideArguments& arguments) {
     switch (callStaticMain(bootstrap, source, const_cast<WideArguments*>(&arguments))) {
     case MainCall::ClassMissing:
         logError("could not find main class");
-        fatalMessage(1010, nullptr);
+        fatalMessage(config::MessageMainClassNotLoaded, nullptr);
     case MainCall::MethodMissing:
         logError("could not find main method");
-        fatalMessage(1011, nullptr);
+        fatalMessage(config::MessageMainMethodNotFound, nullptr);
     case MainCall::ArgumentsNotCreated:
         logError("could not create the arguments of main");
         return false;

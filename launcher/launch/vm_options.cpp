@@ -1,6 +1,7 @@
 #include "launch/vm_options.h"
 
 #include "launch/variable_expansion.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
 #include "support/errors.h"
@@ -13,6 +14,8 @@
 #include <string>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 // A copy of exactly its own length: the VM keeps every option for the life of the process.
 char* newText(const char* text) {
@@ -101,7 +104,7 @@ bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, 
 
 void appendConfiguredClassPath(ClassPathText& classPath) {
     char entries[kTextCapacity];
-    getConfigText(121, entries, sizeof entries);
+    getConfigText(config::ClassPath, entries, sizeof entries);
     for (char* entry = std::strtok(entries, ";"); entry; entry = std::strtok(nullptr, ";")) {
         if (std::strlen(entry) < 2)
             continue;
@@ -141,7 +144,7 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
             } else if (length >= sizeof variable) {
                 logError("environment variable %s too long for the class path", value);
             } else if (required && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
-                fatalMessage(1008, value);
+                fatalMessage(config::MessageVariableUndefined, value);
             }
             break;
         }
@@ -149,19 +152,19 @@ void appendConfiguredClassPath(ClassPathText& classPath) {
             break;
         }
         if (required && !found)
-            fatalMessage(1006, value);
+            fatalMessage(config::MessageFileNotFound, value);
     }
 }
 
 VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments) {
     char configured[kTextCapacity];
-    getConfigText(123, configured, sizeof configured);
+    getConfigText(config::VmParameters, configured, sizeof configured);
     expandVariables(configured, sizeof configured);
     NarrowArguments configuredOptions;
     splitArgumentsNarrow(configured, configuredOptions);
 
     NarrowArguments fromCommandLine;
-    if (getConfigNumber(125) != 0) {
+    if (getConfigNumber(config::DashJArgumentsAreVmOptions) != 0) {
         for (const std::wstring& argument : arguments)
             if (argument.compare(0, 2, L"-J") == 0)
                 fromCommandLine.push_back(toAnsi(argument.substr(2)));

@@ -4,8 +4,10 @@
 #include "project_keys.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -72,6 +74,47 @@ TEST(ProjectFileDocs, DocumentEveryKeyWithItsTypeAndId) {
         EXPECT_EQ(documented.count(row), 1u) << "not documented as such: " << row;
     for (const std::string& row : documented)
         EXPECT_EQ(fromTable.count(row), 1u) << "documented but not read by the packer: " << row;
+}
+
+// "Name = number" of the enum in namespace table ("config" or "message") of the payload format.
+std::map<std::string, int32_t> payloadIds(const std::string& table) {
+    const std::string header =
+        testing::readFile(std::string(KESTRO_SOURCE_DIR) + "/common/payload/payload_format.h");
+    const size_t start = header.find("namespace " + table + " {");
+    const std::string body = header.substr(start, header.find("} // namespace " + table, start) - start);
+    std::map<std::string, int32_t> ids;
+    const std::regex entry(R"((\w+) = (\d+),)");
+    for (std::sregex_iterator it(body.begin(), body.end(), entry), end; it != end; ++it)
+        ids[(*it)[1]] = std::stoi((*it)[2]);
+    return ids;
+}
+
+// The launcher reads every configuration and message by its name in the payload format, never by
+// its number, and each of those is a key of the project file: launcher and packer cannot disagree.
+TEST(ProjectFileDocs, EveryIdTheLauncherReadsIsAProjectKey) {
+    const std::map<std::string, int32_t> ids[] = {payloadIds("config"), payloadIds("message")};
+    ASSERT_GT(ids[0].size(), 50u);
+    ASSERT_GT(ids[1].size(), 10u);
+    const std::regex byNumber(
+        R"(\b(getConfig(Text|Number|Colour)|getMessage|showMessage|fatalMessage(Wide)?)\(\s*\d)");
+    const std::regex byName(R"(\b(config|message)::(\w+))");
+    size_t reads = 0;
+    for (const auto& file : std::filesystem::recursive_directory_iterator(KESTRO_SOURCE_DIR "/launcher")) {
+        if (!file.is_regular_file())
+            continue;
+        const std::string text = testing::readFile(file.path().string());
+        EXPECT_FALSE(std::regex_search(text, byNumber)) << file.path() << " reads an id by its number";
+        for (std::sregex_iterator it(text.begin(), text.end(), byName), end; it != end; ++it, ++reads) {
+            const bool message = (*it)[1] == "message";
+            const auto id = ids[message].find((*it)[2]);
+            if (id == ids[message].end())
+                ADD_FAILURE() << file.path() << ": " << it->str() << " is not in the payload format";
+            else
+                EXPECT_NE(findKeyById(id->second, message), nullptr)
+                    << file.path() << " reads " << it->str() << " (" << id->second << "), which no key sets";
+        }
+    }
+    EXPECT_GT(reads, 80u);
 }
 
 // The fenced blocks of a document, in order, each as (language, text).
