@@ -20,7 +20,8 @@ namespace config = kestro::payload::config;
 
 constexpr DWORD kVersionRunTimeoutMs = 60000;
 constexpr DWORD kStillRunning = 259;
-// The first line of "-version" output is read up to this many characters.
+// "-version" output is read by lines of at most this many bytes, the terminator included; a longer
+// notice is skipped piece by piece.
 constexpr int kVersionLineCapacity = 100;
 constexpr char kFailedRunVersion[] = "1.0.0";
 
@@ -85,8 +86,16 @@ bool readVersionFromOutput(const char* fileName, char* version) {
         return false;
     }
     char line[kVersionLineCapacity];
-    bool found =
-        fgets(line, sizeof line, output) != nullptr && parseVersionLine(line, version, kPathCapacity);
+    bool found = false;
+    while (fgets(line, sizeof line, output) != nullptr) {
+        if (!isPickedUpOptionsNotice(line)) {
+            found = parseVersionLine(line, version, kPathCapacity);
+            break;
+        }
+        // The rest of a notice longer than the buffer.
+        while (strchr(line, '\n') == nullptr && fgets(line, sizeof line, output) != nullptr) {
+        }
+    }
     fclose(output);
     if (found) {
         logLine("Java version: %s", version);

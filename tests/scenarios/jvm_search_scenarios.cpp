@@ -170,19 +170,26 @@ TEST(VersionRules, BoundsPrereleaseAndTheVersionLineOfTodaysRuntimes) {
     EXPECT_EQ(registry::readString(versionCacheKey(modern.cacheKeyPath()), "Version"), "17.0.15");
 }
 
-TEST(VersionRules, UnreadableVersionOutputsGiveNoVersion) {
+// While JAVA_TOOL_OPTIONS or _JAVA_OPTIONS is set, every runtime says so before its version line (here
+// in a line longer than the launcher reads at once): it stays usable. Another line before the version,
+// the version on standard output, or a failed run give no version.
+TEST(VersionRules, PickedUpOptionsAreNoticedOtherOutputsGiveNoVersion) {
     Scenario s = searchScenario("version_outputs");
     Runtime warning = layOutRuntime(s.directory() + "/warning", describe());
-    warning.setBehaviour("warning=Picked up _JAVA_OPTIONS: -Xmx1g");
+    warning.setBehaviour("warning=Something else first");
     Runtime toStdout = layOutRuntime(s.directory() + "/stdout", describe());
     toStdout.setBehaviour("stream=stdout");
     Runtime failing = layOutRuntime(s.directory() + "/failing", describe());
     failing.setBehaviour("exit=3");
-    s.config(128, "A" + warning.windowsHome + ";A" + toStdout.windowsHome + ";A" + failing.windowsHome);
+    const Runtime usable = layOutRuntime(s.directory() + "/usable", describe());
+    s.config(128, "A" + warning.windowsHome + ";A" + toStdout.windowsHome + ";A" + failing.windowsHome +
+                      ";A" + usable.windowsHome)
+        .env("JAVA_TOOL_OPTIONS", "-Dlong=" + std::string(150, 'x'))
+        .env("_JAVA_OPTIONS", "-Xmx1g");
 
     Outcome o = probe(s);
 
-    EXPECT_FALSE(o.loaded);
+    EXPECT_EQ(o.jvmHome, homeOf(usable));
     EXPECT_EQ(countLines(o.run.logLines(), "couldn't get version"), 3u);
     EXPECT_THAT(o.run.logLines(), Contains("Exit Code 3"));
     // Failures outside the registry search are not cached.
