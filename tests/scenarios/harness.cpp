@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -41,36 +40,6 @@ std::string withoutCarriageReturns(const std::string& text) {
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
             out += text[i];
     return out;
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::string unescapeField(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\' || i + 1 == field.size()) {
-            out += field[i];
-            continue;
-        }
-        char escaped = field[++i];
-        out += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped;
-    }
-    return out;
-}
-
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(unescapeField(line.substr(start, tab - start)));
-    fields.push_back(unescapeField(line.substr(start)));
-    return fields;
 }
 
 std::string quoteForDisplay(const std::vector<std::string>& argv) {
@@ -170,13 +139,26 @@ std::string windowsPath(const std::string& linuxPath) {
     return path;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+std::string linuxPath(const std::string& windowsPathText) {
+    std::string path =
+        windowsPathText.size() > 1 && windowsPathText[1] == ':' ? windowsPathText.substr(2) : windowsPathText;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
-void writeFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+std::vector<std::string> tabFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\t') {
+            fields.emplace_back();
+        } else if (line[i] == '\\' && i + 1 < line.size()) {
+            const char escaped = line[++i];
+            fields.back() += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped;
+        } else {
+            fields.back() += line[i];
+        }
+    }
+    return fields;
 }
 
 std::string hexBytes(const std::string& bytes) {
@@ -219,16 +201,16 @@ PayloadLayout layoutOf(const payload::PayloadTables& tables) {
 }
 
 std::vector<std::string> RunResult::stdoutLines() const {
-    return splitLines(stdoutText);
+    return linesOf(stdoutText);
 }
 std::vector<std::string> RunResult::stderrLines() const {
-    return splitLines(stderrText);
+    return linesOf(stderrText);
 }
 std::string RunResult::nativeLog() const {
     return withoutCarriageReturns(nativeLogText);
 }
 std::vector<std::string> RunResult::logLines() const {
-    return splitLines(nativeLog());
+    return linesOf(nativeLog());
 }
 
 void RunResult::expectExitCode(int expected, CallSite at) const {
@@ -299,6 +281,10 @@ RunningProgram::~RunningProgram() {
         wait();
 }
 
+std::string RunningProgram::outputSoFar() const {
+    return withoutCarriageReturns(readFile(directory_ + "/stdout.txt"));
+}
+
 bool RunningProgram::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
     auto until = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < until) {
@@ -337,8 +323,8 @@ RunResult RunningProgram::wait() {
     result_.stdoutText = withoutCarriageReturns(readFile(directory_ + "/stdout.txt"));
     result_.stderrText = withoutCarriageReturns(readFile(directory_ + "/stderr.txt"));
     result_.runnerOutput = readFile(directory_ + "/runner.txt");
-    for (const std::string& line : splitLines(readFile(directory_ + "/report.txt"))) {
-        std::vector<std::string> fields = splitFields(line);
+    for (const std::string& line : linesOf(readFile(directory_ + "/report.txt"))) {
+        std::vector<std::string> fields = tabFields(line);
         if (fields[0] == "box" && fields.size() >= 3)
             result_.messageBoxes.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : "",
                                             fields.size() > 4 ? fields[4] : ""});
@@ -571,7 +557,7 @@ std::optional<std::string> readString(const std::string& key, const std::string&
         return std::nullopt;
     // "    <name>    REG_SZ    <data>"
     std::string prefix = "    " + value + "    REG_SZ";
-    for (std::string line : splitLines(withoutCarriageReturns(output))) {
+    for (std::string line : linesOf(withoutCarriageReturns(output))) {
         if (line.rfind(prefix, 0) != 0)
             continue;
         line.erase(0, prefix.size());
@@ -592,7 +578,7 @@ std::optional<uint32_t> readDword(const std::string& key, const std::string& val
         return std::nullopt;
     // "    <name>    REG_DWORD    0x<hex>"
     const std::string prefix = "    " + value + "    REG_DWORD    0x";
-    for (const std::string& line : splitLines(withoutCarriageReturns(output)))
+    for (const std::string& line : linesOf(withoutCarriageReturns(output)))
         if (line.rfind(prefix, 0) == 0)
             return static_cast<uint32_t>(std::stoul(line.substr(prefix.size()), nullptr, 16));
     return std::nullopt;
@@ -611,7 +597,7 @@ std::optional<std::string> readBinary(const std::string& key, const std::string&
         return std::nullopt;
     // "    <name>    REG_BINARY    <hex digits>"
     const std::string prefix = "    " + value + "    REG_BINARY    ";
-    for (const std::string& line : splitLines(withoutCarriageReturns(output))) {
+    for (const std::string& line : linesOf(withoutCarriageReturns(output))) {
         if (line.rfind(prefix, 0) != 0)
             continue;
         std::string bytes;
