@@ -330,38 +330,43 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     EXPECT_NE(output.find("the included file kestro-runtime.jar is cut off"), std::string::npos) << output;
 }
 
-TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
+// Exit code 1: the pack or inspection failed; 2: the command line is wrong.
+TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithTheirExitCode) {
     writeFile(directory_ + "/broken.toml", "[application]\nmain_class = \"M\"\nbogus = 1\n");
-    const std::pair<std::string, std::string> cases[] = {
+    const struct {
+        std::string arguments, expected;
+        int exitCode;
+    } cases[] = {
         {"pack " + directory_ + "/broken.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
-         directory_ + "/broken.toml:3:9: unknown key \"application.bogus\""},
+         directory_ + "/broken.toml:3:9: unknown key \"application.bogus\"", 1},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/none.exe",
-         "launcher stub " + directory_ + "/none.exe not found"},
-        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe",
-         "share/kestro/stubs/windows-x64.exe"},
+         "launcher stub " + directory_ + "/none.exe not found", 1},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe", "share/kestro/stubs/windows-x64.exe",
+         1},
         // Built trees have no share/kestro beside the packer: the installed jar is looked for there.
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
          "runtime jar " + std::filesystem::path(KESTRO_CLI).parent_path().parent_path().string() +
-             "/share/kestro/kestro-runtime.jar not found; install it there or name one with --runtime-jar"},
+             "/share/kestro/kestro-runtime.jar not found; install it there or name one with --runtime-jar",
+         1},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ +
              "/stub.exe --runtime-jar " + directory_ + "/none.jar",
-         "runtime jar " + directory_ + "/none.jar not found"},
-        {"inspect " + directory_ + "/app.toml", "not a PE executable"},
-        {"frobnicate", "unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help"},
-        {"", "Subcommands:"},
-        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64",
-         "windows-x86"},
+         "runtime jar " + directory_ + "/none.jar not found", 1},
+        {"inspect " + directory_ + "/app.toml", "not a PE executable", 1},
+        {"frobnicate", "unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help", 2},
+        {"", "Subcommands:", 2},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64", "windows-x86",
+         2},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-x86 --stub " +
              directory_ + "/stub.exe --runtime-jar " + directory_ + "/app.jar",
-         "is for x64, not for x86"},
+         "is for x64, not for x86", 1},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/app.jar --stub " + directory_ +
              "/stub.exe --runtime-jar " + directory_ + "/data.bin",
-         "is the included file"},
+         "is the included file", 1},
     };
-    for (const auto& [arguments, expected] : cases) {
+    for (const auto& c : cases) {
         std::string output;
-        EXPECT_NE(run(arguments, &output), 0) << arguments;
-        EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
+        EXPECT_EQ(run(c.arguments, &output), c.exitCode) << c.arguments;
+        EXPECT_NE(output.find(c.expected), std::string::npos) << c.arguments << "\n" << output;
     }
 }
 
