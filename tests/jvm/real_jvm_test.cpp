@@ -224,6 +224,16 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     setVmCreated();
 
     EXPECT_EQ(callFirstRun(), FirstRun::Stop);
+    // A handler that throws stops the launch as well, and the exception is dealt with.
+    JNIEnv* env = creatingThreadEnv();
+    jclass system = env->FindClass("java/lang/System");
+    env->CallStaticObjectMethod(
+        system,
+        env->GetStaticMethodID(system, "setProperty",
+                               "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;"),
+        env->NewStringUTF("kestro.firstRunHandler"), env->NewStringUTF("probe.ThrowingFirstRun"));
+    EXPECT_EQ(callFirstRun(), FirstRun::Stop);
+    EXPECT_FALSE(env->ExceptionCheck());
 
     // With an empty command line the configured arguments are the application's, not the program.
     LauncherParameterValues values;

@@ -146,6 +146,10 @@ std::string linuxPath(const std::string& windowsPathText) {
     return path;
 }
 
+std::string cDrive() {
+    return std::string(KESTRO_SCENARIO_PREFIX) + "/drive_c";
+}
+
 std::vector<std::string> tabFields(const std::string& line) {
     std::vector<std::string> fields(1);
     for (size_t i = 0; i < line.size(); ++i) {

@@ -47,6 +47,8 @@ std::string scenarioProgram(const std::string& name); // tests/scenarios/win/<na
 // "Z:\..." for a Linux path, as Wine's Z: drive maps the Linux root, and back ("Z:\a\b" is "/a/b").
 std::string windowsPath(const std::string& linuxPath);
 std::string linuxPath(const std::string& windowsPath);
+// The scenario prefix's drive C: as a Linux path.
+std::string cDrive();
 
 using test_support::fromUtf16Le;
 using test_support::linesOf;
