@@ -142,14 +142,7 @@ std::string quotedForShell(const std::string& text) {
     return "'" + text + "'";
 }
 
-// Runs a shell command and returns its exit status, with its output kept for the failure message.
-int run(const std::string& command, std::string* output) {
-    const std::string log = testing::makeTestDirectory() + "/output";
-    const int status = std::system((command + " >" + quotedForShell(log) + " 2>&1").c_str());
-    std::ifstream in(log);
-    *output = std::string(std::istreambuf_iterator<char>(in), {});
-    return status;
-}
+using test_support::runShell;
 
 // Real Maven and Gradle builds, offline, with the examples' own text: Maven's plugins come from
 // Debian's repository (so the surrounding pom packs jars the test made), Gradle compiles, jars and
@@ -181,9 +174,9 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
         "<groupId>com.example</groupId><artifactId>app</artifactId><version>1.0</version>\n"
         "<packaging>pom</packaging>\n<build><plugins>\n" +
             blocks[1].second + "</plugins></build>\n</project>\n");
-    EXPECT_EQ(run("cd " + quotedForShell(maven) + " && " + path +
-                      "mvn -o -B -q -Dmaven.repo.local=/usr/share/maven-repo package",
-                  &output),
+    EXPECT_EQ(runShell("cd " + quotedForShell(maven) + " && " + path +
+                           "mvn -o -B -q -Dmaven.repo.local=/usr/share/maven-repo package",
+                       &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(maven + "/target/App.exe").good()) << output;
@@ -199,10 +192,10 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
     testing::writeFile(gradle + "/build.gradle",
                        blocks[3].second +
                            "\ndependencies { implementation files('lib/dependency-2.3.jar') }\n");
-    EXPECT_EQ(run("cd " + quotedForShell(gradle) + " && " + path +
-                      "GRADLE_USER_HOME=" + quotedForShell(directory + "/gradle-home") +
-                      " gradle --offline --no-daemon -q windowsLauncher",
-                  &output),
+    EXPECT_EQ(runShell("cd " + quotedForShell(gradle) + " && " + path +
+                           "GRADLE_USER_HOME=" + quotedForShell(directory + "/gradle-home") +
+                           " gradle --offline --no-daemon -q windowsLauncher",
+                       &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(gradle + "/build/App.exe").good()) << output;

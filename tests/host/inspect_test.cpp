@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <sys/wait.h>
 
 namespace kestro::packer {
 namespace {
@@ -271,14 +270,7 @@ TEST_F(InspectTest, FilesWithoutPayloadAreRejected) {
 class CommandLineTest : public InspectTest {
   protected:
     int run(const std::string& arguments, std::string* output) {
-        const std::string command = std::string(KESTRO_CLI) + " " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        output->clear();
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output->append(buffer, n);
-        const int status = pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return test_support::runShell(std::string(KESTRO_CLI) + " " + arguments, output);
     }
 };
 

@@ -6,15 +6,14 @@
 #include "launch/launch_composition.h"
 #include "launch/vm_state.h"
 #include "splash/splash_controller.h"
+#include "test_files.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,12 +22,7 @@ namespace {
 
 std::vector<std::string> logged;
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kestro::test_support::readFile;
 
 char* option(const std::string& text) {
     return strdup(text.c_str());
@@ -104,17 +98,6 @@ void handOver(const std::string& file, const std::u16string& line) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-bool waitForFileEnding(const std::string& path, const std::string& ending) {
-    for (int i = 0; i < 400; ++i) {
-        const std::string text = readText(path);
-        if (text.size() >= ending.size() &&
-            text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) {
     const std::string directory = runDirectory("launch");
     ASSERT_EQ(attachToVm(), nullptr) << "no VM yet: nothing to attach to";
@@ -152,8 +135,10 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
 
     // A later start's arguments reach the listener the application registered.
     handOver(properties.processCommFile, u"open \"Zdj\u0119cie \u017c.txt\" 'x'");
-    EXPECT_TRUE(waitForFileEnding(directory + "/probe.txt.handover", "end\n")) << "no hand-over received";
-    EXPECT_EQ(readText(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
+    EXPECT_TRUE(kestro::test_support::waitUntil([&] {
+        return readFile(directory + "/probe.txt.handover").find("end\n") != std::string::npos;
+    })) << "no hand-over received";
+    EXPECT_EQ(readFile(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
 
     // The splash thread's polls, through the launcher's own code: the text the application set, then
     // nothing, then the close it asked for from another thread.
@@ -180,7 +165,7 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     destroyJavaVm();
     EXPECT_EQ(attachToVm(), nullptr) << "the VM is gone";
 
-    const std::string probe = readText(directory + "/probe.txt");
+    const std::string probe = readFile(directory + "/probe.txt");
     const std::string expected = "count=6\n"
                                  "arg0=--configured\n"
                                  "arg1=-q\n"
@@ -204,8 +189,8 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
                                  "manualRuntimeChoice=true\n"
                                  "program=C:\\apps\\probe.exe\n";
     EXPECT_EQ(probe, expected);
-    EXPECT_EQ(readText(directory + "/error.log"), "to the error log\n");
-    EXPECT_EQ(readText(directory + "/output.log"), "to the output log\n");
+    EXPECT_EQ(readFile(directory + "/error.log"), "to the error log\n");
+    EXPECT_EQ(readFile(directory + "/output.log"), "to the output log\n");
     const std::vector<std::string> expectedLog = {
         "Creating JVM",         "param count: 12",      "param 0: (log form)", "param 1: (log form)",
         "param 2: (log form)",  "param 3: (log form)",  "param 4: (log form)", "param 5: (log form)",
@@ -242,7 +227,7 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     std::vector<std::u16string> parameters = utf16(composeLauncherParameters(values, {}));
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
               MainCall::Returned);
-    const std::string probe = readText(directory + "/probe.txt");
+    const std::string probe = readFile(directory + "/probe.txt");
     EXPECT_EQ(probe.substr(0, probe.find("kestro.")), "count=2\narg0=--from-configuration\narg1=two\n");
     EXPECT_NE(probe.find("\nprogram=\n"), std::string::npos) << probe;
 

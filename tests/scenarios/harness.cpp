@@ -554,69 +554,57 @@ RunningProgram Scenario::start(const std::string& program, const std::vector<std
 }
 
 namespace registry {
+namespace {
 
-std::optional<std::string> readString(const std::string& key, const std::string& value) {
+// The data of a value of the type as reg.exe shows it: "    <name>    <type>    <data>".
+std::optional<std::string> query(const std::string& key, const std::string& value, const std::string& type) {
     std::string output;
     if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
         return std::nullopt;
-    // "    <name>    REG_SZ    <data>"
-    std::string prefix = "    " + value + "    REG_SZ";
-    for (std::string line : linesOf(withoutCarriageReturns(output))) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        line.erase(0, prefix.size());
-        return line.rfind("    ", 0) == 0 ? line.substr(4) : std::string();
-    }
+    const std::string prefix = "    " + value + "    " + type;
+    for (const std::string& line : linesOf(output))
+        if (line.rfind(prefix, 0) == 0)
+            return line.size() > prefix.size() + 4 ? line.substr(prefix.size() + 4) : std::string();
     return std::nullopt;
+}
+
+void add(const std::string& key, const std::string& value, const std::string& type, const std::string& data) {
+    std::string output;
+    if (runWine({"reg", "add", key, "/v", value, "/t", type, "/d", data, "/f"}, &output) != 0)
+        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+}
+
+} // namespace
+
+std::optional<std::string> readString(const std::string& key, const std::string& value) {
+    return query(key, value, "REG_SZ");
 }
 
 void writeString(const std::string& key, const std::string& value, const std::string& data) {
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f"}, &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_SZ", data);
 }
 
 std::optional<uint32_t> readDword(const std::string& key, const std::string& value) {
-    std::string output;
-    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
-        return std::nullopt;
-    // "    <name>    REG_DWORD    0x<hex>"
-    const std::string prefix = "    " + value + "    REG_DWORD    0x";
-    for (const std::string& line : linesOf(withoutCarriageReturns(output)))
-        if (line.rfind(prefix, 0) == 0)
-            return static_cast<uint32_t>(std::stoul(line.substr(prefix.size()), nullptr, 16));
-    return std::nullopt;
+    const std::optional<std::string> data = query(key, value, "REG_DWORD");
+    return data ? std::optional<uint32_t>(std::stoul(*data, nullptr, 16)) : std::nullopt;
 }
 
 void writeDword(const std::string& key, const std::string& value, uint32_t data) {
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_DWORD", "/d", std::to_string(data), "/f"},
-                &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_DWORD", std::to_string(data));
 }
 
 std::optional<std::string> readBinary(const std::string& key, const std::string& value) {
-    std::string output;
-    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
+    const std::optional<std::string> hex = query(key, value, "REG_BINARY");
+    if (!hex)
         return std::nullopt;
-    // "    <name>    REG_BINARY    <hex digits>"
-    const std::string prefix = "    " + value + "    REG_BINARY    ";
-    for (const std::string& line : linesOf(withoutCarriageReturns(output))) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        std::string bytes;
-        for (size_t i = prefix.size(); i + 1 < line.size(); i += 2)
-            bytes += static_cast<char>(std::stoul(line.substr(i, 2), nullptr, 16));
-        return bytes;
-    }
-    return std::nullopt;
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex->size(); i += 2)
+        bytes += static_cast<char>(std::stoul(hex->substr(i, 2), nullptr, 16));
+    return bytes;
 }
 
 void writeBinary(const std::string& key, const std::string& value, const std::string& bytes) {
-    std::string hex = hexBytes(bytes);
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_BINARY", "/d", hex, "/f"}, &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_BINARY", hexBytes(bytes));
 }
 
 void deleteKey(const std::string& key) {

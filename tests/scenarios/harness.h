@@ -55,6 +55,7 @@ using test_support::linesOf;
 using test_support::lineStartingWith;
 using test_support::lowerCase;
 using test_support::readFile;
+using test_support::runShell;
 using test_support::waitUntil;
 using test_support::withPrefix;
 using test_support::writeFile;

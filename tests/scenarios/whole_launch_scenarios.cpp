@@ -182,21 +182,14 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
 }
 
-// Runs a shell command; true when it exits with 0. Its output, both streams, goes to *output.
-bool runCommand(const std::string& command, std::string* output) {
-    const std::string outputFile = testing::TempDir() + "/kestro-command-output.txt";
-    const bool succeeded = std::system(("(" + command + ") >'" + outputFile + "' 2>&1").c_str()) == 0;
-    *output = readFile(outputFile);
-    return succeeded;
-}
-
 // Packs a project file with the kestro command, as a user does, with further options; false when it
 // fails. Its output, both streams, goes to *output.
 bool packWithCli(const std::string& projectFile, const std::string& launcher, std::string* output,
                  const std::string& options = "") {
-    return runCommand(std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher + "' --stub '" +
-                          launcherStub() + "' --runtime-jar '" + runtimeJar() + "'" + options,
-                      output);
+    return 0 ==
+           runShell(std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher + "' --stub '" +
+                        launcherStub() + "' --runtime-jar '" + runtimeJar() + "'" + options,
+                    output);
 }
 
 // As a user packs a build's output: the packer reads a project whose files are a pattern over the
@@ -439,13 +432,15 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     writeFile(keys + "/password.txt", password + "\n");
     setenv("KESTRO_TEST_SIGNING_PASSWORD", password.c_str(), 1);
     std::string output;
-    ASSERT_TRUE(runCommand(
-        "cd '" + keys + "' && openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -utf8 -subj '/CN=" + signer +
-            "' -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem "
-            "-passout env:KESTRO_TEST_SIGNING_PASSWORD && openssl pkcs12 -export -inkey key.pem -in cert.pem "
-            "-out signer.p12 -passin env:KESTRO_TEST_SIGNING_PASSWORD -passout "
-            "env:KESTRO_TEST_SIGNING_PASSWORD",
-        &output))
+    ASSERT_EQ(
+        0, runShell("cd '" + keys +
+                        "' && openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -utf8 -subj '/CN=" + signer +
+                        "' -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem "
+                        "-passout env:KESTRO_TEST_SIGNING_PASSWORD && openssl pkcs12 -export -inkey key.pem "
+                        "-in cert.pem "
+                        "-out signer.p12 -passin env:KESTRO_TEST_SIGNING_PASSWORD -passout "
+                        "env:KESTRO_TEST_SIGNING_PASSWORD",
+                    &output))
         << output;
     TimestampServer timestamps(keys);
     ASSERT_NE(timestamps.port(), 0);
@@ -470,8 +465,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     EXPECT_THAT(output, HasSubstr("no Java runtime bundled, signed)"));
     const std::string verify =
         "osslsigncode verify -CAfile '" + keys + "/cert.pem' -TSA-CAfile '" + keys + "/tsa-cert.pem' -in ";
-    EXPECT_TRUE(runCommand(verify + "'" + launcher + "'", &output)) << output;
-    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(verify + "'" + launcher + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("Signature: signed by \"" + signer + "\", issued by \"" + signer +
                                   "\", with a time stamp; the file is as signed"));
     EXPECT_THAT(output, HasSubstr("kestro-runtime.jar"));
@@ -489,9 +484,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     ASSERT_TRUE(payload::findPayloadStart(changed, &payloadStart, &error)) << error;
     changed[payloadStart + 100] ^= 1;
     writeFile(s.directory() + "/Changed.exe", changed);
-    EXPECT_FALSE(runCommand(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
-    EXPECT_FALSE(
-        runCommand(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
+    EXPECT_NE(0, runShell(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
+    EXPECT_NE(0, runShell(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
     EXPECT_THAT(output, HasSubstr("Changed.exe was changed after it was signed"));
 
     // The key and its certificate as two files, the password in a file.
@@ -500,8 +494,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
                             " --sign --sign-key '" + keys + "/key.pem' --sign-certificate '" + keys +
                                 "/cert.pem' --sign-password-file '" + keys + "/password.txt'"))
         << output;
-    EXPECT_TRUE(runCommand(verify + "'" + second + "'", &output)) << output;
-    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(verify + "'" + second + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("\", without a time stamp"));
 }
 

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace kestro::test_support {
 
@@ -23,6 +28,11 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out.good())
         ADD_FAILURE() << "cannot write " << path;
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -63,6 +73,18 @@ std::u16string fromUtf16Le(const std::string& bytes) {
             char16_t(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
     return units;
 }
+
+#ifndef _WIN32
+int runShell(const std::string& command, std::string* output) {
+    FILE* pipe = popen(("(" + command + ") 2>&1").c_str(), "r");
+    output->clear();
+    char buffer[4096];
+    for (size_t n; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output->append(buffer, n);
+    const int status = pipe != nullptr ? pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto until = std::chrono::steady_clock::now() + timeout;

@@ -23,6 +23,7 @@ namespace {
 
 using kestro::test_support::gzipped;
 using kestro::test_support::readFile;
+using kestro::test_support::removeTree;
 using kestro::test_support::TarBuilder;
 using kestro::test_support::writeFile;
 
@@ -40,25 +41,6 @@ bool exists(const std::string& path) {
 bool isDirectory(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void removeTree(const std::string& directory) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string entry = directory + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(entry);
-            else
-                DeleteFileA(entry.c_str());
-        } while (FindNextFileA(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryA(directory.c_str());
 }
 
 std::string currentDirectory() {
