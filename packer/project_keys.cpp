@@ -140,6 +140,7 @@ std::vector<ProjectKey> buildKeys() {
                  "The installation file is corrupted. Please download it again."),
         format16("disk_full", msg::DiskFull, nullptr,
                  "There is not enough free disk space to start the application."),
+        format16("application_error", msg::ApplicationError, nullptr, "The application ended with an error."),
 
         key("files", "count", cfg::IncludedFileCount, T::Derived),
         key("files", "names", cfg::IncludedFileNames, T::Derived),

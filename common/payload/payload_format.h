@@ -129,6 +129,7 @@ enum : int32_t {
     LastRunFailedQuestion = 20015,
     InstallationCorrupted = 20016,
     DiskFull = 20018,
+    ApplicationError = 20019, // the program's main threw: followed by the exception's class and message
 };
 } // namespace message
 

@@ -218,5 +218,7 @@ bool resolveCreateVmEntry(HMODULE library) {
         return false;
     }
     setCreateVmEntry(reinterpret_cast<void*>(entry));
+    // Optional: it only tells the default stack size of the runtime's threads.
+    setDefaultArgsEntry(reinterpret_cast<void*>(GetProcAddress(library, "JNI_GetDefaultJavaVMInitArgs")));
     return true;
 }

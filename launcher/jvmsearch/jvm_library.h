@@ -26,6 +26,7 @@ HMODULE loadJvmFromBinDir(const char* executable);
 // LoadLibraryA of binDirectory\variant\jvm.dll, after logging whether it exists. Null on failure.
 HMODULE tryJvmVariant(const char* binDirectory, const char* variant);
 
-// Finds JNI_CreateJavaVM in library (null fails) and stores it with setCreateVmEntry. False when the
-// library lacks it.
+// Finds JNI_CreateJavaVM in library (null fails) and stores it with setCreateVmEntry, and
+// JNI_GetDefaultJavaVMInitArgs (null when missing) with setDefaultArgsEntry. False when the library
+// lacks the first.
 bool resolveCreateVmEntry(HMODULE library);

@@ -6,21 +6,74 @@ namespace {
 
 using CreateJavaVm = jint(JNICALL*)(JavaVM**, void**, void*);
 
+using GetDefaultArguments = jint(JNICALL*)(void*);
+
+// The JNI 1.1 form of the initialization arguments, the only one in which a runtime reports the
+// default stack size of its threads; later versions leave the structure as it is.
+struct VersionOneInitArgs {
+    jint version;
+    char** properties;
+    jint checkSource;
+    jint nativeStackSize;
+    jint javaStackSize;
+    jint minHeapSize;
+    jint maxHeapSize;
+    jint verifyMode;
+    char* classpath;
+    void* vfprintf;
+    void* exit;
+    void* abort;
+    jint enableClassGC;
+    jint enableVerboseGC;
+    jint disableAsyncGC;
+    jint verbose;
+    jboolean debugging;
+    jint debugPort;
+};
+
 void logLine(const std::string& text) {
     jniLogLine(text.c_str());
+}
+
+// System.exit of the program: its end is the launcher's end, so it goes the launcher's way out.
+void JNICALL programExitHook(jint code) {
+    jniProgramExit(code);
+}
+
+// Throwable.toString(): the class name, and ": " and the message when there is one. Empty when the
+// text cannot be had; nothing is left pending.
+std::u16string describeThrowable(JNIEnv* env, jthrowable thrown) {
+    std::u16string description;
+    jclass throwable = env->FindClass("java/lang/Throwable");
+    jmethodID toString =
+        throwable ? env->GetMethodID(throwable, "toString", "()Ljava/lang/String;") : nullptr;
+    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(thrown, toString)) : nullptr;
+    if (text && !env->ExceptionCheck()) {
+        const jsize length = env->GetStringLength(text);
+        if (const jchar* units = env->GetStringChars(text, nullptr)) {
+            description.assign(reinterpret_cast<const char16_t*>(units), size_t(length));
+            env->ReleaseStringChars(text, units);
+        }
+    }
+    if (env->ExceptionCheck())
+        env->ExceptionClear();
+    return description;
 }
 
 } // namespace
 
 JavaVMInitArgs vmCreationArguments(const std::vector<char*>& options) {
+    static char exitHookName[] = "exit";
     JavaVMInitArgs arguments{};
     arguments.version = JNI_VERSION_1_2;
-    arguments.nOptions = jint(options.size());
-    arguments.options = new JavaVMOption[options.size() ? options.size() : 1]();
+    arguments.nOptions = jint(options.size() + 1);
+    arguments.options = new JavaVMOption[options.size() + 1]();
     for (size_t i = 0; i < options.size(); ++i) {
         arguments.options[i].optionString = options[i];
         arguments.options[i].extraInfo = nullptr;
     }
+    arguments.options[options.size()].optionString = exitHookName;
+    arguments.options[options.size()].extraInfo = reinterpret_cast<void*>(&programExitHook);
     arguments.ignoreUnrecognized = JNI_TRUE;
     return arguments;
 }
@@ -40,7 +93,19 @@ bool createJavaVm(const std::vector<char*>& options) {
     return true;
 }
 
-MainCall callStaticMain(const char* internalClassName, MainParameterSource source, void* context) {
+size_t defaultJavaStackSize() {
+    auto getDefaults = reinterpret_cast<GetDefaultArguments>(defaultArgsEntry());
+    if (!getDefaults)
+        return 0;
+    VersionOneInitArgs arguments{};
+    arguments.version = JNI_VERSION_1_1;
+    // Runtimes that no longer take this form answer JNI_ERR and still fill in the stack size.
+    getDefaults(&arguments);
+    return arguments.javaStackSize > 0 ? size_t(arguments.javaStackSize) : 0;
+}
+
+MainCall callStaticMain(const char* internalClassName, MainParameterSource source, void* context,
+                        std::u16string* exception) {
     JNIEnv* env = creatingThreadEnv();
     jclass bootstrap = env->FindClass(internalClassName);
     if (!bootstrap)
@@ -69,14 +134,18 @@ MainCall callStaticMain(const char* internalClassName, MainParameterSource sourc
     }
 
     jniLogLine("calling main");
+    jniEnteringJava();
     env->CallStaticVoidMethod(bootstrap, main, arguments);
     jniLogLine("main returned");
-    if (env->ExceptionOccurred()) {
-        jniLogError("an exception occured");
-        env->ExceptionDescribe();
-        return MainCall::Threw;
-    }
-    return MainCall::Returned;
+    jthrowable thrown = env->ExceptionOccurred();
+    if (!thrown)
+        return MainCall::Returned;
+    jniLogError("an exception occured");
+    // Reported on the error stream by the bootstrap already, when it happened.
+    env->ExceptionClear();
+    if (exception)
+        *exception = describeThrowable(env, thrown);
+    return MainCall::Threw;
 }
 
 FirstRun callFirstRun() {
@@ -88,6 +157,7 @@ FirstRun callFirstRun() {
     jmethodID firstRun = env->GetStaticMethodID(firstRunClass, "firstRun", "()Z");
     if (!firstRun)
         return FirstRun::MethodMissing;
+    jniEnteringJava();
     const jboolean goOn = env->CallStaticBooleanMethod(firstRunClass, firstRun);
     if (env->ExceptionOccurred()) {
         env->ExceptionDescribe();
@@ -97,7 +167,7 @@ FirstRun callFirstRun() {
 }
 
 MainCall callStaticMain(const char* internalClassName, const std::vector<std::u16string>& parameters,
-                        const std::vector<std::string>& forLog) {
+                        const std::vector<std::string>& forLog, std::u16string* exception) {
     struct Known {
         const std::vector<std::u16string>& parameters;
         const std::vector<std::string>& forLog;
@@ -109,10 +179,10 @@ MainCall callStaticMain(const char* internalClassName, const std::vector<std::u1
             out = given.parameters;
             outForLog = given.forLog;
         },
-        &known);
+        &known, exception);
 }
 
 void destroyJavaVm() {
+    closeVmUse();
     javaVm()->DestroyJavaVM();
-    setVmDestroyed();
 }

@@ -1,5 +1,6 @@
 #include "launch/launch_composition.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -81,4 +82,43 @@ WideArguments composeLauncherParameters(const LauncherParameterValues& values,
         parameters.push_back(commandLine[i]);
     }
     return parameters;
+}
+
+size_t requestedStackSize(const VmOptionList& options) {
+    static const char kStackOption[] = "-Xss";
+    const char* last = nullptr;
+    for (const char* option : options)
+        if (option && std::strncmp(option, kStackOption, sizeof kStackOption - 1) == 0)
+            last = option + sizeof kStackOption - 1;
+    if (!last || !*last)
+        return 0;
+    size_t size = 0;
+    const char* c = last;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        if (size > (SIZE_MAX - 9) / 10)
+            return 0;
+        size = size * 10 + size_t(*c - '0');
+    }
+    size_t unit = 1;
+    switch (*c) {
+    case '\0':
+        break;
+    case 'k':
+    case 'K':
+        unit = size_t(1) << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = size_t(1) << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = size_t(1) << 30;
+        break;
+    default:
+        return 0;
+    }
+    if (c == last || (*c != '\0' && c[1] != '\0') || size > SIZE_MAX / unit)
+        return 0;
+    return size * unit;
 }

@@ -6,6 +6,7 @@
 
 #include "launch/arguments.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ void classifyOption(char* option, VmOptionList& options, ClassPathOverrides& ove
 VmOptionList composeVmOptions(const char* const* properties, const NarrowArguments& configured,
                               const NarrowArguments& fromCommandLine, const std::vector<char*>& fileLines,
                               ClassPathOverrides& overrides);
+
+// The stack size the options ask for with -Xss, in bytes: a decimal number, of kilobytes, megabytes
+// or gigabytes with the suffix k, m or g in either case. The last -Xss counts, as in the VM. 0 when
+// no option asks, or the last one is malformed (the VM refuses it then) or beyond what a size holds.
+size_t requestedStackSize(const VmOptionList& options);
 
 // The values behind the launcher parameters of the bootstrap class.
 struct LauncherParameterValues {

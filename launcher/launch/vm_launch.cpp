@@ -16,12 +16,17 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 namespace config = kestro::payload::config;
+
+// The program's Java code has been entered: its start did not fail on the way.
+std::atomic<bool> entered{false};
+void (*enteringJavaObserver)() = nullptr;
 
 std::wstring wideFromCodePage(const char* text, UINT codePage) {
     const int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
@@ -56,6 +61,20 @@ void jniLogLine(const char* text) {
 }
 void jniLogError(const char* text) {
     logError("%s", text);
+}
+void jniEnteringJava() {
+    if (entered.exchange(true))
+        return;
+    if (enteringJavaObserver)
+        enteringJavaObserver();
+}
+void jniProgramExit(int code) {
+    logLine("System.exit(%d)", code);
+    exitLauncher(code);
+}
+
+bool javaEntered() {
+    return entered;
 }
 
 std::vector<char*> launcherProperties() {
@@ -120,10 +139,10 @@ bool checkFirstRun() {
     return true;
 }
 
-bool callMain(const WideArguments& arguments) {
+ProgramEnd callMain(const WideArguments& arguments, std::wstring* exception) {
     if (applicationKind() == 's' && !checkFirstRun()) {
         logLine("checkFirstRun stopped further execution");
-        return true;
+        return ProgramEnd::Returned;
     }
     char bootstrap[kTextCapacity];
     std::snprintf(bootstrap, sizeof bootstrap, "%s", "com/kestro/runtime/WinLauncher");
@@ -141,7 +160,8 @@ bool callMain(const WideArguments& arguments) {
             forLog.push_back(argumentForLog(parameter));
         }
     };
-    switch (callStaticMain(bootstrap, source, const_cast<WideArguments*>(&arguments))) {
+    std::u16string thrown;
+    switch (callStaticMain(bootstrap, source, const_cast<WideArguments*>(&arguments), &thrown)) {
     case MainCall::ClassMissing:
         logError("could not find main class");
         fatalMessage(config::MessageMainClassNotLoaded, nullptr);
@@ -150,33 +170,72 @@ bool callMain(const WideArguments& arguments) {
         fatalMessage(config::MessageMainMethodNotFound, nullptr);
     case MainCall::ArgumentsNotCreated:
         logError("could not create the arguments of main");
-        return false;
+        return ProgramEnd::NotStarted;
     case MainCall::Threw:
-        return false;
+        exception->assign(thrown.begin(), thrown.end());
+        logLine("the application ended with %s", argumentForLog(*exception).c_str());
+        return ProgramEnd::Threw;
     case MainCall::Returned:
         break;
     }
-    return true;
+    return ProgramEnd::Returned;
 }
 
-bool launchVm(const WideArguments& arguments, bool destroyAfter) {
-    logLine("launching program");
-    std::vector<char*> properties = launcherProperties();
-    const VmOptionList options = buildVmArguments(properties.data(), arguments);
-    if (!createJavaVm(options)) {
+namespace {
+
+struct VmRun {
+    const WideArguments* arguments;
+    const VmOptionList* options;
+    LaunchOutcome outcome;
+};
+
+// The program's own thread: the VM is created here and main runs here, on the stack it was made for.
+DWORD WINAPI runVm(LPVOID parameter) {
+    VmRun& run = *static_cast<VmRun*>(parameter);
+    if (!createJavaVm(*run.options)) {
         logError("could not initialize JVM");
-        return false;
+        return 0;
     }
     logLine("JVM created");
     setVmCreated();
-    if (!callMain(arguments)) {
+    run.outcome.end = callMain(*run.arguments, &run.outcome.exception);
+    if (run.outcome.end == ProgramEnd::NotStarted) {
         logError("could not call main");
-        return false;
+        return 0;
     }
-    if (destroyAfter) {
-        logLine("dest JVM");
-        destroyJavaVm();
-    }
+    logLine("dest JVM");
+    destroyJavaVm();
     logLine("launch done");
-    return true;
+    return 0;
+}
+
+// As the runtime's own launcher sizes the thread of main: -Xss, else the runtime's default.
+size_t programStackSize(const VmOptionList& options) {
+    const size_t requested = requestedStackSize(options);
+    return requested != 0 ? requested : defaultJavaStackSize();
+}
+
+} // namespace
+
+LaunchOutcome launchVm(const WideArguments& arguments, void (*enteringJava)()) {
+    logLine("launching program");
+    enteringJavaObserver = enteringJava;
+    std::vector<char*> properties = launcherProperties();
+    const VmOptionList options = buildVmArguments(properties.data(), arguments);
+    VmRun run{&arguments, &options, {}};
+    size_t stackSize = programStackSize(options);
+    logLine("program thread stack: %lu bytes", static_cast<unsigned long>(stackSize));
+    HANDLE thread = CreateThread(nullptr, stackSize, runVm, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr && stackSize != 0) {
+        logError("no thread with a stack of %lu bytes: error code %lu", static_cast<unsigned long>(stackSize),
+                 GetLastError());
+        thread = CreateThread(nullptr, 0, runVm, &run, 0, nullptr);
+    }
+    if (thread == nullptr) {
+        logError("Could not start the program's thread: error code %lu", GetLastError());
+        return run.outcome;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return run.outcome;
 }

@@ -1,11 +1,17 @@
 #include "launch/vm_state.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace {
 void* createEntry = nullptr;
+void* defaultArgs = nullptr;
 JavaVM* vm = nullptr;
 JNIEnv* creatingEnv = nullptr;
-bool created = false;
-bool destroyed = false;
+std::atomic<bool> created{false};
+std::atomic<bool> closed{false};
+// Held for the length of each use, and by closeVmUse while it closes.
+std::mutex useLock;
 } // namespace
 
 void setCreateVmEntry(void* entry) {
@@ -13,6 +19,12 @@ void setCreateVmEntry(void* entry) {
 }
 void* createVmEntry() {
     return createEntry;
+}
+void setDefaultArgsEntry(void* entry) {
+    defaultArgs = entry;
+}
+void* defaultArgsEntry() {
+    return defaultArgs;
 }
 
 JavaVM* javaVm() {
@@ -33,12 +45,25 @@ void setVmCreated() {
     created = true;
 }
 
-void setVmDestroyed() {
-    destroyed = true;
+bool beginVmUse() {
+    useLock.lock();
+    if (created && !closed)
+        return true;
+    useLock.unlock();
+    return false;
+}
+
+void endVmUse() {
+    useLock.unlock();
+}
+
+void closeVmUse() {
+    std::lock_guard<std::mutex> hold(useLock);
+    closed = true;
 }
 
 JNIEnv* attachToVm() {
-    if (!created || destroyed)
+    if (!created || closed)
         return nullptr;
     void* env = nullptr;
     // As a daemon: the VM's destruction waits for every other thread, and an attached thread that
@@ -49,6 +74,6 @@ JNIEnv* attachToVm() {
 }
 
 void detachFromVm() {
-    if (created)
+    if (created && !closed)
         vm->DetachCurrentThread();
 }

@@ -1,5 +1,6 @@
 #include "splash/splash.h"
 
+#include "launch/vm_launch.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "resource_ids.h"
@@ -23,11 +24,15 @@ constexpr UINT kTickMs = 100;
 constexpr int kFaceCapacity = 32;
 constexpr int kPointsPerInch = 72;
 
-// Written by whichever thread starts or hides the splash, read by all: single writes each, ordered so
-// that a hide racing with the window's creation is seen by one side or the other.
+// Where the splash is in its life. It stands for the progress dialog from its start until it goes;
+// it goes once, whoever hides it (the application, its window, the user, an error, the question), and
+// a hide before the start cancels the start.
+enum class Stage { NotStarted, Starting, Showing, Gone };
+
+// Written by whichever thread starts or hides the splash, read by all. The stage changes by exchange
+// only, so that a hide racing with the window's creation is seen by one side or the other.
+std::atomic<Stage> stage{Stage::NotStarted};
 std::atomic<HWND> window{nullptr};
-std::atomic<bool> started{false};
-std::atomic<bool> cancelled{false};
 std::atomic<HWND> standIn{nullptr};
 
 // The splash thread's own, set before its window can paint.
@@ -44,14 +49,6 @@ bool closeOnApplicationWindow = false;
 bool ending = false;
 // Who owned message boxes before the splash took them over.
 HWND ownerBefore = nullptr;
-
-// Without its splash the start would show nothing at all: the window held back for it comes back.
-void giveUpSplash() {
-    cancelled = true;
-    HWND heldBack = standIn.load();
-    if (heldBack != nullptr)
-        ShowWindow(heldBack, SW_SHOW);
-}
 
 HINSTANCE executable() {
     return GetModuleHandleA(nullptr);
@@ -149,6 +146,11 @@ LRESULT CALLBACK splashProcedure(HWND splash, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_PAINT:
         paint(splash);
+        return 0;
+    // Alt+F4 or the taskbar's Close: the window is hidden like any other hide, not destroyed, so that
+    // the thread ends by its tick and lets go of the VM.
+    case WM_CLOSE:
+        showSplash(0);
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -257,7 +259,8 @@ void ansiStatusText(const wchar_t* text, size_t length, char* out, size_t capaci
 
 void showSplash(int showCommand) {
     if (showCommand != 0) {
-        if (started.exchange(true) || cancelled.load())
+        Stage notStarted = Stage::NotStarted;
+        if (!stage.compare_exchange_strong(notStarted, Stage::Starting))
             return;
         // The first count looks up the console window, which must not be counted; two threads doing
         // that at once (the splash and the window watcher) would count it. So it happens here, first.
@@ -267,23 +270,37 @@ void showSplash(int showCommand) {
                                      reinterpret_cast<LPVOID>(static_cast<INT_PTR>(showCommand)), 0, nullptr);
         if (thread == nullptr) {
             logError("Could not start the splash thread: error code %lu", GetLastError());
-            giveUpSplash();
+            showSplash(0);
             return;
         }
         // The thread ends by itself once the splash is hidden.
         CloseHandle(thread);
         return;
     }
-    cancelled = true;
+    if (stage.exchange(Stage::Gone) == Stage::Gone)
+        return;
     HWND splash = window.load();
+    if (splash != nullptr) {
+        ShowWindow(splash, SW_HIDE);
+        giveBackErrorOwner(splash);
+    }
+    // Until the program runs, a start without its splash would show nothing at all: the window held
+    // back for it comes back. Once the program runs, its own windows take over.
+    HWND heldBack = standIn.load();
+    if (heldBack != nullptr && !javaEntered())
+        ShowWindow(heldBack, SW_SHOW);
     if (splash == nullptr)
         return;
-    ShowWindow(splash, SW_HIDE);
-    giveBackErrorOwner(splash);
     DWORD foregroundProcess = 0;
     GetWindowThreadProcessId(GetForegroundWindow(), &foregroundProcess);
     if (foregroundProcess != GetCurrentProcessId())
         activateProcessWindows(GetCurrentProcessId(), false);
+}
+
+void closeSplashAtExit() {
+    stage = Stage::Gone;
+    if (HWND splash = window.load())
+        ShowWindowAsync(splash, SW_HIDE);
 }
 
 void setSplashText(const wchar_t* text, size_t length) {
@@ -299,13 +316,13 @@ void setSplashStandIn(HWND dialog) {
     standIn = dialog;
 }
 
-bool splashActive() {
-    return started.load() && !cancelled.load();
+bool splashStandsIn() {
+    const Stage now = stage.load();
+    return now == Stage::Starting || now == Stage::Showing;
 }
 
-bool splashVisible() {
-    HWND splash = window.load();
-    return splash != nullptr && IsWindowVisible(splash);
+HWND splashWindow() {
+    return window.load();
 }
 
 bool splashWanted() {
@@ -314,12 +331,12 @@ bool splashWanted() {
 }
 
 DWORD WINAPI splashThread(LPVOID showCommand) {
-    if (cancelled.load())
+    if (stage.load() != Stage::Starting)
         return 0;
     HWND splash = createSplashWindow();
     if (splash == nullptr) {
         logError("Could not create the splash window: error code %lu", GetLastError());
-        giveUpSplash();
+        showSplash(0);
         return 0;
     }
     window = splash;
@@ -329,7 +346,8 @@ DWORD WINAPI splashThread(LPVOID showCommand) {
     if (getConfigNumber(config::SplashTopmost) != 0)
         SetWindowPos(splash, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     // A hide that came while the window was made may have found no window to hide.
-    if (cancelled.load()) {
+    Stage starting = Stage::Starting;
+    if (!stage.compare_exchange_strong(starting, Stage::Showing)) {
         ShowWindow(splash, SW_HIDE);
         giveBackErrorOwner(splash);
         return 0;

@@ -42,6 +42,11 @@ void lookUpController() {
 } // namespace
 
 SplashRequest pollSplashController(std::u16string& text) {
+    // Inside a use: the launch closes the VM before destroying it, and from then on the splash keeps
+    // what it shows.
+    VmUse use;
+    if (!use)
+        return SplashRequest::Nothing;
     if (env == nullptr) {
         env = attachToVm();
         if (env == nullptr)
@@ -81,7 +86,10 @@ SplashRequest pollSplashController(std::u16string& text) {
 void endSplashPolling() {
     if (env == nullptr)
         return;
-    detachFromVm();
+    // A VM closed meanwhile is not touched again: the thread stays attached as a daemon, which the
+    // VM's end does not wait for.
+    if (VmUse use{})
+        detachFromVm();
     env = nullptr;
     controller = nullptr;
     getAction = nullptr;

@@ -17,7 +17,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <cstdlib>
 #include <cwchar>
 
 namespace {
@@ -29,6 +28,9 @@ constexpr char kDialogClassName[] = "MyDialogClass";
 constexpr wchar_t kDialogClassNameWide[] = L"MyDialogClass";
 constexpr UINT kDialogClassStyle = CS_DBLCLKS | CS_SAVEBITS | CS_BYTEALIGNWINDOW;
 constexpr int kInitialProgressMaximum = 100;
+// What the dialog functions answer when the dialog could not be made, and what the progress dialog
+// ends with when it cannot start the launch.
+constexpr INT_PTR kDialogFailed = -1;
 
 void setItemToMessage(HWND dialog, int item, int id) {
     wchar_t text[kTextCapacity];
@@ -82,7 +84,7 @@ INT_PTR showDialog(int resource, HWND owner, DLGPROC procedure, LPARAM parameter
 }
 
 DWORD WINAPI launchWorkerThread(LPVOID progressDialog) {
-    return launchWorker(static_cast<HWND>(progressDialog));
+    launchWorker(static_cast<HWND>(progressDialog));
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -96,15 +98,20 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         setItemToMessage(dialog, IDCANCEL, message::CancelButton);
         // Set before the first show can be held back, so that a splash failing later finds it.
         setSplashStandIn(dialog);
-        // The worker runs for as long as the application does; its handle is not needed.
+        // The worker runs for as long as the application does and ends the process; its handle is
+        // not needed.
         HANDLE worker = CreateThread(nullptr, 0, launchWorkerThread, dialog, 0, nullptr);
-        if (worker != nullptr)
+        if (worker == nullptr) {
+            logError("Could not start the launch: error code %lu", GetLastError());
+            EndDialog(dialog, kDialogFailed);
+        } else {
             CloseHandle(worker);
+        }
         return TRUE;
     }
     // The splash stands for the progress dialog while it shows; the dialog manager's own first show
-    // of the dialog is held back then. The worker shows the dialog when it has to ask the user.
-    if (message == WM_WINDOWPOSCHANGING && splashActive()) {
+    // of the dialog is held back then. The splash's end brings the dialog back when needed.
+    if (message == WM_WINDOWPOSCHANGING && splashStandsIn()) {
         reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
         return FALSE;
     }
@@ -120,6 +127,9 @@ INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         const bool downloadOffered = lParam != 0;
         centreWindow(dialog);
+        // A failed Locate is told in a box the question waits for, so that it cannot be answered
+        // again underneath.
+        setErrorOwner(dialog);
         setTitleToMessage(dialog, message::DialogCaption);
         setItemToMessage(dialog, IDCANCEL, message::CancelButton);
         setItemToMessage(dialog, IDC_LOCATE, message::LocateButton);
@@ -150,7 +160,7 @@ INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
     if (command == IDCANCEL) {
         setInstallStarted(false);
-        exit(1);
+        exitLauncher(1);
     }
     EndDialog(dialog, command);
     return TRUE;
@@ -166,13 +176,20 @@ void ansiText(const wchar_t* text, char* out, int capacity) {
 
 } // namespace
 
-void runProgressDialog(HINSTANCE instance) {
+bool runProgressDialog(HINSTANCE instance) {
     registerDialogClass(instance);
-    showDialog(IDD_PROGRESS, nullptr, progressDialogProc, 0);
+    const INT_PTR result = showDialog(IDD_PROGRESS, nullptr, progressDialogProc, 0);
+    if (result == kDialogFailed)
+        logError("The progress dialog could not run: error code %lu", GetLastError());
+    return result != kDialogFailed;
 }
 
 INT_PTR askForRuntime(HWND progressDialog, bool downloadOffered) {
-    return showDialog(IDD_QUESTION, progressDialog, questionDialogProc, downloadOffered ? 1 : 0);
+    const HWND ownerBefore = currentErrorOwner();
+    const INT_PTR answer =
+        showDialog(IDD_QUESTION, progressDialog, questionDialogProc, downloadOffered ? 1 : 0);
+    setErrorOwner(ownerBefore);
+    return answer;
 }
 
 bool pickJavaExe(HWND owner) {

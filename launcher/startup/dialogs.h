@@ -9,14 +9,15 @@
 #include <cstddef>
 
 // Registers the progress dialog's window class and shows the progress dialog modally; its start
-// starts the launch worker on a thread of its own. Returns when the dialog has been ended (Cancel,
-// Escape or the close box: "Canceled installer" is logged).
-void runProgressDialog(HINSTANCE instance);
+// starts the launch worker on a thread of its own, which ends the process. Returns true when the
+// dialog has been ended (Cancel, Escape or the close box: "Canceled installer" is logged), false
+// (after an error line) when it could not be made or could not start the worker.
+bool runProgressDialog(HINSTANCE instance);
 
 // Asks over the progress dialog what to do without a runtime, offering the download when
 // downloadOffered. Returns the button that ended the question: IDC_DOWNLOAD, IDC_LOCATE (the picked
 // runtime is loaded by then) or another command id. Its Cancel writes InstallStarted = 0 and ends
-// the process with exit code 1.
+// the process with exit code 1. While it is up, it owns the error boxes.
 INT_PTR askForRuntime(HWND progressDialog, bool downloadOffered);
 
 // The file-open dialog for a java.exe, owned by owner. True when the user picked one, its runtime

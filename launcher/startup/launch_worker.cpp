@@ -25,6 +25,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -37,6 +38,10 @@ constexpr DWORD kWatchIntervalMs = 100;
 constexpr int kWatchStepsPerAdvance = 5;
 constexpr int kWatchAdvance = 20;
 constexpr int kWatchStepsBeforeTimeout = 600;
+// For the scenario tests only: the watcher's time-out in milliseconds instead of the minute above.
+constexpr char kTestTimeoutVariable[] = "KESTRO_TEST_WATCH_TIMEOUT_MS";
+// The application error without its message in the payload (an executable of an older packer).
+constexpr wchar_t kApplicationErrorText[] = L"The application ended with an error.";
 constexpr int kAnimationStart = 100;
 constexpr int kAnimationEnd = 200;
 constexpr int kAnimationSteps = 10;
@@ -50,6 +55,8 @@ volatile int32_t progressPosition = 0;
 volatile DWORD extractionTimeMs = 0;
 // Written by the worker, read by the animation.
 volatile bool unpackFinished = false;
+// This start wrote InstallStarted = 1; written before the VM's thread starts.
+bool markedInstallStarted = false;
 
 void setProgressPosition(HWND progressDialog, int position) {
     SendDlgItemMessageW(progressDialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -72,19 +79,8 @@ void changeIntoExtractionDirectory() {
 }
 
 // The included files could not be written: the user learns why before the process ends.
-[[noreturn]] void failExtraction(int result, HWND progressDialog) {
-    wchar_t caption[kTextCapacity];
-    wchar_t text[kTextCapacity];
-    const int reason = result == kCopyWriteFailed ? message::DiskFull : message::InstallationCorrupted;
-    if (progressDialog != nullptr) {
-        getMessage(message::DialogCaption, caption);
-        getMessage(reason, text);
-        MessageBoxW(progressDialog, text, caption, MB_ICONERROR);
-    } else {
-        getMessage(reason, text);
-        showErrorWide(text);
-    }
-    exit(1);
+[[noreturn]] void failExtraction(int result) {
+    fatalMessageWide(result == kCopyWriteFailed ? message::DiskFull : message::InstallationCorrupted);
 }
 
 [[noreturn]] void endWithoutRuntime() {
@@ -92,7 +88,34 @@ void changeIntoExtractionDirectory() {
     printf("no jre found\n");
     fflush(stdout);
     setInstallStarted(false);
-    exit(kNoRuntimeExitCode);
+    exitLauncher(kNoRuntimeExitCode);
+}
+
+// The program's Java code runs: the start got through, and the next one need not ask.
+void startGotThrough() {
+    logLine("Java side entered");
+    if (markedInstallStarted)
+        setInstallStarted(false);
+}
+
+// Ends the launcher as java ends after the program's main: 0 when it returned, 1 when it threw, told
+// as the application's own error (its exception's class and message).
+[[noreturn]] void endWithProgram(const LaunchOutcome& outcome) {
+    switch (outcome.end) {
+    case ProgramEnd::NotStarted:
+        logError("Could not start JVM");
+        fatalMessage(config::MessageJvmNotStarted, nullptr);
+    case ProgramEnd::Returned:
+        exitLauncher(0);
+    case ProgramEnd::Threw:
+        break;
+    }
+    wchar_t text[kTextCapacity];
+    getMessage(message::ApplicationError, text);
+    std::wstring told = text[0] != L'\0' ? text : kApplicationErrorText;
+    if (!outcome.exception.empty())
+        told += L"\n\n" + outcome.exception;
+    fatalErrorWide(told.c_str());
 }
 
 // The bar's range leaves room for what is still to come: unpacking a shipped runtime (up to 100) and
@@ -117,7 +140,6 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 bool askForRuntimeFromUser(HWND progressDialog) {
     // A question is not for a splash to cover: the splash ends and the progress dialog comes back.
     showSplash(0);
-    ShowWindow(progressDialog, SW_SHOW);
     char location[kTextCapacity];
     getConfigText(config::DownloadUrl, location, sizeof location);
     logLine("Download location: %s", location);
@@ -130,36 +152,44 @@ bool askForRuntimeFromUser(HWND progressDialog) {
     return true;
 }
 
-// The launcher's own visible windows: the progress dialog, the splash, or neither while the splash
-// stands for the dialog and after the application closed it.
-int ownWindowsShown(HWND progressDialog) {
-    return (IsWindowVisible(progressDialog) ? 1 : 0) + (splashVisible() ? 1 : 0);
+// A visible window of this process other than the launcher's own (the progress dialog and the
+// splash, shown or not).
+bool applicationWindowShown(HWND progressDialog) {
+    return countProcessWindows(GetCurrentProcessId(), {progressDialog, splashWindow()}) > 0;
 }
 
-// Any visible window beyond the launcher's own. Counted between two looks at the launcher's own, so
-// that a splash hidden or a dialog shown meanwhile is never taken for the application's window.
-bool applicationWindowShown(HWND progressDialog) {
-    const int own = ownWindowsShown(progressDialog);
-    const int all = countProcessWindows(GetCurrentProcessId());
-    return own == ownWindowsShown(progressDialog) && all > own;
+int watchStepsBeforeTimeout() {
+    const char* testTimeout = getenv(kTestTimeoutVariable);
+    const int steps = testTimeout != nullptr ? atoi(testTimeout) / static_cast<int>(kWatchIntervalMs) : 0;
+    return steps > 0 ? steps : kWatchStepsBeforeTimeout;
 }
 
 } // namespace
 
 DWORD WINAPI watchJavaWindow(LPVOID parameter) {
     HWND progressDialog = static_cast<HWND>(parameter);
+    const int timeoutStep = watchStepsBeforeTimeout();
     for (int step = 1; !applicationWindowShown(progressDialog); ++step) {
         if (step % kWatchStepsPerAdvance == 0) {
             const int32_t next = progressPosition + kWatchAdvance;
             progressPosition = next < progressMaximum - 10 ? next : progressMaximum - 10;
             setProgressPosition(progressDialog, progressPosition);
         }
-        // InstallStarted stays set from a start that searched for its runtime or had the user pick
-        // one until the application clears it; such a start may wait for the application without
-        // limit, since the next start can still tell that it did not get through.
-        if (step == kWatchStepsBeforeTimeout && !isInstallStarted()) {
-            logLine("timeout");
-            fatalMessageWide(message::StartupTimeout);
+        if (step == timeoutStep) {
+            // A program that runs without a window of its own (yet) is never ended: a long start, a
+            // tray or headless program. Only a start that has not reached it in time gives up.
+            if (javaEntered()) {
+                logLine("no Java window yet; the program runs");
+                ShowWindow(progressDialog, SW_HIDE);
+                return 0;
+            }
+            // InstallStarted stays set from a start that searched for its runtime or had the user
+            // pick one until the program runs; such a start may wait without limit, since the next
+            // start can still tell that it did not get through.
+            if (!isInstallStarted()) {
+                logLine("timeout");
+                fatalMessageWide(message::StartupTimeout);
+            }
         }
         Sleep(kWatchIntervalMs);
     }
@@ -208,7 +238,7 @@ void prepareShippedRuntime(HWND progressDialog) {
             removeDirectoryTree(runtime);
         logError("Could not untar JRE");
         if (writeFailed)
-            failExtraction(kCopyWriteFailed, progressDialog);
+            failExtraction(kCopyWriteFailed);
         fatalError(
             "The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
     }
@@ -225,7 +255,7 @@ void prepareShippedRuntime(HWND progressDialog) {
     useShippedRuntime();
 }
 
-DWORD launchWorker(HWND progressDialog) {
+void launchWorker(HWND progressDialog) {
     logLine("Starting work");
     if (progressDialog != nullptr)
         setProgressPosition(progressDialog, 1);
@@ -235,10 +265,14 @@ DWORD launchWorker(HWND progressDialog) {
         if (GetCurrentDirectoryA(sizeof directory, directory) == 0)
             directory[0] = '\0';
         setExtractionDirectory(directory);
+        // The parent's extraction directory, which this start runs from: no clean-up may take it
+        // while this start runs, also once the parent has ended.
+        if (isExtractionDirectoryName(directory))
+            markDirectoryInUse(directory);
     } else {
         const int result = extractIncludedFiles(directory);
         if (result != kCopyDone)
-            failExtraction(result, progressDialog);
+            failExtraction(result);
         setExtractionDirectory(directory);
         changeIntoExtractionDirectory();
     }
@@ -261,6 +295,7 @@ DWORD launchWorker(HWND progressDialog) {
 
     if (!shippedRuntime) {
         setInstallStarted(true);
+        markedInstallStarted = true;
         if (manualSelection() || !LoadDLL(false, nullptr, false)) {
             if (progressDialog == nullptr)
                 endWithoutRuntime();
@@ -281,9 +316,5 @@ DWORD launchWorker(HWND progressDialog) {
 
     WideArguments arguments;
     splitArguments(GetCommandLineW(), arguments);
-    if (!launchVm(arguments, true)) {
-        logError("Could not start JVM");
-        fatalMessage(config::MessageJvmNotStarted, nullptr);
-    }
-    return 0;
+    endWithProgram(launchVm(arguments, startGotThrough));
 }

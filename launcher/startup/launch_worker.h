@@ -8,11 +8,14 @@
 // Exit code when quiet mode finds no Java runtime.
 constexpr int kNoRuntimeExitCode = 83;
 
-// Runs the launch. progressDialog is the window that shows progress, or null in quiet mode. Without a
-// runtime, dialog mode asks the user (download, locate or cancel) where quiet mode gives up. Returns
-// 0 after the application's main method has returned and the VM has been destroyed; ends the process
-// on every failure: 1 with a message, 83 when quiet mode finds no runtime.
-DWORD launchWorker(HWND progressDialog);
+// Runs the launch and ends the process with it. progressDialog is the window that shows progress,
+// or null in quiet mode. Without a runtime, dialog mode asks the user (download, locate or cancel)
+// where quiet mode gives up. Once the VM has ended the process ends with the program's exit code as
+// java gives it: 0 after its main returned, 1 after it threw (told as the application's error, with
+// the exception's class and message); System.exit keeps its own code. Every failure ends the
+// process as well: 1 with a message, 83 when quiet mode finds no runtime. Clears InstallStarted, when
+// this start set it, as soon as the program's Java code runs.
+[[noreturn]] void launchWorker(HWND progressDialog);
 
 // Unpacks "jre.tar.gz" of the current directory into "jre", restores its Pack200 libraries when
 // configuration 153 says so, deletes the archive and loads the runtime. Ends the process with the
@@ -24,9 +27,11 @@ void prepareShippedRuntime(HWND progressDialog);
 void useShippedRuntime();
 
 // Dialog mode, on a thread of its own: advances the progress bar every half second (never past its
-// maximum - 10) until a second visible window of this process exists, then logs
-// "Java window visible" and hides progressDialog (which stays open). After 600 steps of 100 ms
-// without one, and InstallStarted not set, ends the process with message 20014.
+// maximum - 10) until the program shows a visible window (one that is neither progressDialog nor the
+// splash), then logs "Java window visible" and hides progressDialog (which stays open). After 600
+// steps of 100 ms without one: when the program's Java code runs, hides progressDialog and stops
+// watching (the program is never ended for want of a window); otherwise, with InstallStarted not
+// set, ends the process with message 20014.
 DWORD WINAPI watchJavaWindow(LPVOID progressDialog);
 
 // Dialog mode, while the packed libraries are restored: moves the bar from 100 to 200 in ten steps,

@@ -2,5 +2,5 @@
 #include "startup/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
-    return runStartup(instance, commandLineTail);
+    runStartup(instance, commandLineTail);
 }

@@ -31,6 +31,8 @@ constexpr char kRebootMarker[] = "__qvx_reboot";
 constexpr char kLanguageRestartMarker[] = "__qvx_lang_restart";
 constexpr DWORD kRebootDelayMs = 5000;
 constexpr size_t kPathPrefixCapacity = 16384;
+// The internal error's code when the progress dialog cannot be shown or cannot start the launch.
+constexpr char kNoProgressDialog[] = "21";
 
 // Asked for by an installer that needs a restart of Windows before the application can run.
 void requestReboot() {
@@ -119,7 +121,7 @@ void prepareEnvironment(HINSTANCE instance) {
         enterWorkingDirectory();
 }
 
-int runStartup(HINSTANCE instance, const char* commandLineTail) {
+void runStartup(HINSTANCE instance, const char* commandLineTail) {
     if (strcmp(commandLineTail, kRebootMarker) == 0)
         requestReboot();
     logLine("Init");
@@ -150,7 +152,7 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
                 if (!consoleAttached) {
                     // Shown directly: message boxes are already switched off, and there is no console.
                     MessageBoxA(nullptr, "Error: Could not allocate console.", "sorvana", 0);
-                    exit(1);
+                    exitLauncher(1);
                 }
             }
         } else if (argument == L"-manual" || argument == L"/manual") {
@@ -158,6 +160,8 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
         }
     }
 
+    // Before this process can be known to later starts, which hand their arguments to its id.
+    discardStaleHandOver();
     // One instance per executable always; its arguments go to the first only when the project asks.
     if (!languageRestartMode())
         guardSingleInstance(false, getConfigNumber(kestro::payload::config::SingleInstanceHandOver) != 0);
@@ -174,8 +178,9 @@ int runStartup(HINSTANCE instance, const char* commandLineTail) {
     if (quiet) {
         logLine("Quiet installer.");
         launchWorker(nullptr);
-    } else {
-        runProgressDialog(instance);
     }
-    return 0;
+    if (!runProgressDialog(instance))
+        fatalMessage(config::MessageInternalError, kNoProgressDialog);
+    // Cancelled: whatever the launch was doing ends with it.
+    exitLauncher(0);
 }

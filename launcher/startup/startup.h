@@ -7,10 +7,10 @@
 
 #include <string>
 
-// The whole start-up. commandLineTail is the 8-bit command line after the program name. Returns 0
-// when the launch worker has returned (quiet mode) or the progress dialog has been ended (dialog
-// mode); every other way out ends the process elsewhere.
-int runStartup(HINSTANCE instance, const char* commandLineTail);
+// The whole start-up and the launch: never returns. commandLineTail is the 8-bit command line after
+// the program name. The process ends with the launch (launchWorker), with 0 when the progress dialog
+// is cancelled, and with internal error 21 when the progress dialog cannot be shown.
+[[noreturn]] void runStartup(HINSTANCE instance, const char* commandLineTail);
 
 // Attaches the parent's console, or allocates a new one when there is none (or the system lacks
 // AttachConsole). Standard output and error that lead nowhere are pointed at it. True when either

@@ -119,16 +119,6 @@ bool directoryInUse(const char* directory) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-// "...\kqx<hex>.tmp_dir<n>": the only directories a launcher queues, and the only ones a drain
-// removes whole. Anything else in "delete_dir" gets the shallow treatment.
-bool isExtractionDirectoryName(const char* directory) {
-    const char* separator = strrchr(directory, '\\');
-    std::string name = separator != nullptr ? separator + 1 : directory;
-    for (char& c : name)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return name.compare(0, 3, "kqx") == 0 && name.find(".tmp_dir") != std::string::npos;
-}
-
 // Removes everything inside directory. A junction or symbolic link inside is removed itself and
 // never entered, so nothing outside the directory is touched. Stops early when the process ends.
 void removeTree(const std::string& directory, int depth) {
@@ -219,13 +209,6 @@ unsigned __stdcall drainInBackground(void*) {
     return 0;
 }
 
-// Run by the C runtime's exit: the drain puts down what it is doing rather than being cut off
-// inside a registry update or a heap call.
-void stopDrain() {
-    drainStopRequested = true;
-    WaitForSingleObject(drainThread, kDrainStopWaitMs);
-}
-
 } // namespace
 
 void registerPendingDirectory(const char* directory) {
@@ -252,12 +235,25 @@ bool markDirectoryInUse(const char* directory) {
     // Readers may look; nobody may write, delete or open it exclusively, which is the drain's test.
     HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    // Marked by another launcher already (a language restart runs from its parent's directory): held
+    // as well, so that the directory stays in use for as long as either runs.
+    if (mark == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (mark == INVALID_HANDLE_VALUE) {
         logError("Could not mark %s as in use", directory);
         return false;
     }
     directoryMarks().emplace_back(directory, mark);
     return true;
+}
+
+bool isExtractionDirectoryName(const char* directory) {
+    const char* separator = strrchr(directory, '\\');
+    std::string name = separator != nullptr ? separator + 1 : directory;
+    for (char& c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name.compare(0, 3, "kqx") == 0 && name.find(".tmp_dir") != std::string::npos;
 }
 
 void releaseDirectory(const char* directory) {
@@ -360,8 +356,16 @@ void startTemporaryFileCleanUp() {
     }
     drainThread = reinterpret_cast<HANDLE>(thread);
     SetThreadPriority(drainThread, THREAD_PRIORITY_LOWEST);
-    atexit(stopDrain);
     ResumeThread(drainThread);
+}
+
+// The drain puts down what it is doing rather than being cut off inside a registry update or a heap
+// call.
+void stopTemporaryFileCleanUp() {
+    if (drainThread == nullptr)
+        return;
+    drainStopRequested = true;
+    WaitForSingleObject(drainThread, kDrainStopWaitMs);
 }
 
 bool appendQueueEntry(char* value, size_t capacity, const char* path, size_t limit) {

@@ -21,8 +21,13 @@ void holdAndQueueFile(const char* path);
 
 // Marks directory as in use by this process for as long as the process lives (the file
 // "kqx_in_use" inside it, held open without sharing for writing or deletion): a drain leaves a
-// marked directory whole, held files or not. Returns false when the mark cannot be made.
+// marked directory whole, held files or not. A mark another process made is held as well. Returns
+// false when the mark cannot be made.
 bool markDirectoryInUse(const char* directory);
+
+// "...\kqx<hex>.tmp_dir<n>", the name of a launcher's extraction directory (in any letter case): the
+// only directories a launcher queues, and the only ones a drain removes whole.
+bool isExtractionDirectoryName(const char* directory);
 
 // Gives up this process's mark on directory, so that it can be removed at once. Does nothing for a
 // directory this process has not marked.
@@ -48,9 +53,12 @@ void queueForDeletion(const char* path, const char* valueName);
 // other processes are kept. When another process is draining, returns at once.
 void drainDeletionQueue();
 
-// Holds and queues the native log, then drains the queue on a thread of low priority. The process
-// lets the drain finish the entry it is working on before it exits.
+// Holds and queues the native log, then drains the queue on a thread of low priority.
 void startTemporaryFileCleanUp();
+
+// Lets the drain finish the entry it is working on and waits for it (at most 10 s): for the end of
+// the process, which must not cut it off inside a registry update.
+void stopTemporaryFileCleanUp();
 
 // Building blocks, free of side effects.
 

@@ -7,6 +7,7 @@
 #include "support/log.h"
 #include "support/paths.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -57,7 +58,34 @@ void writeWideToStandardError(const wchar_t* text) {
     fflush(stderr);
 }
 
+// The thread that ends the process, 0 while none does.
+std::atomic<DWORD> endingThread{0};
+
+// Makes the calling thread the one that ends the process. Any other thread that wants to end it
+// meanwhile stays here for good, handling its windows' messages so that a message box of the ending
+// thread owned by one of them is not held up.
+void claimEnd() {
+    const DWORD self = GetCurrentThreadId();
+    DWORD none = 0;
+    if (endingThread.compare_exchange_strong(none, self) || none == self)
+        return;
+    for (;;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+// The one way out, whatever ended the launch. Nothing here waits for a thread that may stand still
+// inside the VM.
 [[noreturn]] void endProcess(int code) {
+    closeSplashAtExit();
+    stopTemporaryFileCleanUp();
+    queuePendingDeletions();
+    logLine("exit code %d", code);
     // The operating system's immediate exit: no exit handlers of ours or of the C runtime run, and
     // every other thread, a running Java VM included, stops with the process.
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
@@ -154,11 +182,19 @@ void showMessage(int id, const char* argument) {
 }
 
 void fatalError(const char* text) {
+    claimEnd();
     showError(text);
     endProcess(1);
 }
 
+void fatalErrorWide(const wchar_t* text) {
+    claimEnd();
+    showErrorWide(text);
+    endProcess(1);
+}
+
 void fatalMessage(int id, const char* argument) {
+    claimEnd();
     showMessage(id, argument);
     endProcess(1);
 }
@@ -166,12 +202,11 @@ void fatalMessage(int id, const char* argument) {
 void fatalMessageWide(int id) {
     wchar_t text[kTextCapacity];
     getMessage(id, text);
-    showErrorWide(text);
-    endProcess(1);
+    fatalErrorWide(text);
 }
 
 void exitLauncher(int code) {
-    queuePendingDeletions();
+    claimEnd();
     endProcess(code);
 }
 

@@ -1,7 +1,12 @@
-// Error reporting and the launcher's own ends of the process. Messages go to a message box or, in
+// Error reporting and the launcher's one way out of the process. Messages go to a message box or, in
 // console mode, to standard error; either way the native log's path is appended so that the user
 // can find and send it. Before anything is shown, the pending temporary directories are handed to
 // the deletion queue and the splash screen is hidden.
+//
+// Every end of the process goes through the operations below (the fatal ones and exitLauncher),
+// whichever thread ends it: the splash goes, the pending directories are queued, the clean-up of
+// temporary files puts down its work, the log's last line says the exit code, and the process ends
+// at once. The first thread to end the process does so; another that tries meanwhile waits for it.
 #pragma once
 
 #include <windows.h>
@@ -20,10 +25,11 @@ void showMessage(int id, const char* argument);
 
 // Show, then end the process with exit code 1. Never return.
 [[noreturn]] void fatalError(const char* text);
+[[noreturn]] void fatalErrorWide(const wchar_t* text);
 [[noreturn]] void fatalMessage(int id, const char* argument);
 [[noreturn]] void fatalMessageWide(int id);
 
-// Hands pending deletions to the queue, then ends the process at once with code. Never returns.
+// Ends the process at once with code, the way described above. Never returns.
 [[noreturn]] void exitLauncher(int code);
 
 // Message boxes are owned by this window from now on (null: the desktop).

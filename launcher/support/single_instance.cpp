@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 
@@ -50,6 +51,7 @@ struct WindowWalk {
     DWORD processId;
     bool restore;
     int count;
+    std::initializer_list<const void*> besides;
 };
 
 bool isVisibleWindowOf(HWND window, DWORD processId) {
@@ -60,7 +62,8 @@ bool isVisibleWindowOf(HWND window, DWORD processId) {
 
 BOOL CALLBACK countWindow(HWND window, LPARAM context) {
     WindowWalk* walk = reinterpret_cast<WindowWalk*>(context);
-    if (isVisibleWindowOf(window, walk->processId) && window != consoleWindow)
+    if (isVisibleWindowOf(window, walk->processId) && window != consoleWindow &&
+        std::find(walk->besides.begin(), walk->besides.end(), window) == walk->besides.end())
         ++walk->count;
     return TRUE;
 }
@@ -154,6 +157,13 @@ void guardSingleInstance(bool checkConfiguration, bool handOver) {
     registerProcessId();
 }
 
+void discardStaleHandOver() {
+    char commFile[8192];
+    processCommFileName(commFile, GetCurrentProcessId());
+    if (DeleteFileA(commFile))
+        logLine("removed a hand-over nobody took: %s", commFile);
+}
+
 const char* instanceName() {
     return guardInstanceName;
 }
@@ -182,14 +192,14 @@ unsigned long registeredProcessId() {
     return result == ERROR_SUCCESS && size == sizeof processId ? processId : 0;
 }
 
-int countProcessWindows(unsigned long processId) {
+int countProcessWindows(unsigned long processId, std::initializer_list<const void*> besides) {
     lookUpConsoleWindow();
-    WindowWalk walk{processId, false, 0};
+    WindowWalk walk{processId, false, 0, besides};
     EnumWindows(countWindow, reinterpret_cast<LPARAM>(&walk));
     return walk.count;
 }
 
 void activateProcessWindows(unsigned long processId, bool restore) {
-    WindowWalk walk{processId, restore, 0};
+    WindowWalk walk{processId, restore, 0, {}};
     EnumWindows(activateWindow, reinterpret_cast<LPARAM>(&walk));
 }

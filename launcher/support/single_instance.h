@@ -4,6 +4,7 @@
 // one's windows to the front and exits with code 0.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 // The guard. With checkConfiguration it runs only when configuration 10005 is non-zero. A later
@@ -11,6 +12,10 @@
 // one's communication file, and ends the process with exit code 0; the first instance returns with
 // the instance name set.
 void guardSingleInstance(bool checkConfiguration, bool handOver);
+
+// Removes a hand-over file left for this process's id by a process that had the id before (its
+// arguments are not for this one). Run before the guard makes this process known to later starts.
+void discardStaleHandOver();
 
 // The semaphore's name (the lower-cased full executable path with "_" for each backslash), or null
 // when the guard did not run.
@@ -22,8 +27,9 @@ void registerProcessId();
 // The id recorded for this executable, or 0 when there is none.
 unsigned long registeredProcessId();
 
-// Visible top-level windows of the process, not counting this process's console window.
-int countProcessWindows(unsigned long processId);
+// Visible top-level windows of the process, not counting this process's console window nor the
+// windows besides (HWNDs).
+int countProcessWindows(unsigned long processId, std::initializer_list<const void*> besides = {});
 
 // Brings every visible top-level window of the process to the front, restoring minimised ones
 // first when restore is set.

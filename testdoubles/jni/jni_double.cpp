@@ -15,9 +15,19 @@
 //   create=fail                       JNI_CreateJavaVM answers JNI_ERR
 //   createwait=PATH                   JNI_CreateJavaVM first waits until the file PATH exists
 //   main=return|throw|missing|sleep:MS|window:MS|exit:CODE
+//                                     throw reports the exception as the bootstrap does (into the
+//                                     error log named by main's third argument, else on standard
+//                                     error) and leaves it pending once main comes back
 //   wait=PATH                         main first waits until the file PATH exists (at most 2 minutes)
 //   close=PATH                        main=window closes its window early once the file PATH exists
 //   end=exit:CODE                     once main's behaviour is done, the process ends with CODE
+//   thread=PATH                       main starts a non-daemon thread of the program that runs until
+//                                     the file PATH exists (at most 2 minutes); main comes back only
+//                                     once it has ended, as the bootstrap does, and DestroyJavaVM
+//                                     waits for it as a VM does
+// exit:CODE is System.exit: through the "exit" hook given at creation, called on a thread of the
+// VM's own while the caller stands still, else ExitProcess. JNI_GetDefaultJavaVMInitArgs answers a
+// JNI 1.1 structure with a default stack of 1.5 MB; main records the stack of the thread it runs on.
 //   firstrun=true|false|throw|missing
 //   actions=A,B,...                   what successive getAction calls answer (then 0); an entry
 //                                     gate:PATH answers 0 until the file PATH exists, then the
@@ -65,6 +75,10 @@ JavaVM vm;
 JNIEnv creatingEnv;
 DWORD creatingThread = 0;
 bool destroyed = false;
+using ExitHook = void(JNICALL*)(jint);
+ExitHook exitHook = nullptr;
+HANDLE programThread = nullptr;
+constexpr jint kDefaultJavaStack = 1536 * 1024;
 thread_local Object* pendingException = nullptr;
 thread_local JNIEnv* attachedEnv = nullptr;
 thread_local bool daemonThread = false;
@@ -310,18 +324,23 @@ void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index,
     record("SetObjectArrayElement " + std::to_string(index));
 }
 
+const Method& methodOf(jmethodID id, const char* function) {
+    const Method* method = reinterpret_cast<const Method*>(id);
+    if (!method)
+        failLoudly(std::string(function) + " without a method id");
+    return *method;
+}
+
 // A static method is called through its own class: another class, or a deleted reference to one,
 // is undefined in a real VM.
 const Method& staticMethodOf(JNIEnv* env, jclass clazz, jmethodID id, const char* function) {
     checkThread(env, function);
-    const Method* method = reinterpret_cast<const Method*>(id);
-    if (!method)
-        failLoudly(std::string(function) + " without a method id");
+    const Method& method = methodOf(id, function);
     const Object* owner = referenced(clazz, function);
-    if (!owner || owner->kind != Kind::Class || owner->name != method->className)
-        failLoudly(std::string(function) + " of " + method->className + "." + method->name + " through " +
+    if (!owner || owner->kind != Kind::Class || owner->name != method.className)
+        failLoudly(std::string(function) + " of " + method.className + "." + method.name + " through " +
                    (owner ? "the class " + owner->name : "no class"));
-    return *method;
+    return method;
 }
 
 LRESULT CALLBACK plainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -357,29 +376,96 @@ void showWindowFor(DWORD milliseconds) {
     }
 }
 
+DWORD WINAPI callExitHook(LPVOID code) {
+    exitHook(jint(reinterpret_cast<INT_PTR>(code)));
+    failLoudly("the exit hook returned");
+}
+
+// System.exit: a VM calls the exit hook on a thread of its own once the Java threads stand still.
+[[noreturn]] void systemExit(int code) {
+    record("main ends the process");
+    if (!exitHook)
+        ExitProcess(UINT(code));
+    record("System.exit(" + std::to_string(code) + ") through the exit hook");
+    CreateThread(nullptr, 0, callExitHook, reinterpret_cast<LPVOID>(INT_PTR(code)), 0, nullptr);
+    Sleep(INFINITE);
+    ExitProcess(UINT(code));
+}
+
+DWORD WINAPI runProgramThread(LPVOID) {
+    waitForFile(setting("thread", ""));
+    record("the program's thread ends");
+    return 0;
+}
+
+void waitForProgramThread(const char* who) {
+    if (!programThread)
+        return;
+    record(std::string(who) + " waits for the program's thread");
+    WaitForSingleObject(programThread, INFINITE);
+}
+
+// The size of the stack the calling thread was given: every region of the reservation it lies in.
+size_t currentStackSize() {
+    MEMORY_BASIC_INFORMATION region = {};
+    VirtualQuery(&region, &region, sizeof region);
+    void* const reservation = region.AllocationBase;
+    size_t size = 0;
+    for (const char* at = static_cast<const char*>(reservation);
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.AllocationBase == reservation;
+         at += region.RegionSize)
+        size += region.RegionSize;
+    return size;
+}
+
+// As the bootstrap reports what the application's main threw: its handler's report on System.err,
+// which is the error log when the launcher names one.
+void reportUncaught(Object* arguments, const std::u16string& message) {
+    const std::string report =
+        "Exception in thread \"main\" java.lang.IllegalStateException: " + utf8(message) +
+        "\n\tat com.example.Main.main(Main.java:1)\n";
+    Object* errorLog = arguments->elements.size() > 2 ? arguments->elements[2] : nullptr;
+    FILE* log = errorLog && !errorLog->text.empty()
+                    ? _wfopen(reinterpret_cast<const wchar_t*>(errorLog->text.c_str()), L"ab")
+                    : nullptr;
+    std::fputs(report.c_str(), log ? log : stderr);
+    if (log)
+        std::fclose(log);
+    std::fflush(stderr);
+}
+
 void runMain(Object* arguments) {
     record("main called with " + std::to_string(arguments->elements.size()) + " arguments");
     for (size_t i = 0; i < arguments->elements.size(); ++i) {
         Object* element = arguments->elements[i];
         record("main arg " + std::to_string(i) + ": " + (element ? utf8(element->text) : "<null>"));
     }
+    record("main runs on a stack of " + std::to_string(currentStackSize()) + " bytes");
+    if (!setting("thread", "").empty()) {
+        record("the program's thread starts");
+        programThread = CreateThread(nullptr, 0, runProgramThread, nullptr, 0, nullptr);
+    }
     waitForFile(setting("wait", ""));
     const std::string behaviour = setting("main", "return");
     const std::string value = behaviour.substr(behaviour.find(':') + 1);
+    const std::u16string message = u"the double's main failed: \u017c\u00f3\u0142w";
     if (behaviour == "throw") {
-        throwNew("java/lang/IllegalStateException");
+        record("main throws");
+        reportUncaught(arguments, message);
     } else if (behaviour.rfind("sleep:", 0) == 0) {
         Sleep(DWORD(std::atoi(value.c_str())));
     } else if (behaviour.rfind("window:", 0) == 0) {
         showWindowFor(DWORD(std::atoi(value.c_str())));
     } else if (behaviour.rfind("exit:", 0) == 0) {
-        record("main ends the process");
-        ExitProcess(UINT(std::atoi(value.c_str())));
+        systemExit(std::atoi(value.c_str()));
     }
     const std::string end = setting("end", "");
-    if (end.rfind("exit:", 0) == 0) {
-        record("main ends the process");
-        ExitProcess(UINT(std::atoi(end.substr(5).c_str())));
+    if (end.rfind("exit:", 0) == 0)
+        systemExit(std::atoi(end.substr(5).c_str()));
+    waitForProgramThread("main");
+    if (behaviour == "throw") {
+        throwNew("java/lang/IllegalStateException");
+        pendingException->text = message;
     }
     record("main ends");
 }
@@ -497,6 +583,45 @@ jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID id,
     return localReference<jobject>(string);
 }
 
+jmethodID JNICALL getMethodId(JNIEnv* env, jclass clazz, const char* name, const char* signature) {
+    checkThread(env, "GetMethodID");
+    Object* owner = referenced(clazz, "GetMethodID");
+    if (!owner || owner->kind != Kind::Class)
+        failLoudly("GetMethodID without a class");
+    const bool found = owner->name == "java/lang/Throwable" && std::string(name) == "toString" &&
+                       std::string(signature) == "()Ljava/lang/String;";
+    record("GetMethodID " + owner->name + " " + name + " " + signature + (found ? " found" : " not found"));
+    if (!found) {
+        throwNew("java/lang/NoSuchMethodError");
+        return nullptr;
+    }
+    return reinterpret_cast<jmethodID>(new Method{owner->name, name, signature});
+}
+
+// Throwable.toString(): the class name with dots, ": " and the message.
+jobject JNICALL callObjectMethodV(JNIEnv* env, jobject object, jmethodID id, va_list) {
+    checkThread(env, "CallObjectMethod");
+    const Method& method = methodOf(id, "CallObjectMethod");
+    Object* target = referenced(object, "CallObjectMethod");
+    if (!target || target->kind != Kind::Throwable || method.name != "toString")
+        failLoudly("CallObjectMethod of " + method.name + " on something other than a Throwable");
+    record("CallObjectMethod " + target->name + "." + method.name);
+    std::string className = target->name;
+    for (char& c : className)
+        c = c == '/' ? '.' : c;
+    Object* string = newObject(Kind::String, "java/lang/String");
+    string->text = utf16(className) + (target->text.empty() ? u"" : u": " + target->text);
+    return localReference<jobject>(string);
+}
+
+jobject JNICALL callObjectMethod(JNIEnv* env, jobject object, jmethodID id, ...) {
+    va_list arguments;
+    va_start(arguments, id);
+    jobject result = callObjectMethodV(env, object, id, arguments);
+    va_end(arguments);
+    return result;
+}
+
 jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
     va_list arguments;
     va_start(arguments, id);
@@ -568,6 +693,7 @@ void JNICALL exceptionDescribe(JNIEnv* env) {
 
 jint JNICALL destroyJavaVm(JavaVM*) {
     record("DestroyJavaVM");
+    waitForProgramThread("DestroyJavaVM");
     destroyed = true;
     return JNI_OK;
 }
@@ -652,6 +778,9 @@ void buildTables() {
     envTable.CallStaticBooleanMethodV = callStaticBooleanMethodV;
     envTable.CallStaticIntMethodV = callStaticIntMethodV;
     envTable.CallStaticObjectMethodV = callStaticObjectMethodV;
+    envTable.GetMethodID = getMethodId;
+    envTable.CallObjectMethod = callObjectMethod;
+    envTable.CallObjectMethodV = callObjectMethodV;
     envTable.GetStringLength = getStringLength;
     envTable.GetStringChars = getStringChars;
     envTable.ReleaseStringChars = releaseStringChars;
@@ -813,6 +942,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
         static const char kClassPath[] = "-Djava.class.path=";
         if (std::strncmp(option.optionString, kClassPath, sizeof kClassPath - 1) == 0)
             classPath = option.optionString + sizeof kClassPath - 1;
+        if (std::strcmp(option.optionString, "exit") == 0)
+            exitHook = reinterpret_cast<ExitHook>(option.extraInfo);
         if (const jint refused = acceptOption(i, option.optionString, init->ignoreUnrecognized))
             return refused;
     }
@@ -828,4 +959,24 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     *pvm = &vm;
     *penv = &creatingEnv;
     return JNI_OK;
+}
+
+// A runtime of today: the JNI 1.1 form is refused, and the default stack size reported all the same.
+extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* arguments) {
+    struct VersionOneStart {
+        jint version;
+        char** properties;
+        jint checkSource;
+        jint nativeStackSize;
+        jint javaStackSize;
+    };
+    VersionOneStart* start = static_cast<VersionOneStart*>(arguments);
+    if (!start)
+        failLoudly("JNI_GetDefaultJavaVMInitArgs without arguments");
+    record("JNI_GetDefaultJavaVMInitArgs version " + std::to_string(start->version));
+    if (start->version != JNI_VERSION_1_1)
+        return JNI_OK;
+    start->version = JNI_VERSION_1_2;
+    start->javaStackSize = kDefaultJavaStack;
+    return JNI_ERR;
 }

@@ -10,6 +10,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,9 @@
 namespace {
 
 std::vector<std::string> logged;
+int javaEntries = 0;
+// Where jniProgramExit writes what it was given before it ends the process.
+std::string exitRecord;
 
 using kestro::test_support::readFile;
 
@@ -86,6 +90,13 @@ void jniLogLine(const char* text) {
 void jniLogError(const char* text) {
     logged.push_back(std::string("ERROR: ") + text);
 }
+void jniEnteringJava() {
+    ++javaEntries;
+}
+void jniProgramExit(int code) {
+    std::ofstream(exitRecord) << "System.exit(" << code << ")\n";
+    _exit(code);
+}
 
 namespace {
 
@@ -118,6 +129,7 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     setVmCreated();
 
     EXPECT_EQ(callFirstRun(), FirstRun::Proceed) << "no first-run handler configured";
+    EXPECT_EQ(javaEntries, 1) << "the first call into the program's Java code is announced";
 
     LauncherParameterValues values;
     values.guiApplication = true;
@@ -231,16 +243,61 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     EXPECT_EQ(probe.substr(0, probe.find("kestro.")), "count=2\narg0=--from-configuration\narg1=two\n");
     EXPECT_NE(probe.find("\nprogram=\n"), std::string::npos) << probe;
 
-    values.mainClass = L"probe.ThrowingApp";
-    parameters = utf16(composeLauncherParameters(values, {L"probe.exe"}));
-    logged.clear();
-    EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
-              MainCall::Threw);
-    ASSERT_FALSE(logged.empty());
-    EXPECT_EQ(logged.back(), "ERROR: an exception occured");
-
     EXPECT_EQ(callStaticMain("com/kestro/runtime/NotThere", parameters, forLog(parameters)),
               MainCall::ClassMissing);
+
+    // main throws while another thread of the application works: the exception and its stack go to
+    // the error log at once, main comes back once that thread has ended, and the launcher learns the
+    // exception's class and message.
+    values.mainClass = L"probe.ThrowingApp";
+    values.errorLog = units(directory + "/error.log");
+    parameters = utf16(composeLauncherParameters(values, {L"probe.exe"}));
+    logged.clear();
+    std::u16string exception;
+    EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters), &exception),
+              MainCall::Threw);
+    EXPECT_EQ(readFile(directory + "/probe.txt.other"), "ended")
+        << "main came back before the other thread ended";
+    EXPECT_EQ(exception, u"java.lang.IllegalStateException: thrown by the application \u017c\u00f3\u0142w");
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), "ERROR: an exception occured");
+    const std::string errorLog = readFile(directory + "/error.log");
+    EXPECT_EQ(errorLog.rfind("Exception in thread \"main\" java.lang.IllegalStateException: thrown by the "
+                             "application",
+                             0),
+              0u)
+        << errorLog;
+    EXPECT_NE(errorLog.find("\tat probe.ThrowingApp.main(ThrowingApp.java:"), std::string::npos) << errorLog;
+
+    // The VM is closed to other threads before it goes: a splash still polling is answered without it.
+    destroyJavaVm();
+    std::u16string splashText;
+    EXPECT_EQ(pollSplashController(splashText), SplashRequest::Nothing);
+    EXPECT_EQ(attachToVm(), nullptr);
+}
+
+// One run in a process of its own: System.exit of a thread the application left running when its
+// main returned reaches the launcher's exit hook, which ends the process with the program's code.
+TEST(RealJvmExit, SystemExitOfAnotherThreadEndsThroughTheLaunchersHookWithItsCode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string directory = runDirectory("exit");
+    exitRecord = directory + "/exit.txt";
+    const auto run = [&] {
+        loadJvmLibrary();
+        LauncherPropertyValues properties;
+        properties.moduleName = "probe.exe";
+        if (!createJavaVm(launcherOptions(properties, {})))
+            _exit(97);
+        setVmCreated();
+        LauncherParameterValues values;
+        values.mainClass = L"probe.ExitingApp";
+        const std::vector<std::u16string> parameters =
+            utf16(composeLauncherParameters(values, {L"probe.exe"}));
+        callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters));
+        _exit(98); // main came back before the application had ended
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(3), "");
+    EXPECT_EQ(readFile(exitRecord), "System.exit(3)\n");
 }
 
 } // namespace

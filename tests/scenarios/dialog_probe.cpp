@@ -101,6 +101,10 @@ void DialogProbe::click(const std::string& which, int id, CallSite at) {
     probe({"click", which, std::to_string(id)}, at);
 }
 
+void DialogProbe::close(const std::string& which, CallSite at) {
+    probe({"close", which}, at);
+}
+
 bool DialogProbe::tryClick(const std::string& which, int id) {
     return s_.runProgram(scenarioProgram("ui-probe"), {"click", which, std::to_string(id)}).exitCode == 0;
 }

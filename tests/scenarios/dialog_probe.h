@@ -51,7 +51,9 @@ class DialogProbe {
     // The same without a failure when the dialog does not appear (found is then false).
     DialogView find(const std::string& which, int waitMs);
     void click(const std::string& which, int id, CallSite at = CallSite::here());
-    // The same, for a dialog that may be gone by then: false instead of a failure.
+    // Closes the window ("progress", "question" or "splash") as Alt+F4 or the taskbar's Close do.
+    void close(const std::string& which, CallSite at = CallSite::here());
+    // The same as click, for a dialog that may be gone by then: false instead of a failure.
     bool tryClick(const std::string& which, int id);
     void pick(const std::string& windowsFile, CallSite at = CallSite::here());
     void cancelPick(CallSite at = CallSite::here());

@@ -8,6 +8,7 @@
 #include "runtime_layout.h"
 
 #include "payload/payload_codec.h"
+#include "pe_resources.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -18,7 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Contains;
 using testing::Each;
+using testing::HasSubstr;
 using testing::Le;
+using testing::Not;
 
 constexpr int kStatusText = 1003;
 constexpr int kCancel = 2;
@@ -35,6 +38,7 @@ const std::string kStatusUtf8 =
 const std::u16string kCancelText = u"\u0386\u03ba\u03c5\u03c1\u03bf";
 const std::string kCancelUtf8 = "\xce\x86\xce\xba\xcf\x85\xcf\x81\xce\xbf";
 const char kCorrupted[] = "The installation file is corrupted.";
+constexpr uint16_t kDialogResources = 5; // RT_DIALOG
 
 // A launcher whose search finds nothing unless a scenario adds a runtime, its messages in Greek and
 // Chinese, errors in message boxes, the JNI double recording what the VM is asked to do.
@@ -132,7 +136,9 @@ TEST_F(DialogMode, LocateLoadsThePickedRuntimeAndRemembersIt) {
     MachineRegistryScope machine;
     const Runtime runtime = layOutRuntime(s.directory() + "/picked-jre", describe(Layout::Jre, "1.8.0_300"));
     const std::string javaExe = windowsPath(runtime.javaBin + "/java.exe");
-    s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
+    Runtime broken = layOutRuntime(s.directory() + "/broken-jre", describe(Layout::Jre, "1.8.0_300"));
+    broken.setBehaviour("exit=1");
+    s.config(1001, "No usable Java.").env("KESTRO_JNI_SCENARIO", "main=exit:0");
 
     RunningProgram launcher = s.startPacked();
     dialogs.view("question");
@@ -141,12 +147,18 @@ TEST_F(DialogMode, LocateLoadsThePickedRuntimeAndRemembersIt) {
     // The file dialog takes an 8-bit title: what the ANSI code page holds of message 20004 survives.
     EXPECT_EQ(open.title, "Java ausw\xc3\xa4hlen");
     dialogs.cancelPick();
-    // A cancelled pick leaves the question open: Locate works again.
+    // A cancelled pick leaves the question open: Locate works again. An unusable pick is told in a
+    // box the question waits for, and the question stays.
+    dialogs.click("question", kLocate);
+    dialogs.pick(windowsPath(broken.javaBin + "/java.exe"));
     dialogs.click("question", kLocate);
     dialogs.pick(javaExe);
     RunResult r = launcher.wait();
 
     r.expectExitCode(0);
+    ASSERT_EQ(r.messageBoxes.size(), 1u);
+    EXPECT_EQ(message(r), r.errorText("No usable Java."));
+    EXPECT_EQ(r.messageBoxes[0].owner, "#32770") << "owned by the question, not the progress dialog";
     EXPECT_TRUE(mainWasCalled());
     std::string key = javaExe;
     std::replace(key.begin(), key.end(), '\\', '/');
@@ -184,15 +196,16 @@ TEST_F(DialogMode, WatcherHidesTheDialogAndCancelEndsWith0) {
 }
 
 // A packed shipped runtime: the bar runs to 100 while the archive unpacks, the animation takes it
-// towards 200 while the libraries are restored, the watcher on towards 240. Without a window and
-// without InstallStarted, the launch gives up after 600 steps of the watcher (a minute, by design).
-TEST_F(DialogMode, PackedRuntimeAnimatesAndAWindowlessStartTimesOut) {
+// towards 200 while the libraries are restored, the watcher on towards 240. A VM that does not reach
+// the program without InstallStarted makes the launch give up after 600 steps of the watcher (a
+// minute, by design).
+TEST_F(DialogMode, PackedRuntimeAnimatesAndAStartThatDoesNotGetThroughTimesOut) {
     RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
     description.packed = {"lib\\rt.jar"};
     s.include("jre.tar.gz", readFile(runtimeArchive(description)));
     const std::string unpacked = s.directory() + "/unpack-may-end";
     s.env("KESTRO_UNPACK_WAIT", windowsPath(unpacked))
-        .env("KESTRO_JNI_SCENARIO", "main=sleep:300000")
+        .env("KESTRO_JNI_SCENARIO", "createwait=" + windowsPath(s.directory() + "/never"))
         .timeout(std::chrono::minutes(4));
 
     RunningProgram launcher = s.startPacked();
@@ -219,6 +232,106 @@ TEST_F(DialogMode, PackedRuntimeAnimatesAndAWindowlessStartTimesOut) {
     EXPECT_EQ(r.messageBoxes[0].owner, "MyDialogClass");
 }
 
+// The launcher around a running program in dialog mode: it ends with the program, with the exit code
+// java gives, so that the next start starts; InstallStarted tells the next start whether this one
+// got through.
+TEST_F(DialogMode, TheProgramsEndIsTheLaunchersEnd) {
+    searchableRuntime();
+    s.config(102, "1")
+        .config(103, "error.log")
+        .message(20015, u"Last start failed. Choose a runtime?")
+        .message(20019, u"The application failed.")
+        .timeout(std::chrono::seconds(30));
+
+    // main returns: the launcher ends, and the start got through.
+    RunResult returned = s.run();
+    returned.expectExitCode(0);
+    EXPECT_TRUE(returned.messageBoxes.empty());
+    EXPECT_EQ(returned.logLines().back(), "exit code 0");
+    EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
+
+    // The next start starts, asking nothing. Its main throws while another thread of the program
+    // works: the stack is in the error log at once, the program goes on, and the launcher ends with 1
+    // once that thread has ended, telling the user.
+    const std::string threadMayEnd = s.directory() + "/thread-may-end";
+    s.env("KESTRO_JNI_SCENARIO", "main=throw;thread=" + windowsPath(threadMayEnd));
+    fs::remove(jni.path());
+    RunningProgram throwing = s.startPacked();
+    ASSERT_TRUE(jni.waitFor("main waits for the program's thread"));
+    EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u) << "cleared once the program runs";
+    EXPECT_THAT(readFile(s.directory() + "/error.log"),
+                testing::StartsWith("Exception in thread \"main\" java.lang.IllegalStateException: the "
+                                    "double's main failed: \u017c\u00f3\u0142w\n\tat "));
+    writeFile(threadMayEnd, "");
+    RunResult threw = throwing.wait();
+    threw.expectExitCode(1);
+    ASSERT_EQ(threw.messageBoxes.size(), 1u) << "asked after a start that got through";
+    EXPECT_EQ(message(threw),
+              threw.errorText("The application failed.\n\njava.lang.IllegalStateException: the double's "
+                              "main failed: \u017c\u00f3\u0142w"));
+    EXPECT_THAT(threw.logLines(), Not(Contains(HasSubstr("another instance"))));
+    const std::string record = readFile(jni.path());
+    EXPECT_LT(record.find("the program's thread ends"), record.find("DestroyJavaVM"))
+        << "main came back first";
+
+    // A VM that cannot be created is still 1005, and the next start asks: the answer (no) lets it
+    // search as usual, and its program's System.exit(3) keeps 3.
+    s.env("KESTRO_JNI_SCENARIO", "create=fail");
+    RunResult failed = s.run();
+    failed.expectExitCode(1);
+    EXPECT_EQ(message(failed), failed.errorText("The JVM could not be started."));
+    EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 1u);
+    s.env("KESTRO_JNI_SCENARIO", "main=exit:3");
+    RunResult exited = s.run();
+    exited.expectExitCode(3);
+    ASSERT_EQ(exited.messageBoxes.size(), 1u);
+    EXPECT_EQ(exited.messageBoxes[0].text, "Last start failed. Choose a runtime?");
+    EXPECT_EQ(exited.logLines().back(), "exit code 3");
+    EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
+}
+
+// A program without a window of its own (a tray or headless program, a long start) is never ended for
+// it: past the watcher's time-out (made short here) the progress dialog goes and the program runs on.
+// Its main runs on a thread with the runtime's default stack.
+TEST_F(DialogMode, AWindowlessProgramOutlivesTheWatcher) {
+    searchableRuntime();
+    const std::string mayEnd = s.directory() + "/may-end";
+    s.env("KESTRO_TEST_WATCH_TIMEOUT_MS", "1000").env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(mayEnd));
+
+    RunningProgram launcher = s.startPacked();
+    EXPECT_TRUE(dialogs.view("progress").visible);
+    ASSERT_TRUE(jni.waitFor("main called"));
+    dialogs.waitUntilHidden(60000);
+    writeFile(mayEnd, "");
+    RunResult r = launcher.wait();
+
+    r.expectExitCode(0);
+    EXPECT_THAT(r.logLines(), Contains("no Java window yet; the program runs"));
+    EXPECT_THAT(r.logLines(), Not(Contains("timeout")));
+    EXPECT_TRUE(r.messageBoxes.empty());
+    EXPECT_THAT(r.logLines(), Contains("program thread stack: 1572864 bytes")) << "the double's default";
+    EXPECT_TRUE(jni.waitFor("main runs on a stack of 1572864 bytes"));
+}
+
+// Without its progress dialog the start would show nothing and end with 0: an error instead.
+TEST_F(DialogMode, AProgressDialogThatCannotBeMadeIsAnError) {
+    std::string image = readFile(launcherStub());
+    packer::ResourceTree tree;
+    std::string error;
+    ASSERT_TRUE(packer::readResources(image, &tree, &error)) << error;
+    ASSERT_EQ(tree[kDialogResources].erase(103), 1u);
+    ASSERT_TRUE(packer::writeResources(&image, tree, &error)) << error;
+    writeFile(s.directory() + "/stub-without-progress-dialog.exe", image);
+    s.stub(s.directory() + "/stub-without-progress-dialog.exe").config(1009, "Internal error {0}");
+
+    RunResult r = s.run();
+
+    r.expectExitCode(1);
+    ASSERT_EQ(r.messageBoxes.size(), 1u);
+    EXPECT_EQ(message(r), r.errorText("Internal error 21"));
+    EXPECT_THAT(r.logLines(), Contains(HasSubstr("ERROR: The progress dialog could not run")));
+}
+
 TEST_F(DialogMode, FailedExtractionIsToldInABoxOwnedByTheDialog) {
     payload::PayloadTables tables;
     tables.config = {{107, "1"}, {2002, "2"}, {2003, "one.txt;two.txt;"}};
@@ -235,7 +348,7 @@ TEST_F(DialogMode, FailedExtractionIsToldInABoxOwnedByTheDialog) {
     r.expectExitCode(1);
     ASSERT_EQ(r.messageBoxes.size(), 1u);
     EXPECT_EQ(r.messageBoxes[0].caption, kCaptionUtf8);
-    EXPECT_EQ(r.messageBoxes[0].text, kCorrupted);
+    EXPECT_EQ(r.messageBoxes[0].text, r.errorText(kCorrupted)) << "the ordinary error path";
     EXPECT_EQ(r.messageBoxes[0].owner, "MyDialogClass");
 }
 

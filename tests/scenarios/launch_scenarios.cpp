@@ -69,7 +69,9 @@ TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
     const std::string exeDir = exe.substr(0, exe.rfind('\\') + 1);
     const std::string extracted = l.win(l.extraction);
     EXPECT_THAT(withPrefix(l.jni.lines(), "JNI_CreateJavaVM "),
-                ElementsAre("version 0x00010002 ignoreUnrecognized 1 nOptions 11"));
+                ElementsAre("version 0x00010002 ignoreUnrecognized 1 nOptions 12"));
+    // After the options, the hook through which the program's System.exit ends the launcher.
+    EXPECT_THAT(withPrefix(l.jni.lines(), "option 11: "), ElementsAre("exit (with extraInfo)"));
     const std::vector<std::string> options = l.jni.options();
     ASSERT_EQ(options.size(), 11u);
     // Configuration 107 is not 1 here, so errors go to standard error; the properties first, in
@@ -91,18 +93,21 @@ TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
     EXPECT_THAT(l.jni.lines(), Contains("DestroyJavaVM"));
 }
 
-TEST(LaunchVm, ThrowingMainFailsTheLaunch) {
+// The program ended with an exception: the VM is destroyed all the same, and the launch learns the
+// exception's class and message, which the bootstrap has already reported.
+TEST(LaunchVm, ThrowingMainIsAnEndOfTheProgram) {
     Launch l("launch_throwing_main");
     l.archive("runtime.jar");
     l.s.env("KESTRO_JNI_SCENARIO", "main=throw");
 
     RunResult r = l.s.run({"a"});
 
-    r.expectExitCode(5);
+    r.expectExitCode(1);
+    EXPECT_THAT(r.stdoutLines(), Contains("launchVm threw java.lang.IllegalStateException: the double's main "
+                                          "failed: \u017c\u00f3\u0142w"));
     EXPECT_THAT(r.logLines(), Contains("ERROR: an exception occured"));
-    EXPECT_THAT(r.logLines(), Contains("ERROR: could not call main"));
-    EXPECT_THAT(l.jni.lines(), Contains("ExceptionDescribe"));
-    EXPECT_THAT(l.jni.lines(), testing::Not(Contains("DestroyJavaVM")));
+    EXPECT_THAT(l.jni.lines(), testing::Not(Contains("ExceptionDescribe")));
+    EXPECT_THAT(l.jni.lines(), Contains("DestroyJavaVM"));
 }
 
 // The VM reads the options as HotSpot does: with ignoreUnrecognized, which the launcher always sets,
@@ -345,7 +350,8 @@ TEST(LaunchVm, MainClassInTheAnsiCodePageAndTheHandOverFile) {
                 Contains(testing::MatchesRegex("-Dkestro\\.processCommFile=.*\\\\kqx_p[0-9]+\\.tmp")));
 }
 
-// System.exit inside main ends the process there: launchVm does not return, nothing is destroyed.
+// System.exit inside main ends the process there, through the launcher's way out: launchVm does not
+// return, nothing is destroyed.
 TEST(LaunchVm, ExitInsideMainEndsTheProcessWithItsCode) {
     Launch l("launch_exit_in_main");
     l.archive("runtime.jar");
@@ -356,7 +362,10 @@ TEST(LaunchVm, ExitInsideMainEndsTheProcessWithItsCode) {
     r.expectExitCode(7);
     EXPECT_THAT(r.logLines(), Contains("calling main"));
     EXPECT_THAT(r.logLines(), testing::Not(Contains("main returned")));
+    EXPECT_THAT(r.logLines(), Contains("System.exit(7)"));
+    EXPECT_EQ(r.logLines().back(), "exit code 7");
     EXPECT_THAT(r.stdoutLines(), testing::Not(Contains(StartsWith("launchVm"))));
+    EXPECT_THAT(l.jni.lines(), Contains("System.exit(7) through the exit hook"));
     EXPECT_THAT(l.jni.lines(), testing::Not(Contains("DestroyJavaVM")));
 }
 

@@ -170,7 +170,7 @@ std::vector<std::string> JniRecord::lines() const {
 std::vector<std::string> JniRecord::options() const {
     std::vector<std::string> found;
     for (const std::string& line : withPrefix(lines(), "option "))
-        if (line.find(": ") != std::string::npos)
+        if (line.find(": ") != std::string::npos && line.find(" (with extraInfo)") == std::string::npos)
             found.push_back(line.substr(line.find(": ") + 2));
     return found;
 }

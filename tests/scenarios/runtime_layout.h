@@ -90,7 +90,7 @@ class JniRecord {
     explicit JniRecord(std::string path) : path_(std::move(path)) {}
     const std::string& path() const { return path_; }
     std::vector<std::string> lines() const;         // none while there is no record
-    std::vector<std::string> options() const;       // the VM's options, in order
+    std::vector<std::string> options() const;       // the VM's text options (no hooks), in order
     std::vector<std::string> mainArguments() const; // the String[] of main, in order
     // Waits (a minute at most) until a line starts with prefix.
     bool waitFor(const std::string& prefix) const;

@@ -239,6 +239,39 @@ TEST_F(SplashScreen, AnErrorHidesItBeforeTheMessageBox) {
     EXPECT_EQ(r.messageBoxes[0].owner, "MyDialogClass");
 }
 
+// Closed by hand (Alt+F4, the taskbar's Close) it goes like any other hide. While the VM is being made,
+// the progress dialog it stood for comes back and the program still starts; once the program runs,
+// its thread lets go of the VM and nothing comes back.
+TEST_F(SplashScreen, ClosedByHandItGoesLikeAnyHide) {
+    const std::string create = gate("create"), mayEnd = gate("may-end");
+    s.env("KESTRO_JNI_SCENARIO", "createwait=" + windowsPath(create) + ";wait=" + windowsPath(mayEnd));
+    RunningProgram beforeTheProgram = s.startPacked();
+
+    EXPECT_TRUE(dialogs.view("splash").visible);
+    dialogs.close("splash");
+    EXPECT_TRUE(splashHidden());
+    EXPECT_TRUE(dialogs.view("progress").visible) << "the progress dialog comes back";
+    writeFile(create, "");
+    ASSERT_TRUE(jni.waitFor("main called"));
+    writeFile(mayEnd, "");
+    RunResult first = beforeTheProgram.wait();
+    first.expectExitCode(0);
+    EXPECT_TRUE(first.messageBoxes.empty());
+
+    fs::remove(jni.path());
+    fs::remove(mayEnd);
+    RunningProgram whileItRuns = s.startPacked();
+    ASSERT_TRUE(jni.waitFor("AttachCurrentThreadAsDaemon other thread"))
+        << "the splash polls once the VM exists";
+    ASSERT_TRUE(jni.waitFor("main called"));
+    dialogs.close("splash");
+    EXPECT_TRUE(splashHidden());
+    EXPECT_TRUE(jni.waitFor("DetachCurrentThread other thread"));
+    EXPECT_FALSE(dialogs.find("progress", 0).visible) << "the program runs: its windows take over";
+    writeFile(mayEnd, "");
+    whileItRuns.wait().expectExitCode(0);
+}
+
 // Quiet mode shows the splash only when the project asks; its errors go to standard error, and the
 // splash is hidden all the same.
 TEST_F(SplashScreen, QuietModeShowsItWhenAsked) {

@@ -80,11 +80,12 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
     std::string data(300000, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7 + i / 251);
-    s.include("data.bin", data).include("empty.txt", "");
+    s.include("data.bin", data).include("empty.txt", "").config(123, "-Xss2m");
 
     RunResult r = s.run({"-q", "first", "zwei w\xC3\xB6rter"});
 
     r.expectExitCode(0);
+    EXPECT_EQ(r.logLines().back(), "exit code 0");
     const std::string directory = extractionDirectory(r);
     ASSERT_FALSE(directory.empty());
     EXPECT_EQ(readFile(directory + "/data.bin"), data);
@@ -95,6 +96,8 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
     EXPECT_THAT(jni.mainArguments(), ElementsAre("false", "com.example.Main", "", "", "false", testing::_,
                                                  "-q", "first", "zwei w\xC3\xB6rter"));
     EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("main runs on a stack of 2097152 bytes"))
+        << "the thread of main has -Xss";
     // The native log is held open and queued for a later clean-up.
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
@@ -519,16 +522,23 @@ TEST_F(WholeLaunch, UncreatableVmEndsWith1005) {
     EXPECT_FALSE(fs::exists(*r.nativeLogPath));
 }
 
-TEST_F(WholeLaunch, ThrowingMainEndsWith1005) {
+// The application's own error, not the VM's: its exception is reported first (here on standard error,
+// without an error log), then the launcher says that the application ended with it.
+TEST_F(WholeLaunch, ThrowingMainEndsWith1AndNamesTheException) {
     searchableRuntime();
     s.env("KESTRO_JNI_SCENARIO", "main=throw");
 
     RunResult r = s.run();
 
     r.expectExitCode(1);
-    // The VM describes the exception on standard error first, as a real one does.
-    r.expectStderrContains(r.errorText("The JVM could not be started."));
-    EXPECT_THAT(r.logLines(), Contains("ERROR: could not call main"));
+    EXPECT_THAT(r.stderrText,
+                testing::StartsWith("Exception in thread \"main\" java.lang.IllegalStateException"));
+    r.expectStderrContains(
+        "The application ended with an error.\n\njava.lang.IllegalStateException: the double's "
+        "main failed: ");
+    EXPECT_THAT(r.stderrText, Not(HasSubstr("The JVM could not be started.")));
+    EXPECT_THAT(r.logLines(), Not(Contains("ERROR: could not call main")));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 }
 
 TEST_F(WholeLaunch, NoRuntimeInQuietModeEndsWith83) {

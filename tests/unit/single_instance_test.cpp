@@ -1,9 +1,13 @@
 #include "startup/startup.h"
+#include "support/paths.h"
 #include "support/single_instance.h"
+#include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -64,6 +68,20 @@ TEST(ProcessRegistry, RecordsThisProcess) {
     EXPECT_EQ(registeredProcessId(), 0u);
 }
 
+// Left by an earlier process with this id, which nobody consumed: not for this one.
+TEST(HandOver, AFileLeftForThisProcessIdIsRemoved) {
+    char commFile[8192];
+    processCommFileName(commFile, GetCurrentProcessId());
+    FILE* stale = fopen(commFile, "wb");
+    ASSERT_NE(stale, nullptr) << commFile;
+    fputs("old arguments\n", stale);
+    fclose(stale);
+
+    discardStaleHandOver();
+
+    EXPECT_FALSE(pathExists(commFile));
+}
+
 // Real top-level windows of this process (the test runs with a display).
 class ProcessWindows : public ::testing::Test {
   protected:
@@ -87,6 +105,7 @@ TEST_F(ProcessWindows, CountsVisibleOnes) {
     create("two", WS_VISIBLE);
     create("hidden", 0);
     EXPECT_EQ(countProcessWindows(self), before + 2);
+    EXPECT_EQ(countProcessWindows(self, {windows[0], windows[2]}), before + 1) << "the windows besides";
 }
 
 TEST_F(ProcessWindows, ActivationRestoresMinimisedWindowsWhenAsked) {

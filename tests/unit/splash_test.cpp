@@ -44,12 +44,12 @@ TEST(SplashStatusText, BoundedByTheStringAndTheBuffer) {
 // An error reported before the splash thread made its window cancels the splash for good.
 TEST(SplashStart, AHideBeforeTheWindowExistsCancelsEveryLaterStart) {
     showSplash(0);
-    EXPECT_FALSE(splashActive());
+    EXPECT_FALSE(splashStandsIn());
     EXPECT_EQ(splashThread(reinterpret_cast<LPVOID>(static_cast<INT_PTR>(SW_SHOWNORMAL))), 0u);
     showSplash(SW_SHOWNORMAL);
-    EXPECT_FALSE(splashActive());
+    EXPECT_FALSE(splashStandsIn());
     EXPECT_EQ(FindWindowA("KestroSplashScreen", nullptr), nullptr);
-    EXPECT_FALSE(splashVisible());
+    EXPECT_EQ(splashWindow(), nullptr);
 }
 
 } // namespace

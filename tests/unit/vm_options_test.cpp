@@ -180,4 +180,30 @@ TEST(ClassPathForms, TheLastOfEachFormWinsAndOthersAreOptions) {
     }
 }
 
+TEST(StackSizeOption, TheLastXssInBytesKilobytesMegabytesOrGigabytes) {
+    const struct {
+        std::vector<const char*> options;
+        size_t size;
+    } rows[] = {
+        {{"-Xmx256m"}, 0},
+        {{"-Xss2m"}, size_t(2) << 20},
+        {{"-Xss512k", "-Dx=1"}, size_t(512) << 10},
+        {{"-Xss1M", "-Xss1048576"}, size_t(1) << 20},
+        {{"-Xss1G"}, size_t(1) << 30},
+        {{"-Xss2m", "-Xss"}, 0},
+        {{"-Xss2mb"}, 0},
+        {{"-Xssm"}, 0},
+        {{"-Xss-1m"}, 0},
+        {{"-Xss99999999999999999999999g"}, 0},
+        // Not the stack option, though it starts like it.
+        {{"-XX:ThreadStackSize=4096", "-Dx=-Xss1m"}, 0},
+    };
+    for (const auto& row : rows) {
+        VmOptionList options;
+        for (const char* option : row.options)
+            options.push_back(const_cast<char*>(option));
+        EXPECT_EQ(requestedStackSize(options), row.size) << testing::PrintToString(row.options);
+    }
+}
+
 } // namespace

@@ -2,7 +2,8 @@
 // its payload, takes the start-up state from the environment (KESTRO_PROBE_EXTRACTION: extraction
 // directory, entered like the worker does; KESTRO_PROBE_MANUAL: manual selection), loads the JVM
 // library named by KESTRO_PROBE_JVM and resolves JNI_CreateJavaVM, then launches with its own
-// command line. Prints "launchVm true" or "launchVm false"; exit code 0 or 5.
+// command line. Prints "launchVm true" (main returned), "launchVm threw" and the exception, or
+// "launchVm false" (not started); exit code 0, 1 or 5. System.exit ends it with its own code.
 #include "launch/arguments.h"
 #include "launch/vm_launch.h"
 #include "launch/vm_state.h"
@@ -35,8 +36,22 @@ int main() {
 
     WideArguments arguments;
     splitArguments(GetCommandLineW(), arguments);
-    const bool launched = launchVm(arguments, true);
-    std::printf("launchVm %s\n", launched ? "true" : "false");
+    const LaunchOutcome outcome = launchVm(arguments, nullptr);
+    switch (outcome.end) {
+    case ProgramEnd::Returned:
+        std::printf("launchVm true\n");
+        break;
+    case ProgramEnd::Threw: {
+        char utf8[4096] = "";
+        WideCharToMultiByte(CP_UTF8, 0, outcome.exception.c_str(), -1, utf8, sizeof utf8 - 1, nullptr,
+                            nullptr);
+        std::printf("launchVm threw %s\n", utf8);
+        break;
+    }
+    case ProgramEnd::NotStarted:
+        std::printf("launchVm false\n");
+        break;
+    }
     std::fflush(stdout);
-    return launched ? 0 : 5;
+    return outcome.end == ProgramEnd::Returned ? 0 : outcome.end == ProgramEnd::Threw ? 1 : 5;
 }

@@ -4,6 +4,7 @@
 //                                                      the window and its controls (below); exit 3
 //                                                      when none appeared within WAIT_MS
 //   ui-probe.exe click progress|question ID            presses button ID of that dialog
+//   ui-probe.exe close progress|question|splash        closes the window as Alt+F4 does (WM_CLOSE)
 //   ui-probe.exe pick PATH | cancel-pick               fills in the file-open dialog and presses OK,
 //                                                      or presses its Cancel
 //   ui-probe.exe wait-hidden MS                        waits until the progress dialog is hidden;
@@ -257,6 +258,11 @@ int wmain(int argc, wchar_t** argv) {
         status = window ? 0 : 3;
         if (window)
             press(window, _wtoi(argv[3]));
+    } else if (command == L"close" && argc == 3 && parseKind(argv[2], &kind)) {
+        HWND window = waitFor(kind, 20000);
+        status = window ? 0 : 3;
+        if (window)
+            PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (command == L"pick" && argc == 3) {
         status = pick(argv[2]);
     } else if (command == L"cancel-pick" && argc == 2) {

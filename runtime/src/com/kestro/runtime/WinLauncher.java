@@ -18,6 +18,12 @@ import java.util.Arrays;
  * <p>The append flag ("true" or "false") decides whether the two log files keep what earlier runs
  * wrote (true) or start empty (false). Both paths naming one file give one stream for both. A log
  * that cannot be opened does not stop the application: its stream stays where it was and says why.
+ *
+ * <p>{@link #main} comes back to the launcher only when the application has ended: once its main
+ * method has returned or thrown and the application's other non-daemon threads have ended as well,
+ * which is when {@code java} would end. The launcher then destroys the VM knowing that nothing of the
+ * application runs any more. An exception thrown by the application's main is reported on the error
+ * stream at once, as {@code java} reports it, and thrown to the launcher at the end.
  */
 public final class WinLauncher {
     static final int PARAMETER_COUNT = 6;
@@ -25,6 +31,20 @@ public final class WinLauncher {
     private WinLauncher() {}
 
     public static void main(String[] args) throws Throwable {
+        Throwable uncaught = null;
+        try {
+            run(args);
+        } catch (Throwable t) {
+            uncaught = t;
+            reportUncaught(t);
+        }
+        awaitOtherNonDaemonThreads();
+        if (uncaught != null) {
+            throw uncaught;
+        }
+    }
+
+    private static void run(String[] args) throws Throwable {
         if (args.length < PARAMETER_COUNT) {
             throw new IllegalArgumentException("expected the launcher parameters, got " + args.length);
         }
@@ -48,6 +68,55 @@ public final class WinLauncher {
             // The application's own exception, not the reflection wrapper, reaches the launcher.
             throw e.getCause();
         }
+    }
+
+    /**
+     * As for any thread that ends with an exception: its handler decides, and the default one prints
+     * "Exception in thread "main"" and the stack on System.err, which is the error log when one is
+     * configured. The application's other threads go on.
+     */
+    private static void reportUncaught(Throwable uncaught) {
+        Thread self = Thread.currentThread();
+        try {
+            self.getUncaughtExceptionHandler().uncaughtException(self, uncaught);
+        } catch (Throwable ignored) {
+            // A handler that fails itself is ignored, as the VM ignores it.
+        }
+    }
+
+    /** Waits until no live non-daemon thread other than this one is left. */
+    static void awaitOtherNonDaemonThreads() {
+        Thread self = Thread.currentThread();
+        boolean interrupted = false;
+        for (Thread other = otherNonDaemonThread(self); other != null; other = otherNonDaemonThread(self)) {
+            try {
+                other.join();
+            } catch (InterruptedException e) {
+                interrupted = true;
+            }
+        }
+        if (interrupted) {
+            self.interrupt();
+        }
+    }
+
+    private static Thread otherNonDaemonThread(Thread self) {
+        ThreadGroup root = self.getThreadGroup();
+        while (root.getParent() != null) {
+            root = root.getParent();
+        }
+        Thread[] threads = new Thread[root.activeCount() + 8];
+        int count;
+        while ((count = root.enumerate(threads, true)) == threads.length) {
+            threads = new Thread[threads.length * 2];
+        }
+        for (int i = 0; i < count; i++) {
+            Thread thread = threads[i];
+            if (thread != self && thread.isAlive() && !thread.isDaemon()) {
+                return thread;
+            }
+        }
+        return null;
     }
 
     static void redirectLogs(String errorPath, String outputPath, boolean append) {
