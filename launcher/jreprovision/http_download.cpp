@@ -5,6 +5,7 @@
 #include "payload/payload_store.h"
 #include "startup/wide_text.h"
 #include "support/format_check.h"
+#include "support/library_search.h"
 #include "support/log.h"
 
 #include <commctrl.h>
@@ -187,14 +188,9 @@ bool receiveFile(HWND window, HINTERNET url, DWORD size, const char* destination
 bool initInternetLibrary() {
     if (wininet != nullptr && internetReadFile != nullptr)
         return true;
-    // By its full path in the system directory: a wininet.dll planted beside the executable or in the
-    // current directory must never be the one that runs.
-    char path[MAX_PATH + 16];
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        strcat(path, "\\wininet.dll");
-        wininet = LoadLibraryA(path);
-    }
+    // From the system directory: a wininet.dll planted beside the executable or in the current
+    // directory, or one of the libraries it needs, must never be the one that runs.
+    wininet = loadSystemLibrary("wininet.dll");
     if (wininet == nullptr) {
         logError("Could not load wininet.dll");
         return false;
@@ -212,6 +208,9 @@ bool initInternetLibrary() {
 }
 
 bool downloadFile(HWND window, const char* location, const char* destination, const char* expectedSha256) {
+    // Its jvm.dll will run in this process: without a digest only the connection vouches for it.
+    if (expectedSha256[0] == '\0')
+        logLine("No SHA-256 configured: the archive from %s is not checked", location);
     showMessageInStatusLine(window, message::DownloadConnecting);
     const DWORD attempt = internetAttemptConnect(0);
     if (attempt != ERROR_SUCCESS)

@@ -5,6 +5,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "support/environment.h"
+#include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
 
@@ -103,11 +104,14 @@ void installPath(const std::wstring& value) {
     setPathVariable(value);
 }
 
-// PATH extended by a bin directory for as long as a load is tried; back to the old value unless
-// the load succeeded. Worked on in 16 bits, so that every other entry stays as it was.
+// PATH extended by a bin directory for as long as a load is tried, and the directory searched for
+// the libraries jvm.dll needs; both back to the old state unless the load succeeded. PATH is worked
+// on in 16 bits, so that every other entry stays as it was. PATH serves the programs the
+// application starts, the runtime's own library path and Windows that cannot restrict the search.
 class PathExtension {
   public:
-    explicit PathExtension(const char* binDirectory) : oldValue_(environmentVariable(L"PATH")) {
+    explicit PathExtension(const char* binDirectory)
+        : oldValue_(environmentVariable(L"PATH")), libraries_(binDirectory) {
         const std::wstring extended = oldValue_ + L";" + widePath(binDirectory);
         if (extended.size() >= kPathVariableCapacity) {
             return;
@@ -122,10 +126,14 @@ class PathExtension {
     }
     PathExtension(const PathExtension&) = delete;
     PathExtension& operator=(const PathExtension&) = delete;
-    void keep() { kept_ = true; }
+    void keep() {
+        kept_ = true;
+        libraries_.keep();
+    }
 
   private:
     std::wstring oldValue_;
+    LibraryDirectory libraries_;
     bool installed_ = false;
     bool kept_ = false;
 };
@@ -206,7 +214,8 @@ HMODULE tryJvmVariant(const char* binDirectory, const char* variant) {
         return nullptr;
     }
     logLine("Trying %s (exists %d)", library, pathExists(library) ? 1 : 0);
-    return LoadLibraryA(library);
+    // What it needs from its own folder and the runtime's bin, never from the executable's folder.
+    return loadLibraryWithItsNeeds(library);
 }
 
 bool resolveCreateVmEntry(HMODULE library) {

@@ -1,7 +1,7 @@
 // Loading a runtime's jvm.dll into the launcher's process. The library lies in a variant
-// subdirectory of the runtime's bin directory and finds its companion libraries through PATH, so
-// PATH gains the bin directory while a load is tried and keeps it after a success. A loaded
-// library is never unloaded.
+// subdirectory of the runtime's bin directory and needs companion libraries from that bin, so the
+// bin directory joins the search for libraries (library_search.h) and PATH while a load is tried,
+// and stays in both after a success. A loaded library is never unloaded.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +23,8 @@ bool isRuntimeForThisMachine(const char* executable);
 // as it is.
 HMODULE loadJvmFromBinDir(const char* executable);
 
-// LoadLibraryA of binDirectory\variant\jvm.dll, after logging whether it exists. Null on failure.
+// Loads binDirectory\variant\jvm.dll (loadLibraryWithItsNeeds), after logging whether it exists.
+// Null on failure.
 HMODULE tryJvmVariant(const char* binDirectory, const char* variant);
 
 // Finds JNI_CreateJavaVM in library (null fails) and stores it with setCreateVmEntry, and

@@ -35,6 +35,9 @@ std::vector<char*> composeLauncherProperties(const LauncherPropertyValues& value
     if (values.withConsoleCodePage)
         properties.push_back(
             newProperty("kestro.consoleCodepage", "cp" + std::to_string(values.consoleCodePage)));
+    if (values.configuredArgumentCount > 0)
+        properties.push_back(
+            newProperty("kestro.configuredArgumentCount", std::to_string(values.configuredArgumentCount)));
     properties.push_back(nullptr);
     return properties;
 }

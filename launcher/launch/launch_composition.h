@@ -25,6 +25,9 @@ struct LauncherPropertyValues {
     long long unextractedPosition = 0;
     bool withConsoleCodePage = false; // false while MANPATH is defined
     unsigned consoleCodePage = 0;
+    // How many of the application's arguments are configuration 124's rather than the command
+    // line's: the Java side takes the launcher's switches out of the command line's alone.
+    size_t configuredArgumentCount = 0;
 };
 
 // The properties as "-Dname=value" options in their fixed order, closed by a null entry. The texts

@@ -54,6 +54,14 @@ std::wstring configuredLogPath(int enabledId, int nameId) {
     return wideFromCodePage(full, fileApiCodePage());
 }
 
+// Configuration 124, expanded, before it is split into arguments.
+std::wstring configuredArgumentText() {
+    char configured[kTextCapacity];
+    getConfigText(config::MainArguments, configured, sizeof configured);
+    expandVariables(configured, sizeof configured);
+    return wideFromCodePage(configured, CP_ACP);
+}
+
 } // namespace
 
 void jniLogLine(const char* text) {
@@ -95,6 +103,10 @@ std::vector<char*> launcherProperties() {
     values.unextractedPosition = unextractedPosition();
     values.withConsoleCodePage = std::getenv("MANPATH") == nullptr;
     values.consoleCodePage = GetConsoleOutputCP();
+    // An unpaired quote is reported once main's parameters are built, if it comes to that.
+    WideArguments configured;
+    trySplitArguments(configuredArgumentText().c_str(), configured);
+    values.configuredArgumentCount = configured.size();
     return composeLauncherProperties(values);
 }
 
@@ -109,10 +121,7 @@ WideArguments launcherParameters(const WideArguments& arguments) {
     values.errorLog = configuredLogPath(config::ErrorLogEnabled, config::ErrorLogFile);
     values.outputLog = configuredLogPath(config::OutputLogEnabled, config::OutputLogFile);
     values.appendToLogs = getConfigNumber(config::JavaSideSwitch) != 0;
-    char configured[kTextCapacity];
-    getConfigText(config::MainArguments, configured, sizeof configured);
-    expandVariables(configured, sizeof configured);
-    splitArguments(wideFromCodePage(configured, CP_ACP).c_str(), values.configuredArguments);
+    splitArguments(configuredArgumentText().c_str(), values.configuredArguments);
     values.dashJAreVmOptions = getConfigNumber(config::DashJArgumentsAreVmOptions) != 0;
     return composeLauncherParameters(values, arguments);
 }

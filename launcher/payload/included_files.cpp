@@ -4,6 +4,7 @@
 #include "payload/payload_store.h"
 #include "support/deletion_queue.h"
 #include "support/errors.h"
+#include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/temp_directory.h"
@@ -163,6 +164,9 @@ int extractIncludedFiles(char* directory) {
 
     setUnextractedPosition(currentPosition(payload));
     CloseHandle(payload);
+    // Included native libraries find what they need beside them, as they did when the current
+    // directory was searched: this directory holds only what the launcher put there.
+    searchForLibrariesIn(directory);
     logLine("extracting files done");
     return kCopyDone;
 }

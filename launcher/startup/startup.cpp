@@ -11,8 +11,10 @@
 #include "support/deletion_queue.h"
 #include "support/environment.h"
 #include "support/errors.h"
+#include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/process_rights.h"
 #include "support/single_instance.h"
 
 #include <commctrl.h>
@@ -35,16 +37,37 @@ constexpr size_t kPathPrefixCapacity = 16384;
 constexpr char kNoProgressDialog[] = "21";
 
 // Asked for by an installer that needs a restart of Windows before the application can run.
+// Windows refuses the restart unless the shutdown privilege, which users hold but which is off in
+// their programs' tokens, is switched on first. Wine does not ask for it: there only the log lines
+// show each step.
 void requestReboot() {
     Sleep(kRebootDelayMs);
     logLine("reboot requested");
-    ExitWindowsEx(EWX_REBOOT, 0);
+    enablePrivilege(SE_SHUTDOWN_NAME);
+    if (ExitWindowsEx(EWX_REBOOT, 0))
+        logLine("ExitWindowsEx accepted the reboot");
+    else
+        logError("ExitWindowsEx failed with error code %lu", GetLastError());
 }
 
 // A stream of a GUI program leads nowhere unless the program was started with handles for it.
 bool leadsNowhere(FILE* stream) {
     const int descriptor = _fileno(stream);
     return descriptor < 0 || _get_osfhandle(descriptor) == -1 || _get_osfhandle(descriptor) == -2;
+}
+
+// The PATH prefix names the project's own library folders: the libraries loaded from there (the
+// application's native libraries, which the runtime finds through PATH) find what they need there
+// too, as they did through PATH before the search was restricted. The executable's own folder
+// stays out: whoever can write beside the executable (a Downloads folder) would choose libraries.
+void searchPrefixForLibraries(const char* directories) {
+    std::string list = directories;
+    for (char* directory = strtok(&list[0], ";"); directory != nullptr; directory = strtok(nullptr, ";")) {
+        if (sameDirectory(directory, executableDirectory()))
+            logLine("PATH prefix %s is the executable's folder: not searched for libraries", directory);
+        else if (pathExists(directory))
+            searchForLibrariesIn(directory);
+    }
 }
 
 // The old PATH is taken and given back in 16 bits, so that entries with characters outside the ANSI
@@ -61,6 +84,7 @@ void prefixPath() {
         logError("PATH prefix longer than %u bytes, left out: %s", static_cast<unsigned>(sizeof absolute),
                  leftOut.c_str());
     setPathVariable(prefixedPath(widePath(absolute), environmentVariable(L"PATH")));
+    searchPrefixForLibraries(absolute);
 }
 
 void enterWorkingDirectory() {
@@ -122,6 +146,9 @@ void prepareEnvironment(HINSTANCE instance) {
 }
 
 void runStartup(HINSTANCE instance, const char* commandLineTail) {
+    // Before anything loads a library by name: Windows and the libraries it loads itself look for
+    // those that are not in memory yet beside the executable first.
+    restrictLibrarySearch();
     if (strcmp(commandLineTail, kRebootMarker) == 0)
         requestReboot();
     logLine("Init");

@@ -2,13 +2,16 @@
 
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/process_rights.h"
 #include "support/registry_key.h"
+#include "support/temp_directory.h"
 
 #include <windows.h>
 
 #include <process.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -119,30 +122,116 @@ bool directoryInUse(const char* directory) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-// Removes everything inside directory. A junction or symbolic link inside is removed itself and
-// never entered, so nothing outside the directory is touched. Stops early when the process ends.
+// Skips 1 to maxDigits digits (hexadecimal ones with hex) at text; false when there is none.
+bool skipDigits(const char*& text, size_t maxDigits, bool hex) {
+    size_t count = 0;
+    while (count < maxDigits && (isdigit(static_cast<unsigned char>(*text)) ||
+                                 (hex && isxdigit(static_cast<unsigned char>(*text))))) {
+        ++text;
+        ++count;
+    }
+    return count > 0;
+}
+
+// prefix (lower case) at text, in either case; advances text past it.
+bool skipPrefix(const char*& text, const char* prefix) {
+    const size_t length = strlen(prefix);
+    if (_strnicmp(text, prefix, length) != 0)
+        return false;
+    text += length;
+    return true;
+}
+
+// An open handle on directory that keeps it from being renamed, removed or replaced by a link while
+// the drain works inside it (no delete sharing; reading its entries takes part in the sharing
+// check, unlike an open for its attributes alone). INVALID_HANDLE_VALUE for a link (a junction, a
+// symbolic link), which is never entered, and for anything else that is no directory.
+HANDLE holdRealDirectory(const std::string& directory) {
+    HANDLE handle = CreateFileA(directory.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// The path by which the system reached what handle names, every link resolved; empty where the
+// system cannot tell (before Vista, which has no symbolic links) or the answer does not fit.
+std::wstring finalPath(HANDLE handle) {
+    static const auto query = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (query == nullptr)
+        return std::wstring();
+    std::wstring path(kPathCapacity, L'\0');
+    const DWORD length =
+        query(handle, &path[0], static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+// Whether the file at path lies right inside the directory the system reaches as directoryFinal
+// (finalPath), rather than being a link to a file elsewhere. On Windows such a link is a reparse
+// point, which the caller sees in its attributes already; Wine shows a symbolic link to a file as
+// the file itself, and deleting it deletes what it leads to: only the final path tells. True when
+// there is nothing to compare (directoryFinal empty) or the file is gone.
+bool fileLiesIn(const std::string& path, const std::wstring& directoryFinal) {
+    if (directoryFinal.empty())
+        return true;
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return true;
+    const std::wstring reached = finalPath(file);
+    CloseHandle(file);
+    const size_t separator = reached.rfind(L'\\');
+    return separator != std::wstring::npos && reached.compare(0, separator, directoryFinal) == 0 &&
+           separator == directoryFinal.size();
+}
+
+// Removes everything inside directory. A junction or symbolic link, at the top or inside, is never
+// entered: one inside is removed itself, so nothing outside the directory is touched. Stops early
+// when the process ends.
 void removeTree(const std::string& directory, int depth) {
+    HANDLE held = holdRealDirectory(directory);
+    if (held == INVALID_HANDLE_VALUE)
+        return;
+    const std::wstring heldFinal = finalPath(held);
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
         return;
+    }
     do {
         if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0)
             continue;
         const std::string entry = directory + "\\" + data.cFileName;
         if (entry.size() >= kPathCapacity)
             continue;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (!link && (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
             SetFileAttributesA(entry.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteFileA(entry.c_str());
+            if (link || fileLiesIn(entry, heldFinal))
+                DeleteFileA(entry.c_str());
             continue;
         }
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && depth < kTreeDepthLimit)
+        if (!link && depth < kTreeDepthLimit)
             removeTree(entry, depth + 1);
         RemoveDirectoryA(entry.c_str());
     } while (!drainStopRequested && FindNextFileA(search, &data));
     FindClose(search);
+    CloseHandle(held);
 }
 
 // A path resolved against the drain's own current directory would name something else entirely.
@@ -157,17 +246,64 @@ void keepEntry(std::string* kept, const char* entry) {
     kept->append(entry).append(";");
 }
 
+// What one value's drain works with: the directories a launcher's entries lie in, and what it keeps.
+struct ValueDrain {
+    std::vector<std::string> temporaryDirectories;
+    std::string kept;
+};
+
+// Any program of the user may write the queue: what no launcher queues is dropped untouched.
+bool refuseForeign(const char* entry, bool directory, const ValueDrain& drain) {
+    if (isLauncherEntry(entry, directory, drain.temporaryDirectories))
+        return false;
+    logLine("not deleting %s: no launcher queues it", entry);
+    return true;
+}
+
+// The final path (finalPath) of the directory that holds entry; empty when it cannot be had.
+std::wstring parentFinalPath(const char* entry) {
+    const char* separator = strrchr(entry, '\\');
+    if (separator == nullptr)
+        return std::wstring();
+    const std::string parent(entry, separator + 1);
+    HANDLE directory = CreateFileA(parent.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    std::wstring reached = finalPath(directory);
+    CloseHandle(directory);
+    while (!reached.empty() && reached.back() == L'\\')
+        reached.pop_back();
+    return reached;
+}
+
+// A link would lead the drain elsewhere; a launcher queues none. True also for an entry of the wrong
+// kind. A missing entry is not refused here.
+bool refuseLink(const char* entry, bool directory) {
+    const DWORD attributes = GetFileAttributesA(entry);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && isDirectory == directory &&
+        (directory || fileLiesIn(entry, parentFinalPath(entry))))
+        return false;
+    logLine("not deleting %s: a link or not a %s", entry, directory ? "directory" : "file");
+    return true;
+}
+
 void drainFileEntry(const char* entry, void* context) {
-    auto* kept = static_cast<std::string*>(context);
+    auto* drain = static_cast<ValueDrain*>(context);
+    std::string* kept = &drain->kept;
     if (drainStopRequested) {
         keepEntry(kept, entry);
         return;
     }
-    if (refuseRelative(entry))
+    if (refuseRelative(entry) || refuseForeign(entry, false, *drain) || refuseLink(entry, false))
         return;
     // Only a file nobody has open can be opened without sharing; a held file is left alone.
     HANDLE exclusive = CreateFileA(entry, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (exclusive != INVALID_HANDLE_VALUE) {
         CloseHandle(exclusive);
         logLine("delete file %s", entry);
@@ -180,22 +316,20 @@ void drainFileEntry(const char* entry, void* context) {
 }
 
 void drainDirectoryEntry(const char* entry, void* context) {
-    auto* kept = static_cast<std::string*>(context);
+    auto* drain = static_cast<ValueDrain*>(context);
+    std::string* kept = &drain->kept;
     if (drainStopRequested) {
         keepEntry(kept, entry);
         return;
     }
-    if (refuseRelative(entry))
+    if (refuseRelative(entry) || refuseForeign(entry, true, *drain) || refuseLink(entry, true))
         return;
     if (directoryInUse(entry)) {
         logLine("in use, not deleting %s", entry);
         keepEntry(kept, entry);
         return;
     }
-    if (isExtractionDirectoryName(entry))
-        removeTree(entry, 0);
-    else
-        emptyDirectory(entry);
+    removeTree(entry, 0);
     RemoveDirectoryA(entry);
     logLine("delete dir %s", entry);
     if (pathExists(entry)) {
@@ -248,14 +382,6 @@ bool markDirectoryInUse(const char* directory) {
     return true;
 }
 
-bool isExtractionDirectoryName(const char* directory) {
-    const char* separator = strrchr(directory, '\\');
-    std::string name = separator != nullptr ? separator + 1 : directory;
-    for (char& c : name)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return name.compare(0, 3, "kqx") == 0 && name.find(".tmp_dir") != std::string::npos;
-}
-
 void releaseDirectory(const char* directory) {
     auto& marks = directoryMarks();
     for (auto mark = marks.begin(); mark != marks.end(); ++mark) {
@@ -305,6 +431,13 @@ void queueForDeletion(const char* path, const char* valueName) {
 }
 
 void drainDeletionQueue() {
+    // Elevated, the drain would remove with an administrator's rights whatever any program of the
+    // user wrote into the queue. It leaves the queue to the next launcher started without
+    // elevation: at this point it has queued nothing of its own but its log, which it holds open.
+    if (runsElevated()) {
+        logLine("deletion queue left alone: this process runs elevated");
+        return;
+    }
     NamedLock drain(kDrainMutex, 0);
     if (drain.heldElsewhere()) {
         logLine("deletion queue is being drained elsewhere");
@@ -325,11 +458,13 @@ void drainDeletionQueue() {
         directories = readWholeValue(key.get(), kDirectoryValue);
     }
 
-    std::string keptFiles;
-    forEachQueueEntry(files.c_str(), drainFileEntry, &keptFiles);
+    ValueDrain fileDrain{possibleTempDirectories(), std::string()};
+    forEachQueueEntry(files.c_str(), drainFileEntry, &fileDrain);
+    std::string& keptFiles = fileDrain.kept;
     logLine("delete queue %s", directories.c_str());
-    std::string keptDirectories;
-    forEachQueueEntry(directories.c_str(), drainDirectoryEntry, &keptDirectories);
+    ValueDrain directoryDrain{fileDrain.temporaryDirectories, std::string()};
+    forEachQueueEntry(directories.c_str(), drainDirectoryEntry, &directoryDrain);
+    std::string& keptDirectories = directoryDrain.kept;
 
     NamedLock lock(kQueueMutex, INFINITE);
     RegistryKey key;
@@ -399,6 +534,38 @@ void forEachQueueEntry(const char* list, void (*visit)(const char* entry, void* 
             ++start;
         }
     }
+}
+
+bool isLauncherLogName(const char* name) {
+    return skipPrefix(name, "qvx_nlog_") && skipDigits(name, 8, true) && skipPrefix(name, "_") &&
+           skipDigits(name, 8, true) && *name == '\0';
+}
+
+bool isExtractionDirectoryName(const char* directory) {
+    const char* separator = strrchr(directory, '\\');
+    const char* name = separator != nullptr ? separator + 1 : directory;
+    return skipPrefix(name, "kqx") && skipDigits(name, 8, true) && skipPrefix(name, ".tmp_dir") &&
+           skipDigits(name, 10, false) && *name == '\0';
+}
+
+bool isLauncherEntry(const char* entry, bool directory,
+                     const std::vector<std::string>& temporaryDirectories) {
+    // As the system writes it in full: no "." or ".." step, no forward or doubled slash, nothing
+    // relative, no trailing dot or blank.
+    char full[kPathCapacity];
+    const DWORD length = GetFullPathNameA(entry, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || strcmp(full, entry) != 0)
+        return false;
+    const char* separator = strrchr(entry, '\\');
+    if (separator == nullptr ||
+        !(directory ? isExtractionDirectoryName(entry) : isLauncherLogName(separator + 1)))
+        return false;
+    // The parent with its backslash: "c:" alone would be the drive's current directory.
+    const std::string parent(entry, separator + 1);
+    for (const std::string& temporary : temporaryDirectories)
+        if (sameDirectory(parent.c_str(), temporary.c_str()))
+            return true;
+    return false;
 }
 
 std::string entriesAddedSince(const char* taken, const char* current) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Remembers a directory this process created, for handing to the queue when the process reports an
 // error or ends on its own. Paths starting with "." are ignored.
@@ -25,8 +26,8 @@ void holdAndQueueFile(const char* path);
 // false when the mark cannot be made.
 bool markDirectoryInUse(const char* directory);
 
-// "...\kqx<hex>.tmp_dir<n>", the name of a launcher's extraction directory (in any letter case): the
-// only directories a launcher queues, and the only ones a drain removes whole.
+// "...\kqx<hex>.tmp_dir<decimal>" (or that name alone), the name of a launcher's extraction
+// directory, in any letter case: the only directories a launcher queues and a drain removes.
 bool isExtractionDirectoryName(const char* directory);
 
 // Gives up this process's mark on directory, so that it can be removed at once. Does nothing for a
@@ -45,12 +46,14 @@ void queueDirectory(const char* directory);
 // counts as empty. Other processes' updates are serialised with this one through a named mutex.
 void queueForDeletion(const char* path, const char* valueName);
 
-// Deletes the queued files nobody holds open and empties and removes the queued directories that
-// no running launcher has marked; entries that still exist afterwards are kept for the next drain.
-// Extraction directories ("...\kqx*.tmp_dir*") are removed with everything inside them, other
-// directories only of their files and empty subdirectories. Relative entries are dropped without
-// touching the disk. Values are read whole, whatever their length; entries queued meanwhile by
-// other processes are kept. When another process is draining, returns at once.
+// Deletes the queued native logs nobody holds open and removes, with everything inside them, the
+// queued extraction directories no running launcher has marked; entries that still exist
+// afterwards are kept for the next drain. Any program of the user may write the queue, so only
+// what a launcher queues is touched (isLauncherEntry): every other entry, and any that is a link
+// (a junction, a symbolic link), is dropped without touching the disk; a link inside a directory is
+// removed itself, never entered. An elevated process (runsElevated) leaves the queue as it is.
+// Values are read whole, whatever their length; entries queued meanwhile by other processes are
+// kept. When another process is draining, returns at once.
 void drainDeletionQueue();
 
 // Holds and queues the native log, then drains the queue on a thread of low priority.
@@ -69,6 +72,15 @@ bool appendQueueEntry(char* value, size_t capacity, const char* path, size_t lim
 
 // Calls visit for each non-empty ';'-separated entry of list, with a terminated copy of it.
 void forEachQueueEntry(const char* list, void (*visit)(const char* entry, void* context), void* context);
+
+// "qvx_nlog_<hex>_<hex>": a native log's name, in either case.
+bool isLauncherLogName(const char* name);
+
+// Whether entry names what a launcher queues: with directory, an extraction directory, else a
+// native log, right inside one of temporaryDirectories (compared in their long forms, without
+// regard to case or a trailing backslash), and written as the system writes a full path (no "." or
+// ".." step, no forward or doubled slash, no trailing dot or blank). Looks at names only.
+bool isLauncherEntry(const char* entry, bool directory, const std::vector<std::string>& temporaryDirectories);
 
 // The entries of current, as "entry;" each, less one occurrence of each entry of taken: what others
 // added to a value since it was read as taken.

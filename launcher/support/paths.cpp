@@ -463,6 +463,35 @@ unsigned long longPathName(const char* path, char* out, unsigned long capacity) 
     return longPathNameFallback(path, out, capacity);
 }
 
+namespace {
+
+// A directory as sameDirectory compares it: in full, in its long form where it has one, in upper
+// case, without a trailing backslash; empty when it cannot be made full.
+std::string comparableDirectory(const char* directory) {
+    char full[kPathCapacity];
+    const DWORD fullLength = GetFullPathNameA(directory, sizeof full, full, nullptr);
+    if (fullLength == 0 || fullLength >= sizeof full - 1)
+        return std::string();
+    // "c:" alone would be the drive's current directory, not its root.
+    if (full[fullLength - 1] != '\\')
+        strcat(full, "\\");
+    char longForm[kPathCapacity];
+    const unsigned long longLength = longPathName(full, longForm, sizeof longForm);
+    std::string form = longLength != 0 && longLength < sizeof longForm ? longForm : full;
+    while (!form.empty() && form.back() == '\\')
+        form.pop_back();
+    if (!form.empty())
+        CharUpperBuffA(&form[0], static_cast<DWORD>(form.size()));
+    return form;
+}
+
+} // namespace
+
+bool sameDirectory(const char* a, const char* b) {
+    const std::string first = comparableDirectory(a);
+    return !first.empty() && first == comparableDirectory(b);
+}
+
 unsigned long longPathNameFallback(const char* path, char* out, unsigned long capacity) {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
         return 0;

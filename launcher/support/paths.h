@@ -81,6 +81,11 @@ unsigned long longPathName(const char* path, char* out, unsigned long capacity);
 // ERROR_INVALID_DATA (13).
 unsigned long longPathNameFallback(const char* path, char* out, unsigned long capacity);
 
+// Whether two directory paths name the same directory as far as their texts tell: compared in full,
+// in their long forms where they exist, without regard to case or a trailing backslash. Links are
+// not resolved.
+bool sameDirectory(const char* a, const char* b);
+
 // Deletes the files and empty subdirectories directly inside directory (no recursion). Does nothing
 // for an empty path or one that starts with ".". Logs each attempt. Entries whose path would not
 // fit in kPathCapacity bytes are skipped.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -34,6 +35,24 @@ bool takeIfWritable(char* out, const char* base, const char* suffix) {
     return true;
 }
 
+// The fallback candidates in the order they are tried; an unknown (empty) Windows directory must
+// not turn into "\temp" on the current drive. Those that would not fit are left out.
+std::vector<std::string> fallbackCandidates(const char* windowsDirectory, const char* driveRoot) {
+    const bool haveWindows = windowsDirectory[0] != '\0';
+    const std::pair<const char*, const char*> parts[] = {
+        {haveWindows ? windowsDirectory : nullptr, "\\temp"},
+        {driveRoot, "temp"},
+        {driveRoot, "tmp"},
+        {haveWindows ? windowsDirectory : nullptr, ""},
+    };
+    std::vector<std::string> candidates;
+    char candidate[kTempDirectoryCapacity];
+    for (const auto& part : parts)
+        if (part.first != nullptr && joinText(candidate, part.first, part.second))
+            candidates.emplace_back(candidate);
+    return candidates;
+}
+
 // The user's temporary directory (with its trailing backslash) in a form 8-bit calls open, or with
 // "?" where it has characters the ANSI code page lacks and no short form. GetTempPathA would give
 // best-fit look-alikes instead, naming a directory that does not exist.
@@ -45,6 +64,23 @@ void systemTempPath(char* out) {
         return;
     }
     openableNarrowPath(wide, out, kTempDirectoryCapacity);
+}
+
+// The system's temporary path into systemTemp (kTempDirectoryCapacity bytes); true when the launcher
+// writes into it: when its long form shows no character outside the ANSI code page.
+bool systemTempPathUsable(char* systemTemp) {
+    systemTempPath(systemTemp);
+    char longTemp[kTempDirectoryCapacity];
+    DWORD longLength = longPathName(systemTemp, longTemp, sizeof longTemp);
+    const char* representable = longLength != 0 && longLength < sizeof longTemp ? longTemp : systemTemp;
+    return strchr(representable, '?') == nullptr;
+}
+
+void windowsDirectoryOf(char* out, UINT capacity) {
+    UINT length = GetWindowsDirectoryA(out, capacity);
+    if (length == 0 || length >= capacity) {
+        out[0] = '\0';
+    }
 }
 
 } // namespace
@@ -65,12 +101,10 @@ bool isWritableDirectory(const char* directory) {
 }
 
 bool findWritableTempDirectory(const char* windowsDirectory, const char* driveRoot, char* out) {
-    // An unknown Windows directory must not turn into "\temp" on the current drive.
-    bool haveWindows = windowsDirectory[0] != '\0';
-    if ((haveWindows && takeIfWritable(out, windowsDirectory, "\\temp")) ||
-        takeIfWritable(out, driveRoot, "temp") || takeIfWritable(out, driveRoot, "tmp") ||
-        (haveWindows && takeIfWritable(out, windowsDirectory, ""))) {
-        return true;
+    for (const std::string& candidate : fallbackCandidates(windowsDirectory, driveRoot)) {
+        if (takeIfWritable(out, candidate.c_str(), "")) {
+            return true;
+        }
     }
     char created[kTempDirectoryCapacity];
     if (!isWritableDirectory(driveRoot) || !joinText(created, driveRoot, "tmp")) {
@@ -82,27 +116,35 @@ bool findWritableTempDirectory(const char* windowsDirectory, const char* driveRo
 
 void chooseTempDirectory(char* out) {
     char systemTemp[kTempDirectoryCapacity];
-    systemTempPath(systemTemp);
-    char longTemp[kTempDirectoryCapacity];
-    DWORD longLength = longPathName(systemTemp, longTemp, sizeof longTemp);
-    const char* representable = longLength != 0 && longLength < sizeof longTemp ? longTemp : systemTemp;
     // The long form shows whether the user's directory has characters outside the ANSI code page;
     // the short form the system returned still works with 8-bit calls and is kept when it can be.
-    if (strchr(representable, '?') == nullptr) {
+    if (systemTempPathUsable(systemTemp)) {
         strcpy(out, systemTemp);
         return;
     }
     char windowsDirectory[MAX_PATH];
-    UINT windowsLength = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-    if (windowsLength == 0 || windowsLength >= sizeof windowsDirectory) {
-        windowsDirectory[0] = '\0';
-    }
+    windowsDirectoryOf(windowsDirectory, sizeof windowsDirectory);
     if (findWritableTempDirectory(windowsDirectory, "c:\\", out)) {
         return;
     }
     MessageBoxA(nullptr, "I am sorry, but you must be at least Poweruser to run this program.\n", "Error",
                 MB_OK | MB_ICONERROR);
     exitLauncher(1);
+}
+
+std::vector<std::string> possibleTempDirectories() {
+    char systemTemp[kTempDirectoryCapacity];
+    const bool usable = systemTempPathUsable(systemTemp);
+    std::vector<std::string> directories;
+    if (systemTemp[0] != '\0')
+        directories.emplace_back(systemTemp);
+    if (!usable) {
+        char windowsDirectory[MAX_PATH];
+        windowsDirectoryOf(windowsDirectory, sizeof windowsDirectory);
+        for (const std::string& candidate : fallbackCandidates(windowsDirectory, "c:\\"))
+            directories.push_back(candidate);
+    }
+    return directories;
 }
 
 bool temporaryFileName(char* out) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Creates and removes "<directory>\kqx_w_testdir"; true when it could be created.
 bool isWritableDirectory(const char* directory);
@@ -19,6 +21,12 @@ void chooseTempDirectory(char* out);
 // writable one to out (8192 bytes) and returns true; false when none is. An empty windowsDirectory
 // (unknown) skips its two candidates. Candidates that would not fit in 8192 bytes are skipped.
 bool findWritableTempDirectory(const char* windowsDirectory, const char* driveRoot, char* out);
+
+// The directories the launcher may write its temporary files into, as chooseTempDirectory would
+// choose now but without trying any: the system's temporary path (with its trailing backslash) and,
+// when that is not representable in the ANSI code page, every fallback candidate. Empty when the
+// system names no temporary path.
+std::vector<std::string> possibleTempDirectories();
 
 // Creates a new empty file "kqx<hex>.tmp" in the chosen directory and writes its full name to out
 // (at least 260 bytes). Returns false when the system could not create one.

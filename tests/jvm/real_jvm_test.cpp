@@ -124,6 +124,7 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     properties.unextractedPosition = 3000000000;
     properties.withConsoleCodePage = true;
     properties.consoleCodePage = 850;
+    properties.configuredArgumentCount = 2;
     ASSERT_TRUE(
         createJavaVm(launcherOptions(properties, {"-Xmx64m", "-Dprobe.output=" + directory + "/probe.txt"})));
     setVmCreated();
@@ -136,11 +137,21 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     values.mainClass = L"probe.ProbeApp";
     values.errorLog = units(directory + "/error.log");
     values.outputLog = units(directory + "/output.log");
-    values.configuredArguments = {L"--configured"};
+    // The project's own "-c" reaches main; the command line's switches are the launcher's.
+    values.configuredArguments = {L"--configured", L"-c"};
     values.dashJAreVmOptions = true;
-    const WideArguments commandLine = {
-        L"C:\\apps\\probe.exe", L"-q", units(u"Gr\u00fc\u00dfe \u20ac"), L"-J-Xss2m", L"x y",
-        units(u"\U0001F600"),   L""};
+    const WideArguments commandLine = {L"C:\\apps\\probe.exe",
+                                       L"-q",
+                                       units(u"Gr\u00fc\u00dfe \u20ac"),
+                                       L"-J-Xss2m",
+                                       L"x y",
+                                       L"-c",
+                                       units(u"\U0001F600"),
+                                       L"",
+                                       L"-console",
+                                       L"-C",
+                                       L"-manual",
+                                       L"/manual"};
     const std::vector<std::u16string> parameters = utf16(composeLauncherParameters(values, commandLine));
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
               MainCall::Returned);
@@ -178,13 +189,14 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     EXPECT_EQ(attachToVm(), nullptr) << "the VM is gone";
 
     const std::string probe = readFile(directory + "/probe.txt");
-    const std::string expected = "count=6\n"
+    const std::string expected = "count=7\n"
                                  "arg0=--configured\n"
-                                 "arg1=-q\n"
+                                 "arg1=-c\n"
                                  "arg2=Gr\u00fc\u00dfe \u20ac\n"
                                  "arg3=x y\n"
                                  "arg4=\U0001F600\n"
                                  "arg5=\n"
+                                 "arg6=-C\n"
                                  "kestro.semaphoreName=c:_apps_probe.exe\n"
                                  "kestro.moduleName=C:\\apps\\probe.exe\n"
                                  "kestro.tempDir=" +
@@ -199,15 +211,16 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
                                  "executablePath=C:\\apps\\probe.exe\n"
                                  "unextractedPosition=3000000000\n"
                                  "manualRuntimeChoice=true\n"
-                                 "program=C:\\apps\\probe.exe\n";
+                                 "program=C:\\apps\\probe.exe\n"
+                                 "launcherSwitches=[-q, -c, -console, -manual, /manual]\n"
+                                 "console=true\n";
     EXPECT_EQ(probe, expected);
     EXPECT_EQ(readFile(directory + "/error.log"), "to the error log\n");
     EXPECT_EQ(readFile(directory + "/output.log"), "to the output log\n");
-    const std::vector<std::string> expectedLog = {
-        "Creating JVM",         "param count: 12",      "param 0: (log form)", "param 1: (log form)",
-        "param 2: (log form)",  "param 3: (log form)",  "param 4: (log form)", "param 5: (log form)",
-        "param 6: (log form)",  "param 7: (log form)",  "param 8: (log form)", "param 9: (log form)",
-        "param 10: (log form)", "param 11: (log form)", "calling main",        "main returned"};
+    std::vector<std::string> expectedLog = {"Creating JVM", "param count: 18"};
+    for (int i = 0; i < 18; ++i)
+        expectedLog.push_back("param " + std::to_string(i) + ": (log form)");
+    expectedLog.insert(expectedLog.end(), {"calling main", "main returned"});
     EXPECT_EQ(logged, expectedLog);
 }
 

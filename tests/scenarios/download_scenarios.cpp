@@ -145,6 +145,7 @@ TEST(Download, EmptyFileGivesAnEmptyArchiveWithoutProgress) {
     ASSERT_TRUE(fs::exists(d.archive()));
     EXPECT_EQ(fs::file_size(d.archive()), 0u);
     EXPECT_THAT(r.logLines(), Contains(StartsWith("file size: 0, handle ")));
+    EXPECT_THAT(r.logLines(), Contains(StartsWith("No SHA-256 configured: the archive from http://")));
     EXPECT_THAT(r.logLines(), Contains("download successful"));
     // Nothing was read, so the status line never left the connecting text and the bar never moved.
     EXPECT_THAT(withPrefix(r.stdoutLines(), "status "), ElementsAre("Connecting... (visible 1)"));

@@ -290,8 +290,8 @@ class DeletionQueue : public testing::Test {
 };
 
 TEST_F(DeletionQueue, EntriesAreWrittenAndDrained) {
-    std::string file = makeFile("queued.txt");
-    std::string directory = s.tmpDirectory() + "/queued_dir";
+    std::string file = makeFile("qvx_nlog_9_9");
+    std::string directory = s.tmpDirectory() + "/kqx9.tmp_dir9";
     fs::create_directories(directory);
     writeFile(directory + "/inside.txt", "x");
 
@@ -314,7 +314,7 @@ TEST_F(DeletionQueue, EntriesAreWrittenAndDrained) {
 }
 
 TEST_F(DeletionQueue, HeldFileSurvivesDrainsUntilItsHolderEnds) {
-    std::string held = makeFile("held.txt");
+    std::string held = makeFile("qvx_nlog_8_8");
     std::string go = s.tmpDirectory() + "/go";
 
     RunningProgram holder =
@@ -331,6 +331,71 @@ TEST_F(DeletionQueue, HeldFileSurvivesDrainsUntilItsHolderEnds) {
 
     EXPECT_FALSE(fs::exists(held));
     EXPECT_EQ(queued("delete_file"), "");
+}
+
+// Any program of the user may write the queue. A drain removes only what a launcher queues (its
+// native log and its extraction directory, right inside TMP), never through a link, and nothing at
+// all when it runs elevated.
+TEST_F(DeletionQueue, DrainRemovesOnlyWhatALauncherQueued) {
+    const std::string tmp = s.tmpDirectory();
+    const std::string precious = s.directory() + "/precious";
+    for (const std::string& file :
+         {precious + "/a.txt", precious + "/sub/b.txt", s.directory() + "/outside/keep.txt",
+          s.directory() + "/outside/kqx1.tmp_dir1/keep.txt", tmp + "/sub/kqx2.tmp_dir2/keep.txt",
+          tmp + "/queued_dir/keep.txt", tmp + "/kqx1A2B.tmp_dir4711/jre/bin/x.dll"}) {
+        fs::create_directories(fs::path(file).parent_path());
+        writeFile(file, "contents");
+    }
+    const std::string log = makeFile("qvx_nlog_1f_2a");
+    const std::string extraction = tmp + "/kqx1A2B.tmp_dir4711";
+    writeFile(s.directory() + "/outside/qvx_nlog_1_1", "contents");
+    makeFile("notes.txt");
+    // Wine shows a symbolic link of the host as a reparse point, as Windows shows a junction or a
+    // symbolic link: named like a launcher's, at the top and inside its extraction directory.
+    fs::create_directory_symlink(precious, tmp + "/kqx3.tmp_dir3");
+    fs::create_symlink(precious + "/a.txt", tmp + "/qvx_nlog_3_3");
+    fs::create_directory_symlink(precious, extraction + "/link");
+
+    const std::string fileValue =
+        windowsPath(log) + ";" + windowsPath(s.directory() + "/outside/qvx_nlog_1_1") + ";" +
+        windowsPath(tmp + "/notes.txt") + ";" + windowsPath(tmp + "/qvx_nlog_3_3") + ";";
+    const std::string directoryValue =
+        windowsPath(extraction) + ";" + windowsPath(s.directory() + "/outside/kqx1.tmp_dir1") + ";" +
+        windowsPath(tmp + "/sub/kqx2.tmp_dir2") + ";" + windowsPath(tmp + "/queued_dir") + ";" +
+        windowsPath(tmp + "/kqx3.tmp_dir3") + ";" + windowsPath(tmp) + "\\..\\outside\\kqx1.tmp_dir1;";
+    registry::writeString(kDeletionQueueKey, "delete_file", fileValue);
+    registry::writeString(kDeletionQueueKey, "delete_dir", directoryValue);
+    const auto expectUntouched = [&](CallSite at = CallSite::here()) {
+        for (const std::string& file :
+             {precious + "/a.txt", precious + "/sub/b.txt", s.directory() + "/outside/keep.txt",
+              s.directory() + "/outside/qvx_nlog_1_1", s.directory() + "/outside/kqx1.tmp_dir1/keep.txt",
+              tmp + "/sub/kqx2.tmp_dir2/keep.txt", tmp + "/queued_dir/keep.txt", tmp + "/notes.txt"})
+            if (!fs::exists(file))
+                ADD_FAILURE_AT(at.file, at.line) << file << " was deleted";
+        if (!fs::is_symlink(tmp + "/kqx3.tmp_dir3") || !fs::is_symlink(tmp + "/qvx_nlog_3_3"))
+            ADD_FAILURE_AT(at.file, at.line) << "a link in TMP was removed";
+    };
+
+    // Wine gives every process a full administrator token: queue-tool's own is elevated.
+    RunResult elevated = queueTool({"drain-elevated"});
+    EXPECT_THAT(elevated.logLines(), Contains("deletion queue left alone: this process runs elevated"));
+    expectUntouched();
+    EXPECT_TRUE(fs::exists(log));
+    EXPECT_TRUE(fs::exists(extraction + "/jre/bin/x.dll"));
+    EXPECT_EQ(queued("delete_file"), fileValue);
+    EXPECT_EQ(queued("delete_dir"), directoryValue);
+
+    // As a user's launcher, with the limited token: the launcher's own go, and what is not its own
+    // leaves the queue. Windows would remove the link inside the extraction directory, and the
+    // directory with it; Wine removes a link to a directory neither with RemoveDirectory nor with
+    // DeleteFile, so there the link stays, and with it the directory and its entry.
+    queueTool({"drain"});
+    expectUntouched();
+    EXPECT_FALSE(fs::exists(log));
+    EXPECT_FALSE(fs::exists(extraction + "/jre"));
+    EXPECT_TRUE(fs::is_symlink(extraction + "/link"));
+    EXPECT_EQ(queued("delete_file"), "");
+    EXPECT_EQ(queued("delete_dir"), windowsPath(extraction) + ";");
 }
 
 } // namespace

@@ -24,8 +24,14 @@ struct Launch {
     explicit Launch(const std::string& name)
         : s(name), extraction(s.directory() + "/extracted"), jni(s.directory() + "/jni.txt") {
         std::filesystem::create_directories(extraction);
+        // jvm.dll with the library it needs beside it.
+        const std::string jvm = s.directory() + "/jvm";
+        std::filesystem::create_directories(jvm);
+        for (const char* library : {"testdoubles/jni/jvm.dll", "testdoubles/runtime/companion.dll"})
+            std::filesystem::copy_file(windowsProgram(library),
+                                       jvm + "/" + std::filesystem::path(library).filename().string());
         s.stub(scenarioProgram("launch-probe"))
-            .env("KESTRO_PROBE_JVM", windowsPath(windowsProgram("testdoubles/jni/jvm.dll")))
+            .env("KESTRO_PROBE_JVM", windowsPath(jvm + "/jvm.dll"))
             .env("KESTRO_PROBE_EXTRACTION", windowsPath(extraction))
             .env("KESTRO_JNI_RECORD", windowsPath(jni.path()))
             .unsetEnv("MANPATH");

@@ -66,7 +66,7 @@ TEST(Load, QueueingWhileTwoDrainLosesNoEntry) {
     s.timeout(std::chrono::seconds(120));
     std::vector<std::string> files;
     for (int i = 0; i < kFiles; ++i) {
-        files.push_back(s.tmpDirectory() + "/queued_" + std::to_string(i) + ".txt");
+        files.push_back(s.tmpDirectory() + "/qvx_nlog_" + std::to_string(i) + "_1");
         writeFile(files.back(), "contents");
     }
     const std::string queueTool = scenarioProgram("queue-tool");

@@ -17,10 +17,13 @@ void copyDouble(const std::string& relativeProgram, const std::string& target, b
                   fs::copy_options::overwrite_existing);
 }
 
+// jvm.dll in its variant folder, and in the bin folder above it the companion library it needs.
 void placeJvm(const std::string& variantDirectory, const RuntimeDescription& description) {
     copyDouble(description.jvmWithoutEntry ? "testdoubles/runtime/jvm-without-entry.dll"
                                            : "testdoubles/jni/jvm.dll",
                variantDirectory + "/jvm.dll", description.x86Jvm);
+    copyDouble("testdoubles/runtime/companion.dll",
+               fs::path(variantDirectory).parent_path().string() + "/companion.dll", description.x86Jvm);
 }
 
 void placeJava(const std::string& bin, const RuntimeDescription& description) {

@@ -15,6 +15,7 @@
 
 namespace kestro::scenario {
 
+// Every jvm.dll needs companion.dll from the bin folder above its variant folder (not listed below).
 enum class Layout {
     Jre,       // bin\java.exe, bin\javaw.exe, bin\client\jvm.dll
     Jdk,       // bin\java.exe, bin\javac.exe, lib\tools.jar, jre\bin\java.exe, jre\bin\client\jvm.dll

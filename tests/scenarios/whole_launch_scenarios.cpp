@@ -18,6 +18,7 @@ namespace {
 
 using testing::Contains;
 using testing::ElementsAre;
+using testing::EndsWith;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
@@ -103,6 +104,60 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
 }
 
+// Libraries come from the system directory, the runtime's bin, the included files and the
+// project's PATH prefix, never from the launcher's folder (a Downloads folder) or the current
+// directory: copies of the library the runtime's jvm.dll needs, planted there, stay unloaded. (A
+// planted system library would show nothing under Wine: for a library it has code of its own for,
+// Wine runs that code, even when it names the module by a copy it found beside the executable.)
+TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory) {
+    const Runtime runtime = searchableRuntime();
+    const std::string libraries = s.directory() + "/libraries.txt";
+    const std::string companion = windowsProgram("testdoubles/runtime/companion.dll");
+    fs::copy_file(companion, s.directory() + "/companion.dll");
+    s.env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    // Each copy records its loading, by the path the loader took, whose case may differ.
+    const auto loaded = [&] {
+        std::vector<std::string> lines = linesOf(lowerCase(readFile(libraries)));
+        fs::remove(libraries);
+        return lines;
+    };
+    const auto loadedFrom = [](const std::string& path) { return lowerCase("loaded " + windowsPath(path)); };
+
+    // With the progress dialog too; the program ends the process.
+    s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
+    s.run().expectExitCode(0);
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(runtime.javaBin + "/companion.dll")));
+
+    // What the runtime lacks may come from the included files (the launcher put them in their
+    // directory), never from the launcher's folder, also when the PATH prefix names it.
+    const std::string lib = s.directory() + "/lib";
+    fs::create_directories(lib);
+    fs::rename(runtime.javaBin + "/companion.dll", lib + "/companion.dll");
+    s.include("companion.dll", readFile(companion)).config(10004, ".");
+    RunResult r = s.run({"-q"});
+    r.expectExitCode(0);
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(extractionDirectory(r) + "/companion.dll")));
+    EXPECT_THAT(r.logLines(), Contains(HasSubstr("is the executable's folder: not searched for libraries")));
+
+    // The PATH prefix names the project's library folders. Without included files the configured
+    // working directory is still the current directory when jvm.dll loads. Windows searches the
+    // current directory after the system directories; Wine does not search it for what a library
+    // needs, restricted or not.
+    Scenario bare("libraries_current_directory");
+    fs::create_directories(bare.directory() + "/work");
+    fs::copy_file(companion, bare.directory() + "/work/companion.dll");
+    bare.config(107, "0")
+        .config(122, "com.example.Main")
+        .config(128, "EJAVA_HOME")
+        .config(146, "work")
+        .config(10004, windowsPath(lib))
+        .env("JAVA_HOME", runtime.windowsHome)
+        .env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
+    RunResult withoutFiles = bare.run({"-q"});
+    EXPECT_THAT(withoutFiles.logLines(), Contains(EndsWith("\\work")));
+    EXPECT_THAT(loaded(), ElementsAre(loadedFrom(lib + "/companion.dll")));
+}
+
 // A Java uninstaller at work during the search: the registered runtime that is tried first deletes
 // the vendor's keys as it is asked for its version, so the next registered runtime's key is gone by
 // the time it is read. The launch goes on to the runtime named by JAVA_HOME and runs.
@@ -143,6 +198,7 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
     struct Placement {
         std::string launcher, tmp;
     };
+    std::vector<std::string> extracted;
     for (const Placement& at :
          {Placement{greek, polish}, Placement{chinese, greek}, Placement{polish, chinese}}) {
         SCOPED_TRACE("launcher in " + at.launcher + ", TMP in " + at.tmp);
@@ -165,6 +221,15 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
         EXPECT_EQ(path.rfind("C:\\tools;", 0), 0u) << path;
         EXPECT_THAT(path, HasSubstr("\\lib;" + inherited + ";")) << path;
         EXPECT_EQ(lineStartingWith(record, "C runtime PATH "), path);
+        extracted.push_back(lineStartingWith(r.logLines(), "Temp dir: "));
+    }
+    // The included files went to a temporary directory the ANSI code page can name (the Windows
+    // directory's "temp"); a drain of the queue removes them from there.
+    RunResult drain = s.runProgram(scenarioProgram("queue-tool"), {"drain"});
+    for (const std::string& directory : extracted) {
+        EXPECT_THAT(directory, testing::StartsWith("C:\\windows\\temp\\"));
+        EXPECT_THAT(drain.logLines(), Contains("delete dir " + directory));
+        EXPECT_THAT(drain.logLines(), Not(Contains("didn't delete " + directory)));
     }
 }
 
@@ -723,12 +788,17 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
             extracted = entry.path().string() + "/app.cfg";
     ASSERT_TRUE(fs::exists(extracted));
 
-    // Another process queues the file and drains the queue: the held file survives and stays queued.
+    // Another process queues a file inside (which no launcher does) and drains the queue: the file
+    // stays, and its entry goes. The directory, queued again, stays whole and queued while in use.
+    const std::string directory = fs::path(extracted).parent_path().string();
     s.runProgram(scenarioProgram("queue-tool"), {"file", windowsPath(extracted)}).expectExitCode(0);
+    s.runProgram(scenarioProgram("queue-tool"), {"dir", windowsPath(directory)}).expectExitCode(0);
     s.runProgram(scenarioProgram("queue-tool"), {"drain"}).expectExitCode(0);
     EXPECT_TRUE(fs::exists(extracted));
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
-                HasSubstr(windowsPath(extracted) + ";"));
+                Not(HasSubstr(windowsPath(extracted))));
+    EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_dir").value_or(""),
+                HasSubstr(windowsPath(directory) + ";"));
     writeFile(go, "");
     launcher.wait().expectExitCode(0);
 }
@@ -763,12 +833,14 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
                       goC = s.directory() + "/go-c";
 
     // A ends as Java programs usually do, through System.exit, which never returns to the launcher.
+    // Under Wine every process holds an elevated administrator's token, so A, started directly,
+    // leaves the queue alone; B and C start as a user's double-click does on Windows, with the
+    // limited token (limited-run), and drain it.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goA) + ";main=exit:0");
     RunningProgram a = s.startPacked();
     ASSERT_TRUE(jni.waitFor("main called")) << "A never reached main";
     const std::string logA = newNativeLog({});
-    // One drain at a time: B's must not find A's still at work and leave the queue to it.
-    ASSERT_TRUE(waitForLogLine(logA, "deletion queue drained"));
+    ASSERT_TRUE(waitForLogLine(logA, "deletion queue left alone: this process runs elevated"));
     const std::string directoryA = linuxPath(lineStartingWith(linesOf(readFile(logA)), "Temp dir: "));
     // The application writes into its working directory; nothing holds that file open.
     writeFile(directoryA + "/written-by-the-application.txt", "state");
@@ -780,7 +852,7 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     fs::copy_file(s.executablePath(), other);
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB))
         .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
-    RunningProgram b = s.start(other, {"-q"});
+    RunningProgram b = s.start(scenarioProgram("limited-run"), {windowsPath(other), "-q"});
     const std::string logB = newNativeLog({logA});
     ASSERT_TRUE(JniRecord(jni.path() + ".b").waitFor("main called")) << "B never reached main";
     ASSERT_TRUE(waitForLogLine(logB, "deletion queue drained"));
@@ -797,7 +869,7 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     // C, A's executable again, once A and B have ended.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goC))
         .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".c"));
-    RunningProgram c = s.start(s.executablePath(), {"-q"});
+    RunningProgram c = s.start(scenarioProgram("limited-run"), {windowsPath(s.executablePath()), "-q"});
     const std::string logC = newNativeLog({logA, logB});
     ASSERT_TRUE(JniRecord(jni.path() + ".c").waitFor("main called")) << "C never reached main";
     ASSERT_TRUE(waitForLogLine(logC, "deletion queue drained"));

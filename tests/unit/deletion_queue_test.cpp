@@ -1,5 +1,7 @@
 #include "support/deletion_queue.h"
 
+#include "limited_token.h"
+#include "support/log.h"
 #include "support/paths.h"
 
 #include <windows.h>
@@ -8,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,15 +89,32 @@ void writeFile(const std::string& path) {
     CloseHandle(file);
 }
 
-// Works on the real queue key of the prefix's current user, empty at the start and the end.
+std::string environmentValue(const char* name) {
+    char value[MAX_PATH] = "";
+    return GetEnvironmentVariableA(name, value, sizeof value) < sizeof value ? value : "";
+}
+
+// Works on the real queue key of the prefix's current user, empty at the start and the end, with a
+// directory of its own as the user's temporary directory (TMP), and acts as a user's launcher does,
+// without elevation.
 class Queue : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The log opens in the real TMP now, rather than in root_ with the first line of a drain.
+        logLine("deletion queue test");
         RegDeleteKeyA(HKEY_CURRENT_USER, kQueueKey);
         root_ = systemTempPath() + "kestro_queue_" + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(root_.c_str(), nullptr);
+        for (const char* name : {"TMP", "TEMP"}) {
+            saved_.push_back(environmentValue(name));
+            SetEnvironmentVariableA(name, root_.c_str());
+        }
+        user_ = std::make_unique<kestro::test::ActingWithoutElevation>();
     }
     void TearDown() override {
+        user_.reset();
+        SetEnvironmentVariableA("TMP", saved_[0].c_str());
+        SetEnvironmentVariableA("TEMP", saved_[1].c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, kQueueKey);
         emptyDirectory(root_.c_str());
         RemoveDirectoryA(root_.c_str());
@@ -121,6 +141,8 @@ class Queue : public ::testing::Test {
     }
 
     std::string root_;
+    std::vector<std::string> saved_;
+    std::unique_ptr<kestro::test::ActingWithoutElevation> user_;
 };
 
 TEST_F(Queue, EntriesAccumulateUnderTheirValue) {
@@ -159,7 +181,7 @@ TEST_F(Queue, PendingDirectoriesAreQueuedOnEveryHandOver) {
 }
 
 TEST_F(Queue, DrainRemovesADirectoryQueuedTwiceAndKeepsNeither) {
-    const std::string directory = at("extracted");
+    const std::string directory = at("kqx5.tmp_dir5");
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
     writeFile(directory + "\\app.jar");
     ASSERT_TRUE(CreateDirectoryA((directory + "\\empty").c_str(), nullptr));
@@ -173,20 +195,49 @@ TEST_F(Queue, DrainRemovesADirectoryQueuedTwiceAndKeepsNeither) {
     EXPECT_EQ(value("delete_file"), "");
 }
 
-TEST_F(Queue, DrainKeepsADirectoryWithANonEmptySubdirectory) {
-    const std::string directory = at("nested");
-    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((directory + "\\inner").c_str(), nullptr));
-    writeFile(directory + "\\inner\\file");
-    queueDirectory(directory.c_str());
-
-    drainDeletionQueue();
-
-    EXPECT_TRUE(pathExists((directory + "\\inner\\file").c_str()));
-    EXPECT_EQ(value("delete_dir"), directory + ";");
-    DeleteFileA((directory + "\\inner\\file").c_str());
-    RemoveDirectoryA((directory + "\\inner").c_str());
-    RemoveDirectoryA(directory.c_str());
+// Only what a launcher queues: its log or extraction directory, right inside the temporary
+// directory, written in full as the system writes it.
+TEST_F(Queue, LauncherEntriesAreNamedAsTheLauncherNamesThem) {
+    struct Case {
+        std::string entry;
+        bool directory;
+        bool launcher;
+    };
+    std::string upper = root_;
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    const Case cases[] = {
+        {at("kqx1A2B.tmp_dir4711"), true, true},
+        {upper + "\\KQX1a2b.TMP_DIR4711", true, true},
+        {at("qvx_nlog_1f_2a"), false, true},
+        {at("QVX_NLOG_6F2C3A_ABCDEF01"), false, true},
+        // The other kind, or a name a launcher never makes.
+        {at("kqx1A2B.tmp_dir4711"), false, false},
+        {at("qvx_nlog_1f_2a"), true, false},
+        {at("kqx.tmp_dir1"), true, false},
+        {at("kqx1.tmp_dir"), true, false},
+        {at("kqx1.tmp_dir12x"), true, false},
+        {at("kqx1g.tmp_dir1"), true, false},
+        {at("kqx123456789.tmp_dir1"), true, false},
+        {at("qvx_nlog_1f"), false, false},
+        {at("qvx_nlog_1f_2a.txt"), false, false},
+        {at("notes.txt"), false, false},
+        {at("queued_dir"), true, false},
+        // Not right inside the temporary directory, or not written as the system writes it.
+        {at("sub\\kqx1.tmp_dir1"), true, false},
+        {root_ + "\\..\\kqx1.tmp_dir1", true, false},
+        {root_ + "\\.\\kqx1.tmp_dir1", true, false},
+        {root_ + "/kqx1.tmp_dir1", true, false},
+        {root_ + "\\\\kqx1.tmp_dir1", true, false},
+        {at("kqx1.tmp_dir1."), true, false},
+        {at("qvx_nlog_1f_2a "), false, false},
+        {"c:\\windows\\kqx1.tmp_dir1", true, false},
+        {"kqx1.tmp_dir1", true, false},
+        {"c:kqx1.tmp_dir1", true, false},
+    };
+    const std::vector<std::string> temporary = {root_ + "\\"};
+    for (const Case& c : cases)
+        EXPECT_EQ(isLauncherEntry(c.entry.c_str(), c.directory, temporary), c.launcher)
+            << c.entry << (c.directory ? " (directory)" : " (file)");
 }
 
 TEST_F(Queue, DrainDropsRelativeEntriesWithoutTouchingTheDisk) {
@@ -277,7 +328,7 @@ TEST_F(Queue, DrainReadsValuesLongerThanItsUsualBuffer) {
     std::string entries;
     std::vector<std::string> files;
     while (entries.size() < 9000) {
-        files.push_back(at("f" + std::to_string(files.size()) + std::string(100, 'x')));
+        files.push_back(at("qvx_nlog_" + std::to_string(files.size()) + "_abcdef01"));
         writeFile(files.back());
         entries += files.back() + ";";
     }
@@ -292,7 +343,7 @@ TEST_F(Queue, DrainReadsValuesLongerThanItsUsualBuffer) {
 }
 
 TEST_F(Queue, DrainKeepsAFileSomeoneHoldsOpen) {
-    const std::string path = at("held.log");
+    const std::string path = at("qvx_nlog_4e1d_1");
     writeFile(path);
     // The same sharing as holdAndQueueFile, whose own handle cannot be released.
     HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -321,7 +372,7 @@ TEST(DISABLED_HeldFileChild, HoldsAndQueues) {
 }
 
 TEST_F(Queue, HoldAndQueueFileProtectsTheFileForTheHoldersLifetime) {
-    const std::string path = at("native.log");
+    const std::string path = at("qvx_nlog_4e1d_2");
     writeFile(path);
     ASSERT_TRUE(SetEnvironmentVariableA(kHeldFileVariable, path.c_str()));
 

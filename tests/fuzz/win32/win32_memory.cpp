@@ -2,6 +2,7 @@
 
 #include "support/deletion_queue.h"
 #include "support/errors.h"
+#include "support/library_search.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/temp_directory.h"
@@ -298,6 +299,8 @@ bool temporaryFileName(char* out) {
 void registerPendingDirectory(const char*) {}
 
 void queueDirectory(const char*) {}
+
+void searchForLibrariesIn(const char*) {}
 
 bool markDirectoryInUse(const char* directory) {
     return directorySet.count(directory) != 0;

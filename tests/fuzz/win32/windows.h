@@ -10,6 +10,7 @@ using BOOL = int;
 using DWORD = unsigned long;
 using UINT = unsigned int;
 using HANDLE = void*;
+using HMODULE = struct HINSTANCE__*;
 using HWND = struct HWND__*;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;

@@ -1,9 +1,10 @@
 // launch-probe: a stub that goes straight to launchVm, standing in for the launch worker. It loads
 // its payload, takes the start-up state from the environment (KESTRO_PROBE_EXTRACTION: extraction
 // directory, entered like the worker does; KESTRO_PROBE_MANUAL: manual selection), loads the JVM
-// library named by KESTRO_PROBE_JVM and resolves JNI_CreateJavaVM, then launches with its own
-// command line. Prints "launchVm true" (main returned), "launchVm threw" and the exception, or
-// "launchVm false" (not started); exit code 0, 1 or 5. System.exit ends it with its own code.
+// library named by KESTRO_PROBE_JVM (with the libraries it needs beside it) and resolves
+// JNI_CreateJavaVM, then launches with its own command line. Prints "launchVm true" (main returned),
+// "launchVm threw" and the exception, or "launchVm false" (not started); exit code 0, 1 or 5.
+// System.exit ends it with its own code.
 #include "launch/arguments.h"
 #include "launch/vm_launch.h"
 #include "launch/vm_state.h"
@@ -26,8 +27,9 @@ int main() {
     }
     setManualSelection(std::getenv("KESTRO_PROBE_MANUAL") != nullptr);
     const char* library = std::getenv("KESTRO_PROBE_JVM");
-    // Kept loaded for the life of the process, as the launcher keeps jvm.dll.
-    HMODULE jvm = library ? LoadLibraryA(library) : nullptr;
+    // Kept loaded for the life of the process, as the launcher keeps jvm.dll; what it needs comes
+    // from its own folder.
+    HMODULE jvm = library ? LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
     if (!jvm) {
         std::printf("no JVM library\n");
         return 4;

@@ -4,7 +4,11 @@
 //   queue-tool.exe dir PATH         queue PATH under "delete_dir"
 //   queue-tool.exe hold PATH GO     hold PATH open and queue it, print "held", then wait until the
 //                                   file GO exists and end (releasing PATH)
-//   queue-tool.exe drain            drain the queue
+//   queue-tool.exe drain            drain the queue as a launcher a user double-clicked does, with
+//                                   the limited token (limited_token.h)
+//   queue-tool.exe drain-elevated   drain the queue with this process's own token, which Wine makes
+//                                   an elevated administrator's
+#include "limited_token.h"
 #include "support/deletion_queue.h"
 
 #include <windows.h>
@@ -17,7 +21,8 @@ namespace {
 constexpr DWORD kPollMilliseconds = 50;
 
 int usage() {
-    std::fprintf(stderr, "usage: queue-tool.exe file PATH | dir PATH | hold PATH GO | drain\n");
+    std::fprintf(stderr,
+                 "usage: queue-tool.exe file PATH | dir PATH | hold PATH GO | drain | drain-elevated\n");
     return 2;
 }
 
@@ -35,6 +40,9 @@ int main(int argc, char** argv) {
         while (GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES)
             Sleep(kPollMilliseconds);
     } else if (argc == 2 && std::strcmp(argv[1], "drain") == 0) {
+        kestro::test::ActingWithoutElevation user;
+        drainDeletionQueue();
+    } else if (argc == 2 && std::strcmp(argv[1], "drain-elevated") == 0) {
         drainDeletionQueue();
     } else {
         return usage();

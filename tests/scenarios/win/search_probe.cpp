@@ -14,6 +14,7 @@
 #include "launch/vm_state.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
+#include "support/library_search.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,8 @@ std::string pathVariable() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the launcher's start-up does first.
+    restrictLibrarySearch();
     loadPayload();
     char kind[2];
     getConfigText(2001, kind, sizeof kind);

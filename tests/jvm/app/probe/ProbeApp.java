@@ -30,6 +30,8 @@ public final class ProbeApp {
             out.println("unextractedPosition=" + LaunchInfo.unextractedPosition());
             out.println("manualRuntimeChoice=" + LaunchInfo.manualRuntimeChoice());
             out.println("program=" + LaunchInfo.program());
+            out.println("launcherSwitches=" + LaunchInfo.launcherSwitches());
+            out.println("console=" + LaunchInfo.hasLauncherSwitch("-c"));
         }
         ProcessCommunication.addListener(arguments -> {
             try (PrintWriter handedOver = writer(output + ".handover")) {

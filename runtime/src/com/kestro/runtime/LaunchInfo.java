@@ -1,5 +1,9 @@
 package com.kestro.runtime;
 
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+
 /**
  * What the native launcher told the application: read from the system properties it sets and from
  * the launcher parameters.
@@ -7,6 +11,7 @@ package com.kestro.runtime;
 public final class LaunchInfo {
     private static volatile String program = "";
     private static volatile boolean guiApplication;
+    private static volatile List<String> launcherSwitches = Collections.emptyList();
 
     private LaunchInfo() {}
 
@@ -46,6 +51,24 @@ public final class LaunchInfo {
     /** True for a GUI application. */
     public static boolean guiApplication() {
         return guiApplication;
+    }
+
+    /**
+     * The launcher's own switches on the command line ("-q", "-c", "-console", "-manual",
+     * "/manual"), in their order, repeats included. The launcher acted on them; main does not
+     * receive them. Empty outside a launcher.
+     */
+    public static List<String> launcherSwitches() {
+        return launcherSwitches;
+    }
+
+    /** True when the command line held the launcher's switch, for example "-c" (console mode). */
+    public static boolean hasLauncherSwitch(String name) {
+        return launcherSwitches.contains(name);
+    }
+
+    static void setLauncherSwitches(List<String> switches) {
+        launcherSwitches = Collections.unmodifiableList(new ArrayList<>(switches));
     }
 
     static void setProgram(String value) {

@@ -7,7 +7,9 @@ import java.io.PrintStream;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 
 /**
  * The class the native launcher calls. Its arguments start with six launcher parameters, always all
@@ -24,9 +26,16 @@ import java.util.Arrays;
  * which is when {@code java} would end. The launcher then destroys the VM knowing that nothing of the
  * application runs any more. An exception thrown by the application's main is reported on the error
  * stream at once, as {@code java} reports it, and thrown to the launcher at the end.
+ *
+ * <p>The application's arguments are the project's own (their number in the system property
+ * "kestro.configuredArgumentCount", absent for none) followed by the command line's. The launcher's
+ * switches on the command line are its own business: they are taken out here and offered through
+ * {@link LaunchInfo#launcherSwitches()}, so that "App.exe -c" shows the console without the
+ * application seeing a "-c" it may answer with its usage.
  */
 public final class WinLauncher {
     static final int PARAMETER_COUNT = 6;
+    private static final List<String> SWITCHES = Arrays.asList("-q", "-c", "-console", "-manual", "/manual");
 
     private WinLauncher() {}
 
@@ -53,9 +62,9 @@ public final class WinLauncher {
         redirectLogs(args[2], args[3], Boolean.parseBoolean(args[4]));
         ProcessCommunication.startWatching();
 
-        String[] applicationArgs = args.length > PARAMETER_COUNT
-                ? Arrays.copyOfRange(args, PARAMETER_COUNT, args.length)
-                : new String[0];
+        List<String> switches = new ArrayList<>();
+        String[] applicationArgs = withoutLauncherSwitches(args, configuredArgumentCount(), switches);
+        LaunchInfo.setLauncherSwitches(switches);
         Class<?> mainClass = Class.forName(args[1], true, ClassLoader.getSystemClassLoader());
         Method main = mainClass.getMethod("main", String[].class);
         if (!Modifier.isStatic(main.getModifiers())) {
@@ -68,6 +77,33 @@ public final class WinLauncher {
             // The application's own exception, not the reflection wrapper, reaches the launcher.
             throw e.getCause();
         }
+    }
+
+    /** The number of the project's own arguments; 0 when the launcher did not say or said nonsense. */
+    static int configuredArgumentCount() {
+        try {
+            return Math.max(0, Integer.parseInt(System.getProperty("kestro.configuredArgumentCount", "0")));
+        } catch (NumberFormatException e) {
+            return 0;
+        }
+    }
+
+    /**
+     * The application's arguments: those after the launcher parameters, less the launcher's switches
+     * among the command line's (after the first configured ones, which are the project's own and
+     * reach main whatever they say). The switches taken out are added to switches, in order.
+     */
+    static String[] withoutLauncherSwitches(String[] args, int configured, List<String> switches) {
+        List<String> kept = new ArrayList<>();
+        int firstFromCommandLine = PARAMETER_COUNT + Math.min(configured, args.length - PARAMETER_COUNT);
+        for (int i = PARAMETER_COUNT; i < args.length; i++) {
+            if (i >= firstFromCommandLine && SWITCHES.contains(args[i])) {
+                switches.add(args[i]);
+            } else {
+                kept.add(args[i]);
+            }
+        }
+        return kept.toArray(new String[0]);
     }
 
     /**
