@@ -303,6 +303,19 @@ bool RunningProgram::waitForOutput(const std::string& text, std::chrono::millise
     return false;
 }
 
+bool RunningProgram::kill(const std::string& name) {
+    // Under Wine each Windows process is a Linux process of the run's group, named by its program.
+    bool found = false;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string program = readFile(entry.path().string() + "/cmdline").c_str();
+        const pid_t process = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+        if (process > 0 && pid_ > 0 && getpgid(process) == pid_ && program.size() >= name.size() &&
+            program.compare(program.size() - name.size(), name.size(), name) == 0)
+            found = ::kill(process, SIGKILL) == 0 || found;
+    }
+    return found;
+}
+
 RunResult RunningProgram::wait() {
     int status = 0;
     bool ended = pid_ < 0;
@@ -311,7 +324,7 @@ RunResult RunningProgram::wait() {
         ended = answer == pid_ || answer < 0;
         if (!ended && std::chrono::steady_clock::now() > deadline_) {
             // envrun could not end the run: end Wine's processes of the whole prefix.
-            kill(-pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             waitpid(pid_, &status, 0);
             runWine({"--stop"}, nullptr);
             result_.timedOut = true;

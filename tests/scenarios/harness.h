@@ -128,6 +128,9 @@ class RunningProgram {
     // Waits until the program's standard output holds text; false after the time-out.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     RunResult wait();
+    // Ends the Windows process of this run whose program file is named name at once, as a crash or
+    // Task Manager would, leaving the rest of the run to end by itself; false when none runs.
+    bool kill(const std::string& name);
 
   private:
     friend class Scenario;

@@ -86,12 +86,13 @@ int runShell(const std::string& command, std::string* output) {
 }
 #endif
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds every) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(every);
     }
     return true;
 }

@@ -30,8 +30,9 @@ std::u16string fromUtf16Le(const std::string& bytes);
 // its output streams in *output.
 int runShell(const std::string& command, std::string* output);
 
-// Asks condition every 50 ms until it holds (true) or timeout has passed (false).
+// Asks condition every so often until it holds (true) or timeout has passed (false).
 bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::minutes(1));
+               std::chrono::milliseconds timeout = std::chrono::minutes(1),
+               std::chrono::milliseconds every = std::chrono::milliseconds(50));
 
 } // namespace kestro::test_support
