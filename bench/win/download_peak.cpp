@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     if (!initInternetLibrary())
         return 1;
     bool downloaded = false;
-    const Measurement measured =
-        measure([&] { downloaded = downloadFile(nullptr, argv[1], argv[2], argc == 4 ? argv[3] : ""); });
+    const Measurement measured = measure(
+        [&] { downloaded = downloadFile(argv[1], argv[2], argc == 4 ? argv[3] : "", {}).succeeded(); });
     // One line the script reads: milliseconds, peak working set in KiB.
     printf("%lu %lu\n", measured.milliseconds, measured.peakWorkingSetKiB);
     return downloaded ? 0 : 1;

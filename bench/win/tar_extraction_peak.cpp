@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     CreateDirectoryA(argv[2], nullptr);
     bool extracted = false;
     const Measurement measured =
-        measure([&] { extracted = extractRuntimeArchive(argv[1], argv[2], nullptr, 0); });
+        measure([&] { extracted = extractRuntimeArchiveReporting(argv[1], argv[2], nullptr, nullptr, 0); });
     // One line the script reads: milliseconds, peak working set in KiB.
     printf("%lu %lu\n", measured.milliseconds, measured.peakWorkingSetKiB);
     return extracted ? 0 : 1;

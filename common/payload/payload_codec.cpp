@@ -2,24 +2,16 @@
 
 #include "payload/payload_format.h"
 
+#include "binary/little_endian.h"
+#include "pe/pe_image.h"
+
 namespace kestro::payload {
 namespace {
 
-bool readUnsigned(const std::string& data, size_t offset, int width, uint64_t* value) {
-    if (offset > data.size() || data.size() - offset < static_cast<size_t>(width))
-        return false;
-    uint64_t result = 0;
-    for (int i = width - 1; i >= 0; --i)
-        result = (result << 8) | static_cast<unsigned char>(data[offset + i]);
-    *value = result;
-    return true;
-}
-
 bool readInt32(const std::string& data, size_t* offset, int32_t* value) {
-    uint64_t raw;
-    if (!readUnsigned(data, *offset, 4, &raw))
+    if (*offset > data.size() || data.size() - *offset < 4)
         return false;
-    *value = static_cast<int32_t>(static_cast<uint32_t>(raw));
+    *value = static_cast<int32_t>(binary::get32(data, *offset));
     *offset += 4;
     return true;
 }
@@ -35,15 +27,11 @@ bool readBytes(const std::string& data, size_t* offset, int32_t length, std::str
 } // namespace
 
 void appendInt32(std::string& out, int32_t value) {
-    uint32_t bits = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    binary::append32(out, static_cast<uint32_t>(value));
 }
 
 void appendInt64(std::string& out, int64_t value) {
-    uint64_t bits = static_cast<uint64_t>(value);
-    for (int i = 0; i < 8; ++i)
-        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    binary::append64(out, static_cast<uint64_t>(value));
 }
 
 void appendTables(std::string& out, const PayloadTables& tables) {
@@ -74,12 +62,11 @@ void appendIncludedFile(std::string& out, const std::string& data) {
 
 bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables, size_t* end,
                   std::string* error) {
-    uint64_t magic;
-    if (!readUnsigned(data, offset, 4, &magic)) {
+    if (offset > data.size() || data.size() - offset < 4) {
         *error = "no payload: the file ends where the payload should start";
         return false;
     }
-    if (magic != kMagic) {
+    if (binary::get32(data, offset) != kMagic) {
         *error = "no payload: wrong magic number";
         return false;
     }
@@ -90,6 +77,11 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
     int32_t count;
     if (!readInt32(data, &offset, &count)) {
         *error = "truncated payload: configuration count";
+        return false;
+    }
+    // Every record takes at least its id and length: a count the data cannot hold is cut off.
+    if (count > 0 && static_cast<uint64_t>(count) > (data.size() - offset) / 8) {
+        *error = "truncated payload: " + std::to_string(count) + " configuration records";
         return false;
     }
     for (int32_t i = 0; i < count; ++i) {
@@ -107,6 +99,10 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
         *error = "truncated payload: message count";
         return false;
     }
+    if (count > 0 && static_cast<uint64_t>(count) > (data.size() - offset) / 8) {
+        *error = "truncated payload: " + std::to_string(count) + " message records";
+        return false;
+    }
     for (int32_t i = 0; i < count; ++i) {
         int32_t id, length;
         std::string bytes;
@@ -117,8 +113,7 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
         }
         std::u16string text;
         for (size_t k = 0; k + 1 < bytes.size(); k += 2)
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) |
-                                                 (static_cast<unsigned char>(bytes[k + 1]) << 8)));
+            text.push_back(static_cast<char16_t>(binary::get16(bytes, k)));
         tables->messages.emplace_back(id, std::move(text));
     }
     *end = offset;
@@ -126,31 +121,19 @@ bool decodeTables(const std::string& data, size_t offset, PayloadTables* tables,
 }
 
 bool findPayloadStart(const std::string& image, size_t* start, std::string* error) {
-    uint64_t signatureOffset, sections, optionalHeaderSize, rawSize, rawOffset;
-    if (image.size() < 2 || image[0] != 'M' || image[1] != 'Z' ||
-        !readUnsigned(image, pe::kSignatureOffsetField, 4, &signatureOffset) ||
-        !readUnsigned(image, signatureOffset, 4, &rawSize) || rawSize != 0x00004550) {
-        *error = "not a PE executable";
+    kestro::pe::Headers headers;
+    if (!kestro::pe::readHeaders(image, &headers, error))
         return false;
-    }
-    if (!readUnsigned(image, signatureOffset + pe::kNumberOfSectionsField, 2, &sections) || sections == 0 ||
-        !readUnsigned(image, signatureOffset + pe::kSizeOfOptionalHeaderField, 2, &optionalHeaderSize)) {
+    if (headers.sections.empty()) {
         *error = "PE executable without sections";
         return false;
     }
-    int64_t header =
-        pe::lastSectionHeaderOffset(static_cast<int64_t>(signatureOffset), static_cast<int>(sections),
-                                    static_cast<int>(optionalHeaderSize));
-    if (!readUnsigned(image, static_cast<size_t>(header) + pe::kSizeOfRawDataField, 4, &rawSize) ||
-        !readUnsigned(image, static_cast<size_t>(header) + pe::kPointerToRawDataField, 4, &rawOffset)) {
-        *error = "PE section table is truncated";
-        return false;
-    }
-    if (rawOffset + rawSize > image.size()) {
+    const uint64_t end = headers.endOfLastSection();
+    if (end > image.size()) {
         *error = "the last section's raw data extends past the end of the file";
         return false;
     }
-    *start = static_cast<size_t>(rawOffset + rawSize);
+    *start = static_cast<size_t>(end);
     return true;
 }
 

@@ -17,6 +17,10 @@ namespace kestro::payload {
 
 constexpr uint32_t kMagic = 0xE8E413D5u;
 
+// The launcher reads the names of the included files (configuration 2003) into this many bytes, its
+// terminator included.
+constexpr size_t kIncludedFileNamesCapacity = 8192;
+
 // Every byte of an included file is stored XOR-ed with this key; sizes are stored plainly.
 constexpr uint8_t kIncludedFileKey = 0xA7;
 
@@ -24,6 +28,10 @@ inline void scrambleBytes(uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
         data[i] ^= kIncludedFileKey;
 }
+
+// The included file that carries a shipped Java runtime (a gzip-compressed tar archive), and the name
+// a downloaded runtime archive is saved under beside the other included files.
+constexpr char kRuntimeArchiveName[] = "jre.tar.gz";
 
 // Where the PE headers keep what is needed to find the end of the last section's raw data.
 namespace pe {

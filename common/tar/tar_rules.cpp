@@ -1,5 +1,7 @@
 #include "tar/tar_rules.h"
 
+#include "names/windows_names.h"
+
 #include <cstring>
 
 namespace kestro::tar {
@@ -11,32 +13,10 @@ bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-char folded(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Windows opens the device instead of a file for these, whatever the extension.
-bool isDeviceName(const std::string& component) {
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    for (char& c : base)
-        c = folded(c);
-    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
-        if (base == device)
-            return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
 const char* checkComponent(const std::string& component) {
     if (component.find_first_not_of(". ") == std::string::npos)
         return "climbs out of the target directory";
-    if (component.back() == '.' || component.back() == ' ')
-        return "has a component ending in a dot or a blank, which Windows drops";
-    if (isDeviceName(component))
-        return "names a Windows device";
-    return nullptr;
+    return names::checkComponent(component);
 }
 
 } // namespace
@@ -98,9 +78,7 @@ const char* EntryNames::admit(const char* field, size_t length, bool directory, 
 }
 
 const char* EntryNames::record(const std::string& path, bool directory) {
-    std::string key = path;
-    for (char& c : key)
-        c = folded(c);
+    const std::string key = names::folded(path);
     const auto found = made_.find(key);
     if (found == made_.end()) {
         made_.emplace(key, Made{path, directory});

@@ -47,7 +47,7 @@ class EntryNames {
     };
     const char* record(const std::string& path, bool directory);
 
-    std::map<std::string, Made> made_; // by the path folded to lower case
+    std::map<std::string, Made> made_; // by the path as Windows compares it (names::folded)
 };
 
 } // namespace kestro::tar

@@ -5,6 +5,8 @@
 #include "support/log.h"
 #include "support/paths.h"
 
+#include "runtime/runtime_layout.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -14,11 +16,7 @@ namespace {
 
 namespace config = kestro::payload::config;
 
-// In unpacking order; the last one existing means a complete earlier run.
-const char* const kPackedLibraries[] = {
-    "lib\\rt.jar",     "lib\\charsets.jar",        "lib\\plugin.jar",
-    "lib\\deploy.jar", "lib\\ext\\localedata.jar", "lib\\jsse.jar",
-};
+using kestro::runtime::kPackedLibraries;
 // Room for the longest library name with ".pack" and the unpacker's name behind a directory.
 constexpr size_t kLongestSuffix = 32;
 constexpr DWORD kNormalPriority = 0x20;

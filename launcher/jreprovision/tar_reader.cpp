@@ -6,7 +6,6 @@
 #include "support/log.h"
 #include "support/paths.h"
 
-#include <commctrl.h>
 #include <direct.h>
 #include <zlib.h>
 
@@ -21,7 +20,6 @@ constexpr int kHeaderRest = 12;
 constexpr int kBlockSize = static_cast<int>(kestro::tar::kBlockSize);
 constexpr unsigned kChunkSize = 32768;
 constexpr DWORD kProgressInterval = 200;
-constexpr int kProgressBarId = 1001;
 constexpr size_t kSavedDirectoryCapacity = 260;
 
 struct Progress {
@@ -34,10 +32,6 @@ struct Progress {
             sink(tarProgressPosition(gztell(archive), expectedTotalSize), context);
     }
 };
-
-void sendToProgressBar(int32_t position, void* window) {
-    SendDlgItemMessageA(static_cast<HWND>(window), kProgressBarId, PBM_SETPOS, position, 0);
-}
 
 // Makes the directories leading to path (a relative name with '\\' separators). Failures show when
 // the entry itself is written.
@@ -203,11 +197,4 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
     else
         logError("untaring JRE was unsuccessful");
     return extracted;
-}
-
-bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory, HWND progressWindow,
-                           int32_t expectedTotalSize, bool* writeFailed) {
-    return extractRuntimeArchiveReporting(archivePath, targetDirectory,
-                                          progressWindow != nullptr ? sendToProgressBar : nullptr,
-                                          progressWindow, expectedTotalSize, writeFailed);
 }

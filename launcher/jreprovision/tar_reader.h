@@ -2,8 +2,6 @@
 // directory. Only regular files and directories are written; every other entry is skipped by its size.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -11,8 +9,8 @@
 using TarProgressSink = void (*)(int32_t position, void* context);
 
 // Unpacks archivePath (relative to the current directory) into targetDirectory, which the process
-// enters for the duration. Progress goes to control 1001 of progressWindow with PBM_SETPOS when the
-// window is not null, paced by expectedTotalSize (configuration 151). Returns true when at least one
+// enters for the duration. Every progress position goes to sink (may be null) with context, paced by
+// expectedTotalSize (configuration 151); the caller shows it. Returns true when at least one
 // regular file was extracted and nothing failed. Every failure is logged as an error line and answers
 // false, with the files already written left on disk. An entry whose size field is not plain octal, or
 // whose name the shared entry rules refuse (kestro::tar::EntryNames: ways out of the target directory,
@@ -21,10 +19,6 @@ using TarProgressSink = void (*)(int32_t position, void* context);
 // Ends the process through fatalError when an output file cannot be created. When writeFailed is
 // given, it tells whether the failure was data that could not be written (a full disk, say), which
 // includes bytes that fail only as the file is closed.
-bool extractRuntimeArchive(const char* archivePath, const char* targetDirectory, HWND progressWindow,
-                           int32_t expectedTotalSize, bool* writeFailed = nullptr);
-
-// The same, with every progress position handed to sink (may be null) instead of a window.
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
                                     TarProgressSink sink, void* context, int32_t expectedTotalSize,
                                     bool* writeFailed = nullptr);

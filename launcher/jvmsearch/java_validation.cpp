@@ -2,9 +2,9 @@
 
 #include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
-#include "jvmsearch/version_rules.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "runtime/version_rules.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/temp_directory.h"

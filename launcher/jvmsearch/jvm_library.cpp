@@ -4,6 +4,7 @@
 #include "launch/vm_state.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "runtime/runtime_layout.h"
 #include "support/environment.h"
 #include "support/library_search.h"
 #include "support/log.h"
@@ -21,7 +22,7 @@ namespace config = kestro::payload::config;
 constexpr size_t kBinDirectoryCapacity = 2000;
 constexpr size_t kPathVariableCapacity = 16384;
 constexpr size_t kVariantCapacity = 200;
-const char* const kVariants[] = {"hotspot", "client", "server", "classic", "jrockit"};
+using kestro::runtime::kJvmVariants;
 
 // Length of the executable's name ("java.exe" or "javaw.exe") at the end of path; 0 for any other.
 size_t executableNameLength(const char* path) {
@@ -167,9 +168,9 @@ bool isRuntimeForThisMachine(const char* executable) {
         if (!binDirectoryOf(candidate, binDirectory)) {
             continue;
         }
-        for (size_t index = 0; index <= std::size(kVariants); ++index) {
+        for (size_t index = 0; index <= std::size(kJvmVariants); ++index) {
             char library[kPathCapacity];
-            const char* variant = index == 0 ? configured : kVariants[index - 1];
+            const char* variant = index == 0 ? configured : kJvmVariants[index - 1];
             if (!jvmLibraryPath(binDirectory, variant, library) || !pathExists(library)) {
                 continue;
             }
@@ -195,7 +196,7 @@ HMODULE loadJvmFromBinDir(const char* executable) {
     if (configured[0] != '\0') {
         library = tryJvmVariant(binDirectory, configured);
     }
-    for (const char* variant : kVariants) {
+    for (const char* variant : kJvmVariants) {
         if (library != nullptr) {
             break;
         }

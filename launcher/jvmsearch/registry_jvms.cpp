@@ -1,9 +1,9 @@
 #include "jvmsearch/registry_jvms.h"
 
 #include "jvmsearch/java_validation.h"
-#include "jvmsearch/version_rules.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "runtime/version_rules.h"
 #include "support/paths.h"
 #include "support/registry_key.h"
 

@@ -4,7 +4,7 @@
 #include "jvmsearch/java_validation.h"
 #include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
-#include "jvmsearch/version_rules.h"
+#include "runtime/version_rules.h"
 #include "launch/variable_expansion.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"

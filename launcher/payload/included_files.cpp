@@ -137,7 +137,7 @@ int extractIncludedFiles(char* directory) {
     if (!marked)
         registerPendingDirectory(directory);
 
-    char names[kTextCapacity];
+    char names[kestro::payload::kIncludedFileNamesCapacity];
     getConfigText(config::IncludedFileNames, names, sizeof names);
     int extracted = 0;
     for (char* name = strtok(names, ";"); name != nullptr && extracted < count; name = strtok(nullptr, ";")) {

@@ -1,7 +1,9 @@
 // Ids of the launcher's resources and of their controls, shared by the resource script and the code.
 #pragma once
 
-#define IDI_LAUNCHER 1001
+#include "payload/stub_resources.h"
+
+#define IDI_LAUNCHER KESTRO_LAUNCHER_ICON_GROUP
 #define IDD_PROGRESS 103
 #define IDD_QUESTION 104
 

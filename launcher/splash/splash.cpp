@@ -5,6 +5,7 @@
 #include "payload/payload_store.h"
 #include "resource_ids.h"
 #include "splash/splash_controller.h"
+#include "support/ansi_text.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/single_instance.h"
@@ -18,11 +19,13 @@ namespace {
 namespace config = kestro::payload::config;
 
 constexpr char kWindowClass[] = "KestroSplashScreen";
-constexpr int kPictureId = 10000;
+constexpr int kPictureId = KESTRO_SPLASH_PICTURE;
 constexpr UINT_PTR kTimerId = 9962;
 constexpr UINT kTickMs = 100;
 constexpr int kFaceCapacity = 32;
 constexpr int kPointsPerInch = 72;
+constexpr DWORD kHideWaitMs = 1000;
+constexpr DWORD kHideCheckMs = 10;
 
 // Where the splash is in its life. It stands for the progress dialog from its start until it goes;
 // it goes once, whoever hides it (the application, its window, the user, an error, the question), and
@@ -74,6 +77,22 @@ SIZE configuredSize() {
             configured.cy = description.bmHeight;
     }
     return configured;
+}
+
+// Hidden by the splash thread, which owns the window, without waiting for that thread to finish: it
+// may be inside a call into a VM that stands still, and the hide itself may keep it a while (the
+// system's own work for the window, such as Wine's wait for a window manager). The caller, about to
+// show a message box or the question, waits only until the window no longer counts as visible, which
+// happens first thing in the hide, and at most kHideWaitMs.
+void hideSplashWindow(HWND splash) {
+    if (GetWindowThreadProcessId(splash, nullptr) == GetCurrentThreadId()) {
+        ShowWindow(splash, SW_HIDE);
+        return;
+    }
+    ShowWindowAsync(splash, SW_HIDE);
+    const DWORD start = GetTickCount();
+    while (IsWindowVisible(splash) && GetTickCount() - start < kHideWaitMs)
+        Sleep(kHideCheckMs);
 }
 
 void giveBackErrorOwner(HWND splash) {
@@ -233,30 +252,6 @@ int splashFontHeight(int points, int pixelsPerInch) {
     return -MulDiv(points, pixelsPerInch, kPointsPerInch);
 }
 
-void ansiStatusText(const wchar_t* text, size_t length, char* out, size_t capacity) {
-    if (capacity == 0)
-        return;
-    out[0] = '\0';
-    // Every unit gives at least one byte, so more than capacity - 1 units cannot fit.
-    const int room = static_cast<int>(capacity - 1);
-    int units = static_cast<int>(length < capacity - 1 ? length : capacity - 1);
-    int bytes = 0;
-    for (;;) {
-        // A pair is never split: half of it would turn into a stray "?".
-        if (units > 0 && IS_HIGH_SURROGATE(text[units - 1]) && static_cast<size_t>(units) < length)
-            --units;
-        if (units <= 0)
-            return;
-        bytes = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
-        if (bytes <= room)
-            break;
-        // Each dropped unit takes at least one byte with it.
-        units -= bytes - room;
-    }
-    bytes = WideCharToMultiByte(CP_ACP, 0, text, units, out, room, nullptr, nullptr);
-    out[bytes > 0 ? bytes : 0] = '\0';
-}
-
 void showSplash(int showCommand) {
     if (showCommand != 0) {
         Stage notStarted = Stage::NotStarted;
@@ -281,7 +276,7 @@ void showSplash(int showCommand) {
         return;
     HWND splash = window.load();
     if (splash != nullptr) {
-        ShowWindow(splash, SW_HIDE);
+        hideSplashWindow(splash);
         giveBackErrorOwner(splash);
     }
     // Until the program runs, a start without its splash would show nothing at all: the window held
@@ -307,7 +302,7 @@ void setSplashText(const wchar_t* text, size_t length) {
     HWND splash = window.load();
     if (splash == nullptr)
         return;
-    ansiStatusText(text, length, statusText, sizeof statusText);
+    ansiText(text, length, statusText, sizeof statusText);
     InvalidateRect(splash, nullptr, FALSE);
     UpdateWindow(splash);
 }

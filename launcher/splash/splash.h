@@ -10,12 +10,14 @@
 
 // Non-zero: starts the splash thread, which shows the window with that show command; nothing when a
 // splash was started or cancelled before. Zero: hides the splash (from any thread, once: later hides
-// do nothing) and brings the process's other windows to the front unless one of them is the
-// foreground window already; before the window exists, it cancels every later start. The error owner
-// goes back to the window that owned message boxes before the splash, so that no message box is
-// owned by a hidden splash, and the window the splash stood for comes back unless the program's Java
-// code runs already. Every end of the splash goes this way: the application's close, its first
-// window, an error, the question, the user's close, a splash that cannot be made.
+// do nothing; another thread waits for the splash thread only until the window is no longer
+// visible, at most a second, never for the rest of its hide) and brings the process's other windows
+// to the front unless one of them is the foreground window already; before the window exists, it
+// cancels every later start. The error owner goes back to the window that owned message boxes before
+// the splash, so that no message box is owned by a hidden splash, and the window the splash stood for
+// comes back unless the program's Java code runs already. Every end of the splash goes this way: the
+// application's close, its first window, an error, the question, the user's close, a splash that
+// cannot be made.
 void showSplash(int showCommand);
 
 // At the process's end: the splash goes without waiting for its thread (which may be inside a call
@@ -50,7 +52,3 @@ DWORD WINAPI splashThread(LPVOID showCommand);
 // The font height for a size in points on a device with pixelsPerInch: negative, so that the size
 // is the character's height without the internal leading (8 points at 96 dpi give -11).
 int splashFontHeight(int points, int pixelsPerInch);
-
-// The status text in the ANSI code page: at most length units of text (no terminator needed) into
-// out, cut to capacity - 1 bytes at a character's end and always terminated.
-void ansiStatusText(const wchar_t* text, size_t length, char* out, size_t capacity);

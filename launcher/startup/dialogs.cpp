@@ -9,10 +9,12 @@
 #include "startup/install_started.h"
 #include "startup/launch_worker.h"
 #include "startup/wide_text.h"
+#include "support/ansi_text.h"
 #include "support/errors.h"
 #include "support/format_check.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/registry_key.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -31,18 +33,7 @@ constexpr int kInitialProgressMaximum = 100;
 // What the dialog functions answer when the dialog could not be made, and what the progress dialog
 // ends with when it cannot start the launch.
 constexpr INT_PTR kDialogFailed = -1;
-
-void setItemToMessage(HWND dialog, int item, int id) {
-    wchar_t text[kTextCapacity];
-    getMessage(id, text);
-    setItemTextWide(dialog, item, text);
-}
-
-void setTitleToMessage(HWND dialog, int id) {
-    wchar_t text[kTextCapacity];
-    getMessage(id, text);
-    setWindowTextWide(dialog, text);
-}
+constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
 // A dialog made from 8-bit calls is an 8-bit window: a 16-bit caption set into it is stored in the
 // ANSI code page, and Greek or Chinese product names turn into question marks. On the NT family the
@@ -94,7 +85,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
                             MAKELPARAM(0, kInitialProgressMaximum));
         setItemToMessage(dialog, IDC_STATUS_TEXT, message::ProgressStatus);
-        setTitleToMessage(dialog, message::DialogCaption);
+        setWindowToMessage(dialog, message::DialogCaption);
         setItemToMessage(dialog, IDCANCEL, message::CancelButton);
         // Set before the first show can be held back, so that a splash failing later finds it.
         setSplashStandIn(dialog);
@@ -130,7 +121,7 @@ INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         // A failed Locate is told in a box the question waits for, so that it cannot be answered
         // again underneath.
         setErrorOwner(dialog);
-        setTitleToMessage(dialog, message::DialogCaption);
+        setWindowToMessage(dialog, message::DialogCaption);
         setItemToMessage(dialog, IDCANCEL, message::CancelButton);
         setItemToMessage(dialog, IDC_LOCATE, message::LocateButton);
         setItemToMessage(dialog, IDC_DOWNLOAD, message::DownloadButton);
@@ -166,12 +157,21 @@ INT_PTR CALLBACK questionDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return TRUE;
 }
 
-// The file dialog's title in the ANSI code page, as the 8-bit dialog reads it: characters the code
-// page lacks become "?", every other one stays.
-void ansiText(const wchar_t* text, char* out, int capacity) {
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, out, capacity, nullptr, nullptr) == 0)
-        out[0] = '\0';
-    out[capacity - 1] = '\0';
+// Where runtimes are installed: the program-files folder of this process's kind (a 32-bit process on
+// 64-bit Windows gets the one of 32-bit programs, whose runtimes are the ones it can load). False when
+// the system does not say.
+bool programFilesFolder(char* out, DWORD capacity) {
+    RegistryKey key;
+    if (!key.open(HKEY_LOCAL_MACHINE, kCurrentVersionKey))
+        return false;
+    DWORD type = 0;
+    DWORD size = capacity;
+    if (RegQueryValueExA(key.get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(out), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ || size == 0 || size >= capacity)
+        return false;
+    out[size] = '\0';
+    return out[0] != '\0';
 }
 
 } // namespace
@@ -196,6 +196,7 @@ bool pickJavaExe(HWND owner) {
     char file[kPathCapacity] = "";
     wchar_t wideTitle[kTextCapacity];
     getMessage(message::LocateDialogTitle, wideTitle);
+    // The 8-bit dialog takes its title in the ANSI code page.
     char title[kTextCapacity];
     ansiText(wideTitle, title, sizeof title);
     OPENFILENAMEA dialog = {};
@@ -207,13 +208,27 @@ bool pickJavaExe(HWND owner) {
     dialog.lpstrFile = file;
     dialog.nMaxFile = sizeof file;
     dialog.lpstrTitle = title;
-    dialog.Flags = OFN_FILEMUSTEXIST;
+    char programFiles[kPathCapacity];
+    if (programFilesFolder(programFiles, sizeof programFiles))
+        dialog.lpstrInitialDir = programFiles;
+    // Without OFN_NOCHANGEDIR the dialog leaves the process in the picked file's folder, where the
+    // rest of the launch (a download among it) would then write.
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameA(&dialog))
         return false;
     if (!LoadDLL(true, file, true))
         return false;
     recordLocatedJvm(file);
     return true;
+}
+
+void showProgressPosition(int32_t position, void* progressDialog) {
+    SendDlgItemMessageW(static_cast<HWND>(progressDialog), IDC_PROGRESS_BAR, PBM_SETPOS,
+                        static_cast<WPARAM>(position), 0);
+}
+
+void showProgressStatusLine(const wchar_t* text, void* progressDialog) {
+    setItemTextWide(static_cast<HWND>(progressDialog), IDC_STATUS_LINE, text);
 }
 
 void centreWindow(HWND window) {

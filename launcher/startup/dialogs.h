@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // Registers the progress dialog's window class and shows the progress dialog modally; its start
 // starts the launch worker on a thread of its own, which ends the process. Returns true when the
@@ -24,6 +25,11 @@ INT_PTR askForRuntime(HWND progressDialog, bool downloadOffered);
 // loaded and the pick was recorded in the located-runtime list; false when the user cancelled or the
 // runtime failed (LoadDLL has told the user why).
 bool pickJavaExe(HWND owner);
+
+// The progress dialog (context) as the place where provisioning's reports show: a position of its
+// progress bar, the download's status line.
+void showProgressPosition(int32_t position, void* progressDialog);
+void showProgressStatusLine(const wchar_t* text, void* progressDialog);
 
 // Moves window to the middle of its parent (or owner), or of the desktop without one, and to the top.
 void centreWindow(HWND window);

@@ -9,6 +9,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "resource_ids.h"
+#include "runtime/version_rules.h"
 #include "splash/splash.h"
 #include "startup/dialogs.h"
 #include "startup/install_started.h"
@@ -32,7 +33,7 @@ namespace {
 namespace config = kestro::payload::config;
 namespace message = kestro::payload::message;
 
-constexpr char kRuntimeArchive[] = "jre.tar.gz";
+constexpr const char* kRuntimeArchive = kestro::payload::kRuntimeArchiveName;
 constexpr char kRuntimeDirectory[] = "jre";
 constexpr DWORD kWatchIntervalMs = 100;
 constexpr int kWatchStepsPerAdvance = 5;
@@ -83,11 +84,22 @@ void changeIntoExtractionDirectory() {
     fatalMessageWide(result == kCopyWriteFailed ? message::DiskFull : message::InstallationCorrupted);
 }
 
+// Scripts may look for the line on standard output; the user reads why on standard error (or in a
+// box, when errors go there): the project's own words, which versions would do, and the log.
 [[noreturn]] void endWithoutRuntime() {
     logError("No JRE found");
     printf("no jre found\n");
     fflush(stdout);
     setInstallStarted(false);
+    char text[kTextCapacity];
+    char minimum[kTextCapacity];
+    char maximum[kTextCapacity];
+    getConfigText(config::MessageNoJvm, text, sizeof text);
+    getConfigText(config::MinimumVersion, minimum, sizeof minimum);
+    getConfigText(config::MaximumVersion, maximum, sizeof maximum);
+    const std::string told = std::string(text) + (text[0] != '\0' ? "\n" : "") + "The program runs on " +
+                             describeVersionRange(minimum, maximum) + ".";
+    showError(told.c_str());
     exitLauncher(kNoRuntimeExitCode);
 }
 
@@ -136,8 +148,8 @@ void setProgressRange(HWND progressDialog, bool shippedRuntime) {
 }
 
 // No runtime was found, or the user wants to pick one: the question decides. Returns whether the
-// runtime archive is now in the current directory.
-bool askForRuntimeFromUser(HWND progressDialog) {
+// runtime archive is now at archive (a full path).
+bool askForRuntimeFromUser(HWND progressDialog, const char* archive) {
     // A question is not for a splash to cover: the splash ends and the progress dialog comes back.
     showSplash(0);
     char location[kTextCapacity];
@@ -147,7 +159,7 @@ bool askForRuntimeFromUser(HWND progressDialog) {
     if (answer != IDC_DOWNLOAD)
         return false; // Locate has loaded the picked runtime; anything else fails at the VM's start
     logLine("Downloading JRE");
-    downloadRuntime(progressDialog, location);
+    downloadRuntime(progressDialog, location, archive);
     logLine("Done");
     return true;
 }
@@ -228,8 +240,9 @@ void prepareShippedRuntime(HWND progressDialog) {
     if (_mkdir(kRuntimeDirectory) != 0)
         logError("Could not create JRE dir");
     bool writeFailed = false;
-    if (!extractRuntimeArchive(kRuntimeArchive, kRuntimeDirectory, progressDialog,
-                               getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
+    if (!extractRuntimeArchiveReporting(
+            kRuntimeArchive, kRuntimeDirectory, progressDialog != nullptr ? showProgressPosition : nullptr,
+            progressDialog, getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
         // Part of a runtime would hold the space it took until the next start's clean-up, and could
         // pass for a whole one with a start that reuses this directory. Removed first, so that on a
         // full disk the log line below finds room.
@@ -299,7 +312,7 @@ void launchWorker(HWND progressDialog) {
         if (manualSelection() || !LoadDLL(false, nullptr, false)) {
             if (progressDialog == nullptr)
                 endWithoutRuntime();
-            shippedRuntime = askForRuntimeFromUser(progressDialog);
+            shippedRuntime = askForRuntimeFromUser(progressDialog, archive);
         }
     }
 

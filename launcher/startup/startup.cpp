@@ -198,9 +198,11 @@ void runStartup(HINSTANCE instance, const char* commandLineTail) {
         askAfterFailedStart();
 
     // Before the runtime search, so that the user sees the application coming at once; after the
-    // questions above, which it would cover.
+    // questions above, which it would cover. Without taking the focus: a picture takes no input, and
+    // what the user types meanwhile stays where it was. (An activated splash is also one that Wine
+    // without a window manager hides only after waiting two seconds for one.)
     if (splashWanted() && (!quiet || getConfigNumber(config::SplashInQuietMode) != 0))
-        showSplash(SW_SHOWNORMAL);
+        showSplash(SW_SHOWNOACTIVATE);
 
     if (quiet) {
         logLine("Quiet installer.");

@@ -1,10 +1,7 @@
 #include "startup/wide_text.h"
 
 #include "payload/payload_store.h"
-
-#include <climits>
-#include <cstdlib>
-#include <cstring>
+#include "support/ansi_text.h"
 
 namespace {
 
@@ -37,27 +34,6 @@ void lookUpWideSetters() {
     lookedUp = true;
 }
 
-// The 8-bit form of text in the C runtime's locale into out (capacity bytes, always terminated):
-// characters the locale cannot represent are left out, and a text that does not fit is cut.
-void narrowText(const wchar_t* text, char* out, size_t capacity) {
-    if (capacity == 0)
-        return;
-    // Character by character: wcstombs gives up on the first character the locale lacks and leaves
-    // the buffer unterminated when the text fills it.
-    size_t length = 0;
-    for (; *text != L'\0'; ++text) {
-        char bytes[MB_LEN_MAX];
-        const int count = wctomb(bytes, *text);
-        if (count <= 0)
-            continue;
-        if (length + static_cast<size_t>(count) >= capacity)
-            break;
-        memcpy(out + length, bytes, static_cast<size_t>(count));
-        length += static_cast<size_t>(count);
-    }
-    out[length] = '\0';
-}
-
 } // namespace
 
 void setWindowTextWide(HWND window, const wchar_t* text) {
@@ -67,7 +43,7 @@ void setWindowTextWide(HWND window, const wchar_t* text) {
         return;
     }
     char narrow[kTextCapacity];
-    narrowText(text, narrow, sizeof narrow);
+    ansiText(text, narrow, sizeof narrow);
     SetWindowTextA(window, narrow);
 }
 
@@ -76,7 +52,7 @@ BOOL setItemTextWide(HWND dialog, int id, const wchar_t* text) {
     if (wideItemSetter != nullptr)
         return wideItemSetter(dialog, id, text);
     char narrow[kTextCapacity];
-    narrowText(text, narrow, sizeof narrow);
+    ansiText(text, narrow, sizeof narrow);
     return SetDlgItemTextA(dialog, id, narrow);
 }
 
@@ -84,4 +60,16 @@ void forceNarrowTextSetters(bool narrow) {
     wideItemSetter = nullptr;
     wideWindowSetter = nullptr;
     lookedUp = narrow;
+}
+
+void setItemToMessage(HWND dialog, int id, int messageId) {
+    wchar_t text[kTextCapacity];
+    getMessage(messageId, text);
+    setItemTextWide(dialog, id, text);
+}
+
+void setWindowToMessage(HWND window, int messageId) {
+    wchar_t text[kTextCapacity];
+    getMessage(messageId, text);
+    setWindowTextWide(window, text);
 }

@@ -3,6 +3,7 @@
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "splash/splash.h"
+#include "support/ansi_text.h"
 #include "support/deletion_queue.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -51,10 +52,10 @@ void writeWideToStandardError(const wchar_t* text) {
         WriteConsoleW(stream, L"\n", 1, &written, nullptr);
         return;
     }
+    // Room for every unit of a whole message as a double-byte character.
     char bytes[kMessageCapacity * 2];
-    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
-    if (length > 0)
-        fprintf(stderr, "%s\n", bytes);
+    ansiText(text, bytes, sizeof bytes);
+    fprintf(stderr, "%s\n", bytes);
     fflush(stderr);
 }
 

@@ -1,5 +1,5 @@
 // `kestro inspect` on an arbitrary file: the PE walk, the tables and the included-file walk.
-#include "inspect.h"
+#include "commands/inspect.h"
 
 #include <unistd.h>
 

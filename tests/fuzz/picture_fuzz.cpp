@@ -1,6 +1,6 @@
 // The packer's picture reader on arbitrary bytes: the BMP checks, PNG decoding and the icon made from
 // a PNG (splash pictures and icons come from the user's project).
-#include "picture_resource.h"
+#include "executable/picture_resource.h"
 
 #include <cstdint>
 #include <cstdlib>

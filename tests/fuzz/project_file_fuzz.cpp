@@ -1,6 +1,6 @@
 // The packer's project loader on arbitrary text: an error or a request, never a fault, and no error
 // message longer than a few lines.
-#include "project_file.h"
+#include "project/project_file.h"
 
 #include <cstdint>
 #include <cstdlib>

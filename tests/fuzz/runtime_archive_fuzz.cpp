@@ -1,6 +1,6 @@
 // The packer's check of a runtime archive, on a tar stream of arbitrary bytes that the harness
 // compresses with gzip (so that the fuzzer works on the tar, not on deflate).
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 
 #include <unistd.h>
 #include <zlib.h>

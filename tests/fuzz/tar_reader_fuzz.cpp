@@ -2,7 +2,7 @@
 // compresses with gzip. Every archive the packer's check accepts must unpack without a failure; any
 // archive leaves the current directory as it was, and progress never falls below 1.
 #include "jreprovision/tar_reader.h"
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 #include "win32/win32_memory.h"
 
 #include <ftw.h>

@@ -1,6 +1,6 @@
 // The version rules on arbitrary texts: the order is an order (antisymmetric, reflexive), and the
 // parsers stay inside their buffers.
-#include "jvmsearch/version_rules.h"
+#include "runtime/version_rules.h"
 
 #include <cstdint>
 #include <cstdlib>

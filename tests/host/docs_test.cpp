@@ -1,7 +1,7 @@
 // The project-file documentation must describe exactly the keys the packer reads, and the build-tool
 // examples must pack.
 #include "pe_image.h"
-#include "project_keys.h"
+#include "project/project_keys.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -144,10 +144,10 @@ std::string quotedForShell(const std::string& text) {
 
 using test_support::runShell;
 
-// Real Maven and Gradle builds, offline, with the examples' own text: Maven's plugins come from
-// Debian's repository (so the surrounding pom packs jars the test made), Gradle compiles, jars and
-// copies the dependencies itself. A `kestro` on the builds' PATH calls this tree's packer with this
-// tree's stub and runtime jar.
+// Real Maven and Gradle builds, offline, with the examples' own text: Maven's plugins and a dependency
+// come from Debian's repository, Gradle compiles, jars and copies the dependencies itself. A `kestro` on
+// the builds' PATH calls this tree's packer with this tree's stub and runtime jar. A jar an earlier
+// build left behind stays out of the launcher.
 TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
     const auto blocks = codeBlocks("build-tools.md");
     ASSERT_EQ(blocks.size(), 4u);
@@ -160,11 +160,13 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
                            quotedForShell(directory + "/runtime.jar") + "\n");
     ASSERT_EQ(std::system(("chmod +x " + quotedForShell(directory + "/bin/kestro")).c_str()), 0);
     const std::string path = "PATH=" + quotedForShell(directory + "/bin") + ":\"$PATH\" ";
+    const std::string app =
+        "package com.example;\npublic class App { public static void main(String[] a) {} }\n";
     std::string output;
 
     const std::string maven = directory + "/maven";
-    testing::writeJar(maven + "/target/app-1.0.jar", {"com/example/App.class"}, "com.example.App");
-    testing::writeJar(maven + "/target/lib/dependency-2.3.jar", {"org/dep/Dep.class"});
+    testing::writeFile(maven + "/src/main/java/com/example/App.java", app);
+    testing::writeJar(maven + "/target/app-0.9.jar", {"com/example/Old.class"}, "com.example.Old");
     ASSERT_EQ(blocks[0].first, "toml");
     testing::writeFile(maven + "/kestro.toml", blocks[0].second);
     ASSERT_EQ(blocks[1].first, "xml");
@@ -172,19 +174,22 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
         maven + "/pom.xml",
         "<project xmlns=\"http://maven.apache.org/POM/4.0.0\">\n<modelVersion>4.0.0</modelVersion>\n"
         "<groupId>com.example</groupId><artifactId>app</artifactId><version>1.0</version>\n"
-        "<packaging>pom</packaging>\n<build><plugins>\n" +
-            blocks[1].second + "</plugins></build>\n</project>\n");
+        "<dependencies><dependency><groupId>commons-io</groupId><artifactId>commons-io</artifactId>"
+        "<version>2.11.0</version></dependency></dependencies>\n" +
+            blocks[1].second + "</project>\n");
     EXPECT_EQ(runShell("cd " + quotedForShell(maven) + " && " + path +
                            "mvn -o -B -q -Dmaven.repo.local=/usr/share/maven-repo package",
                        &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(maven + "/target/App.exe").good()) << output;
+    EXPECT_TRUE(std::ifstream(maven + "/target/lib/commons-io-2.11.0.jar").good()) << output;
+    EXPECT_EQ(output.find("warning"), std::string::npos) << output;
 
     const std::string gradle = directory + "/gradle";
-    testing::writeFile(gradle + "/src/main/java/com/example/App.java",
-                       "package com.example;\npublic class App { public static void main(String[] a) {} }\n");
+    testing::writeFile(gradle + "/src/main/java/com/example/App.java", app);
     testing::writeJar(gradle + "/lib/dependency-2.3.jar", {"org/dep/Dep.class"});
+    testing::writeJar(gradle + "/build/libs/app-0.9.jar", {"com/example/Old.class"}, "com.example.Old");
     testing::writeFile(gradle + "/settings.gradle", "rootProject.name = 'app'\n");
     ASSERT_EQ(blocks[2].first, "toml");
     testing::writeFile(gradle + "/kestro.toml", blocks[2].second);
@@ -192,14 +197,54 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
     testing::writeFile(gradle + "/build.gradle",
                        blocks[3].second +
                            "\ndependencies { implementation files('lib/dependency-2.3.jar') }\n");
+    // Debian 12's Gradle 4.4 predates tasks.register and tasks.named (Gradle 4.9) and the java block
+    // (4.10), which the example uses as current Gradle wants: here they create and find the tasks at
+    // once and set the java plugin's convention.
+    testing::writeFile(
+        gradle + "/gradle-4.4.gradle",
+        "gradle.beforeProject { project ->\n"
+        "    def tasks = project.tasks\n"
+        "    if (!tasks.metaClass.respondsTo(tasks, 'register')) {\n"
+        "        tasks.metaClass.register = { String name, Class type, Closure configure ->\n"
+        "            tasks.create(name, type, configure) }\n"
+        "        tasks.metaClass.named = { String name, Closure configure = null ->\n"
+        "            def task = tasks.getByName(name)\n"
+        "            if (configure != null) project.configure(task, configure)\n"
+        "            task }\n"
+        "        project.metaClass.java = { Closure configure -> project.configure(\n"
+        "            project.convention.getPlugin(org.gradle.api.plugins.JavaPluginConvention), configure) "
+        "}\n"
+        "    }\n"
+        "}\n");
     EXPECT_EQ(runShell("cd " + quotedForShell(gradle) + " && " + path +
                            "GRADLE_USER_HOME=" + quotedForShell(directory + "/gradle-home") +
-                           " gradle --offline --no-daemon -q windowsLauncher",
+                           " gradle --offline --no-daemon -q --init-script gradle-4.4.gradle windowsLauncher",
                        &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(gradle + "/build/App.exe").good()) << output;
     EXPECT_TRUE(std::ifstream(gradle + "/build/deps/dependency-2.3.jar").good()) << output;
+    EXPECT_EQ(output.find("warning"), std::string::npos) << output;
+}
+
+// `make install` puts the man page, made from the help, and the documentation beside the packer.
+TEST(Install, PutsThePackerItsManPageAndItsDocumentation) {
+    const std::string prefix = testing::makeTestDirectory();
+    std::string output;
+    ASSERT_EQ(runShell("cmake --install " + quotedForShell(KESTRO_BINARY_DIR) + " --prefix " +
+                           quotedForShell(prefix),
+                       &output),
+              0)
+        << output;
+    for (const char* installed :
+         {"/bin/kestro", "/share/kestro/kestro-runtime.jar", "/share/doc/kestro/project-file.md",
+          "/share/doc/kestro/build-tools.md", "/share/doc/kestro/java-api.md"})
+        EXPECT_TRUE(std::ifstream(prefix + installed).good()) << installed;
+    std::ifstream in(prefix + "/share/man/man1/kestro.1");
+    const std::string page((std::istreambuf_iterator<char>(in)), {});
+    for (const char* part : {".TH KESTRO \"1\"", ".SH SYNOPSIS", "kestro pack: Build a launcher",
+                             "\\-\\-sign\\-password\\-file", ".SH \"EXIT STATUS\"", "share/doc/kestro"})
+        EXPECT_NE(page.find(part), std::string::npos) << part << " in\n" << page;
 }
 
 } // namespace

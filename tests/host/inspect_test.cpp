@@ -1,15 +1,17 @@
-#include "inspect.h"
-#include "pack.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "project_keys.h"
-#include "text_encoding.h"
+#include "project/project_file.h"
+#include "project/project_keys.h"
+#include "support/text_encoding.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestro::packer {
 namespace {
@@ -269,8 +271,9 @@ TEST_F(InspectTest, FilesWithoutPayloadAreRejected) {
 // The command line: exit codes and messages as a user sees them.
 class CommandLineTest : public InspectTest {
   protected:
-    int run(const std::string& arguments, std::string* output) {
-        return test_support::runShell(std::string(KESTRO_CLI) + " " + arguments, output);
+    // Runs the packer with arguments, or with program the shell command arguments.
+    int run(const std::string& arguments, std::string* output, const std::string& program = KESTRO_CLI) {
+        return test_support::runShell(program + " " + arguments, output);
     }
 };
 
@@ -287,16 +290,43 @@ TEST_F(CommandLineTest, PackThenInspectAsJson) {
               std::string::npos)
         << output;
     EXPECT_NE(output.find("app.jar;data-renamed.bin;kestro-runtime.jar;"), std::string::npos) << output;
+
+    // Without -o, the launcher is named after the application, beside the project; a name without
+    // .exe is written as asked, with a warning.
+    const std::string withStub =
+        " --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ + "/runtime.jar";
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml" + withStub, &output), 0) << output;
+    EXPECT_NE(output.find("kestro: wrote " + directory_ + "/Caf\xc3\xa9 Manager.exe ("), std::string::npos)
+        << output;
+    ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ + "/App" + withStub, &output), 0)
+        << output;
+    EXPECT_NE(output.find("kestro: warning: " + directory_ + "/App does not end in .exe"), std::string::npos)
+        << output;
 }
 
 TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     std::string output;
-    EXPECT_EQ(run("--version", &output), 0);
-    EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
-    EXPECT_EQ(run("help", &output), 0);
-    for (const char* part :
-         {"pack", "inspect", "--version", "--runtime-jar", "--sign-password-env", "--json"})
-        EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
+    for (const char* version : {"--version", "-V"}) {
+        EXPECT_EQ(run(version, &output), 0);
+        EXPECT_EQ(output, "kestro " KESTRO_VERSION "\n");
+    }
+    for (const char* help : {"help", "--help", "-h"}) {
+        EXPECT_EQ(run(help, &output), 0);
+        for (const char* part :
+             {"Usage: kestro pack [OPTIONS] PROJECT\n  or:  kestro inspect [OPTIONS] LAUNCHER\n",
+              "kestro pack: Build", "kestro inspect: Show", "--version", "--runtime-jar",
+              "--sign-password-env", "--set KEY=VALUE", "--json",
+              "Exit status: 0 when the work is done; 1 when the pack or the inspection failed"})
+            EXPECT_NE(output.find(part), std::string::npos) << part << " in\n" << output;
+    }
+    for (const char* help : {"help pack", "pack --help"}) {
+        EXPECT_EQ(run(help, &output), 0);
+        EXPECT_EQ(output.find("Build a launcher from a project file\nUsage: kestro pack [OPTIONS] PROJECT\n"),
+                  0u)
+            << output;
+        EXPECT_EQ(output.find("LAUNCHER"), std::string::npos) << output;
+        EXPECT_NE(output.find("2 when the command line is wrong"), std::string::npos) << output;
+    }
 
     writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
     ASSERT_EQ(run("pack " + directory_ + "/app.toml -o " + directory_ +
@@ -322,43 +352,153 @@ TEST_F(CommandLineTest, ExplainsItselfSummarisesAndRefusesACutLauncher) {
     EXPECT_NE(output.find("the included file kestro-runtime.jar is cut off"), std::string::npos) << output;
 }
 
-// Exit code 1: the pack or inspection failed; 2: the command line is wrong.
-TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithTheirExitCode) {
+// Debian 12's osslsigncode 2.5 reads the password only from a file it opens by name ("-" is a file
+// there, not standard input). The stand-in signer does the same and tells which password it read,
+// given through a pipe as the shell's `<(...)` makes one, beside a file named "-".
+TEST_F(CommandLineTest, SigningHandsThePasswordToEveryOsslsigncodeThroughAPipe) {
+    writeFile(
+        directory_ + "/bin/osslsigncode",
+        "#!/bin/sh\n"
+        "while [ $# -gt 0 ]; do\n"
+        "  case \"$1\" in -readpass) IFS= read -r pw < \"$2\" || exit 1;; -in) in=$2;; -out) out=$2;; esac\n"
+        "  shift\n"
+        "done\n"
+        "printf '%s' \"$pw\" > \"$(dirname \"$0\")/password-seen\" && cp \"$in\" \"$out\"\n");
+    ASSERT_EQ(chmod((directory_ + "/bin/osslsigncode").c_str(), 0755), 0);
+    writeFile(directory_ + "/-", "wrong\n");
+    writeFile(directory_ + "/signer.p12", "key");
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
+    writeFile(directory_ + "/sign.sh",
+              "cd " + directory_ +
+                  " && PATH=bin:$PATH exec " KESTRO_CLI
+                  " pack app.toml -o App.exe --stub stub.exe --runtime-jar runtime.jar "
+                  "--sign --sign-pkcs12 signer.p12 --sign-password-file "
+                  "<(printf 's\\303\\251cret 1\\n')\n");
+    std::string output;
+    ASSERT_EQ(run(directory_ + "/sign.sh", &output, "bash"), 0) << output;
+    EXPECT_EQ(readFile(directory_ + "/bin/password-seen"), "s\xc3\xa9"
+                                                           "cret 1");
+}
+
+// A signature cut off, as a failed upload leaves it, fails the command as a changed file does.
+TEST_F(CommandLineTest, ACutSignatureFailsInspection) {
+    std::string stub = stub_;
+    const size_t optionalHeader = securityEntry(stub) - 128;
+    put32(stub, optionalHeader, 0x10b);   // PE32
+    put32(stub, optionalHeader + 92, 16); // data directories
+    writeFile(directory_ + "/stub.exe", stub);
+    std::string launcher = readFile(pack());
+    launcher.resize((launcher.size() + 7) / 8 * 8, '\0');
+    put32(launcher, securityEntry(launcher), static_cast<uint32_t>(launcher.size()));
+    put32(launcher, securityEntry(launcher) + 4, 4096);
+    writeFile(directory_ + "/Cut.exe", launcher + std::string("\0\x10\0\0\0\x02\x02\0", 8) + "0\x82");
+    std::string output;
+    EXPECT_EQ(run("inspect " + directory_ + "/Cut.exe", &output), 1) << output;
+    EXPECT_NE(output.find("Cut.exe: the signature is damaged (the certificate table"), std::string::npos)
+        << output;
+}
+
+// A damaged record count in a large launcher: inspect reads a bounded part of it, under a memory limit
+// far below the file's size, and says what is wrong.
+TEST_F(CommandLineTest, ADamagedRecordCountIsReportedWithoutReadingTheWholeFile) {
+    std::string launcher = readFile(pack());
+    payload::PayloadTables tables;
+    size_t end = 0;
+    std::string error;
+    ASSERT_TRUE(payload::decodeTables(launcher, stub_.size(), &tables, &end, &error)) << error;
+    put32(launcher, stub_.size() + 4, 0x7ffffff0u);
+    writeFile(directory_ + "/Damaged.exe", launcher);
+    ASSERT_EQ(truncate((directory_ + "/Damaged.exe").c_str(), 600 << 20), 0);
+    std::string output;
+    EXPECT_EQ(run("-c 'ulimit -v 300000 && exec " KESTRO_CLI " inspect " + directory_ + "/Damaged.exe'",
+                  &output, "sh"),
+              1)
+        << output;
+    EXPECT_NE(output.find("record count or length is damaged"), std::string::npos) << output;
+}
+
+// As a compiler's output: the folder made when missing, the mode the umask leaves.
+TEST_F(CommandLineTest, OutputGetsItsFolderAndTheModeTheUmaskAllows) {
+    writeFile(directory_ + "/runtime.jar", "runtime jar bytes");
+    std::string output;
+    ASSERT_EQ(run("-c 'umask 027 && exec " KESTRO_CLI " pack " + directory_ + "/app.toml -o " + directory_ +
+                      "/out/new/App.exe --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ +
+                      "/runtime.jar'",
+                  &output, "sh"),
+              0)
+        << output;
+    struct stat written {};
+    ASSERT_EQ(stat((directory_ + "/out/new/App.exe").c_str(), &written), 0);
+    EXPECT_EQ(written.st_mode & 07777, 0750u);
+}
+
+TEST_F(CommandLineTest, ErrorsGoToStandardErrorWithANonZeroExit) {
     writeFile(directory_ + "/broken.toml", "[application]\nmain_class = \"M\"\nbogus = 1\n");
-    const struct {
-        std::string arguments, expected;
-        int exitCode;
-    } cases[] = {
+    std::string bmp = "BM" + std::string(12, '\0') + std::string(40, '\0') + std::string(4, '\x7f');
+    bmp[10] = 54, bmp[14] = 40, bmp[18] = 1, bmp[22] = 1, bmp[26] = 1, bmp[28] = 24;
+    writeFile(directory_ + "/splash.bmp", bmp);
+    writeFile(directory_ + "/app.manifest", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"/>");
+    writeFile(directory_ + "/pictured.toml",
+              "[application]\nmain_class = \"M\"\nmanifest = \"app.manifest\"\n"
+              "[splash]\npicture = \"splash.bmp\"\n");
+    const std::string withStub =
+        " --stub " + directory_ + "/stub.exe --runtime-jar " + directory_ + "/data.bin";
+    const std::string missing = directory_ + "/none.toml";
+    const std::pair<std::string, std::string> cases[] = {
         {"pack " + directory_ + "/broken.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
-         directory_ + "/broken.toml:3:9: unknown key \"application.bogus\"", 1},
+         directory_ + "/broken.toml:3:9: unknown key \"application.bogus\""},
+        {"pack " + missing + " -o " + directory_ + "/x.exe",
+         "kestro: project file: cannot open " + missing + ": No such file or directory"},
+        {"inspect " + directory_ + "/None.exe",
+         "kestro: cannot open " + directory_ + "/None.exe: No such file or directory"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/none.exe",
-         "launcher stub " + directory_ + "/none.exe not found", 1},
-        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe", "share/kestro/stubs/windows-x64.exe",
-         1},
+         "launcher stub " + directory_ + "/none.exe not found"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe",
+         "share/kestro/stubs/windows-x64.exe"},
         // Built trees have no share/kestro beside the packer: the installed jar is looked for there.
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ + "/stub.exe",
          "runtime jar " + std::filesystem::path(KESTRO_CLI).parent_path().parent_path().string() +
-             "/share/kestro/kestro-runtime.jar not found; install it there or name one with --runtime-jar",
-         1},
+             "/share/kestro/kestro-runtime.jar not found; install it there or name one with --runtime-jar"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --stub " + directory_ +
              "/stub.exe --runtime-jar " + directory_ + "/none.jar",
-         "runtime jar " + directory_ + "/none.jar not found", 1},
-        {"inspect " + directory_ + "/app.toml", "not a PE executable", 1},
-        {"frobnicate", "unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help", 2},
-        {"", "Subcommands:", 2},
-        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64", "windows-x86",
-         2},
+         "runtime jar " + directory_ + "/none.jar not found"},
+        {"inspect " + directory_ + "/app.toml", "not a PE executable"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-x86 --stub " +
              directory_ + "/stub.exe --runtime-jar " + directory_ + "/app.jar",
-         "is for x64, not for x86", 1},
+         "is for x64, not for x86"},
         {"pack " + directory_ + "/app.toml -o " + directory_ + "/app.jar --stub " + directory_ +
              "/stub.exe --runtime-jar " + directory_ + "/data.bin",
-         "is the included file", 1},
+         "is the included file"},
+        {"pack " + directory_ + "/pictured.toml -o " + directory_ + "/splash.bmp" + withStub,
+         "is the splash picture " + directory_ + "/splash.bmp"},
+        {"pack " + directory_ + "/pictured.toml -o " + directory_ + "/app.manifest" + withStub,
+         "is the manifest " + directory_ + "/app.manifest"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [arguments, expected] : cases) {
         std::string output;
-        EXPECT_EQ(run(c.arguments, &output), c.exitCode) << c.arguments;
-        EXPECT_NE(output.find(c.expected), std::string::npos) << c.arguments << "\n" << output;
+        EXPECT_EQ(run(arguments, &output), 1) << arguments;
+        EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
+    }
+    // The command line itself is wrong: exit code 2, and where to read how it goes.
+    const std::pair<std::string, std::string> usage[] = {
+        {"frobnicate",
+         "kestro: unknown subcommand \"frobnicate\"; the subcommands are pack, inspect and help"},
+        {"", "Usage: kestro pack [OPTIONS] PROJECT"},
+        {"pack", "kestro: PROJECT is required\nkestro: see kestro help pack"},
+        {"pack " + directory_ + "/app.toml --frobnicate",
+         "kestro: The following argument was not expected: --frobnicate"},
+        {"pack " + directory_ + "/app.toml -o " + directory_ + "/x.exe --target windows-arm64",
+         "windows-x86"},
+        {"pack " + directory_ + "/app.toml -o " + directory_, "kestro: -o " + directory_ + " is a directory"},
+        {"pack " + directory_ + "/app.toml --set version", "kestro: --set version: give KEY=VALUE"},
+        {"pack " + directory_ + "/app.toml --sign-key k.pem",
+         "--sign-key signs the launcher only together with --sign"},
+        {"help frobnicate", "kestro: help: unknown subcommand \"frobnicate\""},
+    };
+    for (const auto& [arguments, expected] : usage) {
+        std::string output;
+        EXPECT_EQ(run(arguments, &output), 2) << arguments;
+        EXPECT_NE(output.find(expected), std::string::npos) << arguments << "\n" << output;
     }
 }
 

@@ -42,9 +42,12 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
         putLittleEndian(image, header + 16, sections[i].rawSize, 4);
         putLittleEndian(image, header + 20, sections[i].rawOffset, 4);
     }
+    // Like a real stub's, the marker lies inside what a launcher keeps: the data before the end of the
+    // last section header's raw data.
     const std::string marker = payload::kStubMarker;
+    const uint32_t kept = sections.empty() ? 0 : sections.back().rawOffset + sections.back().rawSize;
     for (const SectionSpec& section : sections) {
-        if (stubMarker && section.rawSize >= marker.size()) {
+        if (stubMarker && section.rawSize >= marker.size() && section.rawOffset + section.rawSize <= kept) {
             image.replace(section.rawOffset, marker.size(), marker);
             break;
         }
@@ -53,10 +56,10 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
 }
 
 void writeJar(const std::string& path, const std::vector<std::string>& entries,
-              const std::string& manifestMainClass) {
+              const std::string& manifestMainClass, const std::map<std::string, std::string>& given) {
     std::map<std::string, std::string> contents;
     for (const std::string& entry : entries)
-        contents[entry] = "x";
+        contents[entry] = given.count(entry) != 0 ? given.at(entry) : "x";
     if (!manifestMainClass.empty())
         contents["META-INF/MANIFEST.MF"] =
             manifestMainClass == "com.example.gui.Application"

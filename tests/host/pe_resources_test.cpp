@@ -1,9 +1,11 @@
 // The resource writer against the real launcher stub, with wrestool (icoutils) as the independent reader.
-#include "pe_resources.h"
+#include "executable/pe_checksum.h"
+#include "executable/pe_resources.h"
+#include "executable/version_resource.h"
 
-#include "inspect.h"
-#include "pack.h"
-#include "project_file.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
+#include "project/project_file.h"
 
 #include "payload/payload_codec.h"
 #include "pe_image.h"
@@ -131,10 +133,6 @@ TEST_F(PeResourcesTest, LargerResourcesMoveTheRelocationsAndKeepTheHeadersTrue) 
     size_t payloadStart = 0;
     ASSERT_TRUE(payload::findPayloadStart(image, &payloadStart, &error)) << error;
     EXPECT_EQ(payloadStart, image.size());
-    const uint32_t checksumAt = static_cast<uint32_t>(image.find("PE\0\0", 0, 4)) + 24 + 64;
-    uint32_t stored = 0;
-    std::memcpy(&stored, image.data() + checksumAt, 4);
-    EXPECT_EQ(stored, peChecksum(image, checksumAt));
 }
 
 // A stub cut before its resources and relocations, as a linker without resources would leave it:
@@ -258,8 +256,11 @@ TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
         const char* expected; // nullptr: accepted
     } cases[] = {
         {manifest, nullptr},
-        {"assembly", "is not an XML manifest"},
-        {"  \n", "is not an XML manifest"},
+        {"assembly", "is not well-formed XML (line 1: syntax error)"},
+        {"  \n", "is empty"},
+        {"<notxml assembly>", "is not well-formed XML (line 1: not well-formed (invalid token))"},
+        {"\n<assembly>\n<dependency>\n</assembly>", "is not well-formed XML (line 4: mismatched tag)"},
+        {"<m:root xmlns:m=\"urn:x\"><assembly/></m:root>", "has the root element <root>, not <assembly>"},
         {"<assembly>\xC0\xAF</assembly>", "is not UTF-8 text"},
         {std::string("<assembly>\0</assembly>", 21), "is not UTF-8 text"},
     };
@@ -282,7 +283,9 @@ TEST_F(PeResourcesTest, AProjectManifestReplacesTheLaunchersOwn) {
 }
 
 // This kernel runs no 32-bit programs, so the i686 stub's rewrite is checked by the independent readers
-// alone: the same resources as the x64 launcher's, headers objdump reads, a true checksum.
+// alone: the same resources as the x64 launcher's, headers objdump reads, and for both a checksum that
+// pefile finds true over the whole file, payload and all. pefile is Debian's, which Debian's own
+// Python reads, whatever python3 comes first on the PATH.
 TEST_F(PeResourcesTest, TheI686StubTakesTheSameResourcesAsTheX64One) {
     writeFile(dir_ + "/app.jar", "jar bytes");
     writeFile(dir_ + "/app.toml",
@@ -307,36 +310,61 @@ TEST_F(PeResourcesTest, TheI686StubTakesTheSameResourcesAsTheX64One) {
     LauncherContents contents;
     ASSERT_TRUE(inspectLauncher(dir_ + "/x86.exe", &contents, &error)) << error;
     EXPECT_EQ(contents.files.size(), 1u);
-    // The checksum covers the image, which ends where the payload starts.
-    const std::string image = readFile(dir_ + "/x86.exe").substr(0, contents.payloadOffset);
-    const uint32_t checksumAt = static_cast<uint32_t>(image.find("PE\0\0", 0, 4)) + 24 + 64;
-    uint32_t stored = 0;
-    std::memcpy(&stored, image.data() + checksumAt, 4);
-    EXPECT_EQ(stored, peChecksum(image, checksumAt));
+    for (const char* launcher : {"/x64.exe", "/x86.exe"}) {
+        EXPECT_EQ(runCommand("/usr/bin/python3 -c 'import pefile, sys; p = pefile.PE(sys.argv[1]); "
+                             "print(p.OPTIONAL_HEADER.CheckSum == p.generate_checksum())' '" +
+                             dir_ + launcher + "' 2>&1"),
+                  "True\n")
+            << launcher;
+    }
+    // The packer sums the file as it writes it, in parts of any length.
+    const std::string whole = readFile(dir_ + "/x64.exe");
+    PeChecksum parts;
+    for (size_t at = 0, step = 1; at < whole.size(); at += step, step = step * 3 % 65537)
+        parts.add(whole.data() + at, std::min(step, whole.size() - at));
+    EXPECT_EQ(parts.value(), peChecksum(whole, whole.size()));
 }
 
 TEST(VersionResource, VersionsAndKeysAreCheckedAtTheirLine) {
     const std::string dir = makeTestDirectory();
     const struct {
         const char* table;
-        const char* expected;
+        const char* expected; // nullptr: accepted
     } cases[] = {
-        {"product_name = \"x\"", "version.file_version is required"},
-        {"file_version = \"1.2.3.4.5\"", "up to four numbers"},
-        {"file_version = \"1.65536\"", "up to four numbers"},
+        {"product_name = \"x\"", "app.toml:3:1: version.file_version is required"},
+        {"file_version = \"1.2.3.4.5\"",
+         "app.toml:4:16: version.file_version \"1.2.3.4.5\" is not a version of up"},
+        {"file_version = \"1.65536\"", "app.toml:4:16: version.file_version \"1.65536\" is not a version"},
         {"file_version = \"1..2\"", "up to four numbers"},
         {"file_version = \"1.2.\"", "up to four numbers"},
-        {"file_version = \"1\"\nproduct_version = \"v2\"", "\"v2\" is not a version"},
-        {"file_version = \"1\"\nproduct = \"x\"", "unknown key \"version.product\""},
+        {"file_version = \"1\"\nproduct = \"x\"", "app.toml:5:11: unknown key \"version.product\""},
+        {"file_version = \"1\"\nproduct_nmae = \"x\"", "did you mean \"version.product_name\"?"},
         {"file_version = 1", "must be a string"},
+        {"file_version = \"1\"\ncompany_name = \"a\\u0000b\"",
+         "app.toml:5:16: version.company_name contains a NUL"},
+        // The product version is free text; its leading numbers, or the file version's, are the fixed one.
+        {"file_version = \"3.1\"\nproduct_version = \"2026.1-beta\"", nullptr},
+        {"file_version = \"3.1\"\nproduct_version = \"v2\"", nullptr},
     };
     for (const auto& c : cases) {
         writeFile(dir + "/app.toml",
                   std::string("[application]\nmain_class = \"a.Main\"\n[version]\n") + c.table + "\n");
         PackRequest request;
         std::string error;
-        EXPECT_FALSE(loadProjectFile(dir + "/app.toml", &request, &error)) << c.table;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << c.table << ": " << error;
+        const bool loaded = loadProjectFile(dir + "/app.toml", &request, &error);
+        if (c.expected != nullptr) {
+            EXPECT_FALSE(loaded) << c.table;
+            EXPECT_NE(error.find(c.expected), std::string::npos) << c.table << ": " << error;
+            continue;
+        }
+        ASSERT_TRUE(loaded) << c.table << ": " << error;
+        VersionInfo read;
+        ASSERT_TRUE(
+            readVersionResource(request.resources[resource_type::Version][1][kUsEnglish].bytes, &read));
+        const bool beta = std::string(c.table).find("beta") != std::string::npos;
+        EXPECT_EQ(read.productVersion, beta ? "2026.1.0.0" : "3.1.0.0") << c.table;
+        EXPECT_EQ(read.strings.at(1),
+                  (std::pair<std::string, std::string>{"ProductVersion", beta ? "2026.1-beta" : "v2"}));
     }
 }
 

@@ -1,16 +1,21 @@
 // Splash pictures and PNG icons, with ImageMagick's convert as the independent writer of the files.
-#include "picture_resource.h"
+#include "executable/picture_resource.h"
 
-#include "inspect.h"
-#include "pack.h"
+#include "commands/inspect.h"
+#include "commands/pack.h"
 #include "pe_image.h"
-#include "project_file.h"
+#include "project/project_file.h"
 
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <zlib.h>
+
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kestro::packer {
 namespace {
@@ -136,6 +141,49 @@ std::string pngHeader(uint32_t width, uint32_t height) {
            pngChunk("IDAT");
 }
 
+// A whole PNG file: the size, then format (bit depth, colour type, compression, filter, interlace
+// method: "\x08\x06\0\0\0" for 8-bit RGBA), and the rows, each after its filter byte.
+std::string pngFile(uint32_t width, uint32_t height, const std::string& format, const std::string& rows) {
+    std::string compressed(compressBound(static_cast<uLong>(rows.size())), '\0');
+    uLongf compressedSize = static_cast<uLongf>(compressed.size());
+    EXPECT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &compressedSize,
+                       reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size())),
+              Z_OK);
+    compressed.resize(compressedSize);
+    return "\x89PNG\r\n\x1a\n" + pngChunk("IHDR" + bigEndian32(width) + bigEndian32(height) + format) +
+           pngChunk("IDAT" + compressed) + pngChunk("IEND");
+}
+
+// The 256-pixel image of a PNG icon: Windows reads it only as 8-bit RGBA without interlacing (a
+// palette one comes back blue, an RGB one transparent, a 16-bit one not at all). And 16-bit samples
+// without gamma information are sRGB, not linear: 0x8000 grey is 128, not 186.
+TEST_F(PictureTest, PngsOfEveryFormBecomeWhatWindowsReads) {
+    // Two by two pixels of 16-bit grey, 0x8000, without a gAMA or sRGB chunk.
+    writeFile(dir_ + "/grey16.png", pngFile(2, 2, std::string("\x10\0\0\0\0", 5),
+                                            std::string("\0\x80\x00\x80\x00\0\x80\x00\x80\x00", 10)));
+    EXPECT_EQ(pixelAt(dibOf("grey16.png"), 1, 0), (Rgba{128, 128, 128, 255}));
+
+    writeFile(dir_ + "/source.ppm", "P6\n256 256\n255\n" + std::string(256 * 256 * 3, '\0'));
+    convert("source.ppm", "-fill 'rgb(200,40,90)' -draw 'color 0,0 reset'", "plain.png");
+    convert("plain.png", "", "PNG8:palette.png");
+    convert("plain.png", "", "PNG24:rgb.png");
+    convert("plain.png", "-depth 16 -alpha on", "PNG64:rgba16.png");
+    convert("plain.png", "-interlace PNG -alpha on", "PNG32:interlaced.png");
+    for (const char* name : {"grey16.png", "palette.png", "rgb.png", "rgba16.png", "interlaced.png"}) {
+        std::string ico, error;
+        ASSERT_TRUE(iconFromPng(readFile(dir_ + "/" + name), &ico, &error)) << name << ": " << error;
+        const std::string large = ico.substr(field(ico, 6 + 48 + 12), field(ico, 6 + 48 + 8));
+        ASSERT_TRUE(isPng(large)) << name;
+        EXPECT_EQ(large.substr(24, 5), std::string("\x08\x06\0\0\0", 5))
+            << name << ": 8-bit RGBA, not interlaced";
+        Picture picture;
+        ASSERT_TRUE(decodePng(large, &picture, &error)) << name << ": " << error;
+        const auto* pixel = reinterpret_cast<const uint8_t*>(&picture.bgra[(128 * 256 + 128) * 4]);
+        const Rgba expected = name[0] == 'g' ? Rgba{128, 128, 128, 255} : Rgba{200, 40, 90, 255};
+        EXPECT_EQ((Rgba{pixel[2], pixel[1], pixel[0], pixel[3]}), expected) << name;
+    }
+}
+
 TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
     writeFile(dir_ + "/source.ppm", "P6\n4 4\n255\n" + std::string(48, '\x40'));
     convert("source.ppm", "", "BMP3:good.bmp");
@@ -153,8 +201,9 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         {good.substr(0, good.size() - 1), "lie outside"},
         {patched(18, 100000), "width and height must be 1 to 8192"},
         {patched(22, 0), "width and height must be 1 to 8192"},
-        // 8192 square at 32 bits is 256 MiB the file does not hold.
-        {patched(28, 32, 2).replace(18, 8, std::string("\0\x20\0\0\0\x20\0\0", 8)), "lie outside"},
+        // 4096 square at 32 bits is 64 MiB the file does not hold; 8192 square is too many pixels.
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x10\0\0\0\x10\0\0", 8)), "lie outside"},
+        {patched(28, 32, 2).replace(18, 8, std::string("\0\x20\0\0\0\x20\0\0", 8)), "16 megapixels at most"},
         {patched(28, 7, 2), "7 bits per pixel"},
         {patched(30, 4), "compression 4"},
         {patched(10, 20), "lie outside"}, // pixels said to start inside the header
@@ -162,6 +211,8 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         {"\x89PNG\r\n\x1a\n" + std::string(30, 'x'), "not a readable PNG file"},
         // A few bytes that claim a picture too big to allocate.
         {pngHeader(9000, 1), "the PNG is 9000x1; its width and height must be 1 to 8192"},
+        {pngHeader(8192, 8192), "the PNG is 8192x8192; its width and height must be 1 to 8192 pixels, 16 "
+                                "megapixels at most in all"},
     };
     writeFile(dir_ + "/app.toml",
               "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"bad.bmp\"\n");
@@ -174,6 +225,38 @@ TEST_F(PictureTest, BadPicturesAreRefusedNamingTheFile) {
         EXPECT_NE(error.find("bad.bmp: "), std::string::npos) << error;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
     }
+}
+
+// The largest picture the packer takes, 4096 pixels square and translucent, a 64 MiB bitmap from a
+// PNG of a few hundred KiB: the packer holds it in memory no more than a few times over.
+TEST_F(PictureTest, TheLargestPictureIsPackedInBoundedMemory) {
+    const std::string row = std::string(1, '\0') + [] {
+        std::string pixels;
+        for (int i = 0; i < 4096; ++i)
+            pixels += std::string("\x0a\x14\x1e\x80", 4);
+        return pixels;
+    }();
+    std::string rows;
+    for (int i = 0; i < 4096; ++i)
+        rows += row;
+    writeFile(dir_ + "/large.png", pngFile(4096, 4096, std::string("\x08\x06\0\0\0", 5), rows));
+    writeFile(dir_ + "/runtime.jar", "jar");
+    writeFile(dir_ + "/app.toml",
+              "[application]\nmain_class = \"a.Main\"\n[splash]\npicture = \"large.png\"\n");
+    const std::string stub = KESTRO_LAUNCHER_STUB, project = dir_ + "/app.toml", output = dir_ + "/App.exe",
+                      jar = dir_ + "/runtime.jar";
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(KESTRO_CLI, KESTRO_CLI, "pack", project.c_str(), "-o", output.c_str(), "--stub", stub.c_str(),
+              "--runtime-jar", jar.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GT(std::filesystem::file_size(output), 64u << 20);
+    EXPECT_LT(usage.ru_maxrss, 256 << 10) << "KiB at the peak";
 }
 
 // A PNG icon that is not square: four images, the small ones centred on transparency, and a launcher

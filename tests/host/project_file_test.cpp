@@ -1,7 +1,7 @@
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "project_keys.h"
+#include "project/project_file.h"
+#include "project/project_keys.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -138,6 +138,57 @@ TEST_F(ProjectFileTest, SixteenBitMessagesKeepNonAsciiText) {
     EXPECT_EQ(messages[payload::message::CancelButton], u"\u041E\u0442\u043C\u0435\u043D\u0430 \U0001F600");
 }
 
+// Left out, the captions are the application's name and the questions say in words which Java
+// versions the program runs on; what the project writes itself stays as written, "-" and all.
+TEST_F(ProjectFileTest, CaptionsAndQuestionsDefaultToTheProjectsOwnNameAndVersions) {
+    const std::string head = "[application]\nmain_class = \"M\"\n";
+    struct Row {
+        std::string toml;
+        std::string errorCaption; // 8-bit, code page 1252
+        std::u16string dialogCaption;
+        std::string versions; // in the question with download
+    } rows[] = {
+        {head, "Error", u"Application start", "Java 8 or newer"},
+        {head + "name = \"Caf\u00e9 \u00dcber\"\n",
+         "Caf\xe9 \xdc"
+         "ber",
+         u"Caf\u00e9 \u00dcber", "Java 8 or newer"},
+        {head + "name = \"\"\n[java]\nmin_version = \"11\"\nmax_version = \"17\"\n", "Error",
+         u"Application start", "Java 11 to 17"},
+        {head + "name = \"Hello\"\n[java]\nmin_version = \"\"\nmax_version = \"1.8\"\n[messages]\n"
+                "error_caption = \"Oops\"\n",
+         "Oops", u"Hello", "Java 8 or older"},
+        {head + "[java]\nmin_version = \"\"\n[messages]\ndialog_caption = \"Start\"\n", "Error", u"Start",
+         "any Java"},
+        {head + "[java]\nmin_version = \"1.8.0_45\"\n", "Error", u"Application start",
+         "Java 1.8.0_45 or newer"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.toml);
+        PackRequest request;
+        std::string error;
+        ASSERT_TRUE(parse(row.toml, &request, &error)) << error;
+        std::map<int32_t, std::string> config(request.tables.config.begin(), request.tables.config.end());
+        std::map<int32_t, std::u16string> messages(request.tables.messages.begin(),
+                                                   request.tables.messages.end());
+        EXPECT_EQ(config[payload::config::ErrorCaption], row.errorCaption);
+        EXPECT_EQ(messages[payload::message::DialogCaption], row.dialogCaption);
+        const std::u16string versions(row.versions.begin(), row.versions.end());
+        EXPECT_EQ(messages[payload::message::QuestionWithDownload],
+                  u"No suitable Java runtime was found on this computer. The program runs on " + versions +
+                      u".\nDo you want to download one, or locate an installed java.exe yourself?");
+        EXPECT_NE(messages[payload::message::QuestionWithoutDownload].find(u"runs on " + versions + u".\n"),
+                  std::u16string::npos);
+    }
+    PackRequest request;
+    std::string error;
+    ASSERT_TRUE(parse(head + "[messages]\nquestion_without_download = \"Java %S - %S?\"\n", &request, &error))
+        << error;
+    std::map<int32_t, std::u16string> messages(request.tables.messages.begin(),
+                                               request.tables.messages.end());
+    EXPECT_EQ(messages[payload::message::QuestionWithoutDownload], u"Java %S - %S?");
+}
+
 struct ErrorCase {
     const char* toml;
     const char* expected; // a part of the message, location included
@@ -148,9 +199,21 @@ TEST_F(ProjectFileTest, BadInputIsReportedWithFileAndLine) {
     const ErrorCase cases[] = {
         {"[application]\nmain_class = \"M\nname = 1\n", "app.toml:2:"},
         {"[application]\nmain_class = \"M\"\n\n[java\n", "app.toml:4:"},
+        // The parser's own words, whole.
+        {"[application]\nname = \"ab\x01\"\n", "app.toml:2:11: Error while parsing string: unescaped control "
+                                               "characters other than TAB (U+0009) are "
+                                               "explicitly prohibited"},
         {"[application]\nmain_class = \"M\"\nmian_class = \"N\"\n",
-         "app.toml:3:14: unknown key \"application.mian_class\""},
-        {"[application]\nmain_class = \"M\"\n[jvm]\nx = 1\n", "app.toml:3:1: unknown key or table \"jvm\""},
+         "app.toml:3:14: unknown key \"application.mian_class\"; did you mean \"application.main_class\"?"},
+        {"[application]\nmain_class = \"M\"\n[jvm]\nx = 1\n",
+         "app.toml:3:1: unknown key or table \"jvm\"; did you mean \"vm\"?"},
+        {"[application]\nmain_class = \"M\"\nfiles = [\"app.jar\"]\n",
+         "unknown key \"application.files\"; files is a top-level key: write it before the first [table] "
+         "line"},
+        {"[application]\nmain_class = \"M\"\nmin_version = \"11\"\n",
+         "unknown key \"application.min_version\"; \"min_version\" is a key of [java]"},
+        {"[application]\nmain_class = \"M\"\n[[files]]\nsorce = \"app.jar\"\n",
+         "did you mean \"files.source\"?"},
         {"[application]\nmain_class = \"M\"\n[splash.sound]\nx = 1\n", "unknown key \"splash.sound\""},
         {"[application]\nmain_class = \"M\"\nexecutable_type = \"gui\"\n",
          "app.toml:3:19: application.executable_type must be an integer, not a string"},

@@ -1,9 +1,9 @@
 #include "archives.h"
-#include "pack.h"
+#include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
-#include "project_file.h"
-#include "runtime_bundle.h"
+#include "project/project_file.h"
+#include "writers/runtime_bundle.h"
 
 #include <filesystem>
 #include <functional>
@@ -266,6 +266,14 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
         EXPECT_FALSE(checkRuntimeArchive(directory_ + "/untrailed.tar.gz", &facts, &error));
         EXPECT_NE(error.find("gzip data is damaged"), std::string::npos) << error;
     }
+    // Two archives one after the other (`cat a.tar.gz b.tar.gz`): the launcher stops at the first one's end.
+    writeFile(directory_ + "/two.tar.gz", whole + test_support::gzipped(entry("lib/rt.jar", '0') + end));
+    {
+        RuntimeArchiveFacts facts;
+        std::string error;
+        EXPECT_FALSE(checkRuntimeArchive(directory_ + "/two.tar.gz", &facts, &error));
+        EXPECT_NE(error.find("data follows the archive's end at offset 2048"), std::string::npos) << error;
+    }
     writeFile(directory_ + "/plain.tar", rows[0].tar);
     RuntimeArchiveFacts facts;
     std::string error;
@@ -318,6 +326,25 @@ TEST_F(BundledRuntimeProject, DirectoryIsShippedAsJreTarGzWithDerivedRecords) {
     for (const auto& entry : fs::directory_iterator(directory_))
         EXPECT_EQ(entry.path().filename().string().find(".kestro-pack"), std::string::npos)
             << "temporary archive left behind: " << entry.path();
+}
+
+// Windows names files in any letter case alike, and the launcher tries the preferred variant's folder
+// before its own list.
+TEST_F(BundledRuntimeProject, NamesInAnyCaseAndThePreferredVariantAreWhereTheLauncherLooks) {
+    const std::string home = directory_ + "/upper";
+    writeFile(home + "/BIN/JAVAW.EXE", "MZ");
+    writeFile(home + "/BIN/MyVM/JVM.DLL", buildPeImage({{0x400, 0x200}}, "", 224, false));
+    payload::PayloadTables tables;
+    std::string files, error;
+    EXPECT_TRUE(pack("[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"upper\"\n"
+                     "preferred_variant = \"myvm\"\n",
+                     &tables, &files, &error))
+        << error;
+    EXPECT_FALSE(pack("[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"upper\"\n", &tables,
+                      &files, &error));
+    EXPECT_NE(error.find("no jvm.dll in bin/hotspot, bin/client, bin/server, bin/classic or bin/jrockit"),
+              std::string::npos)
+        << error;
 }
 
 TEST_F(BundledRuntimeProject, ExistingArchiveIsShippedAsItIs) {

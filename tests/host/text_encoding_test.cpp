@@ -1,4 +1,4 @@
-#include "text_encoding.h"
+#include "support/text_encoding.h"
 
 #include <gtest/gtest.h>
 

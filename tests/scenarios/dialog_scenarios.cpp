@@ -7,8 +7,8 @@
 #include "http_server.h"
 #include "runtime_layout.h"
 
+#include "executable/pe_resources.h"
 #include "payload/payload_codec.h"
-#include "pe_resources.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -57,6 +57,7 @@ class DialogMode : public JavaScenario {
             .message(20013, kCaption)
             .message(20014, u"\u0397 \u03b5\u03c6\u03b1\u03c1\u03bc\u03bf\u03b3\u03ae \u03b4\u03b5\u03bd "
                             u"\u03be\u03b5\u03ba\u03af\u03bd\u03b7\u03c3\u03b5.")
+            .message(20003, u"The Java runtime could not be downloaded.")
             .message(20016, u"The installation file is corrupted.");
     }
 
@@ -106,15 +107,25 @@ TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
     EXPECT_FALSE(mainWasCalled());
 }
 
-TEST_F(DialogMode, DownloadFetchesTheRuntimeAndLaunchesIt) {
+// The file dialog opens where runtimes are installed (a name relative to it finds one there) and
+// leaves the working directory alone: after an unusable pick, Download puts the archive into the
+// extraction directory, not into the picked runtime's folder, and the downloaded runtime starts the
+// program. A download the server refuses says why.
+TEST_F(DialogMode, DownloadAfterAnUnusablePick) {
     const std::string served = s.directory() + "/served";
     fs::create_directories(served);
     const std::string archive = runtimeArchive(describe(Layout::Jre, "1.8.0_300"));
     fs::copy_file(archive, served + "/jre.tar.gz");
     HttpServer server(served, s.directory() + "/requests.txt", false);
     ASSERT_NE(server.port(), 0);
+    const std::string installed =
+        "Kestro " + std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
+    const std::string programFiles = cDrive() + "/Program Files/" + installed;
+    fs::remove_all(programFiles);
+    const Runtime unusable = layOutRuntime(programFiles, describe(Layout::Jre, "1.8.0_300"));
+    unusable.setBehaviour("exit=1");
     s.config(126, "1.8").config(127, "1.9").config(150, server.url("/files/jre.tar.gz"));
-    s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
+    s.config(1001, "No usable Java.").env("KESTRO_JNI_SCENARIO", "main=exit:0");
 
     RunningProgram launcher = s.startPacked();
     const DialogView question = dialogs.view("question");
@@ -122,14 +133,48 @@ TEST_F(DialogMode, DownloadFetchesTheRuntimeAndLaunchesIt) {
                                           "\xe6\x88\x96 \xe5\xaf\xbb\xe6\x89\xbe?");
     EXPECT_TRUE(question.shows(kDownload));
     EXPECT_EQ(question.text(kDownload), "\xce\x9b\xce\xae\xcf\x88\xce\xb7");
+    dialogs.click("question", kLocate);
+    dialogs.pick(installed + "\\bin\\java.exe");
     dialogs.click("question", kDownload);
     RunResult r = launcher.wait();
 
     r.expectExitCode(0);
+    ASSERT_EQ(r.messageBoxes.size(), 1u);
+    EXPECT_EQ(message(r), r.errorText("No usable Java."));
+    EXPECT_THAT(r.logLines(), Contains("Got JRE location C:\\Program Files\\" + installed +
+                                       "\\bin\\java.exe (java exe: 1)"))
+        << "the file dialog opened in the program-files folder";
+    const std::vector<std::string> log = r.logLines();
+    const auto temp = std::find_if(log.begin(), log.end(),
+                                   [](const std::string& line) { return line.rfind("Temp dir: ", 0) == 0; });
+    ASSERT_NE(temp, log.end());
+    const std::string extraction = temp->substr(10);
+    EXPECT_THAT(r.logLines(), Contains("Downloading " + server.url("/files/jre.tar.gz") + " into " +
+                                       extraction + "\\jre.tar.gz"));
     EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_THAT(r.logLines(), Contains("Downloading JRE"));
     EXPECT_THAT(r.logLines(), Contains("untaring JRE was successful"));
     EXPECT_TRUE(mainWasCalled()) << "the downloaded runtime did not start the application";
+    EXPECT_FALSE(fs::exists(unusable.javaBin + "/jre.tar.gz")) << "the file dialog's folder stayed current";
+    EXPECT_FALSE(fs::exists(unusable.javaBin + "/jre"));
+    fs::remove_all(programFiles);
+
+    // The archive is gone from the server now: the box says so, and what to do.
+    s.config(150, server.url("/files/gone.tar.gz"));
+    RunningProgram refused = s.startPacked();
+    dialogs.view("question");
+    dialogs.click("question", kDownload);
+    RunResult gone = refused.wait();
+
+    gone.expectExitCode(1);
+    ASSERT_EQ(gone.messageBoxes.size(), 1u);
+    EXPECT_EQ(gone.messageBoxes[0].caption, kCaptionUtf8);
+    EXPECT_EQ(message(gone),
+              gone.errorText("The Java runtime could not be downloaded.\n\nThe server 127.0.0.1:" +
+                             std::to_string(server.port()) + " has no file at " +
+                             server.url("/files/gone.tar.gz") +
+                             " (HTTP 404). The program's vendor needs to update the download "
+                             "address."));
+    EXPECT_EQ(gone.messageBoxes[0].owner, "MyDialogClass");
 }
 
 TEST_F(DialogMode, LocateLoadsThePickedRuntimeAndRemembersIt) {

@@ -160,7 +160,10 @@ TEST(Download, NoContentLengthIsAskedTwentyTimesThenGivenUp) {
     RunResult r = d.download(d.server.url("/nolength"));
 
     r.expectExitCode(1);
-    r.expectConsoleError(kDownloadFailed);
+    r.expectConsoleError(std::string(kDownloadFailed) +
+                         "\n\nThe server 127.0.0.1:" + std::to_string(d.server.port()) +
+                         " did not say how large the file is, so it was not downloaded. Try again later; if "
+                         "it keeps happening, tell the program's vendor.");
     std::vector<std::string> tries;
     for (const std::string& line : r.logLines())
         if (line.rfind("ERROR: HttpQueryInfo (try ", 0) == 0)
@@ -177,8 +180,9 @@ TEST(Download, NoContentLengthIsAskedTwentyTimesThenGivenUp) {
     EXPECT_FALSE(fs::exists(d.archive()));
 }
 
-// Every failure ends with message 20003, says why in the log, and leaves no archive behind.
-TEST(Download, FailedDownloadsLeaveNoArchive) {
+// Every failure ends with message 20003 followed by why, in words the user can act on (the server,
+// the address or what to check), says why in the log too, and leaves no archive behind.
+TEST(Download, FailedDownloadsSayWhyAndLeaveNoArchive) {
     const std::string file = randomBytes(300000, 11);
     const std::string otherDigest = sha256Hex("another archive");
     // A port that was free a moment ago: nothing listens there.
@@ -187,25 +191,45 @@ TEST(Download, FailedDownloadsLeaveNoArchive) {
         Download probe("download_find_port");
         unreachablePort = probe.server.port();
     }
+    const std::string unreachable = "127.0.0.1:" + std::to_string(unreachablePort);
     struct Case {
         const char* name;
         std::string path; // on the server, or a whole location when it starts with "http"
         std::string digest;
         std::string errorLine; // a regular expression
+        std::string reason;    // SERVER and LOCATION stand for the test server and the location
         bool tls = false;
     };
     const std::vector<Case> cases = {
         {"early_close", "/early/jre.tar.gz", "",
-         "ERROR: InternetReadFile: the connection ended after 150000 of 300000 bytes"},
+         "ERROR: InternetReadFile: the connection ended after 150000 of 300000 bytes",
+         "The connection to SERVER broke off before the whole file had arrived. Try again."},
         {"not_found", "/missing/jre.tar.gz", "",
-         "ERROR: http://127\\.0\\.0\\.1:[0-9]+/missing/jre\\.tar\\.gz answered with HTTP status 404"},
-        {"unreachable", "http://127.0.0.1:" + std::to_string(unreachablePort) + "/files/jre.tar.gz", "",
-         "ERROR: InternetOpenUrl failed with error code 12029"},
+         "ERROR: http://127\\.0\\.0\\.1:[0-9]+/missing/jre\\.tar\\.gz answered with HTTP status 404",
+         "The server SERVER has no file at LOCATION (HTTP 404). The program's vendor needs to update the "
+         "download address."},
+        {"unreachable", "http://" + unreachable + "/files/jre.tar.gz", "",
+         "ERROR: InternetOpenUrl failed with error code 12029",
+         "The server " + unreachable +
+             " could not be reached. Check the Internet connection, and that no firewall or proxy blocks "
+             "this program, then try again. (Windows error 12029)"},
+        // The reserved top-level name .invalid never resolves.
+        {"name_not_resolved", "http://kestro-download.invalid/jre.tar.gz", "",
+         "ERROR: InternetOpenUrl failed with error code 12007",
+         "The server kestro-download.invalid could not be found. Check that this computer is connected to "
+         "the Internet, then try again. (Windows error 12007)"},
         {"wrong_digest", "/files/jre.tar.gz", otherDigest,
-         "ERROR: SHA-256 of jre\\.tar\\.gz is " + sha256Hex(file) + ", expected " + otherDigest},
+         "ERROR: SHA-256 of .*\\\\jre\\.tar\\.gz is " + sha256Hex(file) + ", expected " + otherDigest,
+         "The downloaded file is not the Java runtime this program expects (its SHA-256 checksum "
+         "differs), so it was not used. Try again later; if it keeps happening, tell the program's "
+         "vendor."},
         // A certificate no authority that Wine trusts has signed (Wine takes the host's authorities).
         {"untrusted_certificate", "/files/jre.tar.gz", "",
-         "ERROR: InternetOpenUrl failed with error code 12045", true},
+         "ERROR: InternetOpenUrl failed with error code 12045",
+         "The secure connection to SERVER was refused: its certificate is not trusted, so nothing was "
+         "downloaded. Check that this computer's date and time are right; if they are, tell the "
+         "program's vendor. (Windows error 12045)",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -215,10 +239,17 @@ TEST(Download, FailedDownloadsLeaveNoArchive) {
         if (!c.digest.empty())
             d.s.config(10202, c.digest);
 
-        RunResult r = d.download(c.path.rfind("http", 0) == 0 ? c.path : d.server.url(c.path));
+        const std::string location = c.path.rfind("http", 0) == 0 ? c.path : d.server.url(c.path);
+        RunResult r = d.download(location);
 
+        std::string reason = c.reason;
+        for (const auto& [name, value] :
+             {std::pair<std::string, std::string>{"SERVER", "127.0.0.1:" + std::to_string(d.server.port())},
+              {"LOCATION", location}})
+            if (const size_t at = reason.find(name); at != std::string::npos)
+                reason.replace(at, name.size(), value);
         r.expectExitCode(1);
-        r.expectConsoleError(kDownloadFailed);
+        r.expectConsoleError(std::string(kDownloadFailed) + "\n\n" + reason);
         EXPECT_THAT(r.logLines(), Contains(MatchesRegex(c.errorLine)));
         EXPECT_THAT(r.logLines(), Not(Contains("download successful")));
         EXPECT_FALSE(fs::exists(d.archive()));

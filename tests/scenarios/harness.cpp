@@ -1,7 +1,7 @@
 #include "harness.h"
 
+#include "commands/pack.h"
 #include "failure_report.h"
-#include "pack.h"
 
 #include <algorithm>
 #include <cerrno>

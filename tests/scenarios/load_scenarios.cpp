@@ -2,8 +2,8 @@
 // queue, payloads whose counts and lengths lie. Each scenario checks that nothing is lost and that
 // every run ends on its own.
 #include "harness.h"
-#include "runtime_bundle.h"
 #include "runtime_layout.h"
+#include "writers/runtime_bundle.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "runtime_layout.h"
 
-#include "runtime_bundle.h"
+#include "writers/runtime_bundle.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -5,8 +5,8 @@
 #include "harness.h"
 #include "runtime_layout.h"
 
-#include "pe_resources.h"
-#include "picture_resource.h"
+#include "executable/pe_resources.h"
+#include "executable/picture_resource.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -389,17 +389,19 @@ TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 3 images",
-                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 3x2, top left 30,120,210",
-                            stubManifest(), "version: 2.5.0.17",
+                            "icon 16: 16x16", "icon 48: 48x48", "icon 256: 256x256, centre 32,96,160",
+                            "picture 10000: 3x2, top left 30,120,210", stubManifest(),
+                            "checksum: as the file's", "version: 2.5.0.17",
                             "ProductName: Za\u017c\u00f3\u0142\u0107 \u03b1\u03b2 \u4e2d",
                             "CompanyName: Morvane", "FileDescription: no", "LegalCopyright: no",
                             "OriginalFilename: App.exe", "ProductVersion: 2.5.0.17"))
         << read.describe();
 }
 
-// The example's PNG icon and splash picture, a manifest of the project's own and version information,
-// packed by the kestro command: the launcher runs a whole launch, Windows reads its resources back,
-// and without a runtime its dialogs come up under the project's manifest.
+// A palette PNG icon, the example's splash picture as a 16-bit PNG without gamma information (sRGB,
+// as such files are), a manifest of the project's own and version information, packed by the kestro
+// command: the launcher runs a whole launch, Windows reads its resources back in their colours and
+// finds the checksum true, and without a runtime its dialogs come up under the project's manifest.
 TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     searchableRuntime();
     const std::string project =
@@ -414,11 +416,17 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
         "</dependentAssembly></dependency>\n</assembly>\n";
     test_support::writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.manifest", manifest);
-    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/hello.png", project + "/app.png");
-    fs::copy_file(KESTRO_SOURCE_DIR "/examples/hello/resources/splash.png", project + "/splash.png");
+    std::string output;
+    ASSERT_EQ(0, runShell("convert -size 256x256 'xc:rgb(200,40,90)' 'PNG8:" + project +
+                              "/app.png' && convert '" KESTRO_SOURCE_DIR
+                              "/examples/hello/resources/splash.png' -depth 16 "
+                              "-define png:exclude-chunks=gAMA,cHRM,sRGB,iCCP 'PNG48:" +
+                              project + "/splash.png'",
+                          &output))
+        << output;
     writeFile(project + "/app.toml",
               "files = [\"app.jar\"]\n"
-              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\n"
+              "[application]\nmain_class = \"com.example.App\"\nicon = \"app.png\"\nname = \"\u00dcbung\"\n"
               "manifest = \"app.manifest\"\n"
               "[splash]\npicture = \"splash.png\"\n"
               "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n"
@@ -434,21 +442,37 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 4 images",
-                            "icon 16: 16x16", "icon 48: 48x48", "picture 10000: 400x240, top left 30,120,210",
-                            "manifest 1: " + std::to_string(manifest.size()) + " bytes", "version: 4.0.1.0",
-                            "ProductName: no", "CompanyName: no", "FileDescription: \u0141\u00f3d\u017a",
-                            "LegalCopyright: no", "OriginalFilename: no", "ProductVersion: 4.0.1"))
+                            "icon 16: 16x16", "icon 48: 48x48", "icon 256: 256x256, centre 200,40,90",
+                            "picture 10000: 400x240, top left 30,120,210",
+                            "manifest 1: " + std::to_string(manifest.size()) + " bytes",
+                            "checksum: as the file's", "version: 4.0.1.0", "ProductName: no",
+                            "CompanyName: no", "FileDescription: \u0141\u00f3d\u017a", "LegalCopyright: no",
+                            "OriginalFilename: no", "ProductVersion: 4.0.1"))
         << read.describe();
 
-    // No runtime now: the progress dialog and the question come up, with the common controls the
-    // project's manifest asks for.
+    // An error box, and without a runtime the progress dialog and the question, are captioned with the
+    // application's name; the question says in words which versions would do. The dialogs come up with
+    // the common controls the project's manifest asks for.
+    s.env("KESTRO_JNI_SCENARIO", "create=fail");
+    RunResult failed = s.runProgram(launcher, {});
+    failed.expectExitCode(1);
+    ASSERT_EQ(failed.messageBoxes.size(), 1u);
+    EXPECT_EQ(failed.messageBoxes[0].caption, "\u00dcbung");
+    EXPECT_EQ(failed.messageBoxes[0].text,
+              failed.errorText("The Java virtual machine could not be started."));
     s.unsetEnv("JAVA_HOME");
     DialogProbe dialogs(s);
     RunningProgram asking = s.start(launcher, {});
     const DialogView progress = dialogs.view("progress");
     EXPECT_TRUE(progress.visible);
+    EXPECT_EQ(progress.title, "\u00dcbung");
     EXPECT_EQ(progress.commonControlsVersion, 6);
-    EXPECT_TRUE(dialogs.view("question").shows(2));
+    const DialogView question = dialogs.view("question");
+    EXPECT_EQ(question.title, "\u00dcbung");
+    EXPECT_EQ(question.text(1003),
+              "No suitable Java runtime was found on this computer. The program runs on Java 8 "
+              "or newer.\nDo you want to locate an installed java.exe yourself?");
+    EXPECT_TRUE(question.shows(2));
     dialogs.click("question", 2);
     asking.wait().expectExitCode(1);
 }
@@ -606,13 +630,15 @@ TEST_F(WholeLaunch, ThrowingMainEndsWith1AndNamesTheException) {
     EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 }
 
+// Scripts read standard output; the user reads on standard error what a box would say.
 TEST_F(WholeLaunch, NoRuntimeInQuietModeEndsWith83) {
-    s.config(128, "");
+    s.config(128, "").config(126, "11").config(1001, "No Java runtime was found.");
 
     RunResult r = s.run({"-q"});
 
     r.expectExitCode(kNoRuntime);
     EXPECT_EQ(r.stdoutText, "no jre found\n");
+    r.expectConsoleError("No Java runtime was found.\nThe program runs on Java 11 or newer.");
     EXPECT_THAT(r.logLines(), Contains("ERROR: No JRE found"));
     EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u);
 }

@@ -52,4 +52,40 @@ TEST(DownloadStatus, ALongResultIsCutAndTerminated) {
     EXPECT_EQ(status(kDefaultStatusFormat, 3145728, 10485760, 2000, 10), L"3.00 MB o");
 }
 
+// The reasons the download scenarios cannot provoke: what other HTTP statuses mean, a full disk (its
+// folder named), an address WinINet refuses; the server is named without its user part.
+TEST(DownloadFailureText, EachFailureSaysWhyAndWhatToDo) {
+    const char* location = "https://user@downloads.example.com:8443/jre.tar.gz";
+    const struct {
+        DownloadFailure failure;
+        unsigned long code;
+        const wchar_t* told;
+    } rows[] = {
+        {DownloadFailure::HttpStatus, 410,
+         L"The server downloads.example.com:8443 has no file at https://user@downloads.example.com:8443/"
+         L"jre.tar.gz (HTTP 410). The program's vendor needs to update the download address."},
+        {DownloadFailure::HttpStatus, 403,
+         L"The server downloads.example.com:8443 refused the download (HTTP 403). Tell the program's "
+         L"vendor."},
+        {DownloadFailure::HttpStatus, 503,
+         L"The server downloads.example.com:8443 has a problem of its own (HTTP 503). Try again later."},
+        {DownloadFailure::HttpStatus, 302,
+         L"The server downloads.example.com:8443 answered HTTP 302 instead of sending the file. Try again "
+         L"later; if it keeps happening, tell the program's vendor."},
+        {DownloadFailure::WriteFailed, 112,
+         L"The downloaded file could not be saved in C:\\Temp\\kqx1.tmp_dir2. Check that there is enough "
+         L"free disk space, then try again. (Windows error 112)"},
+        {failureOfError(12006), 12006,
+         L"The download address https://user@downloads.example.com:8443/jre.tar.gz is not valid. The "
+         L"program's vendor needs to correct it. (Windows error 12006)"},
+        {DownloadFailure::None, 0, L""},
+    };
+    for (const auto& row : rows) {
+        DownloadResult result;
+        result.failure = row.failure;
+        result.code = row.code;
+        EXPECT_EQ(describeDownloadFailure(result, location, "C:\\Temp\\kqx1.tmp_dir2\\jre.tar.gz"), row.told);
+    }
+}
+
 } // namespace

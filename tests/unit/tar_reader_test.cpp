@@ -1,9 +1,10 @@
 #include "jreprovision/tar_reader.h"
 
 #include "archives.h"
-#include "runtime_bundle.h"
 #include "test_files.h"
+#include "writers/runtime_bundle.h"
 
+#include "startup/dialogs.h"
 #include "support/log.h"
 
 #include <commctrl.h>
@@ -277,7 +278,8 @@ TEST_F(TarExtraction, ProgressReachesTheDialogsProgressBar) {
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 250));
     const std::string tar = TarBuilder().file("a", "1").file("b", "2").finished();
     writeFile(archive(), gzipped(tar));
-    ASSERT_TRUE(extractRuntimeArchive(archive().c_str(), target().c_str(), dialog, 1024));
+    ASSERT_TRUE(extractRuntimeArchiveReporting(archive().c_str(), target().c_str(), showProgressPosition,
+                                               dialog, 1024));
     // The last position sent: "b" begins after two headers and one padded block, 1536 of 1024 bytes.
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 150);
     DestroyWindow(dialog);

@@ -1,4 +1,4 @@
-#include "jvmsearch/version_rules.h"
+#include "runtime/version_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,11 @@
 #include "startup/wide_text.h"
+#include "support/ansi_text.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -47,19 +50,53 @@ TEST_F(TextWindow, WideTextsReachWindowAndControlIntact) {
     }
 }
 
-// The path of systems without the wide calls: what the C runtime's locale (here "C") can represent
-// arrives, the rest is left out, and nothing beyond the text follows it.
-TEST_F(TextWindow, NarrowPathKeepsWhatTheLocaleCanRepresent) {
+// The path of systems without the wide calls: what the ANSI code page (here Western) holds arrives,
+// every other character as "?", and nothing beyond the text follows it.
+TEST_F(TextWindow, NarrowPathKeepsWhatTheCodePageHolds) {
     forceNarrowTextSetters(true);
-    EXPECT_TRUE(setItemTextWide(window, kItem, L"Java \u03bb 17 \u6b63 ok"));
-    EXPECT_EQ(itemText(), L"Java  17  ok");
+    EXPECT_TRUE(setItemTextWide(window, kItem, L"Java \u03bb 17 \u6b63 \u00e9 ok"));
+    EXPECT_EQ(itemText(), L"Java ? 17 ? \u00e9 ok");
     setWindowTextWide(window, kGreek);
-    EXPECT_EQ(textOf(window), L"  Java");
+    EXPECT_EQ(textOf(window), L"???? ??? Java");
 
     // Longer than the conversion buffer: cut and terminated.
     const std::wstring longText(9000, L'a');
     EXPECT_TRUE(setItemTextWide(window, kItem, longText.c_str()));
     EXPECT_EQ(itemText(), std::wstring(8191, L'a'));
+}
+
+// The one rule of every 8-bit form of a wide text, whichever place needs it (here a Western code page).
+// The splash's status text arrives as a Java string's characters without a terminator: it is bounded
+// by their number and by the buffer, never by what follows them in memory.
+TEST(AnsiText, CutAtACharactersEndAndAlwaysTerminated) {
+    char out[8192];
+    const std::wstring followedByMore = L"Loading plug-ins and more";
+    EXPECT_EQ(ansiText(followedByMore.data(), 16, out, sizeof out), 16u);
+    EXPECT_STREQ(out, "Loading plug-ins");
+
+    std::vector<wchar_t> huge(20000, L'x'); // no terminator at all
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(ansiText(huge.data(), huge.size(), out, sizeof out), sizeof out - 1);
+    EXPECT_EQ(std::strlen(out), sizeof out - 1);
+
+    // A pair cut in two by the buffer's end is left out whole; a whole one shows.
+    std::wstring pair(8190, L'x');
+    pair += L"\U0001F600";
+    ansiText(pair.data(), pair.size(), out, sizeof out);
+    EXPECT_EQ(std::strlen(out), 8190u);
+    ansiText(L"a\U0001F600b", out, sizeof out);
+    EXPECT_STREQ(out, "a??b");
+
+    ansiText(L"Gr\u00fc\u00dfe \u03bb \u6b63", out, sizeof out);
+    EXPECT_STREQ(out, "Gr\xfc\xdf"
+                      "e ? ?")
+        << "the code page's own characters stay, the rest show";
+
+    char small[4];
+    ansiText(L"abcdef", 6, small, sizeof small);
+    EXPECT_STREQ(small, "abc");
+    EXPECT_EQ(ansiText(L"", 0, small, sizeof small), 0u);
+    EXPECT_STREQ(small, "");
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-// download-probe: stands in for the progress dialog. It loads its payload, enters the directory named
-// by KESTRO_PROBE_DIRECTORY, makes a plain window with the dialog's controls (1001 progress bar, 1002
-// and 1003 static texts, 2 the Cancel button) and runs downloadRuntime on a worker thread with
-// configuration 150 while this thread pumps the window's messages, as the dialog's thread does.
+// download-probe: stands in for the progress dialog. It loads its payload, makes a plain window with
+// the dialog's controls (1001 progress bar, 1002 and 1003 static texts, 2 the Cancel button) and runs
+// downloadRuntime on a worker thread with configuration 150 and "jre.tar.gz" in the directory named by
+// KESTRO_PROBE_DIRECTORY (which it does not enter) while this thread pumps the window's messages, as
+// the dialog's thread does.
 // Every text set into 1002 and every bar position is read back from the control and printed (UTF-8):
 //   status <text> (visible <0|1>)
 //   bar <position>
@@ -11,8 +12,10 @@
 //   item 2 <text>
 //   visible 1002 <0|1>
 // A failed download ends the process through the launcher's fatal error (exit code 1).
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/runtime_download.h"
+#include "support/paths.h"
 
 #include <windows.h>
 
@@ -66,8 +69,11 @@ HWND addControl(const wchar_t* className, int id, DWORD style, int y) {
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
-DWORD WINAPI downloadWorker(void* location) {
-    downloadRuntime(window, static_cast<const char*>(location));
+char location[kTextCapacity];
+char destination[kPathCapacity];
+
+DWORD WINAPI downloadWorker(void*) {
+    downloadRuntime(window, location, destination);
     PostMessageW(window, kDownloadDone, 0, 0);
     return 0;
 }
@@ -76,8 +82,9 @@ DWORD WINAPI downloadWorker(void* location) {
 
 int main() {
     loadPayload();
-    if (const char* directory = getenv("KESTRO_PROBE_DIRECTORY"))
-        SetCurrentDirectoryA(directory);
+    const char* directory = getenv("KESTRO_PROBE_DIRECTORY");
+    snprintf(destination, sizeof destination, "%s\\%s", directory != nullptr ? directory : ".",
+             kestro::payload::kRuntimeArchiveName);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
@@ -94,9 +101,8 @@ int main() {
         reinterpret_cast<WNDPROC>(SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(barProc)));
     ShowWindow(window, SW_SHOWNOACTIVATE);
 
-    static char location[kTextCapacity];
     getConfigText(150, location, sizeof location);
-    CloseHandle(CreateThread(nullptr, 0, downloadWorker, location, 0, nullptr));
+    CloseHandle(CreateThread(nullptr, 0, downloadWorker, nullptr, 0, nullptr));
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -1,9 +1,12 @@
 // resource-probe <file>: reads a launcher's resources back through Windows' own functions and prints
 // one line per fact: "dialog 103: yes", "icon group 1001: 3 images", "icon 48: 48x48",
-// "picture 10000: 300x200, top left 30,120,210", "manifest 1: 1686 bytes", "version: 1.2.3.4",
+// "icon 256: 256x256, centre 200,40,90", "picture 10000: 300x200, top left 30,120,210",
+// "manifest 1: 1686 bytes", "checksum: as the file's" (or both values), "version: 1.2.3.4",
 // "ProductName: <UTF-8 text>".
 // Missing facts print "no".
 #include <windows.h>
+
+#include <imagehlp.h>
 
 #include <cstdio>
 #include <string>
@@ -24,7 +27,17 @@ void printIcon(HMODULE module, int size) {
         std::printf("icon %d: no\n", size);
         return;
     }
-    std::printf("icon %d: %ldx%ld\n", size, bitmap.bmWidth, bitmap.bmHeight);
+    if (size < 256) {
+        std::printf("icon %d: %ldx%ld\n", size, bitmap.bmWidth, bitmap.bmHeight);
+    } else {
+        HDC memory = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(memory, info.hbmColor);
+        const COLORREF centre = GetPixel(memory, bitmap.bmWidth / 2, bitmap.bmHeight / 2);
+        SelectObject(memory, old);
+        DeleteDC(memory);
+        std::printf("icon %d: %ldx%ld, centre %u,%u,%u\n", size, bitmap.bmWidth, bitmap.bmHeight,
+                    GetRValue(centre), GetGValue(centre), GetBValue(centre));
+    }
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
     DestroyIcon(icon);
@@ -73,6 +86,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("icon group 1001: no\n");
     printIcon(module, 16);
     printIcon(module, 48);
+    printIcon(module, 256);
     printPicture(module);
     HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     if (manifest != nullptr)
@@ -80,6 +94,13 @@ int wmain(int argc, wchar_t** argv) {
     else
         std::printf("manifest 1: no\n");
     FreeLibrary(module);
+    DWORD headerSum = 0, fileSum = 0;
+    if (MapFileAndCheckSumW(argv[1], &headerSum, &fileSum) != CHECKSUM_SUCCESS)
+        std::printf("checksum: no\n");
+    else if (headerSum == fileSum)
+        std::printf("checksum: as the file's\n");
+    else
+        std::printf("checksum: header %08lx, file %08lx\n", headerSum, fileSum);
 
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(argv[1], &ignored);
