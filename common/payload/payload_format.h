@@ -114,6 +114,11 @@ enum : int32_t {
     SplashInQuietMode = 10123, // non-zero: the splash shows in quiet mode (-q, -c) too
     SingleInstanceHandOver = 10201,
     DownloadSha256 = 10202, // optional: 64 hex digits the archive at DownloadUrl must hash to
+    // Set by the packer with a shipped runtime: the SHA-256 of its "jre.tar.gz" (64 hex digits), which
+    // names the runtime's entry in the per-user runtime cache.
+    RuntimeArchiveDigest = 10203,
+    CacheRuntime = 10204,   // non-zero: a shipped runtime is unpacked once per user and used from the cache
+    ShareClassData = 10205, // non-zero: the runtime keeps a class-data archive of the program per user
 };
 } // namespace config
 

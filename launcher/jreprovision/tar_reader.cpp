@@ -26,6 +26,7 @@ struct Progress {
     TarProgressSink sink;
     void* context;
     int32_t expectedTotalSize;
+    TarFileSink files;
 
     void report(gzFile archive) const {
         if (sink != nullptr)
@@ -141,6 +142,8 @@ bool extractEntries(gzFile archive, const Progress& progress, bool* writeFailed)
                 logError("extract file failed");
                 return false;
             }
+            if (progress.files.written != nullptr)
+                progress.files.written(path.c_str(), size, progress.files.context);
             extractedFile = true;
         } else if (!skip(archive, size)) {
             logError("gzseek 2 failed");
@@ -170,7 +173,7 @@ int32_t tarProgressPosition(int64_t streamPosition, int32_t expectedTotalSize) {
 
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
                                     TarProgressSink sink, void* context, int32_t expectedTotalSize,
-                                    bool* writeFailed) {
+                                    bool* writeFailed, TarFileSink files) {
     bool failedToWrite = false;
     if (writeFailed == nullptr)
         writeFailed = &failedToWrite;
@@ -189,7 +192,8 @@ bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetD
     }
     // Ignored on failure: the entries then land in the current directory.
     _chdir(targetDirectory);
-    const bool extracted = extractEntries(archive, Progress{sink, context, expectedTotalSize}, writeFailed);
+    const bool extracted =
+        extractEntries(archive, Progress{sink, context, expectedTotalSize, files}, writeFailed);
     _chdir(savedDirectory);
     gzclose(archive);
     if (extracted)

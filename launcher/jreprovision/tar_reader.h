@@ -8,6 +8,13 @@
 // Receives each progress position the extraction computes, with the context it was given.
 using TarProgressSink = void (*)(int32_t position, void* context);
 
+// Receives each regular file once it is written whole and closed: its path relative to the target
+// directory ('\\' separators) and its size.
+struct TarFileSink {
+    void (*written)(const char* path, int32_t size, void* context) = nullptr;
+    void* context = nullptr;
+};
+
 // Unpacks archivePath (relative to the current directory) into targetDirectory, which the process
 // enters for the duration. Every progress position goes to sink (may be null) with context, paced by
 // expectedTotalSize (configuration 151); the caller shows it. Returns true when at least one
@@ -19,9 +26,10 @@ using TarProgressSink = void (*)(int32_t position, void* context);
 // Ends the process through fatalError when an output file cannot be created. When writeFailed is
 // given, it tells whether the failure was data that could not be written (a full disk, say), which
 // includes bytes that fail only as the file is closed.
+// Each file written whole is told to files.
 bool extractRuntimeArchiveReporting(const char* archivePath, const char* targetDirectory,
                                     TarProgressSink sink, void* context, int32_t expectedTotalSize,
-                                    bool* writeFailed = nullptr);
+                                    bool* writeFailed = nullptr, TarFileSink files = {});
 
 // A building block of the above, free of side effects: the progress bar position for an uncompressed stream
 // position: position / expectedTotalSize * 100, truncated towards zero, with 0 reported as 1, and 1 when

@@ -23,6 +23,8 @@ constexpr DWORD kStillRunning = 259;
 // "-version" output is read by lines of at most this many bytes, the terminator included; a longer
 // notice is skipped piece by piece.
 constexpr int kVersionLineCapacity = 100;
+// Written by the thread that searches, read by the one that builds the VM's options after it.
+char lastAcceptedVersion[kVersionLineCapacity + 1] = "";
 constexpr char kFailedRunVersion[] = "1.0.0";
 
 bool recordFailedVersions = false;
@@ -159,6 +161,8 @@ bool checkJavaExe(char* path, char* version, const char* minimum, const char* ma
             logLine("couldn't get version");
         }
     }
+    if (accepted)
+        snprintf(lastAcceptedVersion, sizeof lastAcceptedVersion, "%s", version);
     if (accepted && getConfigNumber(config::ExecutableType) == 1) {
         // A GUI application runs without a console window: the runtime's javaw.exe.
         const size_t length = strlen(path);
@@ -175,6 +179,10 @@ bool checkJavaExe(char* path, char* version, const char* minimum, const char* ma
 bool checkJavaExe(char* path, const char* minimum, const char* maximum, bool allowPrerelease) {
     char version[kPathCapacity];
     return checkJavaExe(path, version, minimum, maximum, allowPrerelease);
+}
+
+const char* acceptedRuntimeVersion() {
+    return lastAcceptedVersion;
 }
 
 bool getVersionByExecution(const char* path, uint64_t stamp, char* version) {

@@ -28,6 +28,10 @@ bool javaExeForHomeLayout(char* out, const char* home, bool jdkRequired);
 bool checkJavaExe(char* path, char* version, const char* minimum, const char* maximum, bool allowPrerelease);
 bool checkJavaExe(char* path, const char* minimum, const char* maximum, bool allowPrerelease);
 
+// The version of the executable checkJavaExe accepted last (the search takes the first it accepts);
+// empty before any.
+const char* acceptedRuntimeVersion();
+
 // Runs the executable with "-version" (its short 8.3 path, else its long path; quoted) with standard
 // error going to a temporary file and waits for at most 60 s; a child still running then is
 // terminated. True with the version in version (kPathCapacity bytes) when the child ended with code

@@ -1,5 +1,6 @@
 #include "launch/vm_options.h"
 
+#include "launch/class_data_sharing.h"
 #include "launch/variable_expansion.h"
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
@@ -194,6 +195,10 @@ VmOptionList buildVmArguments(const char* const* launcherProperties, const WideA
             classPath.append(";");
         classPath.append(overrides.suffix);
     }
+    size_t propertyCount = 0;
+    for (const char* const* property = launcherProperties; property && *property; ++property)
+        ++propertyCount;
+    insertClassDataSharingOptions(options, propertyCount, classPath.text());
     options.push_back(classPath.text());
 
     logLine("vmoption count %d", int(options.size()));

@@ -50,6 +50,7 @@ bool appendArchivesInDirectory(ClassPathText& classPath, const char* directory, 
 // process with message 1006 (its expanded value), a required variable that does not exist with 1008.
 void appendConfiguredClassPath(ClassPathText& classPath);
 
-// The whole list in its fixed order, the class path option last, logged as "vmoption" lines.
+// The whole list in its fixed order, the class path option last, logged as "vmoption" lines. The
+// options of class-data sharing (class_data_sharing.h) follow the launcher's properties.
 // launcherProperties is null-terminated (may be null). Ends the process on the messages above.
 VmOptionList buildVmArguments(const char* const* launcherProperties, const WideArguments& arguments);

@@ -62,6 +62,16 @@ void discardDirectory(const char* directory) {
     RemoveDirectoryA(directory);
 }
 
+// Moves the payload past one included file without writing it.
+int skipFile(HANDLE payload, const char* name) {
+    LARGE_INTEGER size;
+    size.QuadPart = readLong(payload);
+    logLine("not extracting %s (size: %I64d)", name, size.QuadPart);
+    if (size.QuadPart > 0 && !SetFilePointerEx(payload, size, nullptr, FILE_CURRENT))
+        return kCopyReadFailed;
+    return kCopyDone;
+}
+
 } // namespace
 
 int copyPayloadBytes(HANDLE source, HANDLE target, int64_t count, bool descramble) {
@@ -99,11 +109,14 @@ int extractFile(HANDLE payload, const char* targetPath) {
     if (target == INVALID_HANDLE_VALUE)
         fatalMessage(config::MessageInternalError, "11");
     const int result = copyPayloadBytes(payload, target, size, true);
+    FILETIME written;
+    if (result == kCopyDone && GetFileTime(payload, nullptr, nullptr, &written))
+        SetFileTime(target, nullptr, nullptr, &written);
     CloseHandle(target);
     return result;
 }
 
-int extractIncludedFiles(char* directory) {
+int extractIncludedFiles(char* directory, const char* skipped) {
     logLine("extracting files");
     const int32_t count = getConfigNumber(config::IncludedFileCount);
     logLine("Included files: %d", count);
@@ -144,7 +157,10 @@ int extractIncludedFiles(char* directory) {
         char target[kPathCapacity];
         snprintf(target, sizeof target, "%s\\%s", directory, name);
         int result = kCopyReadFailed;
-        if (isSafeIncludedFileName(name) && strlen(directory) + 1 + strlen(name) < sizeof target)
+        const bool skip = skipped != nullptr && strcmp(name, skipped) == 0;
+        if (skip)
+            result = skipFile(payload, name);
+        else if (isSafeIncludedFileName(name) && strlen(directory) + 1 + strlen(name) < sizeof target)
             result = extractFile(payload, target);
         else
             logError("Refused included file name %s", name);
@@ -154,8 +170,9 @@ int extractIncludedFiles(char* directory) {
             discardDirectory(directory);
             return result;
         }
-        HANDLE held = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE held = skip ? INVALID_HANDLE_VALUE
+                           : CreateFileA(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         // A file of size 0 was never created; there is nothing to hold then.
         if (held != INVALID_HANDLE_VALUE)
             heldFiles.emplace_back(name, held);

@@ -18,14 +18,17 @@ enum CopyResult : int {
 };
 
 // Extracts the included files into a new directory "<kqx temporary name>_dir<random>", whose path is
-// written to directory (8192 bytes; empty when there are no included files). On a failure the
-// directory is emptied and removed and the result says why. Ends the process (message 1009 with "7"
-// or "11") when the directory or a file cannot be created, and with "Internal Error: readLong" when
-// a size is cut off. Sets the unextracted position.
-int extractIncludedFiles(char* directory);
+// written to directory (8192 bytes; empty when there are no included files). The included file named
+// skipped (may be null), such as a runtime archive whose runtime is at hand already, is passed over.
+// On a failure the directory is emptied and removed and the result says why. Ends the process
+// (message 1009 with "7" or "11") when the directory or a file cannot be created, and with "Internal
+// Error: readLong" when a size is cut off. Sets the unextracted position.
+int extractIncludedFiles(char* directory, const char* skipped = nullptr);
 
 // Reads one size field from payload and copies that many bytes, descrambled, into a new file at
-// targetPath. A size of 0 or less creates nothing.
+// targetPath, which gets the payload file's last-write time: the same file of the same launcher has
+// the same time in every start (the runtime's class-data archives rely on it). A size of 0 or less
+// creates nothing.
 int extractFile(HANDLE payload, const char* targetPath);
 
 // Copies count bytes in chunks of at most 8192 bytes, XOR-ing them with the payload key when

@@ -1,6 +1,7 @@
 #include "startup/launch_worker.h"
 
 #include "jreprovision/pack200.h"
+#include "jreprovision/runtime_cache.h"
 #include "jreprovision/tar_reader.h"
 #include "jvmsearch/win_loader.h"
 #include "launch/arguments.h"
@@ -58,6 +59,16 @@ volatile DWORD extractionTimeMs = 0;
 volatile bool unpackFinished = false;
 // This start wrote InstallStarted = 1; written before the VM's thread starts.
 bool markedInstallStarted = false;
+// The user's cache entry for the payload's runtime (empty when it does not go through the cache) and,
+// once taken, its runtime home. Only the worker uses them.
+char cacheEntry[kPathCapacity] = "";
+char cachedHome[kPathCapacity] = "";
+// When the runtime archive's unpacking began, and the dialog the restoring of its packed libraries
+// shows its progress in.
+DWORD extractionStart = 0;
+HWND restoringDialog = nullptr;
+constexpr char kCorruptedRuntime[] =
+    "The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
 
 void setProgressPosition(HWND progressDialog, int position) {
     SendDlgItemMessageW(progressDialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -220,14 +231,29 @@ DWORD WINAPI animateUnpack(LPVOID parameter) {
     return 0;
 }
 
-void useShippedRuntime() {
+// The packed libraries of a freshly unpacked runtime, turned back into jars while the bar moves on.
+void restorePackedLibraries(const char* runtimeHome) {
+    extractionTimeMs = GetTickCount() - extractionStart;
+    if (getConfigNumber(config::RuntimeIsPacked) == 0)
+        return;
+    logLine("JRE is packed");
+    if (restoringDialog != nullptr)
+        startHelperThread(animateUnpack, restoringDialog);
+    unpackRuntime(runtimeHome);
+    unpackFinished = true;
+}
+
+void useShippedRuntime(const char* runtime) {
     char directory[kPathCapacity];
-    if (_fullpath(directory, kRuntimeDirectory, sizeof directory) == nullptr)
+    if (_fullpath(directory, runtime, sizeof directory) == nullptr)
         directory[0] = '\0';
     logLine("JRE dir: %s", directory);
     if (LoadDLL(false, directory, false))
         return;
     logError("Could not load bundled JRE. Trying to find another JRE.");
+    // Damage the size check cannot see (a library whose bytes changed): the next start unpacks anew.
+    if (runtime == cachedHome)
+        discardCachedRuntime(cacheEntry);
     if (LoadDLL(false, nullptr, false))
         return;
     logError("Could not find another JRE.");
@@ -235,14 +261,39 @@ void useShippedRuntime() {
 }
 
 void prepareShippedRuntime(HWND progressDialog) {
-    const DWORD start = GetTickCount();
+    if (cachedHome[0] != '\0') {
+        useShippedRuntime(cachedHome);
+        return;
+    }
+    extractionStart = GetTickCount();
+    restoringDialog = progressDialog;
     logLine("extracting JRE");
+    const int32_t expectedSize = getConfigNumber(config::RuntimeArchiveSize);
+    if (cacheEntry[0] != '\0') {
+        switch (fillRuntimeCache(cacheEntry, kRuntimeArchive,
+                                 progressDialog != nullptr ? showProgressPosition : nullptr, progressDialog,
+                                 expectedSize, restorePackedLibraries, cachedHome)) {
+        case CacheFill::Done:
+            releaseIncludedFile(kRuntimeArchive);
+            remove(kRuntimeArchive);
+            useShippedRuntime(cachedHome);
+            return;
+        case CacheFill::ArchiveCorrupt:
+            logError("Could not untar JRE");
+            fatalError(kCorruptedRuntime);
+        case CacheFill::NotCached:
+            // Unpacked for this start alone, as without the cache (on a full disk, that ends as
+            // without it too).
+            logLine("JRE not cached; unpacking it for this start");
+            break;
+        }
+    }
     if (_mkdir(kRuntimeDirectory) != 0)
         logError("Could not create JRE dir");
     bool writeFailed = false;
-    if (!extractRuntimeArchiveReporting(
-            kRuntimeArchive, kRuntimeDirectory, progressDialog != nullptr ? showProgressPosition : nullptr,
-            progressDialog, getConfigNumber(config::RuntimeArchiveSize), &writeFailed)) {
+    if (!extractRuntimeArchiveReporting(kRuntimeArchive, kRuntimeDirectory,
+                                        progressDialog != nullptr ? showProgressPosition : nullptr,
+                                        progressDialog, expectedSize, &writeFailed)) {
         // Part of a runtime would hold the space it took until the next start's clean-up, and could
         // pass for a whole one with a start that reuses this directory. Removed first, so that on a
         // full disk the log line below finds room.
@@ -252,20 +303,12 @@ void prepareShippedRuntime(HWND progressDialog) {
         logError("Could not untar JRE");
         if (writeFailed)
             failExtraction(kCopyWriteFailed);
-        fatalError(
-            "The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
+        fatalError(kCorruptedRuntime);
     }
     releaseIncludedFile(kRuntimeArchive);
     remove(kRuntimeArchive);
-    extractionTimeMs = GetTickCount() - start;
-    if (getConfigNumber(config::RuntimeIsPacked) != 0) {
-        logLine("JRE is packed");
-        if (progressDialog != nullptr)
-            startHelperThread(animateUnpack, progressDialog);
-        unpackRuntime(kRuntimeDirectory);
-        unpackFinished = true;
-    }
-    useShippedRuntime();
+    restorePackedLibraries(kRuntimeDirectory);
+    useShippedRuntime(kRuntimeDirectory);
 }
 
 void launchWorker(HWND progressDialog) {
@@ -282,8 +325,12 @@ void launchWorker(HWND progressDialog) {
         // while this start runs, also once the parent has ended.
         if (isExtractionDirectoryName(directory))
             markDirectoryInUse(directory);
-    } else {
-        const int result = extractIncludedFiles(directory);
+    }
+    // A runtime already in the user's cache needs no archive: that stays in the payload.
+    if (!manualSelection() && runtimeCacheEntry(cacheEntry) && !useCachedRuntime(cacheEntry, cachedHome))
+        cachedHome[0] = '\0';
+    if (!languageRestartMode()) {
+        const int result = extractIncludedFiles(directory, cachedHome[0] != '\0' ? kRuntimeArchive : nullptr);
         if (result != kCopyDone)
             failExtraction(result);
         setExtractionDirectory(directory);
@@ -299,8 +346,11 @@ void launchWorker(HWND progressDialog) {
     if (_fullpath(archive, kRuntimeArchive, sizeof archive) == nullptr)
         archive[0] = '\0';
     logLine("Full JRE path: %s", archive);
-    bool shippedRuntime = pathExists(archive);
+    bool shippedRuntime = cachedHome[0] != '\0' || pathExists(archive);
     logLine(shippedRuntime ? "JRE included" : "No JRE included");
+    // Only the payload's own archive goes into the cache, never one downloaded instead.
+    if (!shippedRuntime)
+        cacheEntry[0] = '\0';
     if (manualSelection() && shippedRuntime) {
         logLine("Included JRE not used because of manual switch");
         shippedRuntime = false;
@@ -318,11 +368,12 @@ void launchWorker(HWND progressDialog) {
 
     changeIntoExtractionDirectory();
     if (!languageRestartMode()) {
-        setProgressRange(progressDialog, shippedRuntime);
+        // A cached runtime has nothing left to unpack.
+        setProgressRange(progressDialog, shippedRuntime && cachedHome[0] == '\0');
         if (shippedRuntime)
             prepareShippedRuntime(progressDialog);
     } else if (shippedRuntime) {
-        useShippedRuntime();
+        useShippedRuntime(cachedHome[0] != '\0' ? cachedHome : kRuntimeDirectory);
     }
     if (progressDialog != nullptr)
         startHelperThread(watchJavaWindow, progressDialog);

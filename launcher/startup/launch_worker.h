@@ -17,14 +17,17 @@ constexpr int kNoRuntimeExitCode = 83;
 // this start set it, as soon as the program's Java code runs.
 [[noreturn]] void launchWorker(HWND progressDialog);
 
-// Unpacks "jre.tar.gz" of the current directory into "jre", restores its Pack200 libraries when
-// configuration 153 says so, deletes the archive and loads the runtime. Ends the process with the
-// corrupted-runtime text when the archive cannot be unpacked.
+// Makes the shipped runtime ready and loads it. One already in the user's runtime cache is taken as
+// it is. Otherwise "jre.tar.gz" of the current directory is unpacked, into a new cache entry when the
+// runtime goes through the cache, else (or when no entry can be made) into "jre" beside it; its
+// Pack200 libraries are restored when configuration 153 says so, and the archive is deleted. Ends
+// the process with the corrupted-runtime text when the archive cannot be unpacked, and with message
+// 20018 when the disk is full.
 void prepareShippedRuntime(HWND progressDialog);
 
-// Loads the runtime in "jre", or failing that one the search finds. Ends the process when neither
-// loads.
-void useShippedRuntime();
+// Loads the runtime in directory, or failing that one the search finds. Ends the process when
+// neither loads.
+void useShippedRuntime(const char* directory);
 
 // Dialog mode, on a thread of its own: advances the progress bar every half second (never past its
 // maximum - 10) until the program shows a visible window (one that is neither progressDialog nor the

@@ -1,10 +1,12 @@
 #include "support/deletion_queue.h"
 
 #include "support/log.h"
+#include "support/named_lock.h"
 #include "support/paths.h"
 #include "support/process_rights.h"
 #include "support/registry_key.h"
 #include "support/temp_directory.h"
+#include "support/user_cache.h"
 
 #include <windows.h>
 
@@ -50,33 +52,6 @@ std::vector<std::pair<std::string, HANDLE>>& directoryMarks() {
 std::atomic<bool> drainStopRequested{false};
 HANDLE drainThread = nullptr;
 
-// A named mutex of all launchers of this session, owned from construction to destruction. An
-// abandoned mutex is owned as well: its last owner died, and each registry write it made is whole.
-class NamedLock {
-  public:
-    NamedLock(const char* name, DWORD waitMs) : mutex_(CreateMutexA(nullptr, FALSE, name)) {
-        if (mutex_ == nullptr)
-            return;
-        const DWORD answer = WaitForSingleObject(mutex_, waitMs);
-        owned_ = answer == WAIT_OBJECT_0 || answer == WAIT_ABANDONED;
-    }
-    ~NamedLock() {
-        if (owned_)
-            ReleaseMutex(mutex_);
-        if (mutex_ != nullptr)
-            CloseHandle(mutex_);
-    }
-    NamedLock(const NamedLock&) = delete;
-    NamedLock& operator=(const NamedLock&) = delete;
-
-    // Someone else owns it. Without a mutex at all (the system refused one) nobody is taken to.
-    bool heldElsewhere() const { return mutex_ != nullptr && !owned_; }
-
-  private:
-    HANDLE mutex_;
-    bool owned_ = false;
-};
-
 bool isStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ;
 }
@@ -106,20 +81,6 @@ void storeValue(HKEY key, const char* name, const char* text) {
 
 std::string markOf(const char* directory) {
     return std::string(directory) + "\\" + kInUseMark;
-}
-
-// Only a running launcher holds its directory's mark open, so only then does an exclusive open fail
-// for another reason than a missing file. A directory without a mark (queued by an older launcher)
-// is nobody's any more.
-bool directoryInUse(const char* directory) {
-    HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (mark != INVALID_HANDLE_VALUE) {
-        CloseHandle(mark);
-        return false;
-    }
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // Skips 1 to maxDigits digits (hexadecimal ones with hex) at text; false when there is none.
@@ -338,12 +299,34 @@ void drainDirectoryEntry(const char* entry, void* context) {
     }
 }
 
+bool cleanUpStopRequested() {
+    return drainStopRequested;
+}
+
 unsigned __stdcall drainInBackground(void*) {
     drainDeletionQueue();
+    // As with the queue: an elevated process would remove with an administrator's rights what the
+    // user's programs can write; the next start without elevation does it.
+    if (!runsElevated())
+        removeUnusedCacheEntries(cleanUpStopRequested);
     return 0;
 }
 
 } // namespace
+
+// Only a running launcher holds its directory's mark open, so only then does an exclusive open fail
+// for another reason than a missing file. A directory without a mark (queued by an older launcher)
+// is nobody's any more.
+bool directoryInUse(const char* directory) {
+    HANDLE mark = CreateFileA(markOf(directory).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mark != INVALID_HANDLE_VALUE) {
+        CloseHandle(mark);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
 
 void registerPendingDirectory(const char* directory) {
     if (directory[0] == '.') {

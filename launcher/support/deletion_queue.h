@@ -26,6 +26,10 @@ void holdAndQueueFile(const char* path);
 // false when the mark cannot be made.
 bool markDirectoryInUse(const char* directory);
 
+// Whether a running launcher holds directory's mark (markDirectoryInUse). A directory without a mark
+// is nobody's.
+bool directoryInUse(const char* directory);
+
 // "...\kqx<hex>.tmp_dir<decimal>" (or that name alone), the name of a launcher's extraction
 // directory, in any letter case: the only directories a launcher queues and a drain removes.
 bool isExtractionDirectoryName(const char* directory);
@@ -56,7 +60,8 @@ void queueForDeletion(const char* path, const char* valueName);
 // kept. When another process is draining, returns at once.
 void drainDeletionQueue();
 
-// Holds and queues the native log, then drains the queue on a thread of low priority.
+// Holds and queues the native log, then drains the queue on a thread of low priority, which then
+// also removes what the user's cache holds unused (removeUnusedCacheEntries).
 void startTemporaryFileCleanUp();
 
 // Lets the drain finish the entry it is working on and waits for it (at most 10 s): for the end of

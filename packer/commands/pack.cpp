@@ -224,7 +224,8 @@ bool writeLauncher(const std::string& path, std::string& stubPrefix, const std::
     return true;
 }
 
-// Adds "jre.tar.gz" to the files and derives 151 and 153 from the runtime, replacing given records.
+// Adds "jre.tar.gz" to the files and derives 151, 153 and 10203 (its digest, the runtime cache's key)
+// from the runtime, replacing given records.
 bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint16_t machine,
                        TemporaryFile* archive, std::string* error) {
     RuntimeArchiveFacts facts;
@@ -248,15 +249,20 @@ bool addBundledRuntime(PackRequest* request, const std::string& outputPath, uint
         *error = "bundled runtime " + request->bundledRuntime + ": " + why;
         return false;
     }
+    std::string digest;
+    if (!archiveDigest(archivePath, &digest, error))
+        return false;
     auto& config = request->tables.config;
     config.erase(std::remove_if(config.begin(), config.end(),
                                 [](const std::pair<int32_t, std::string>& record) {
                                     return record.first == payload::config::RuntimeArchiveSize ||
-                                           record.first == payload::config::RuntimeIsPacked;
+                                           record.first == payload::config::RuntimeIsPacked ||
+                                           record.first == payload::config::RuntimeArchiveDigest;
                                 }),
                  config.end());
     config.emplace_back(payload::config::RuntimeArchiveSize, std::to_string(facts.streamLength));
     config.emplace_back(payload::config::RuntimeIsPacked, facts.packed ? "1" : "0");
+    config.emplace_back(payload::config::RuntimeArchiveDigest, digest);
     request->files.push_back(IncludedFile{kRuntimeArchiveName, archivePath});
     return true;
 }

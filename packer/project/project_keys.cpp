@@ -55,6 +55,9 @@ std::vector<ProjectKey> buildKeys() {
         key("java", "download_sha256", cfg::DownloadSha256, T::Sha256),
         key("java", "bundled_runtime_size", cfg::RuntimeArchiveSize, T::Integer),
         key("java", "bundled_runtime_pack200", cfg::RuntimeIsPacked, T::Flag),
+        key("java", "bundled_runtime_sha256", cfg::RuntimeArchiveDigest, T::Derived),
+        key("java", "cache_runtime", cfg::CacheRuntime, T::Flag, "1"),
+        key("java", "class_data_sharing", cfg::ShareClassData, T::Flag, "1"),
 
         key("vm", "parameters", cfg::VmParameters, T::Text),
         list("vm", "class_path", cfg::ClassPath, EntryRule::ClassPathEntry),

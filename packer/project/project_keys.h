@@ -18,7 +18,7 @@ enum class ValueType {
     Kind,      // "launcher" or "installer", written as "k" or "s"
     Message16, // TOML string, written as UTF-16 into the message table
     Sha256,    // TOML string of 64 hex digits, written in lower case
-    Derived,   // set by the packer from [[files]], not a key of its own
+    Derived,   // set by the packer from [[files]] or the bundled runtime, not a key of its own
 };
 
 // Extra rules for the entries of a List.

@@ -5,6 +5,7 @@
 #include "writers/runtime_archive.h"
 
 #include <libdeflate.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -271,6 +272,29 @@ bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string&
         return false;
     facts->streamLength = writer.length;
     return writer.inventory.conclude(facts, error);
+}
+
+bool archiveDigest(const std::string& archivePath, std::string* hex, std::string* error) {
+    std::ifstream in(archivePath, std::ios::binary);
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!in || context == nullptr || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        *error = "cannot read " + archivePath + " for its digest";
+        return false;
+    }
+    std::vector<char> chunk(kChunk);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+        EVP_DigestUpdate(context.get(), chunk.data(), static_cast<size_t>(in.gcount()));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (in.bad() || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) {
+        *error = "cannot read " + archivePath + " for its digest";
+        return false;
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    hex->clear();
+    for (unsigned i = 0; i < length; ++i)
+        *hex += {kDigits[digest[i] >> 4], kDigits[digest[i] & 0xf]};
+    return true;
 }
 
 } // namespace kestro::packer

@@ -47,4 +47,8 @@ bool writeRuntimeArchive(const std::string& runtimeDirectory, const std::string&
 // files, bin and Pack200 files. Returns false and says why in error.
 bool checkRuntimeArchive(const std::string& archivePath, RuntimeArchiveFacts* facts, std::string* error);
 
+// The SHA-256 of the file's bytes as 64 lower-case hex digits, which launchers key their per-user
+// runtime cache by (configuration 10203). Returns false and says why in error when it cannot be read.
+bool archiveDigest(const std::string& archivePath, std::string* hex, std::string* error);
+
 } // namespace kestro::packer

@@ -320,6 +320,15 @@ TEST_F(BundledRuntimeProject, DirectoryIsShippedAsJreTarGzWithDerivedRecords) {
     EXPECT_EQ(config(tables, payload::config::RuntimeArchiveSize), std::to_string(facts.streamLength));
     EXPECT_EQ(config(tables, payload::config::RuntimeIsPacked), "1");
     EXPECT_EQ(config(tables, payload::config::IncludedFileNames), "jre.tar.gz;");
+    // The runtime cache's key: the digest of the archive's bytes, as sha256sum prints it.
+    std::string sum(64, '\0');
+    FILE* pipe = popen(("sha256sum '" + directory_ + "/expected.tar.gz'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    sum.resize(fread(&sum[0], 1, sum.size(), pipe));
+    pclose(pipe);
+    EXPECT_EQ(config(tables, payload::config::RuntimeArchiveDigest), sum.substr(0, 64));
+    EXPECT_EQ(config(tables, payload::config::CacheRuntime), "1");
+    EXPECT_EQ(config(tables, payload::config::ShareClassData), "1");
     std::string expected;
     payload::appendIncludedFile(expected, readFile(directory_ + "/expected.tar.gz"));
     EXPECT_EQ(files, expected);
@@ -359,6 +368,9 @@ TEST_F(BundledRuntimeProject, ExistingArchiveIsShippedAsItIs) {
         << error;
     EXPECT_EQ(config(tables, payload::config::RuntimeArchiveSize), std::to_string(facts.streamLength));
     EXPECT_EQ(config(tables, payload::config::RuntimeIsPacked), "0");
+    std::string digest;
+    ASSERT_TRUE(archiveDigest(directory_ + "/jre-8.tar.gz", &digest, &error)) << error;
+    EXPECT_EQ(config(tables, payload::config::RuntimeArchiveDigest), digest);
     std::string expected;
     payload::appendIncludedFile(expected, readFile(directory_ + "/jre-8.tar.gz"));
     EXPECT_EQ(files, expected);
@@ -373,6 +385,8 @@ TEST_F(BundledRuntimeProject, DerivedKeysAndASecondJreTarGzAreErrors) {
         "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\n[[files]]\nsource = "
         "\"other.tar.gz\"\nname = \"JRE.tar.gz\"\n",
         "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"missing\"\n",
+        "[application]\nmain_class = \"a.B\"\n[java]\nbundled_runtime = \"jre\"\nbundled_runtime_sha256 = "
+        "\"ab\"\n",
     };
     for (const char* project : projects) {
         PackRequest request;

@@ -2,6 +2,8 @@
 // libjvm.so, resolved the way the launcher resolves jvm.dll, with the real runtime jar and a probe
 // application. The properties, the option list and the parameters of main come from the launcher's own
 // builders, so that the Java side is checked against what the launcher really sends.
+#include "desktop_program.h"
+#include "launch/class_data_archive.h"
 #include "launch/java_calls.h"
 #include "launch/launch_composition.h"
 #include "launch/vm_state.h"
@@ -10,11 +12,15 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,8 +49,8 @@ std::string runDirectory(const std::string& name) {
     return directory;
 }
 
-void loadJvmLibrary() {
-    void* library = dlopen(KESTRO_LIBJVM, RTLD_NOW | RTLD_GLOBAL);
+void loadJvmLibrary(const char* path = KESTRO_LIBJVM) {
+    void* library = dlopen(path, RTLD_NOW | RTLD_GLOBAL);
     ASSERT_NE(library, nullptr) << dlerror();
     void* entry = dlsym(library, "JNI_CreateJavaVM");
     ASSERT_NE(entry, nullptr);
@@ -311,6 +317,143 @@ TEST(RealJvmExit, SystemExitOfAnotherThreadEndsThroughTheLaunchersHookWithItsCod
     };
     EXPECT_EXIT(run(), testing::ExitedWithCode(3), "");
     EXPECT_EQ(readFile(exitRecord), "System.exit(3)\n");
+}
+
+// Class-data sharing as the launcher asks for it, against real runtimes: each start is a process of
+// its own (one VM per process), forked from this one, which never loads a VM itself.
+
+// The runtime's feature version, read from its release file as the launcher reads it.
+int featureOfRuntime(const std::string& home) {
+    return javaFeatureVersion(releaseVersion(readFile(home + "/release")).c_str());
+}
+
+// The home of a runtime of Java 25 or later under /usr/lib/jvm, the newest; empty when none.
+std::string javaHome25() {
+    std::string found;
+    int best = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/jvm", ignored)) {
+        const std::string home = entry.path().string();
+        const int feature = featureOfRuntime(home);
+        if (feature >= 25 && feature > best && std::filesystem::exists(home + "/lib/server/libjvm.so")) {
+            best = feature;
+            found = home;
+        }
+    }
+    return found;
+}
+
+// Runs start in a child process and answers its exit code (-1 when it did not end by itself).
+int inChild(const std::function<void()>& start) {
+    const pid_t child = fork();
+    if (child == 0) {
+        start();
+        _exit(99);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// One start of the desktop probe in a process of its own, logging as logOption says, its end
+// through System.exit when asked.
+[[noreturn]] void startDesktopProgram(const std::string& home, const std::vector<std::string>& sharing,
+                                      const std::string& logOption, const std::string& directory,
+                                      bool systemExit) {
+    exitRecord = directory + "/exit.txt";
+    runDesktopProgram(home, sharing, {"-Djava.awt.headless=true", logOption},
+                      systemExit ? std::vector<std::wstring>{L"exit"} : std::vector<std::wstring>{});
+}
+
+// The archive's place as the launcher names it, for this runtime and the probe's class path.
+std::string archivePath(const std::string& directory, const std::string& home, ClassDataArchive kind) {
+    const std::string classPath =
+        std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_JAR;
+    return directory + "/" +
+           classDataArchiveKey(home + "\n" + readFile(home + "/release"), "probe.exe", classPath, directory) +
+           classDataArchiveExtension(kind);
+}
+
+// OpenJDK 17 gets no options from the launcher (a dynamic archive it would have to be asked for at
+// each start, with a mismatch printed whenever it no longer fits): it starts as it always did.
+TEST(RealJvmClassData, Java17StartsWithoutArchiveOptions) {
+    const std::string home =
+        std::filesystem::path(KESTRO_LIBJVM).parent_path().parent_path().parent_path().string();
+    ASSERT_EQ(featureOfRuntime(home), 17) << home;
+    const ClassDataArchive kind = classDataArchiveFor(featureOfRuntime(home), true);
+    EXPECT_EQ(kind, ClassDataArchive::None);
+    EXPECT_TRUE(classDataSharingOptions(kind, "unused.jsa", false).empty());
+    const std::string directory = runDirectory("class-data-17");
+    const std::string log = directory + "/cds.log";
+    EXPECT_EQ(inChild([&] { startDesktopProgram(home, {}, "-Xlog:cds=info:file=" + log, directory, false); }),
+              0);
+    EXPECT_EQ(readFile(log).find("dynamic"), std::string::npos) << readFile(log);
+    std::cout << "OpenJDK 17, its own class-data sharing only: "
+              << (readFile(log).find("Opened shared archive file") != std::string::npos
+                      ? "the runtime's default archive is mapped"
+                      : "no archive mapped")
+              << "\n";
+}
+
+// Java 19 and later, when the process's output is seen: a dynamic archive that the VM writes at the
+// first exit (here through System.exit) and maps at the next start.
+TEST(RealJvmClassData, Java25MakesTheDynamicArchiveAtSystemExitAndMapsItNextStart) {
+    const std::string home = javaHome25();
+    if (home.empty())
+        GTEST_SKIP() << "no runtime of Java 25 or later in /usr/lib/jvm";
+    const ClassDataArchive kind = classDataArchiveFor(featureOfRuntime(home), true);
+    ASSERT_EQ(kind, ClassDataArchive::Dynamic);
+    const std::string directory = runDirectory("class-data-dynamic");
+    const std::string archive = archivePath(directory, home, kind);
+    const std::string firstLog = directory + "/first.log", secondLog = directory + "/second.log";
+
+    EXPECT_EQ(inChild([&] {
+                  startDesktopProgram(home, classDataSharingOptions(kind, archive, false),
+                                      "-Xlog:cds=info:file=" + firstLog, directory, true);
+              }),
+              0);
+    EXPECT_EQ(readFile(directory + "/exit.txt"), "System.exit(0)\n");
+    ASSERT_TRUE(std::filesystem::exists(archive)) << "written at the VM's exit:\n" << readFile(firstLog);
+
+    EXPECT_EQ(inChild([&] {
+                  startDesktopProgram(home, classDataSharingOptions(kind, archive, true),
+                                      "-Xlog:cds=info:file=" + secondLog, directory, false);
+              }),
+              0);
+    const std::string mapped = readFile(secondLog);
+    EXPECT_NE(mapped.find("Opened shared archive file " + archive), std::string::npos) << mapped;
+    EXPECT_NE(mapped.find("Mapped dynamic region"), std::string::npos) << mapped;
+}
+
+// Java 25 and later, when nobody sees the output: the ahead-of-time cache, made as the first start's
+// VM is destroyed after main returned, and used by the next.
+TEST(RealJvmClassData, Java25MakesTheAheadOfTimeCacheAtTheFirstExitAndUsesItNextStart) {
+    const std::string home = javaHome25();
+    if (home.empty())
+        GTEST_SKIP() << "no runtime of Java 25 or later in /usr/lib/jvm";
+    const ClassDataArchive kind = classDataArchiveFor(featureOfRuntime(home), false);
+    ASSERT_EQ(kind, ClassDataArchive::AheadOfTime);
+    const std::string directory = runDirectory("class-data-aot");
+    const std::string archive = archivePath(directory, home, kind);
+    const std::string secondLog = directory + "/second.log";
+
+    EXPECT_EQ(inChild([&] {
+                  startDesktopProgram(home, classDataSharingOptions(kind, archive, false), "-Xlog:disable",
+                                      directory, false);
+              }),
+              0);
+    ASSERT_TRUE(std::filesystem::exists(archive)) << "made at the VM's exit";
+
+    const std::vector<std::string> options = classDataSharingOptions(kind, archive, true);
+    ASSERT_EQ(options, std::vector<std::string>{"-XX:AOTCache=" + archive});
+    EXPECT_EQ(inChild([&] {
+                  startDesktopProgram(home, options, "-Xlog:aot=info:file=" + secondLog, directory, false);
+              }),
+              0);
+    const std::string used = readFile(secondLog);
+    EXPECT_NE(used.find("Opened AOT cache " + archive), std::string::npos) << used;
+    EXPECT_NE(used.find("Using AOT-linked classes: true"), std::string::npos) << used;
 }
 
 } // namespace

@@ -407,6 +407,23 @@ Scenario& Scenario::tmpIn(const std::string& folder) {
     return *this;
 }
 
+namespace {
+// "Z:\a\b" as "/a/b".
+std::string linuxPathOf(std::string path) {
+    if (path.size() > 2 && path[1] == ':')
+        path.erase(0, 2);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+} // namespace
+
+std::string Scenario::userCacheDirectory() const {
+    const auto given = environment_.find("LOCALAPPDATA");
+    if (given != environment_.end() && given->second)
+        return linuxPathOf(*given->second) + "/Kestro";
+    return directory_ + "/local/Kestro";
+}
+
 Scenario& Scenario::appendNothing() {
     shape_ = Shape::Nothing;
     return *this;
@@ -528,9 +545,12 @@ RunningProgram Scenario::start(const std::string& program, const std::vector<std
     running.tmpDirectory_ = tmpDirectory_;
     fs::create_directories(running.directory_);
     running.logsBefore_ = nativeLogsIn(tmpDirectory_);
+    fs::create_directories(directory_ + "/local");
 
-    std::map<std::string, std::optional<std::string>> environment = {{"TMP", windowsPath(tmpDirectory_)},
-                                                                     {"TEMP", windowsPath(tmpDirectory_)}};
+    std::map<std::string, std::optional<std::string>> environment = {
+        {"TMP", windowsPath(tmpDirectory_)},
+        {"TEMP", windowsPath(tmpDirectory_)},
+        {"LOCALAPPDATA", windowsPath(directory_ + "/local")}};
     for (const auto& [name, value] : environment_)
         environment[name] = value;
 

@@ -171,7 +171,8 @@ class Scenario {
     Scenario& truncatePayloadAt(size_t payloadBytes);
     Scenario& rawPayload(const std::string& bytes);
 
-    // Environment of the programs run; TMP and TEMP are set to tmpDirectory() unless overridden.
+    // Environment of the programs run; TMP and TEMP are set to tmpDirectory() and LOCALAPPDATA (where
+    // the user's cache lives) to "local" below directory() unless overridden.
     Scenario& env(const std::string& name, const std::string& value);
     Scenario& unsetEnv(const std::string& name);
     Scenario& timeout(std::chrono::milliseconds limit);
@@ -182,7 +183,8 @@ class Scenario {
     PayloadLayout packedLayout();
     const std::string& directory() const { return directory_; }
     const std::string& tmpDirectory() const { return tmpDirectory_; }
-    std::string executablePath() const; // the packed launcher (Linux path)
+    std::string executablePath() const;     // the packed launcher (Linux path)
+    std::string userCacheDirectory() const; // the launchers' per-user cache (Linux path)
 
     // Packs the launcher (again) and runs it with the arguments.
     RunResult run(const std::vector<std::string>& arguments = {});

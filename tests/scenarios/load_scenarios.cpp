@@ -204,53 +204,70 @@ TEST(Load, DiskFullDuringExtractionLeavesNothingAndTheNextStartWorks) {
 // smaller than the C runtime's stream buffer, so that the disk fills while a file is closed rather
 // than while it is written. The start ends with message 20018, leaves no part of the runtime behind
 // (nothing that a later start could take for a runtime, nothing holding the space), and with room
-// the next start unpacks it whole and runs.
+// the next start unpacks it whole and runs. A runtime that goes through the user's cache (on the
+// same disk) ends the same way: the entry cannot be made, nor the runtime unpacked for the start
+// alone, and nothing of either is left.
 TEST(Load, DiskFullWhileUnpackingTheShippedRuntime) {
-    Scenario s("disk_full_runtime");
-    Runtime runtime = layOutRuntime(s.directory() + "/shipped-jre", describe(Layout::Jre, "1.8.0_300"));
-    // Room for the archive, the runtime's programs and a megabyte more: the disk fills a few hundred
-    // files into lib/many.
-    const auto pages = [](uintmax_t bytes) { return (bytes + 4095) / 4096 * 4096; };
-    uintmax_t room = 1 << 20;
-    for (const auto& entry : fs::recursive_directory_iterator(runtime.home))
-        if (entry.is_regular_file())
-            room += pages(entry.file_size());
-    fs::create_directories(runtime.home + "/lib/many");
-    for (int i = 0; i < 700; ++i)
-        writeFile(runtime.home + "/lib/many/part" + std::to_string(1000 + i) + ".txt",
-                  std::string(3000, static_cast<char>('a' + i % 26)));
-    const std::string archive = s.directory() + "/jre.tar.gz";
-    packer::RuntimeArchiveFacts facts;
-    std::string error;
-    ASSERT_TRUE(packer::writeRuntimeArchive(runtime.home, archive, &facts, &error)) << error;
-    room += pages(fs::file_size(archive));
-    SmallTmp small(s.directory() + "/small", (std::to_string(room / 1024) + "k").c_str());
-    if (!small.mounted())
-        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    s.config(107, "0")
-        .config(122, "com.example.Main")
-        .config(151, std::to_string(facts.streamLength))
-        .config(153, "0")
-        .message(20018, u"The disk is full.")
-        .include("kestro-runtime.jar", readFile(runtimeJar()))
-        .include("jre.tar.gz", readFile(archive))
-        .env("KESTRO_JNI_RECORD", windowsPath(s.directory() + "/jni.txt"))
-        .unsetEnv("JAVA_HOME")
-        .tmpIn("small");
+    for (const bool cached : {false, true}) {
+        SCOPED_TRACE(cached ? "through the cache" : "unpacked for the start");
+        Scenario s(cached ? "disk_full_cached_runtime" : "disk_full_runtime");
+        Runtime runtime = layOutRuntime(s.directory() + "/shipped-jre", describe(Layout::Jre, "1.8.0_300"));
+        // Room for the archive, the runtime's programs and a megabyte more: the disk fills a few
+        // hundred files into lib/many.
+        const auto pages = [](uintmax_t bytes) { return (bytes + 4095) / 4096 * 4096; };
+        uintmax_t room = 1 << 20;
+        for (const auto& entry : fs::recursive_directory_iterator(runtime.home))
+            if (entry.is_regular_file())
+                room += pages(entry.file_size());
+        fs::create_directories(runtime.home + "/lib/many");
+        for (int i = 0; i < 700; ++i)
+            writeFile(runtime.home + "/lib/many/part" + std::to_string(1000 + i) + ".txt",
+                      std::string(3000, static_cast<char>('a' + i % 26)));
+        const std::string archive = s.directory() + "/jre.tar.gz";
+        packer::RuntimeArchiveFacts facts;
+        std::string error, digest;
+        ASSERT_TRUE(packer::writeRuntimeArchive(runtime.home, archive, &facts, &error)) << error;
+        ASSERT_TRUE(packer::archiveDigest(archive, &digest, &error)) << error;
+        room += pages(fs::file_size(archive));
+        SmallTmp small(s.directory() + "/small", (std::to_string(room / 1024) + "k").c_str());
+        if (!small.mounted())
+            GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+        fs::create_directories(s.directory() + "/small/local");
+        s.config(107, "0")
+            .config(122, "com.example.Main")
+            .config(151, std::to_string(facts.streamLength))
+            .config(153, "0")
+            .config(10203, digest)
+            .config(10204, cached ? "1" : "0")
+            .message(20018, u"The disk is full.")
+            .include("kestro-runtime.jar", readFile(runtimeJar()))
+            .include("jre.tar.gz", readFile(archive))
+            .env("KESTRO_JNI_RECORD", windowsPath(s.directory() + "/jni.txt"))
+            .env("LOCALAPPDATA", windowsPath(s.directory() + "/small/local"))
+            .unsetEnv("JAVA_HOME")
+            .tmpIn("small");
+        const std::string runtimes = s.userCacheDirectory() + "/runtimes";
 
-    RunResult full = runOnFullDisk(s);
-    // Logged once the part written is gone again, so that the line finds room.
-    EXPECT_THAT(full.logLines(), testing::Contains("ERROR: Could not untar JRE"));
-    for (const std::string& directory : extractionDirectoriesIn(s.tmpDirectory()))
-        EXPECT_FALSE(fs::exists(directory + "/jre")) << directory;
+        RunResult full = runOnFullDisk(s);
+        // Logged once the part written is gone again, so that the line finds room.
+        EXPECT_THAT(full.logLines(), testing::Contains("ERROR: Could not untar JRE"));
+        for (const std::string& directory : extractionDirectoriesIn(s.tmpDirectory()))
+            EXPECT_FALSE(fs::exists(directory + "/jre")) << directory;
+        if (cached) {
+            EXPECT_THAT(full.logLines(), testing::Contains("JRE not cached; unpacking it for this start"));
+            EXPECT_TRUE(fs::is_empty(runtimes)) << "neither an entry nor part of one";
+        }
 
-    ASSERT_TRUE(small.grow("64m"));
-    RunResult roomy = s.run({"-q"});
-    EXPECT_FALSE(roomy.timedOut);
-    roomy.expectExitCode(0);
-    EXPECT_THAT(roomy.logLines(), testing::Contains("untaring JRE was successful"));
-    EXPECT_EQ(readFile(linuxPath(lineStartingWith(roomy.logLines(), "JRE dir: ")) + "/lib/many/part1699.txt"),
-              std::string(3000, static_cast<char>('a' + 699 % 26)));
+        ASSERT_TRUE(small.grow("64m"));
+        RunResult roomy = s.run({"-q"});
+        EXPECT_FALSE(roomy.timedOut);
+        roomy.expectExitCode(0);
+        EXPECT_THAT(roomy.logLines(), testing::Contains("untaring JRE was successful"));
+        const std::string jre = linuxPath(lineStartingWith(roomy.logLines(), "JRE dir: "));
+        EXPECT_EQ(jre.rfind(runtimes, 0) == 0, cached) << jre;
+        EXPECT_EQ(readFile(jre + "/lib/many/part1699.txt"),
+                  std::string(3000, static_cast<char>('a' + 699 % 26)));
+    }
 }
 
 // A launcher killed while it extracts (its process ended at once, as by a crash): the next start works,

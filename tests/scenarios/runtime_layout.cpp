@@ -208,19 +208,24 @@ Runtime JavaScenario::searchableRuntime() {
     return runtime;
 }
 
-std::string JavaScenario::runtimeArchive(const RuntimeDescription& description) {
+std::string JavaScenario::runtimeArchive(const RuntimeDescription& description, bool cached) {
     layOutRuntime(s.directory() + "/shipped-jre", description);
     const std::string archive = s.directory() + "/jre.tar.gz";
     packer::RuntimeArchiveFacts facts;
-    std::string error;
+    std::string error, digest;
     EXPECT_TRUE(packer::writeRuntimeArchive(s.directory() + "/shipped-jre", archive, &facts, &error))
         << error;
-    s.config(151, std::to_string(facts.streamLength)).config(153, facts.packed ? "1" : "0");
+    EXPECT_TRUE(packer::archiveDigest(archive, &digest, &error)) << error;
+    s.config(151, std::to_string(facts.streamLength))
+        .config(153, facts.packed ? "1" : "0")
+        .config(10203, digest)
+        .config(10204, cached ? "1" : "0");
+    cacheEntry = s.userCacheDirectory() + "/runtimes/" + digest.substr(0, 20);
     return archive;
 }
 
-void JavaScenario::shipRuntime(const RuntimeDescription& description) {
-    s.include("jre.tar.gz", readFile(runtimeArchive(description)));
+void JavaScenario::shipRuntime(const RuntimeDescription& description, bool cached) {
+    s.include("jre.tar.gz", readFile(runtimeArchive(description, cached)));
 }
 
 } // namespace kestro::scenario

@@ -112,13 +112,15 @@ class JavaScenario : public testing::Test {
     // A runtime the search finds through JAVA_HOME.
     Runtime searchableRuntime();
     // The runtime laid out from description, archived as the packer does into "jre.tar.gz" in the
-    // scenario's directory, with configurations 151 and 153 describing it; returns the archive.
-    std::string runtimeArchive(const RuntimeDescription& description);
+    // scenario's directory, with configurations 151, 153 and its digest (10203) describing it and
+    // cached (10204) saying whether it goes through the user's runtime cache; returns the archive.
+    std::string runtimeArchive(const RuntimeDescription& description, bool cached = false);
     // The same archive included as the shipped runtime.
-    void shipRuntime(const RuntimeDescription& description);
+    void shipRuntime(const RuntimeDescription& description, bool cached = false);
 
     Scenario s;
     JniRecord jni;
+    std::string cacheEntry; // where the user's cache keeps the archive's runtime
 };
 
 } // namespace kestro::scenario

@@ -569,12 +569,15 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     r.expectExitCode(0);
     EXPECT_THAT(jni.lines(), Contains("main arg 1: com.example.App"));
 
-    // One byte of the payload changed after signing.
+    // One byte of the payload changed after signing: a letter of the main class's name, so that the
+    // payload still reads.
     std::string changed = readFile(launcher);
     size_t payloadStart = 0;
     std::string error;
     ASSERT_TRUE(payload::findPayloadStart(changed, &payloadStart, &error)) << error;
-    changed[payloadStart + 100] ^= 1;
+    const size_t mainClass = changed.find("com.example.App", payloadStart);
+    ASSERT_NE(mainClass, std::string::npos);
+    changed[mainClass + 4] ^= 1;
     writeFile(s.directory() + "/Changed.exe", changed);
     EXPECT_NE(0, runShell(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
     EXPECT_NE(0, runShell(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
@@ -745,17 +748,285 @@ TEST_F(WholeLaunch, ManualSwitchLeavesTheShippedRuntimeAlone) {
     }
 }
 
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// Whether anything below root is a runtime unpacked there ("jre") or its archive.
+bool holdsARuntime(const std::string& root) {
+    for (const std::string& path : treeOf(root))
+        if (path == "jre" || path.find("/jre") != std::string::npos ||
+            path.find("jre.tar.gz") != std::string::npos)
+            return true;
+    return false;
+}
+
+std::vector<std::string> namesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    if (fs::exists(directory))
+        for (const auto& entry : fs::directory_iterator(directory))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A runtime that goes through the user's cache: the first start unpacks it, with its packed
+// libraries restored, into a cache entry and nothing of it into TMP; later starts take the entry as
+// it is and leave the archive in the payload; an entry a cleaner damaged is made again; and with the
+// cache turned off the runtime is unpacked beside the included files for each start, as before.
+TEST_F(WholeLaunch, ShippedRuntimeIsCachedOnceAndTakenFromTheCacheAfterwards) {
+    RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
+    description.packed = {"lib\\rt.jar", "lib\\charsets.jar"};
+    shipRuntime(description, true);
+    s.config(123, "-Dhome=${launcher:sys.jvmHome}");
+    const std::string home = cacheEntry + "/jre";
+    const std::string entryName = fs::path(cacheEntry).filename().string();
+    const auto unpackerRuns = [&] { return linesOf(readFile(home + "/bin/runtime-double.log")).size(); };
+    const auto run = [&](const std::string& name) {
+        s.env("KESTRO_JNI_RECORD", windowsPath(jni.path() + "." + name));
+        RunResult r = s.run({"-q"});
+        r.expectExitCode(0);
+        EXPECT_THAT(r.logLines(), Contains("JRE dir: " + windowsPath(home))) << name;
+        // The runtime home as the launcher records it, full and lower-cased.
+        EXPECT_THAT(JniRecord(jni.path() + "." + name).lines(),
+                    Contains(HasSubstr("-Dhome=" + lowerCase(windowsPath(home)) + "\\bin\\..")))
+            << "what the runtime sees names the cached runtime: " << name;
+        EXPECT_FALSE(holdsARuntime(s.tmpDirectory())) << name;
+        EXPECT_THAT(namesIn(s.userCacheDirectory() + "/runtimes"), ElementsAre(entryName)) << name;
+        return r;
+    };
+
+    RunResult first = run("first");
+    EXPECT_THAT(first.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
+    EXPECT_THAT(first.logLines(), Contains("JRE is packed"));
+    EXPECT_TRUE(fs::exists(home + "/lib/rt.jar"));
+    EXPECT_FALSE(fs::exists(home + "/lib/rt.jar.pack"));
+    EXPECT_TRUE(fs::exists(cacheEntry + "/kestro-entry"));
+    EXPECT_EQ(unpackerRuns(), 2u);
+
+    // Every start that takes the entry renews its time of last use, which the clean-up goes by.
+    fs::last_write_time(cacheEntry, fs::file_time_type::clock::now() - std::chrono::hours(24 * 40));
+    RunResult second = run("second");
+    EXPECT_LT(fs::file_time_type::clock::now() - fs::last_write_time(cacheEntry), std::chrono::hours(1));
+    EXPECT_THAT(second.logLines(), Contains("Using cached JRE " + windowsPath(home)));
+    EXPECT_THAT(second.logLines(), Contains(testing::StartsWith("not extracting jre.tar.gz")));
+    EXPECT_THAT(second.logLines(), Not(Contains("extracting JRE")));
+    EXPECT_EQ(unpackerRuns(), 2u) << "the restored libraries are part of the entry";
+
+    fs::remove(home + "/lib/charsets.jar");
+    RunResult third = run("damaged");
+    EXPECT_THAT(third.logLines(),
+                Contains("cached JRE " + windowsPath(cacheEntry) + " damaged: lib\\charsets.jar"));
+    EXPECT_THAT(third.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
+    EXPECT_TRUE(fs::exists(home + "/lib/charsets.jar"));
+
+    s.config(10204, "0").env("KESTRO_JNI_RECORD", windowsPath(jni.path()));
+    RunResult uncached = s.run({"-q"});
+    uncached.expectExitCode(0);
+    EXPECT_THAT(uncached.logLines(), Not(Contains(HasSubstr("cached JRE"))));
+    EXPECT_THAT(uncached.logLines(), Not(Contains(HasSubstr("Caching JRE"))));
+    EXPECT_THAT(uncached.logLines(),
+                Contains("JRE dir: " + lineStartingWith(uncached.logLines(), "Temp dir: ") + "\\jre"));
+}
+
+// Two launchers shipping the same runtime start for the first time at once (the runtime's unpacker
+// holds the first one until the second waits for it): both run, on one entry made once.
+TEST_F(WholeLaunch, TwoFirstStartsAtOnceMakeOneCacheEntryAndBothRun) {
+    RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
+    description.packed = {"lib\\rt.jar"};
+    shipRuntime(description, true);
+    const std::string gate = s.directory() + "/unpack-gate";
+    s.env("KESTRO_UNPACK_WAIT", windowsPath(gate)).timeout(std::chrono::minutes(3));
+
+    RunningProgram a = s.startPacked({"-q"});
+    const std::string logA = newNativeLog({});
+    const std::string other = s.directory() + "/Other.exe";
+    fs::copy_file(s.executablePath(), other);
+    s.env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
+    RunningProgram b = s.start(other, {"-q"});
+    const std::string logB = newNativeLog({logA});
+    const auto holds = [](const std::string& log, const char* line) {
+        return testing::Matches(Contains(line))(linesOf(readFile(log)));
+    };
+    const char* unpacking = "waiting for unpack200 to finish";
+    const char* waiting = "another start is caching the JRE; waiting";
+    EXPECT_TRUE(waitUntil([&] {
+        return (holds(logA, unpacking) && holds(logB, waiting)) ||
+               (holds(logB, unpacking) && holds(logA, waiting));
+    })) << "one start unpacks while the other waits for it";
+    writeFile(gate, "");
+
+    a.wait().expectExitCode(0);
+    b.wait().expectExitCode(0);
+    const std::string home = windowsPath(cacheEntry + "/jre");
+    EXPECT_THAT(linesOf(readFile(logA)), Contains("Using cached JRE " + home));
+    EXPECT_THAT(linesOf(readFile(logB)), Contains("Using cached JRE " + home));
+    EXPECT_THAT(namesIn(s.userCacheDirectory() + "/runtimes"),
+                ElementsAre(fs::path(cacheEntry).filename().string()));
+    EXPECT_EQ(linesOf(readFile(cacheEntry + "/jre/bin/runtime-double.log")).size(), 1u) << "unpacked once";
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(JniRecord(jni.path() + ".b").lines(), Contains("DestroyJavaVM"));
+}
+
+// The clean-up every start runs in the background also clears the user's cache: what no start has
+// used for more than 30 days goes, and so does what a start ended while making an entry left, but an
+// entry a running launcher uses stays however old, and so does what the launcher does not name.
+TEST_F(WholeLaunch, EachStartRemovesCacheEntriesUnusedForThirtyDays) {
+    shipRuntime(describe(Layout::Jre, "1.8.0_300"), true);
+    // B: another launcher of the user, without a runtime of its own to cache.
+    Scenario other("cache_cleaning_launcher");
+    const Runtime installed =
+        layOutRuntime(other.directory() + "/installed-jre", describe(Layout::Jre, "1.8.0_300"));
+    const std::string goA = s.directory() + "/go-a", goB = s.directory() + "/go-b";
+    other.config(107, "0")
+        .config(122, "com.example.Main")
+        .config(128, "EJAVA_HOME")
+        .include("kestro-runtime.jar", readFile(runtimeJar()))
+        .env("JAVA_HOME", installed.windowsHome)
+        .env("LOCALAPPDATA", windowsPath(s.directory() + "/local"))
+        .env("TMP", windowsPath(s.tmpDirectory()))
+        .env("TEMP", windowsPath(s.tmpDirectory()))
+        .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
+    ASSERT_EQ(other.run({"-q"}).exitCode, 0);
+    other.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB));
+    std::vector<std::string> logs;
+    for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
+        logs.push_back(entry.path().string());
+
+    // Under Wine every process holds an elevated administrator's token: A, started directly, leaves
+    // the cache alone, as it does the queue; B starts as a double-click does on Windows, with the
+    // limited token (limited-run), and cleans.
+    s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goA));
+    RunningProgram a = s.startPacked({"-q"});
+    ASSERT_TRUE(jni.waitFor("main called")) << "A never reached main";
+    const std::string logA = newNativeLog(logs);
+    logs.push_back(logA);
+    ASSERT_TRUE(waitForLogLine(logA, "deletion queue left alone: this process runs elevated"));
+
+    const std::string cache = s.userCacheDirectory();
+    const auto daysAgo = [](int days) {
+        return fs::file_time_type::clock::now() - std::chrono::hours(24 * days);
+    };
+    const std::string unused = cache + "/runtimes/0123456789abcdef0123";
+    const std::string abandoned = cache + "/runtimes/0123456789abcdef0123.new4242";
+    const std::string foreign = cache + "/runtimes/not-a-runtime";
+    for (const std::string& directory : {unused, abandoned, foreign}) {
+        fs::create_directories(directory + "/jre/bin");
+        writeFile(directory + "/jre/bin/java.exe", "x");
+    }
+    fs::create_directories(cache + "/class-data");
+    const std::string oldArchive = cache + "/class-data/" + std::string(32, 'a') + ".jsa";
+    const std::string recentArchive = cache + "/class-data/" + std::string(32, 'b') + ".aot";
+    writeFile(oldArchive, "old");
+    writeFile(recentArchive, "recent");
+    for (const std::string& path : {cacheEntry, unused, foreign, oldArchive})
+        fs::last_write_time(path, daysAgo(31));
+    fs::last_write_time(abandoned, daysAgo(1));
+    fs::last_write_time(recentArchive, daysAgo(29));
+
+    RunningProgram b =
+        other.start(scenarioProgram("limited-run"), {windowsPath(other.executablePath()), "-q"});
+    const std::string logB = newNativeLog(logs);
+    ASSERT_TRUE(waitForLogLine(logB, "user cache cleaned"));
+    EXPECT_FALSE(fs::exists(unused));
+    EXPECT_FALSE(fs::exists(abandoned));
+    EXPECT_FALSE(fs::exists(oldArchive));
+    EXPECT_TRUE(fs::exists(cacheEntry + "/jre/bin/client/jvm.dll")) << "A runs from it";
+    EXPECT_TRUE(fs::exists(foreign + "/jre/bin/java.exe"));
+    EXPECT_TRUE(fs::exists(recentArchive));
+    EXPECT_THAT(linesOf(readFile(logB)), Contains("in use, not deleting " + windowsPath(cacheEntry)));
+    EXPECT_THAT(linesOf(readFile(logB)), Contains("delete unused runtime " + windowsPath(unused)));
+    writeFile(goB, "");
+    b.wait().expectExitCode(0);
+    writeFile(goA, "");
+    a.wait().expectExitCode(0);
+    EXPECT_THAT(linesOf(readFile(logA)), Not(Contains("user cache cleaned"))) << "elevated";
+}
+
+// Class-data sharing as the runtime's version and the project decide: a runtime of Java 19 or later
+// gets a dynamic archive in the user's cache, named the same from start to start, with its options
+// right after the launcher's properties; an older runtime, an option or variable of the user's own,
+// or the project's opt-out leave the options as they were.
+TEST_F(WholeLaunch, ClassDataSharingOptionsFollowTheRuntimeAndTheProject) {
+    struct Row {
+        const char* what;
+        const char* javaVersion;
+        std::vector<std::pair<int, std::string>> config;
+        std::vector<std::pair<std::string, std::string>> environment;
+        bool shared;
+    } rows[] = {
+        {"Java 21", "21.0.2", {}, {}, true},
+        {"Java 17", "17.0.15", {}, {}, false},
+        {"-Xshare:off of the project", "21.0.2", {{123, "-Xshare:off"}}, {}, false},
+        {"class_data_sharing = false", "21.0.2", {{10205, "0"}}, {}, false},
+        {"JAVA_TOOL_OPTIONS", "21.0.2", {}, {{"JAVA_TOOL_OPTIONS", "-XX:SharedArchiveFile=mine.jsa"}}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Scenario t("class_data_sharing");
+        t.config(107, "0")
+            .config(122, "com.example.Main")
+            .config(10205, "1")
+            .include("kestro-runtime.jar", readFile(runtimeJar()));
+        const Runtime runtime =
+            layOutRuntime(t.directory() + "/installed-jre", describe(Layout::ModernJre, row.javaVersion));
+        writeFile(runtime.home + "/release",
+                  std::string("IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"") + row.javaVersion + "\"\n");
+        t.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome).unsetEnv("JAVA_TOOL_OPTIONS");
+        for (const auto& [id, text] : row.config)
+            t.config(id, text);
+        for (const auto& [name, value] : row.environment)
+            t.env(name, value);
+        std::vector<std::string> archives;
+        for (const char* run : {"first", "second"}) {
+            const std::string file = t.directory() + "/jni." + run;
+            t.env("KESTRO_JNI_RECORD", windowsPath(file));
+            // The same executable again: a new build would be another program, with an archive of its own.
+            (archives.empty() ? t.run({"-q"}) : t.runProgram(t.executablePath(), {"-q"})).expectExitCode(0);
+            const std::vector<std::string> options = JniRecord(file).lines();
+            const auto sharing = std::find_if(options.begin(), options.end(), [](const std::string& line) {
+                return line.find(": -XX:SharedArchiveFile=") != std::string::npos;
+            });
+            if (!row.shared) {
+                EXPECT_TRUE(sharing == options.end()) << *sharing;
+                EXPECT_THAT(options, Not(Contains(HasSubstr("AutoCreateSharedArchive"))));
+                continue;
+            }
+            ASSERT_NE(sharing, options.end());
+            ASSERT_TRUE(sharing != options.begin() && sharing + 2 < options.end());
+            EXPECT_THAT(*(sharing - 1), HasSubstr(": -Dkestro.")) << "right after the launcher's properties";
+            EXPECT_THAT(*(sharing + 1), HasSubstr(": -XX:+AutoCreateSharedArchive"));
+            EXPECT_THAT(*(sharing + 2), HasSubstr(": -Xlog:cds*=off"));
+            const std::string archive = sharing->substr(sharing->find('=') + 1);
+            EXPECT_THAT(archive, testing::MatchesRegex(".*\\\\class-data\\\\[0-9a-f]{32}\\.jsa"));
+            EXPECT_EQ(archive.rfind(windowsPath(t.userCacheDirectory()), 0), 0u) << archive;
+            archives.push_back(archive);
+        }
+        if (row.shared) {
+            ASSERT_EQ(archives.size(), 2u);
+            EXPECT_EQ(archives[0], archives[1]) << "the same archive at every start";
+        }
+    }
+}
+
+// A cached runtime that does not load: the search takes over, and the next start unpacks it anew
+// rather than trusting an entry whose damage its sizes do not show.
 TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
     RuntimeDescription broken = describe(Layout::Jre, "1.8.0_300");
     broken.jvmWithoutEntry = true;
-    shipRuntime(broken);
+    shipRuntime(broken, true);
     searchableRuntime();
 
     RunResult r = s.run({"-q"});
 
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("ERROR: Could not load bundled JRE. Trying to find another JRE."));
+    EXPECT_THAT(r.logLines(), Contains("cached JRE " + windowsPath(cacheEntry) + " will be made again"));
     EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
+    RunResult next = s.run({"-q"});
+    next.expectExitCode(0);
+    EXPECT_THAT(next.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
 }
 
 TEST_F(WholeLaunch, CorruptShippedRuntimeEndsWithTheCorruptedRuntimeText) {

@@ -1,8 +1,10 @@
 #include "support/deletion_queue.h"
 
+#include "jreprovision/runtime_cache.h"
 #include "limited_token.h"
 #include "support/log.h"
 #include "support/paths.h"
+#include "support/user_cache.h"
 
 #include <windows.h>
 
@@ -415,6 +417,69 @@ TEST_F(Queue, HoldAndQueueFileProtectsTheFileForTheHoldersLifetime) {
     drainDeletionQueue();
     EXPECT_FALSE(pathExists(path.c_str()));
     EXPECT_EQ(value("delete_file"), "");
+}
+
+} // namespace
+
+namespace {
+
+// The names the cache's clean-up goes by: what it does not name so, it leaves alone.
+TEST(UserCache, NamesAndAges) {
+    const std::string digest = "2625881FB669B28E06D9" + std::string(44, 'a');
+    EXPECT_EQ(runtimeEntryName(digest.c_str()), "2625881fb669b28e06d9");
+    EXPECT_EQ(runtimeEntryName(digest.substr(1).c_str()), "");
+    EXPECT_EQ(runtimeEntryName(("g" + digest.substr(1)).c_str()), "");
+    const struct {
+        const char* name;
+        RuntimeRoomName kind;
+    } rooms[] = {
+        {"2625881fb669b28e06d9", RuntimeRoomName::Entry},
+        {"2625881fb669b28e06d9.new4242", RuntimeRoomName::BeingMade},
+        {"2625881fb669b28e06d9.old17", RuntimeRoomName::BeingRemoved},
+        {"2625881fb669b28e06d9.new", RuntimeRoomName::Foreign},
+        {"2625881fb669b28e06d9.new42x", RuntimeRoomName::Foreign},
+        {"2625881fb669b28e06d", RuntimeRoomName::Foreign},
+        {"2625881fb669b28e06d9a", RuntimeRoomName::Foreign},
+        {"my-runtime", RuntimeRoomName::Foreign},
+    };
+    for (const auto& row : rooms)
+        EXPECT_EQ(classifyRuntimeRoomName(row.name), row.kind) << row.name;
+    const std::string key(32, 'c');
+    EXPECT_TRUE(isClassDataArchiveName((key + ".jsa").c_str()));
+    EXPECT_TRUE(isClassDataArchiveName((key + ".aot").c_str()));
+    EXPECT_TRUE(isClassDataArchiveName((key + ".aot.config").c_str()));
+    EXPECT_FALSE(isClassDataArchiveName((key + ".txt").c_str()));
+    EXPECT_FALSE(isClassDataArchiveName((key.substr(1) + ".jsa").c_str()));
+    EXPECT_FALSE(isClassDataArchiveName("notes.jsa"));
+    const uint64_t day = 864000000000ULL, now = 1000 * day;
+    EXPECT_TRUE(unusedFor(now - 31 * day, now, 30));
+    EXPECT_FALSE(unusedFor(now - 29 * day, now, 30));
+    EXPECT_FALSE(unusedFor(now + day, now, 30)) << "a time in the future is no age";
+}
+
+bool collect(const ManifestFile& file, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(std::to_string(file.size) + " " + file.path);
+    return true;
+}
+
+// The manifest is read back as written, and only for its own archive; a cut or garbled one is no
+// manifest at all.
+TEST(RuntimeCacheManifest, RoundTripAndDamage) {
+    const std::string digest(64, 'e');
+    const ManifestFile files[] = {{"bin\\java.exe", 1234}, {"lib\\a b.jar", 0}, {"release", 5000000000LL}};
+    const std::string text = manifestText(digest.c_str(), files, 3);
+    std::vector<std::string> read;
+    EXPECT_TRUE(readManifest(text, digest.c_str(), collect, &read));
+    EXPECT_EQ(read, (std::vector<std::string>{"1234 bin\\java.exe", "0 lib\\a b.jar", "5000000000 release"}));
+    const std::string upper(64, 'E');
+    read.clear();
+    EXPECT_TRUE(readManifest(text, upper.c_str(), collect, &read));
+    for (const std::string& damaged : {text.substr(0, text.size() - 1), text.substr(0, 20), std::string(),
+                                       text + "x y\n", text + "-1 a\n", text + "12\n", text + "12 \n"}) {
+        read.clear();
+        EXPECT_FALSE(readManifest(damaged, digest.c_str(), collect, &read)) << damaged;
+    }
+    EXPECT_FALSE(readManifest(text, std::string(64, 'f').c_str(), collect, &read)) << "another archive's";
 }
 
 } // namespace

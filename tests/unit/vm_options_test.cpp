@@ -1,3 +1,4 @@
+#include "launch/class_data_archive.h"
 #include "launch/vm_options.h"
 
 #include "support/paths.h"
@@ -204,6 +205,95 @@ TEST(StackSizeOption, TheLastXssInBytesKilobytesMegabytesOrGigabytes) {
             options.push_back(const_cast<char*>(option));
         EXPECT_EQ(requestedStackSize(options), row.size) << testing::PrintToString(row.options);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(ClassDataSharing, VersionsKindsAndOptions) {
+    const struct {
+        const char* version;
+        int feature;
+    } versions[] = {{"1.8.0_392", 8}, {"17.0.15", 17}, {"19-ea", 19}, {"21", 21},    {"25.0.3+9-LTS", 25},
+                    {"1.9", 9},       {"", 0},         {"beta", 0},   {"100.1", 100}};
+    for (const auto& row : versions)
+        EXPECT_EQ(javaFeatureVersion(row.version), row.feature) << row.version;
+    EXPECT_EQ(
+        releaseVersion("IMPLEMENTOR=\"Eclipse Adoptium\"\r\nJAVA_VERSION=\"25.0.3\"\r\nOS_NAME=\"Windows\""),
+        "25.0.3");
+    EXPECT_EQ(releaseVersion("JAVA_VERSION_DATE=\"2025-04-15\"\n"), "");
+
+    const struct {
+        int feature;
+        bool outputSeen;
+        ClassDataArchive kind;
+    } kinds[] = {{0, false, ClassDataArchive::None},         {17, false, ClassDataArchive::None},
+                 {18, true, ClassDataArchive::None},         {19, true, ClassDataArchive::Dynamic},
+                 {24, false, ClassDataArchive::Dynamic},     {25, true, ClassDataArchive::Dynamic},
+                 {25, false, ClassDataArchive::AheadOfTime}, {26, false, ClassDataArchive::AheadOfTime}};
+    for (const auto& row : kinds)
+        EXPECT_EQ(classDataArchiveFor(row.feature, row.outputSeen), row.kind)
+            << row.feature << row.outputSeen;
+
+    using Options = std::vector<std::string>;
+    EXPECT_EQ(classDataSharingOptions(ClassDataArchive::Dynamic, "c:\\a.jsa", true),
+              (Options{"-XX:SharedArchiveFile=c:\\a.jsa", "-XX:+AutoCreateSharedArchive", "-Xlog:cds*=off"}));
+    EXPECT_EQ(classDataSharingOptions(ClassDataArchive::AheadOfTime, "c:\\a.aot", false),
+              (Options{"-XX:AOTCacheOutput=c:\\a.aot"}));
+    EXPECT_EQ(classDataSharingOptions(ClassDataArchive::AheadOfTime, "c:\\a.aot", true),
+              (Options{"-XX:AOTCache=c:\\a.aot"}));
+    EXPECT_TRUE(classDataSharingOptions(ClassDataArchive::None, "c:\\a", false).empty());
+}
+
+TEST(ClassDataSharing, OptionsOfTheUsersOwnWin) {
+    const struct {
+        const char* option;
+        bool chooses;
+    } rows[] = {
+        {"-Xshare:off", true},
+        {"-Xshare:auto", true},
+        {"-XX:SharedArchiveFile=x", true},
+        {"-XX:ArchiveClassesAtExit=x", true},
+        {"-XX:-AutoCreateSharedArchive", true},
+        {"-XX:+UseSharedSpaces", true},
+        {"-XX:AOTCache=x", true},
+        {"-XX:AOTCacheOutput=x", true},
+        {"-XX:AOTMode=off", true},
+        {"-XX:AOTConfiguration=x", true},
+        {"-XX:SharedArchiveFileX", false},
+        {"-XX:+AutoCreateSharedArchiveLater", false},
+        {"-Xmx512m", false},
+        {"-Dshare=-Xshare:off", false},
+        {"-XX:+UseG1GC", false},
+    };
+    for (const auto& row : rows) {
+        char* option = const_cast<char*>(row.option);
+        EXPECT_EQ(optionsChooseClassDataSharing({nullptr, option}), row.chooses) << row.option;
+        EXPECT_EQ(textChoosesClassDataSharing(std::string("-Xmx1g  ") + row.option + " -Da=b"), row.chooses)
+            << row.option;
+    }
+}
+
+// The name stays while the extraction directory changes and moves with everything else.
+TEST(ClassDataSharing, ArchiveNames) {
+    const std::string key = classDataArchiveKey(
+        "rt", "app.exe 1", "-Djava.class.path=C:\\t\\kqx1.tmp_dir5\\a.jar;", "C:\\t\\kqx1.tmp_dir5");
+    EXPECT_EQ(key.size(), 32u);
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(classDataArchiveKey("rt", "app.exe 1", "-Djava.class.path=C:\\t\\kqx2.tmp_dir9\\a.jar;",
+                                  "C:\\t\\kqx2.tmp_dir9"),
+              key);
+    for (const std::string& other :
+         {classDataArchiveKey("rt2", "app.exe 1", "-Djava.class.path=C:\\t\\kqx1.tmp_dir5\\a.jar;",
+                              "C:\\t\\kqx1.tmp_dir5"),
+          classDataArchiveKey("rt", "app.exe 2", "-Djava.class.path=C:\\t\\kqx1.tmp_dir5\\a.jar;",
+                              "C:\\t\\kqx1.tmp_dir5"),
+          classDataArchiveKey("rt", "app.exe 1", "-Djava.class.path=C:\\t\\kqx1.tmp_dir5\\b.jar;",
+                              "C:\\t\\kqx1.tmp_dir5"),
+          classDataArchiveKey("rtapp.exe 1", "", "-Djava.class.path=C:\\t\\kqx1.tmp_dir5\\a.jar;",
+                              "C:\\t\\kqx1.tmp_dir5")})
+        EXPECT_NE(other, key);
 }
 
 } // namespace

@@ -20,6 +20,11 @@ struct LARGE_INTEGER {
     int64_t QuadPart;
 };
 
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define MAX_PATH 260
 #define GENERIC_READ 0x80000000ul
@@ -39,6 +44,8 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void* overlapp
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void* overlapped);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* position, DWORD method);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+BOOL GetFileTime(HANDLE file, FILETIME* created, FILETIME* accessed, FILETIME* written);
+BOOL SetFileTime(HANDLE file, const FILETIME* created, const FILETIME* accessed, const FILETIME* written);
 BOOL CloseHandle(HANDLE handle);
 BOOL DeleteFileA(const char* path);
 BOOL CreateDirectoryA(const char* path, void* security);
