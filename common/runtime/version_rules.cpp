@@ -113,6 +113,10 @@ bool parseVersionLine(const char* line, char* out, size_t capacity) {
     return false;
 }
 
+bool isPickedUpOptionsNotice(const char* line) {
+    return strncmp(line, "Picked up ", 10) == 0 || strncmp(line, "NOTE: Picked up ", 16) == 0;
+}
+
 bool isPrereleaseVersion(const char* version) {
     return strstr(version, "beta") != nullptr || strstr(version, "ea") != nullptr ||
            strstr(version, "rc") != nullptr;

@@ -13,6 +13,11 @@
 // and for a version that would not fit.
 bool parseVersionLine(const char* line, char* out, size_t capacity);
 
+// A line a runtime prints before its version line when it picked up options from the environment:
+// "Picked up JAVA_TOOL_OPTIONS: ..." or "Picked up _JAVA_OPTIONS: ..." from the VM, "NOTE: Picked
+// up JDK_JAVA_OPTIONS: ..." from the java launcher. Such a runtime is as usable as any other.
+bool isPickedUpOptionsNotice(const char* line);
+
 // The version contains "beta", "ea" or "rc" anywhere (case-sensitive).
 bool isPrereleaseVersion(const char* version);
 

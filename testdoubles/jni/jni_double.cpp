@@ -1,7 +1,13 @@
 // A Java VM stand-in for the scenario tests. JNI_CreateJavaVM hands out a JavaVM and a JNIEnv whose
 // function tables are complete: the functions the launcher may call behave like a small VM, every
 // other slot records the call and ends the process with exit code 97, so a call outside the contract
-// cannot go unnoticed.
+// cannot go unnoticed. What a real VM punishes, sooner or later, ends the process the same way:
+// an environment used on another thread, a call other than the exception and release functions
+// while an exception is pending (as -Xcheck:jni reports it), a static method called through a class
+// other than its own, and a reference that is not a live local reference of the calling thread
+// (deleted, or made on another thread). Local references are counted per thread; when a thread
+// detaches, the most it held at once is recorded. JNI_CreateJavaVM reads its options as HotSpot
+// does (see judgeOption).
 //
 // KESTRO_JNI_RECORD names the file that receives one UTF-8 line per event (creation arguments, every
 // call and its arguments). KESTRO_JNI_SCENARIO sets what the Java side does, as ';'-separated
@@ -25,7 +31,7 @@
 //   firstrun=true|false|throw|missing
 //   actions=A,B,...                   what successive getAction calls answer (then 0); an entry
 //                                     gate:PATH answers 0 until the file PATH exists, then the
-//                                     call goes on with the next entry
+//                                     call goes on with the next entry; throw makes getAction throw
 //   text=TEXT|TEXT...                 what successive getText calls answer, the last one again and
 //                                     again; "null" answers null
 #include "class_path.h"
@@ -33,12 +39,15 @@
 #include <jni.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -157,6 +166,18 @@ void readScenario() {
     texts = splitAt(setting("text", "null"), '|');
 }
 
+// While an exception is pending only these may be called; -Xcheck:jni reports any other call.
+void refuseWithExceptionPending(const char* function) {
+    static const char* const allowed[] = {"ExceptionOccurred", "ExceptionDescribe",  "ExceptionClear",
+                                          "ExceptionCheck",    "ReleaseStringChars", "DeleteLocalRef"};
+    if (!pendingException)
+        return;
+    for (const char* name : allowed)
+        if (std::strcmp(name, function) == 0)
+            return;
+    failLoudly(std::string(function) + " called with an exception pending");
+}
+
 // The environment belongs to one thread: using it on another is the fault a real VM punishes with a
 // crash some time later; here it ends the process at once.
 void checkThread(JNIEnv* env, const char* function) {
@@ -170,13 +191,59 @@ void checkThread(JNIEnv* env, const char* function) {
     }
     if (destroyed)
         failLoudly(std::string(function) + " called after DestroyJavaVM");
+    refuseWithExceptionPending(function);
 }
 
 Object* newObject(Kind kind, const std::string& name) {
     return new Object{kind, name, {}, {}};
 }
-Object* asObject(void* handle) {
-    return static_cast<Object*>(handle);
+
+// The local references of each thread, and the most it held at once (under recordLock).
+struct ThreadReferences {
+    std::multiset<Object*> live;
+    size_t most = 0;
+};
+std::map<DWORD, ThreadReferences> localReferences;
+
+// A new local reference of the calling thread to object; null stays null.
+template <typename Handle> Handle localReference(Object* object) {
+    if (object) {
+        std::lock_guard<std::mutex> hold(recordLock);
+        ThreadReferences& references = localReferences[GetCurrentThreadId()];
+        references.live.insert(object);
+        references.most = std::max(references.most, references.live.size());
+    }
+    return reinterpret_cast<Handle>(object);
+}
+
+// The object behind a reference the launcher passes in; null stays null.
+Object* referenced(void* handle, const char* function) {
+    Object* object = static_cast<Object*>(handle);
+    bool live = true;
+    if (object) {
+        std::lock_guard<std::mutex> hold(recordLock);
+        live = localReferences[GetCurrentThreadId()].live.count(object) > 0;
+    }
+    if (!live)
+        failLoudly(std::string(function) +
+                   " with a reference that is no live local reference of this thread");
+    return object;
+}
+
+void deleteReference(void* handle) {
+    Object* object = referenced(handle, "DeleteLocalRef");
+    std::lock_guard<std::mutex> hold(recordLock);
+    std::multiset<Object*>& live = localReferences[GetCurrentThreadId()].live;
+    if (object)
+        live.erase(live.find(object));
+}
+
+// Ends the thread's references; returns the most it held at once.
+size_t dropReferences() {
+    std::lock_guard<std::mutex> hold(recordLock);
+    const size_t most = localReferences[GetCurrentThreadId()].most;
+    localReferences.erase(GetCurrentThreadId());
+    return most;
 }
 
 void throwNew(const std::string& className) {
@@ -196,7 +263,7 @@ jclass JNICALL findClass(JNIEnv* env, const char* name) {
         throwNew("java/lang/NoClassDefFoundError");
         return nullptr;
     }
-    return reinterpret_cast<jclass>(newObject(Kind::Class, name));
+    return localReference<jclass>(newObject(Kind::Class, name));
 }
 
 // Which static methods the Java side offers, as the scenario says.
@@ -213,7 +280,7 @@ bool methodExists(const std::string& className, const std::string& name, const s
 
 jmethodID JNICALL getStaticMethodId(JNIEnv* env, jclass clazz, const char* name, const char* signature) {
     checkThread(env, "GetStaticMethodID");
-    Object* owner = asObject(clazz);
+    Object* owner = referenced(clazz, "GetStaticMethodID");
     if (!owner || owner->kind != Kind::Class)
         failLoudly("GetStaticMethodID without a class");
     const bool found = methodExists(owner->name, name, signature);
@@ -228,14 +295,14 @@ jmethodID JNICALL getStaticMethodId(JNIEnv* env, jclass clazz, const char* name,
 
 jobjectArray JNICALL newObjectArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
     checkThread(env, "NewObjectArray");
-    Object* element = asObject(elementClass);
+    Object* element = referenced(elementClass, "NewObjectArray");
     if (!element || element->kind != Kind::Class || length < 0)
         failLoudly("NewObjectArray without an element class or with a negative length");
     record("NewObjectArray " + std::to_string(length) + " " + element->name +
            (initial ? " filled" : " null"));
     Object* array = newObject(Kind::Array, element->name);
-    array->elements.assign(size_t(length), asObject(initial));
-    return reinterpret_cast<jobjectArray>(array);
+    array->elements.assign(size_t(length), referenced(initial, "NewObjectArray"));
+    return localReference<jobjectArray>(array);
 }
 
 jstring JNICALL newString(JNIEnv* env, const jchar* units, jsize length) {
@@ -245,15 +312,15 @@ jstring JNICALL newString(JNIEnv* env, const jchar* units, jsize length) {
     Object* string = newObject(Kind::String, "java/lang/String");
     string->text.assign(reinterpret_cast<const char16_t*>(units), size_t(length));
     record("NewString " + utf8(string->text));
-    return reinterpret_cast<jstring>(string);
+    return localReference<jstring>(string);
 }
 
 void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
     checkThread(env, "SetObjectArrayElement");
-    Object* target = asObject(array);
+    Object* target = referenced(array, "SetObjectArrayElement");
     if (!target || target->kind != Kind::Array || index < 0 || size_t(index) >= target->elements.size())
         failLoudly("SetObjectArrayElement outside an array");
-    target->elements[size_t(index)] = asObject(value);
+    target->elements[size_t(index)] = referenced(value, "SetObjectArrayElement");
     record("SetObjectArrayElement " + std::to_string(index));
 }
 
@@ -262,6 +329,18 @@ const Method& methodOf(jmethodID id, const char* function) {
     if (!method)
         failLoudly(std::string(function) + " without a method id");
     return *method;
+}
+
+// A static method is called through its own class: another class, or a deleted reference to one,
+// is undefined in a real VM.
+const Method& staticMethodOf(JNIEnv* env, jclass clazz, jmethodID id, const char* function) {
+    checkThread(env, function);
+    const Method& method = methodOf(id, function);
+    const Object* owner = referenced(clazz, function);
+    if (!owner || owner->kind != Kind::Class || owner->name != method.className)
+        failLoudly(std::string(function) + " of " + method.className + "." + method.name + " through " +
+                   (owner ? "the class " + owner->name : "no class"));
+    return method;
 }
 
 LRESULT CALLBACK plainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -392,13 +471,12 @@ void runMain(Object* arguments) {
 }
 
 // jni.h's C++ wrappers reach the va_list variants; C callers reach the variadic ones.
-void JNICALL callStaticVoidMethodV(JNIEnv* env, jclass, jmethodID id, va_list arguments) {
-    checkThread(env, "CallStaticVoidMethod");
-    const Method& method = methodOf(id, "CallStaticVoidMethod");
+void JNICALL callStaticVoidMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list arguments) {
+    const Method& method = staticMethodOf(env, clazz, id, "CallStaticVoidMethod");
     record("CallStaticVoidMethod " + method.className + "." + method.name);
     if (method.name != "main")
         failLoudly("CallStaticVoidMethod of " + method.name);
-    Object* array = asObject(va_arg(arguments, jobjectArray));
+    Object* array = referenced(va_arg(arguments, jobjectArray), "CallStaticVoidMethod");
     if (!array || array->kind != Kind::Array || array->name != "java/lang/String")
         failLoudly("main called without a String[]");
     runMain(array);
@@ -411,9 +489,8 @@ void JNICALL callStaticVoidMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) 
     va_end(arguments);
 }
 
-jboolean JNICALL callStaticBooleanMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
-    checkThread(env, "CallStaticBooleanMethod");
-    const Method& method = methodOf(id, "CallStaticBooleanMethod");
+jboolean JNICALL callStaticBooleanMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list) {
+    const Method& method = staticMethodOf(env, clazz, id, "CallStaticBooleanMethod");
     record("CallStaticBooleanMethod " + method.className + "." + method.name);
     if (method.name != "firstRun")
         failLoudly("CallStaticBooleanMethod of " + method.name);
@@ -433,9 +510,8 @@ jboolean JNICALL callStaticBooleanMethod(JNIEnv* env, jclass clazz, jmethodID id
     return result;
 }
 
-jint JNICALL callStaticIntMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
-    checkThread(env, "CallStaticIntMethod");
-    const Method& method = methodOf(id, "CallStaticIntMethod");
+jint JNICALL callStaticIntMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list) {
+    const Method& method = staticMethodOf(env, clazz, id, "CallStaticIntMethod");
     if (method.name != "getAction")
         failLoudly("CallStaticIntMethod of " + method.name);
     static std::string announcedGate;
@@ -446,6 +522,15 @@ jint JNICALL callStaticIntMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
             std::lock_guard<std::mutex> hold(recordLock);
             if (nextAction < actions.size())
                 entry = actions[nextAction];
+        }
+        if (entry == "throw") {
+            {
+                std::lock_guard<std::mutex> hold(recordLock);
+                ++nextAction;
+            }
+            record("getAction throws");
+            throwNew("java/lang/IllegalStateException");
+            return 0;
         }
         if (entry.rfind("gate:", 0) != 0) {
             answer = entry.empty() ? 0 : std::atoi(entry.c_str());
@@ -480,9 +565,8 @@ jint JNICALL callStaticIntMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
     return result;
 }
 
-jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass, jmethodID id, va_list) {
-    checkThread(env, "CallStaticObjectMethod");
-    const Method& method = methodOf(id, "CallStaticObjectMethod");
+jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list) {
+    const Method& method = staticMethodOf(env, clazz, id, "CallStaticObjectMethod");
     record("CallStaticObjectMethod " + method.className + "." + method.name);
     if (method.name != "getText")
         failLoudly("CallStaticObjectMethod of " + method.name);
@@ -496,12 +580,12 @@ jobject JNICALL callStaticObjectMethodV(JNIEnv* env, jclass, jmethodID id, va_li
         return nullptr;
     Object* string = newObject(Kind::String, "java/lang/String");
     string->text = utf16(text);
-    return reinterpret_cast<jobject>(string);
+    return localReference<jobject>(string);
 }
 
 jmethodID JNICALL getMethodId(JNIEnv* env, jclass clazz, const char* name, const char* signature) {
     checkThread(env, "GetMethodID");
-    Object* owner = asObject(clazz);
+    Object* owner = referenced(clazz, "GetMethodID");
     if (!owner || owner->kind != Kind::Class)
         failLoudly("GetMethodID without a class");
     const bool found = owner->name == "java/lang/Throwable" && std::string(name) == "toString" &&
@@ -518,7 +602,7 @@ jmethodID JNICALL getMethodId(JNIEnv* env, jclass clazz, const char* name, const
 jobject JNICALL callObjectMethodV(JNIEnv* env, jobject object, jmethodID id, va_list) {
     checkThread(env, "CallObjectMethod");
     const Method& method = methodOf(id, "CallObjectMethod");
-    Object* target = asObject(object);
+    Object* target = referenced(object, "CallObjectMethod");
     if (!target || target->kind != Kind::Throwable || method.name != "toString")
         failLoudly("CallObjectMethod of " + method.name + " on something other than a Throwable");
     record("CallObjectMethod " + target->name + "." + method.name);
@@ -527,7 +611,7 @@ jobject JNICALL callObjectMethodV(JNIEnv* env, jobject object, jmethodID id, va_
         c = c == '/' ? '.' : c;
     Object* string = newObject(Kind::String, "java/lang/String");
     string->text = utf16(className) + (target->text.empty() ? u"" : u": " + target->text);
-    return reinterpret_cast<jobject>(string);
+    return localReference<jobject>(string);
 }
 
 jobject JNICALL callObjectMethod(JNIEnv* env, jobject object, jmethodID id, ...) {
@@ -547,7 +631,7 @@ jobject JNICALL callStaticObjectMethod(JNIEnv* env, jclass clazz, jmethodID id, 
 }
 
 Object* stringOf(jstring handle, const char* function) {
-    Object* string = asObject(handle);
+    Object* string = referenced(handle, function);
     if (!string || string->kind != Kind::String)
         failLoudly(std::string(function) + " without a string");
     return string;
@@ -576,8 +660,9 @@ void JNICALL releaseStringChars(JNIEnv* env, jstring handle, const jchar* chars)
     delete[] chars;
 }
 
-void JNICALL deleteLocalRef(JNIEnv* env, jobject) {
+void JNICALL deleteLocalRef(JNIEnv* env, jobject reference) {
     checkThread(env, "DeleteLocalRef");
+    deleteReference(reference);
 }
 
 jboolean JNICALL exceptionCheck(JNIEnv* env) {
@@ -594,7 +679,7 @@ void JNICALL exceptionClear(JNIEnv* env) {
 jthrowable JNICALL exceptionOccurred(JNIEnv* env) {
     checkThread(env, "ExceptionOccurred");
     record(std::string("ExceptionOccurred ") + (pendingException ? pendingException->name : "none"));
-    return reinterpret_cast<jthrowable>(pendingException);
+    return localReference<jthrowable>(pendingException);
 }
 
 void JNICALL exceptionDescribe(JNIEnv* env) {
@@ -640,7 +725,8 @@ jint JNICALL attachCurrentThreadAsDaemon(JavaVM*, void** penv, void* arguments) 
 
 jint JNICALL detachCurrentThread(JavaVM*) {
     const bool creating = GetCurrentThreadId() == creatingThread;
-    record(std::string("DetachCurrentThread") + (creating ? " creating thread" : " other thread"));
+    record(std::string("DetachCurrentThread") + (creating ? " creating thread" : " other thread") +
+           ", most local references held: " + std::to_string(dropReferences()));
     delete attachedEnv;
     attachedEnv = nullptr;
     return JNI_OK;
@@ -715,6 +801,121 @@ char hexDigit(unsigned value) {
     return "0123456789abcdef"[value & 15];
 }
 
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Digits and at most one unit letter, as HotSpot reads a memory size.
+bool isSize(const char* text) {
+    const char* end = text;
+    while (*end >= '0' && *end <= '9')
+        ++end;
+    if (end != text && *end != '\0' && std::strchr("kKmMgGtT", *end))
+        ++end;
+    return end != text && *end == '\0';
+}
+
+// +Name, -Name or Name=value: a -XX: option HotSpot can read.
+bool isFlagSetting(const char* flag) {
+    const char* name = *flag == '+' || *flag == '-' ? flag + 1 : flag;
+    const char* end = name;
+    while (std::isalnum(static_cast<unsigned char>(*end)) || *end == '_')
+        ++end;
+    return end != name && (name != flag ? *end == '\0' : *end == '=');
+}
+
+// What HotSpot does with one option string. A size it cannot read ends the creation whatever
+// ignoreUnrecognized says; an option it does not know is skipped with ignoreUnrecognized and ends the
+// creation without. The double knows the standard options below and has every flag that a
+// well-formed -XX: option names.
+enum class Verdict { Taken, Ignored, Refused };
+Verdict judgeOption(const char* option, bool ignoreUnrecognized, std::string* why) {
+    static const char* const sized[] = {"-Xmx", "-Xms", "-Xmn", "-Xss"};
+    for (const char* prefix : sized)
+        if (startsWith(option, prefix)) {
+            *why = std::string("Invalid memory size: ") + option;
+            return isSize(option + 4) ? Verdict::Taken : Verdict::Refused;
+        }
+    const Verdict unknown = ignoreUnrecognized ? Verdict::Ignored : Verdict::Refused;
+    if (startsWith(option, "-XX:")) {
+        const char* flag = option + 4;
+        static const char* const sizeFlags[] = {"MaxHeapSize=", "InitialHeapSize=", "ThreadStackSize=",
+                                                "MaxMetaspaceSize=", "MaxDirectMemorySize="};
+        for (const char* sizeFlag : sizeFlags)
+            if (startsWith(flag, sizeFlag) && !isSize(flag + std::strlen(sizeFlag))) {
+                *why = std::string("Improperly specified VM option '") + flag + "'";
+                return Verdict::Refused;
+            }
+        *why = std::string("Unrecognized VM option '") + flag + "'";
+        return isFlagSetting(flag) ? Verdict::Taken : unknown;
+    }
+    static const char* const whole[] = {"-Xint",
+                                        "-Xmixed",
+                                        "-Xcomp",
+                                        "-Xbatch",
+                                        "-Xrs",
+                                        "-Xnoclassgc",
+                                        "-Xdebug",
+                                        "-Xdiag",
+                                        "-Xlog",
+                                        "-verbose",
+                                        "-ea",
+                                        "-da",
+                                        "-esa",
+                                        "-dsa",
+                                        "-enableassertions",
+                                        "-disableassertions",
+                                        "vfprintf",
+                                        "exit",
+                                        "abort"};
+    static const char* const prefixes[] = {"-D",
+                                           "-Xcheck:",
+                                           "-Xshare:",
+                                           "-Xverify:",
+                                           "-Xlog:",
+                                           "-Xloggc:",
+                                           "-Xbootclasspath:",
+                                           "-Xbootclasspath/a:",
+                                           "-Xrun",
+                                           "-verbose:",
+                                           "-ea:",
+                                           "-da:",
+                                           "-javaagent:",
+                                           "-agentlib:",
+                                           "-agentpath:",
+                                           "--add-opens=",
+                                           "--add-exports=",
+                                           "--add-modules=",
+                                           "--add-reads=",
+                                           "--patch-module=",
+                                           "--limit-modules=",
+                                           "--module-path=",
+                                           "--enable-native-access="};
+    for (const char* known : whole)
+        if (std::strcmp(option, known) == 0)
+            return Verdict::Taken;
+    for (const char* known : prefixes)
+        if (startsWith(option, known))
+            return Verdict::Taken;
+    *why = std::string("Unrecognized option: ") + option;
+    return unknown;
+}
+
+// Records the verdict on option index; JNI_OK to go on, else what JNI_CreateJavaVM answers. Like
+// HotSpot, a refusal is told on standard error.
+jint acceptOption(jint index, const char* option, bool ignoreUnrecognized) {
+    std::string why;
+    const Verdict verdict = judgeOption(option, ignoreUnrecognized, &why);
+    if (verdict == Verdict::Ignored)
+        record("option " + std::to_string(index) + " ignored: " + why);
+    if (verdict != Verdict::Refused)
+        return JNI_OK;
+    record("JNI_CreateJavaVM refuses option " + std::to_string(index) + ": " + why);
+    std::fprintf(stderr, "%s\n", why.c_str());
+    std::fflush(stderr);
+    return why.rfind("Unrecognized", 0) == 0 ? JNI_ERR : JNI_EINVAL;
+}
+
 } // namespace
 
 extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* arguments) {
@@ -743,6 +944,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
             classPath = option.optionString + sizeof kClassPath - 1;
         if (std::strcmp(option.optionString, "exit") == 0)
             exitHook = reinterpret_cast<ExitHook>(option.extraInfo);
+        if (const jint refused = acceptOption(i, option.optionString, init->ignoreUnrecognized))
+            return refused;
     }
     waitForFile(setting("createwait", ""));
     if (setting("create", "") == "fail") {

@@ -1,8 +1,11 @@
-// java.exe and javaw.exe of a fake Java runtime: all the launcher relies on is the first line a
-// runtime prints for "-version". What this one prints and how it ends is read from
-// "runtime-double.cfg" beside it, one "key=value" a line, so that one build serves every scenario:
+// java.exe and javaw.exe of a fake Java runtime: all the launcher relies on is the version line a
+// runtime prints for "-version". Like a runtime, it answers any other command line with an error and
+// exit code 1, and first announces the options it picked up from JDK_JAVA_OPTIONS,
+// JAVA_TOOL_OPTIONS and _JAVA_OPTIONS, one "Picked up" line each. What it prints and how it ends is
+// read from "runtime-double.cfg" beside it, one "key=value" a line, so that one build serves every
+// scenario:
 //   version=1.6.0_10      the version in the line `java version "<version>"` (the default line)
-//   line=<text>           the whole first line instead, e.g. openjdk version "17.0.15" 2025-04-15
+//   line=<text>           the whole version line instead, e.g. openjdk version "17.0.15" 2025-04-15
 //   warning=<text>        a line printed before the version line
 //   stream=stdout         print to standard output instead of standard error
 //   exit=<code>           exit code (default 0)
@@ -67,6 +70,11 @@ int main(int argc, char** argv) {
         fclose(log);
     }
 
+    if (argc != 2 || strcmp(argv[1], "-version") != 0) {
+        fprintf(stderr, "Unrecognized option: %s\nError: Could not create the Java Virtual Machine.\n",
+                argc > 1 ? argv[1] : "");
+        return 1;
+    }
     const std::string settings = directory + "runtime-double.cfg";
     const std::string doomed = setting(settings, "deletekey", "");
     if (doomed.size() > 5) {
@@ -74,6 +82,15 @@ int main(int argc, char** argv) {
         RegDeleteTreeA(root, doomed.substr(5).c_str());
     }
     Sleep(static_cast<DWORD>(atoi(setting(settings, "delay", "0").c_str())));
+    // The java launcher notes JDK_JAVA_OPTIONS, then the VM the other two, all on standard error.
+    if (const char* options = getenv("JDK_JAVA_OPTIONS")) {
+        fprintf(stderr, "NOTE: Picked up JDK_JAVA_OPTIONS: %s\n", options);
+    }
+    for (const char* variable : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"}) {
+        if (const char* options = getenv(variable)) {
+            fprintf(stderr, "Picked up %s: %s\n", variable, options);
+        }
+    }
     FILE* out = setting(settings, "stream", "stderr") == "stdout" ? stdout : stderr;
     const std::string warning = setting(settings, "warning", "");
     if (!warning.empty()) {

@@ -4,8 +4,10 @@
 #include "project/project_keys.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -74,6 +76,47 @@ TEST(ProjectFileDocs, DocumentEveryKeyWithItsTypeAndId) {
         EXPECT_EQ(fromTable.count(row), 1u) << "documented but not read by the packer: " << row;
 }
 
+// "Name = number" of the enum in namespace table ("config" or "message") of the payload format.
+std::map<std::string, int32_t> payloadIds(const std::string& table) {
+    const std::string header =
+        testing::readFile(std::string(KESTRO_SOURCE_DIR) + "/common/payload/payload_format.h");
+    const size_t start = header.find("namespace " + table + " {");
+    const std::string body = header.substr(start, header.find("} // namespace " + table, start) - start);
+    std::map<std::string, int32_t> ids;
+    const std::regex entry(R"((\w+) = (\d+),)");
+    for (std::sregex_iterator it(body.begin(), body.end(), entry), end; it != end; ++it)
+        ids[(*it)[1]] = std::stoi((*it)[2]);
+    return ids;
+}
+
+// The launcher reads every configuration and message by its name in the payload format, never by
+// its number, and each of those is a key of the project file: launcher and packer cannot disagree.
+TEST(ProjectFileDocs, EveryIdTheLauncherReadsIsAProjectKey) {
+    const std::map<std::string, int32_t> ids[] = {payloadIds("config"), payloadIds("message")};
+    ASSERT_GT(ids[0].size(), 50u);
+    ASSERT_GT(ids[1].size(), 10u);
+    const std::regex byNumber(
+        R"(\b(getConfig(Text|Number|Colour)|getMessage|showMessage|fatalMessage(Wide)?)\(\s*\d)");
+    const std::regex byName(R"(\b(config|message)::(\w+))");
+    size_t reads = 0;
+    for (const auto& file : std::filesystem::recursive_directory_iterator(KESTRO_SOURCE_DIR "/launcher")) {
+        if (!file.is_regular_file())
+            continue;
+        const std::string text = testing::readFile(file.path().string());
+        EXPECT_FALSE(std::regex_search(text, byNumber)) << file.path() << " reads an id by its number";
+        for (std::sregex_iterator it(text.begin(), text.end(), byName), end; it != end; ++it, ++reads) {
+            const bool message = (*it)[1] == "message";
+            const auto id = ids[message].find((*it)[2]);
+            if (id == ids[message].end())
+                ADD_FAILURE() << file.path() << ": " << it->str() << " is not in the payload format";
+            else
+                EXPECT_NE(findKeyById(id->second, message), nullptr)
+                    << file.path() << " reads " << it->str() << " (" << id->second << "), which no key sets";
+        }
+    }
+    EXPECT_GT(reads, 80u);
+}
+
 // The fenced blocks of a document, in order, each as (language, text).
 std::vector<std::pair<std::string, std::string>> codeBlocks(const std::string& document) {
     std::vector<std::pair<std::string, std::string>> blocks;
@@ -99,14 +142,7 @@ std::string quotedForShell(const std::string& text) {
     return "'" + text + "'";
 }
 
-// Runs a shell command and returns its exit status, with its output kept for the failure message.
-int run(const std::string& command, std::string* output) {
-    const std::string log = testing::makeTestDirectory() + "/output";
-    const int status = std::system((command + " >" + quotedForShell(log) + " 2>&1").c_str());
-    std::ifstream in(log);
-    *output = std::string(std::istreambuf_iterator<char>(in), {});
-    return status;
-}
+using test_support::runShell;
 
 // Real Maven and Gradle builds, offline, with the examples' own text: Maven's plugins and a dependency
 // come from Debian's repository, Gradle compiles, jars and copies the dependencies itself. A `kestro` on
@@ -141,9 +177,9 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
         "<dependencies><dependency><groupId>commons-io</groupId><artifactId>commons-io</artifactId>"
         "<version>2.11.0</version></dependency></dependencies>\n" +
             blocks[1].second + "</project>\n");
-    EXPECT_EQ(run("cd " + quotedForShell(maven) + " && " + path +
-                      "mvn -o -B -q -Dmaven.repo.local=/usr/share/maven-repo package",
-                  &output),
+    EXPECT_EQ(runShell("cd " + quotedForShell(maven) + " && " + path +
+                           "mvn -o -B -q -Dmaven.repo.local=/usr/share/maven-repo package",
+                       &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(maven + "/target/App.exe").good()) << output;
@@ -180,10 +216,10 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
         "}\n"
         "    }\n"
         "}\n");
-    EXPECT_EQ(run("cd " + quotedForShell(gradle) + " && " + path +
-                      "GRADLE_USER_HOME=" + quotedForShell(directory + "/gradle-home") +
-                      " gradle --offline --no-daemon -q --init-script gradle-4.4.gradle windowsLauncher",
-                  &output),
+    EXPECT_EQ(runShell("cd " + quotedForShell(gradle) + " && " + path +
+                           "GRADLE_USER_HOME=" + quotedForShell(directory + "/gradle-home") +
+                           " gradle --offline --no-daemon -q --init-script gradle-4.4.gradle windowsLauncher",
+                       &output),
               0)
         << output;
     EXPECT_TRUE(std::ifstream(gradle + "/build/App.exe").good()) << output;
@@ -195,10 +231,10 @@ TEST(BuildToolDocs, MavenAndGradleBuildsPackTheExamples) {
 TEST(Install, PutsThePackerItsManPageAndItsDocumentation) {
     const std::string prefix = testing::makeTestDirectory();
     std::string output;
-    ASSERT_EQ(
-        run("cmake --install " + quotedForShell(KESTRO_BINARY_DIR) + " --prefix " + quotedForShell(prefix),
-            &output),
-        0)
+    ASSERT_EQ(runShell("cmake --install " + quotedForShell(KESTRO_BINARY_DIR) + " --prefix " +
+                           quotedForShell(prefix),
+                       &output),
+              0)
         << output;
     for (const char* installed :
          {"/bin/kestro", "/share/kestro/kestro-runtime.jar", "/share/doc/kestro/project-file.md",

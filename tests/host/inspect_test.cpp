@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestro::packer {
@@ -274,14 +273,7 @@ class CommandLineTest : public InspectTest {
   protected:
     // Runs the packer with arguments, or with program the shell command arguments.
     int run(const std::string& arguments, std::string* output, const std::string& program = KESTRO_CLI) {
-        const std::string command = program + " " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        output->clear();
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output->append(buffer, n);
-        const int status = pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return test_support::runShell(program + " " + arguments, output);
     }
 };
 

@@ -1,15 +1,11 @@
 #include "pe_image.h"
 
+#include "archives.h"
 #include "payload/stub_marker.h"
-
-#include <zip.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <map>
 
 namespace kestro::testing {
@@ -59,41 +55,18 @@ std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::st
     return image + overlay;
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void writeJar(const std::string& path, const std::vector<std::string>& entries,
               const std::string& manifestMainClass, const std::map<std::string, std::string>& given) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    ASSERT_NE(archive, nullptr) << path;
-    static const std::string continued =
-        "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n ion\r\n\r\n";
     std::map<std::string, std::string> contents;
     for (const std::string& entry : entries)
         contents[entry] = given.count(entry) != 0 ? given.at(entry) : "x";
     if (!manifestMainClass.empty())
         contents["META-INF/MANIFEST.MF"] =
             manifestMainClass == "com.example.gui.Application"
-                ? continued
+                ? "Manifest-Version: 1.0\r\nCreated-By: test\r\nMain-Class: com.example.gui.Applicat\r\n "
+                  "ion\r\n\r\n"
                 : "Manifest-Version: 1.0\nMain-Class: " + manifestMainClass + "\n";
-    for (const auto& [name, text] : contents) {
-        // libzip reads the buffers when the archive is closed; contents lives until then.
-        zip_source_t* source = zip_source_buffer(archive, text.data(), text.size(), 0);
-        ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
-    }
-    ASSERT_EQ(zip_close(archive), 0) << path;
+    test_support::writeJar(path, contents);
 }
 
 std::string makeTestDirectory() {

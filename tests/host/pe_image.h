@@ -1,6 +1,8 @@
 // Minimal PE images for tests: just the headers the payload locator reads, plus section data.
 #pragma once
 
+#include "test_files.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,9 +23,8 @@ struct SectionSpec {
 std::string buildPeImage(const std::vector<SectionSpec>& sections, const std::string& overlay = "",
                          uint16_t optionalHeaderSize = 224, bool stubMarker = true);
 
-// Writes bytes to path, replacing it; fails the current test on error.
-void writeFile(const std::string& path, const std::string& bytes);
-std::string readFile(const std::string& path);
+using test_support::readFile;
+using test_support::writeFile;
 
 // A jar (zip) with the given entries, each holding "x" unless contents gives its bytes. A
 // manifestMainClass that is not empty goes into META-INF/MANIFEST.MF; "com.example.gui.Application"

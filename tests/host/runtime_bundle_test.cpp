@@ -1,3 +1,4 @@
+#include "archives.h"
 #include "commands/pack.h"
 #include "payload/payload_format.h"
 #include "pe_image.h"
@@ -38,13 +39,6 @@ std::string gunzip(const std::string& path) {
     return bytes;
 }
 
-std::string gzip(const std::string& bytes, const std::string& path) {
-    gzFile out = gzopen(path.c_str(), "wb");
-    gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size()));
-    gzclose(out);
-    return path;
-}
-
 std::vector<TarEntry> tarEntries(const std::string& tar) {
     std::vector<TarEntry> entries;
     for (size_t at = 0; at + 512 <= tar.size() && tar.compare(at + 257, 5, "ustar") == 0;) {
@@ -55,20 +49,6 @@ std::vector<TarEntry> tarEntries(const std::string& tar) {
         at += 512 + (size + 511) / 512 * 512;
     }
     return entries;
-}
-
-std::string tarHeader(const std::string& name, char type, size_t size, const char* sizeField = nullptr) {
-    std::string header(512, '\0');
-    header.replace(0, std::min<size_t>(name.size(), 100), name.substr(0, 100));
-    char field[13];
-    snprintf(field, sizeof field, "%011zo", size);
-    header.replace(124, 12, std::string(sizeField != nullptr ? sizeField : field, 12));
-    header[156] = type;
-    header.replace(257, 8,
-                   std::string("ustar\0"
-                               "00",
-                               8));
-    return header;
 }
 
 class RuntimeBundle : public ::testing::Test {
@@ -221,42 +201,52 @@ TEST_F(RuntimeBundle, TreesTheLauncherCouldNotUnpackAreRefused) {
 }
 
 TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
-    const std::string java = tarHeader("bin/java.exe", '0', 3) + "abc" + std::string(509, '\0');
+    const auto entry = [](const std::string& name, char type, const std::string& data = "",
+                          const char* sizeField = nullptr) {
+        return test_support::TarBuilder()
+            .entry(name, type, data,
+                   "ustar\0"
+                   "00",
+                   sizeField)
+            .unfinished();
+    };
+    const auto gzipFile = [&](const std::string& name, const std::string& tar) {
+        writeFile(directory_ + name, test_support::gzipped(tar));
+        return directory_ + name;
+    };
+    const std::string java = entry("bin/java.exe", '0', "abc");
     const std::string end(1024, '\0');
     struct Row {
         const char* what;
         std::string tar;
         const char* expected; // nullptr: accepted
     } rows[] = {
-        {"plain", tarHeader("bin/", '5', 0) + java + end, nullptr},
+        {"plain", entry("bin/", '5') + java + end, nullptr},
         {"dot prefix and pax without path",
-         tarHeader("./", '5', 0) + tarHeader("x", 'x', 20) + std::string("20 mtime=1234567890\n") +
-             std::string(492, '\0') + tarHeader("./bin/java.exe", '0', 0) + end,
+         entry("./", '5') + entry("x", 'x', "20 mtime=1234567890\n") + entry("./bin/java.exe", '0') + end,
          nullptr},
-        {"absolute", java + tarHeader("/x", '0', 0) + end, "is absolute"},
-        {"drive", java + tarHeader("C:\\x", '0', 0) + end, "':'"},
-        {"climbing", java + tarHeader("a/../../x", '0', 0) + end, "climbs out"},
-        {"climbing directory", java + tarHeader("../d/", '5', 0) + end, "climbs out"},
-        {"long name", tarHeader("././@LongLink", 'L', 0) + java + end, "GNU long name"},
-        {"pax path", tarHeader("x", 'x', 20) + "20 path=bin/long/x\n\n" + std::string(492, '\0') + java + end,
-         "pax path"},
-        {"symbolic link", java + tarHeader("bin/javaw.exe", '2', 0) + end, "is a link"},
-        {"full name field", java + tarHeader(std::string(100, 'n'), '0', 0) + end, "whole name field"},
-        {"size out of range", java + tarHeader("big", '0', 0, "77777777777 ") + end, "size field"},
-        {"size read two ways", java + tarHeader("two", '0', 0, "0 17\0\0\0\0\0\0\0\0") + end,
-         "not plain octal"},
-        {"file without its directory", tarHeader("bin/java.exe", '0', 0) + end, nullptr},
-        {"names differing in case", java + tarHeader("BIN/Java.exe", '0', 0) + end, "letter case"},
-        {"device name", java + tarHeader("lib/con.dll", '0', 0) + end, "device"},
+        {"absolute", java + entry("/x", '0') + end, "is absolute"},
+        {"drive", java + entry("C:\\x", '0') + end, "':'"},
+        {"climbing", java + entry("a/../../x", '0') + end, "climbs out"},
+        {"climbing directory", java + entry("../d/", '5') + end, "climbs out"},
+        {"long name", entry("././@LongLink", 'L') + java + end, "GNU long name"},
+        {"pax path", entry("x", 'x', "20 path=bin/long/x\n\n") + java + end, "pax path"},
+        {"symbolic link", java + entry("bin/javaw.exe", '2') + end, "is a link"},
+        {"full name field", java + entry(std::string(100, 'n'), '0') + end, "whole name field"},
+        {"size out of range", java + entry("big", '0', "", "77777777777 ") + end, "size field"},
+        {"size read two ways", java + entry("two", '0', "", "0 17\0\0\0\0\0\0\0\0") + end, "not plain octal"},
+        {"file without its directory", entry("bin/java.exe", '0') + end, nullptr},
+        {"names differing in case", java + entry("BIN/Java.exe", '0') + end, "letter case"},
+        {"device name", java + entry("lib/con.dll", '0') + end, "device"},
         {"truncated", java.substr(0, 515), "ends inside"},
         {"garbage after entries", java + std::string(512, 'g'), "not a ustar header"},
-        {"no regular file", tarHeader("bin/", '5', 0) + end, "holds no files"},
+        {"no regular file", entry("bin/", '5') + end, "holds no files"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         RuntimeArchiveFacts facts;
         std::string error;
-        const bool accepted = checkRuntimeArchive(gzip(row.tar, directory_ + "/in.tar.gz"), &facts, &error);
+        const bool accepted = checkRuntimeArchive(gzipFile("/in.tar.gz", row.tar), &facts, &error);
         if (row.expected == nullptr) {
             EXPECT_TRUE(accepted) << error;
             EXPECT_EQ(facts.streamLength, static_cast<int64_t>(row.tar.size()));
@@ -268,7 +258,7 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
     }
     // A stream that ends before its gzip trailer gives all its data; gzip -t refuses it, and so does the
     // check.
-    const std::string whole = readFile(gzip(rows[0].tar, directory_ + "/whole.tar.gz"));
+    const std::string whole = readFile(gzipFile("/whole.tar.gz", rows[0].tar));
     writeFile(directory_ + "/untrailed.tar.gz", whole.substr(0, whole.size() - 8));
     {
         RuntimeArchiveFacts facts;
@@ -277,8 +267,7 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
         EXPECT_NE(error.find("gzip data is damaged"), std::string::npos) << error;
     }
     // Two archives one after the other (`cat a.tar.gz b.tar.gz`): the launcher stops at the first one's end.
-    writeFile(directory_ + "/two.tar.gz",
-              whole + readFile(gzip(tarHeader("lib/rt.jar", '0', 0) + end, directory_ + "/second.tar.gz")));
+    writeFile(directory_ + "/two.tar.gz", whole + test_support::gzipped(entry("lib/rt.jar", '0') + end));
     {
         RuntimeArchiveFacts facts;
         std::string error;

@@ -8,13 +8,13 @@
 #include "launch/launch_composition.h"
 #include "launch/vm_state.h"
 #include "splash/splash_controller.h"
+#include "test_files.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,12 +32,7 @@ int javaEntries = 0;
 // Where jniProgramExit writes what it was given before it ends the process.
 std::string exitRecord;
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kestro::test_support::readFile;
 
 char* option(const std::string& text) {
     return strdup(text.c_str());
@@ -120,17 +115,6 @@ void handOver(const std::string& file, const std::u16string& line) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-bool waitForFileEnding(const std::string& path, const std::string& ending) {
-    for (int i = 0; i < 400; ++i) {
-        const std::string text = readText(path);
-        if (text.size() >= ending.size() &&
-            text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) {
     const std::string directory = runDirectory("launch");
     ASSERT_EQ(attachToVm(), nullptr) << "no VM yet: nothing to attach to";
@@ -180,8 +164,10 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
 
     // A later start's arguments reach the listener the application registered.
     handOver(properties.processCommFile, u"open \"Zdj\u0119cie \u017c.txt\" 'x'");
-    EXPECT_TRUE(waitForFileEnding(directory + "/probe.txt.handover", "end\n")) << "no hand-over received";
-    EXPECT_EQ(readText(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
+    EXPECT_TRUE(kestro::test_support::waitUntil([&] {
+        return readFile(directory + "/probe.txt.handover").find("end\n") != std::string::npos;
+    })) << "no hand-over received";
+    EXPECT_EQ(readFile(directory + "/probe.txt.handover"), "open\nZdj\u0119cie \u017c.txt\nx\nend\n");
 
     // The splash thread's polls, through the launcher's own code: the text the application set, then
     // nothing, then the close it asked for from another thread.
@@ -208,7 +194,7 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
     destroyJavaVm();
     EXPECT_EQ(attachToVm(), nullptr) << "the VM is gone";
 
-    const std::string probe = readText(directory + "/probe.txt");
+    const std::string probe = readFile(directory + "/probe.txt");
     const std::string expected = "count=7\n"
                                  "arg0=--configured\n"
                                  "arg1=-c\n"
@@ -235,8 +221,8 @@ TEST(RealJvmLaunch, BootstrapRunsTheApplicationWithEverythingTheLauncherPassed) 
                                  "launcherSwitches=[-q, -c, -console, -manual, /manual]\n"
                                  "console=true\n";
     EXPECT_EQ(probe, expected);
-    EXPECT_EQ(readText(directory + "/error.log"), "to the error log\n");
-    EXPECT_EQ(readText(directory + "/output.log"), "to the output log\n");
+    EXPECT_EQ(readFile(directory + "/error.log"), "to the error log\n");
+    EXPECT_EQ(readFile(directory + "/output.log"), "to the output log\n");
     std::vector<std::string> expectedLog = {"Creating JVM", "param count: 18"};
     for (int i = 0; i < 18; ++i)
         expectedLog.push_back("param " + std::to_string(i) + ": (log form)");
@@ -254,6 +240,16 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     setVmCreated();
 
     EXPECT_EQ(callFirstRun(), FirstRun::Stop);
+    // A handler that throws stops the launch as well, and the exception is dealt with.
+    JNIEnv* env = creatingThreadEnv();
+    jclass system = env->FindClass("java/lang/System");
+    env->CallStaticObjectMethod(
+        system,
+        env->GetStaticMethodID(system, "setProperty",
+                               "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;"),
+        env->NewStringUTF("kestro.firstRunHandler"), env->NewStringUTF("probe.ThrowingFirstRun"));
+    EXPECT_EQ(callFirstRun(), FirstRun::Stop);
+    EXPECT_FALSE(env->ExceptionCheck());
 
     // With an empty command line the configured arguments are the application's, not the program.
     LauncherParameterValues values;
@@ -262,7 +258,7 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     std::vector<std::u16string> parameters = utf16(composeLauncherParameters(values, {}));
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters)),
               MainCall::Returned);
-    const std::string probe = readText(directory + "/probe.txt");
+    const std::string probe = readFile(directory + "/probe.txt");
     EXPECT_EQ(probe.substr(0, probe.find("kestro.")), "count=2\narg0=--from-configuration\narg1=two\n");
     EXPECT_NE(probe.find("\nprogram=\n"), std::string::npos) << probe;
 
@@ -279,12 +275,12 @@ TEST(RealJvmFailures, EmptyCommandLineRefusingFirstRunThrowingMainAndMissingClas
     std::u16string exception;
     EXPECT_EQ(callStaticMain("com/kestro/runtime/WinLauncher", parameters, forLog(parameters), &exception),
               MainCall::Threw);
-    EXPECT_EQ(readText(directory + "/probe.txt.other"), "ended")
+    EXPECT_EQ(readFile(directory + "/probe.txt.other"), "ended")
         << "main came back before the other thread ended";
     EXPECT_EQ(exception, u"java.lang.IllegalStateException: thrown by the application \u017c\u00f3\u0142w");
     ASSERT_FALSE(logged.empty());
     EXPECT_EQ(logged.back(), "ERROR: an exception occured");
-    const std::string errorLog = readText(directory + "/error.log");
+    const std::string errorLog = readFile(directory + "/error.log");
     EXPECT_EQ(errorLog.rfind("Exception in thread \"main\" java.lang.IllegalStateException: thrown by the "
                              "application",
                              0),
@@ -320,7 +316,7 @@ TEST(RealJvmExit, SystemExitOfAnotherThreadEndsThroughTheLaunchersHookWithItsCod
         _exit(98); // main came back before the application had ended
     };
     EXPECT_EXIT(run(), testing::ExitedWithCode(3), "");
-    EXPECT_EQ(readText(exitRecord), "System.exit(3)\n");
+    EXPECT_EQ(readFile(exitRecord), "System.exit(3)\n");
 }
 
 // Class-data sharing as the launcher asks for it, against real runtimes: each start is a process of
@@ -328,7 +324,7 @@ TEST(RealJvmExit, SystemExitOfAnotherThreadEndsThroughTheLaunchersHookWithItsCod
 
 // The runtime's feature version, read from its release file as the launcher reads it.
 int featureOfRuntime(const std::string& home) {
-    return javaFeatureVersion(releaseVersion(readText(home + "/release")).c_str());
+    return javaFeatureVersion(releaseVersion(readFile(home + "/release")).c_str());
 }
 
 // The home of a runtime of Java 25 or later under /usr/lib/jvm, the newest; empty when none.
@@ -375,7 +371,7 @@ std::string archivePath(const std::string& directory, const std::string& home, C
     const std::string classPath =
         std::string("-Djava.class.path=") + KESTRO_RUNTIME_JAR + ":" + KESTRO_PROBE_JAR;
     return directory + "/" +
-           classDataArchiveKey(home + "\n" + readText(home + "/release"), "probe.exe", classPath, directory) +
+           classDataArchiveKey(home + "\n" + readFile(home + "/release"), "probe.exe", classPath, directory) +
            classDataArchiveExtension(kind);
 }
 
@@ -392,9 +388,9 @@ TEST(RealJvmClassData, Java17StartsWithoutArchiveOptions) {
     const std::string log = directory + "/cds.log";
     EXPECT_EQ(inChild([&] { startDesktopProgram(home, {}, "-Xlog:cds=info:file=" + log, directory, false); }),
               0);
-    EXPECT_EQ(readText(log).find("dynamic"), std::string::npos) << readText(log);
+    EXPECT_EQ(readFile(log).find("dynamic"), std::string::npos) << readFile(log);
     std::cout << "OpenJDK 17, its own class-data sharing only: "
-              << (readText(log).find("Opened shared archive file") != std::string::npos
+              << (readFile(log).find("Opened shared archive file") != std::string::npos
                       ? "the runtime's default archive is mapped"
                       : "no archive mapped")
               << "\n";
@@ -417,15 +413,15 @@ TEST(RealJvmClassData, Java25MakesTheDynamicArchiveAtSystemExitAndMapsItNextStar
                                       "-Xlog:cds=info:file=" + firstLog, directory, true);
               }),
               0);
-    EXPECT_EQ(readText(directory + "/exit.txt"), "System.exit(0)\n");
-    ASSERT_TRUE(std::filesystem::exists(archive)) << "written at the VM's exit:\n" << readText(firstLog);
+    EXPECT_EQ(readFile(directory + "/exit.txt"), "System.exit(0)\n");
+    ASSERT_TRUE(std::filesystem::exists(archive)) << "written at the VM's exit:\n" << readFile(firstLog);
 
     EXPECT_EQ(inChild([&] {
                   startDesktopProgram(home, classDataSharingOptions(kind, archive, true),
                                       "-Xlog:cds=info:file=" + secondLog, directory, false);
               }),
               0);
-    const std::string mapped = readText(secondLog);
+    const std::string mapped = readFile(secondLog);
     EXPECT_NE(mapped.find("Opened shared archive file " + archive), std::string::npos) << mapped;
     EXPECT_NE(mapped.find("Mapped dynamic region"), std::string::npos) << mapped;
 }
@@ -455,7 +451,7 @@ TEST(RealJvmClassData, Java25MakesTheAheadOfTimeCacheAtTheFirstExitAndUsesItNext
                   startDesktopProgram(home, options, "-Xlog:aot=info:file=" + secondLog, directory, false);
               }),
               0);
-    const std::string used = readText(secondLog);
+    const std::string used = readFile(secondLog);
     EXPECT_NE(used.find("Opened AOT cache " + archive), std::string::npos) << used;
     EXPECT_NE(used.find("Using AOT-linked classes: true"), std::string::npos) << used;
 }

@@ -7,24 +7,6 @@
 namespace kestro::scenario {
 namespace {
 
-std::vector<std::string> fieldsOf(const std::string& line) {
-    std::vector<std::string> fields;
-    std::string field;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\t') {
-            fields.push_back(field);
-            field.clear();
-        } else if (line[i] == '\\' && i + 1 < line.size()) {
-            const char next = line[++i];
-            field += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-        } else {
-            field += line[i];
-        }
-    }
-    fields.push_back(field);
-    return fields;
-}
-
 // Saves the screen at the first failure of a test that has a probe, while the dialogs are still up.
 class ScreenshotOnFailure : public testing::EmptyTestEventListener {
   public:
@@ -89,7 +71,7 @@ DialogView DialogProbe::find(const std::string& which, int waitMs) {
 DialogView DialogProbe::parse(const RunResult& r) {
     DialogView view;
     for (const std::string& line : r.stdoutLines()) {
-        const std::vector<std::string> f = fieldsOf(line);
+        const std::vector<std::string> f = tabFields(line);
         if (f[0] == "window" && f.size() == 8) {
             view.found = true;
             view.className = f[1];
@@ -143,7 +125,7 @@ std::vector<int> DialogProbe::positions(int ms, int stopAt, CallSite at) {
     std::vector<int> seen;
     RunResult r = probe({"positions", std::to_string(ms), std::to_string(stopAt)}, at);
     for (const std::string& line : r.stdoutLines()) {
-        const std::vector<std::string> f = fieldsOf(line);
+        const std::vector<std::string> f = tabFields(line);
         if (f[0] != "positions" || f.size() != 2)
             continue;
         std::stringstream list(f[1]);

@@ -7,9 +7,8 @@
 #include "http_server.h"
 #include "runtime_layout.h"
 
-#include "payload/payload_codec.h"
 #include "executable/pe_resources.h"
-#include "writers/runtime_bundle.h"
+#include "payload/payload_codec.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -43,14 +42,11 @@ constexpr uint16_t kDialogResources = 5; // RT_DIALOG
 
 // A launcher whose search finds nothing unless a scenario adds a runtime, its messages in Greek and
 // Chinese, errors in message boxes, the JNI double recording what the VM is asked to do.
-class DialogMode : public testing::Test {
+class DialogMode : public JavaScenario {
   protected:
-    DialogMode() : s(testing::UnitTest::GetInstance()->current_test_info()->name()), dialogs(s) {
-        record = s.directory() + "/jni.txt";
+    DialogMode() : dialogs(s) {
         s.config(107, "1")
-            .config(122, "com.example.Main")
             .config(128, "")
-            .config(1005, "The JVM could not be started.")
             .message(20004, u"Java ausw\u00e4hlen")
             .message(20005, u"Java %S \u2013 %S: \u03bb\u03ae\u03c8\u03b7 \u6216 \u5bfb\u627e?")
             .message(20006, u"\u0394\u03b5\u03bd Java %S \u2013 %S. \u627e\u4e0d\u5230 Java\u3002")
@@ -62,46 +58,16 @@ class DialogMode : public testing::Test {
             .message(20014, u"\u0397 \u03b5\u03c6\u03b1\u03c1\u03bc\u03bf\u03b3\u03ae \u03b4\u03b5\u03bd "
                             u"\u03be\u03b5\u03ba\u03af\u03bd\u03b7\u03c3\u03b5.")
             .message(20003, u"The Java runtime could not be downloaded.")
-            .message(20016, u"The installation file is corrupted.")
-            .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR))
-            .env("KESTRO_JNI_RECORD", windowsPath(record))
-            .unsetEnv("JAVA_HOME");
+            .message(20016, u"The installation file is corrupted.");
     }
 
-    Runtime searchableRuntime() {
-        Runtime runtime = layOutRuntime(s.directory() + "/installed-jre", describe(Layout::Jre, "1.8.0_300"));
-        s.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome);
-        return runtime;
-    }
-
-    // The runtime laid out from description as "jre.tar.gz" in the scenario's folder, as the packer
-    // writes it; configurations 151 and 153 describe it.
-    std::string runtimeArchive(const RuntimeDescription& description) {
-        layOutRuntime(s.directory() + "/shipped-jre", description);
-        const std::string archive = s.directory() + "/jre.tar.gz";
-        packer::RuntimeArchiveFacts facts;
-        std::string error;
-        EXPECT_TRUE(packer::writeRuntimeArchive(s.directory() + "/shipped-jre", archive, &facts, &error))
-            << error;
-        s.config(151, std::to_string(facts.streamLength)).config(153, facts.packed ? "1" : "0");
-        return archive;
-    }
-
-    bool mainWasCalled() const {
-        const std::string text = fs::exists(record) ? readFile(record) : "";
-        return text.find("main called") != std::string::npos;
-    }
-
-    // Waits until the JNI double has recorded line (at most a minute).
-    bool recorded(const std::string& line) const { return waitForFileText(record, line); }
+    bool mainWasCalled() const { return !withPrefix(jni.lines(), "main called").empty(); }
 
     static std::string message(const RunResult& r) {
         return r.messageBoxes.empty() ? "<no box>" : r.messageBoxes[0].text;
     }
 
-    Scenario s;
     DialogProbe dialogs;
-    std::string record;
 };
 
 TEST_F(DialogMode, NoRuntimeAsksWithoutDownloadAndCancelEndsWith1) {
@@ -258,7 +224,7 @@ TEST_F(DialogMode, WatcherHidesTheDialogAndCancelEndsWith0) {
     ASSERT_FALSE(rising.empty());
     EXPECT_EQ(rising.back(), 70) << "maximum - 10";
     EXPECT_THAT(rising, Each(Le(70)));
-    EXPECT_THAT(dialogs.positions(1500), Each(70));
+    EXPECT_THAT(dialogs.positions(1500), testing::ElementsAre(70)) << "the bar stays while the dialog shows";
     EXPECT_EQ(dialogs.view("progress").progressMaximum, 80);
     writeFile(go, "");
     dialogs.waitUntilHidden(60000);
@@ -334,9 +300,9 @@ TEST_F(DialogMode, TheProgramsEndIsTheLaunchersEnd) {
     // once that thread has ended, telling the user.
     const std::string threadMayEnd = s.directory() + "/thread-may-end";
     s.env("KESTRO_JNI_SCENARIO", "main=throw;thread=" + windowsPath(threadMayEnd));
-    fs::remove(record);
+    fs::remove(jni.path());
     RunningProgram throwing = s.startPacked();
-    ASSERT_TRUE(recorded("main waits for the program's thread"));
+    ASSERT_TRUE(jni.waitFor("main waits for the program's thread"));
     EXPECT_EQ(registry::readDword(kLauncherKey, "InstallStarted"), 0u) << "cleared once the program runs";
     EXPECT_THAT(readFile(s.directory() + "/error.log"),
                 testing::StartsWith("Exception in thread \"main\" java.lang.IllegalStateException: the "
@@ -349,8 +315,9 @@ TEST_F(DialogMode, TheProgramsEndIsTheLaunchersEnd) {
               threw.errorText("The application failed.\n\njava.lang.IllegalStateException: the double's "
                               "main failed: \u017c\u00f3\u0142w"));
     EXPECT_THAT(threw.logLines(), Not(Contains(HasSubstr("another instance"))));
-    const std::string jni = readFile(record);
-    EXPECT_LT(jni.find("the program's thread ends"), jni.find("DestroyJavaVM")) << "main came back first";
+    const std::string record = readFile(jni.path());
+    EXPECT_LT(record.find("the program's thread ends"), record.find("DestroyJavaVM"))
+        << "main came back first";
 
     // A VM that cannot be created is still 1005, and the next start asks: the answer (no) lets it
     // search as usual, and its program's System.exit(3) keeps 3.
@@ -378,7 +345,7 @@ TEST_F(DialogMode, AWindowlessProgramOutlivesTheWatcher) {
 
     RunningProgram launcher = s.startPacked();
     EXPECT_TRUE(dialogs.view("progress").visible);
-    ASSERT_TRUE(recorded("main called"));
+    ASSERT_TRUE(jni.waitFor("main called"));
     dialogs.waitUntilHidden(60000);
     writeFile(mayEnd, "");
     RunResult r = launcher.wait();
@@ -388,7 +355,7 @@ TEST_F(DialogMode, AWindowlessProgramOutlivesTheWatcher) {
     EXPECT_THAT(r.logLines(), Not(Contains("timeout")));
     EXPECT_TRUE(r.messageBoxes.empty());
     EXPECT_THAT(r.logLines(), Contains("program thread stack: 1572864 bytes")) << "the double's default";
-    EXPECT_TRUE(recorded("main runs on a stack of 1572864 bytes"));
+    EXPECT_TRUE(jni.waitFor("main runs on a stack of 1572864 bytes"));
 }
 
 // Without its progress dialog the start would show nothing and end with 0: an error instead.

@@ -86,31 +86,25 @@ struct Download {
         return s.run();
     }
     std::string archive() const { return work + "/jre.tar.gz"; }
-    std::vector<std::string> withPrefix(const RunResult& r, const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const std::string& line : r.stdoutLines())
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line.substr(prefix.size()));
-        return found;
-    }
 
     Scenario s;
     std::string served, work;
     HttpServer server;
 };
 
-TEST(Download, SlowFileArrivesWholeWithStatusAndBarAndItsDigestChecked) {
+TEST(Download, SlowRedirectedFileArrivesWholeWithStatusAndBarAndItsDigestChecked) {
     Download d("download_slow_file");
     ASSERT_NE(d.server.port(), 0);
     const std::string file = randomBytes(200 * 1024, 7);
     d.serve("jre.tar.gz", file);
     d.s.config(10202, upper(sha256Hex(file)));
 
-    RunResult r = d.download(d.server.url("/slow/jre.tar.gz"));
+    RunResult r = d.download(d.server.url("/redirect/slow/jre.tar.gz"));
 
     r.expectExitCode(0);
     EXPECT_EQ(readFile(d.archive()), file);
-    EXPECT_THAT(d.server.requests(), ElementsAre("/slow/jre.tar.gz sorvana download agent"));
+    EXPECT_THAT(d.server.requests(), ElementsAre("/redirect/slow/jre.tar.gz sorvana download agent",
+                                                 "/slow/jre.tar.gz sorvana download agent"));
     EXPECT_THAT(r.logLines(), Contains(MatchesRegex("file size: 204800, handle [0-9A-Fa-f]+")));
     EXPECT_THAT(r.logLines(), Contains("SHA-256 verified: " + sha256Hex(file)));
     EXPECT_THAT(r.logLines(), Contains("download successful"));
@@ -118,7 +112,7 @@ TEST(Download, SlowFileArrivesWholeWithStatusAndBarAndItsDigestChecked) {
 
     // The connecting text, then the formatted status about every 500 ms (the first right after the
     // first block), all while the status line is shown; 25 pieces 100 ms apart give several.
-    const std::vector<std::string> status = d.withPrefix(r, "status ");
+    const std::vector<std::string> status = withPrefix(r.stdoutLines(), "status ");
     ASSERT_GE(status.size(), 4u) << r.stdoutText;
     EXPECT_EQ(status[0], "Connecting... (visible 1)");
     const std::vector<std::string> progress(status.begin() + 1, status.end());
@@ -126,7 +120,7 @@ TEST(Download, SlowFileArrivesWholeWithStatusAndBarAndItsDigestChecked) {
                                             "[0-9]+\\.[0-9] kb/s \\(visible 1\\)")));
     EXPECT_THAT(progress[0], StartsWith("0.02 MB of 0.20 MB (8.0%) at "));
     std::vector<int> bar;
-    for (const std::string& position : d.withPrefix(r, "bar "))
+    for (const std::string& position : withPrefix(r.stdoutLines(), "bar "))
         bar.push_back(std::stoi(position));
     ASSERT_EQ(bar.size(), progress.size());
     EXPECT_EQ(bar.front(), 8);
@@ -154,8 +148,8 @@ TEST(Download, EmptyFileGivesAnEmptyArchiveWithoutProgress) {
     EXPECT_THAT(r.logLines(), Contains(StartsWith("No SHA-256 configured: the archive from http://")));
     EXPECT_THAT(r.logLines(), Contains("download successful"));
     // Nothing was read, so the status line never left the connecting text and the bar never moved.
-    EXPECT_THAT(d.withPrefix(r, "status "), ElementsAre("Connecting... (visible 1)"));
-    EXPECT_THAT(d.withPrefix(r, "bar "), SizeIs(0));
+    EXPECT_THAT(withPrefix(r.stdoutLines(), "status "), ElementsAre("Connecting... (visible 1)"));
+    EXPECT_THAT(withPrefix(r.stdoutLines(), "bar "), SizeIs(0));
 }
 
 // Asked 20 times, 300 ms apart, reopening the location each time: about 6 s by design.

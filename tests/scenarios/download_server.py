@@ -6,6 +6,7 @@
   /slow/NAME    the same, in 8 KiB pieces 100 ms apart
   /early/NAME   the length of NAME announced, half of it sent, then the connection closed
   /nolength     a body without a length, ended by closing the connection
+  /redirect/REST  a redirection (302) to /REST
   anything else 404 with an HTML body and its length
 """
 import argparse
@@ -28,6 +29,11 @@ def make_handler(root, log_path):
 
         def do_GET(self):
             self.record()
+            if self.path.startswith("/redirect/"):
+                self.send_response(302)
+                self.send_header("Location", self.path[len("/redirect"):])
+                self.send_header("Content-Length", "0")
+                return self.end_headers()
             for prefix in ("/files/", "/slow/", "/early/"):
                 if self.path.startswith(prefix):
                     path = os.path.join(root, os.path.basename(self.path[len(prefix):]))

@@ -3,6 +3,8 @@
 #include "harness.h"
 
 #include <filesystem>
+#include <optional>
+#include <set>
 
 namespace kestro::scenario {
 namespace {
@@ -226,6 +228,45 @@ TEST(NativeLog, EachRunWritesItsOwnLog) {
     ASSERT_TRUE(first.nativeLogPath && second.nativeLogPath);
     EXPECT_NE(*first.nativeLogPath, *second.nativeLogPath);
     EXPECT_THAT(second.logLines(), Contains("Init done"));
+}
+
+// Without a usable TMP the log goes to C:\, under a unique name, and when not even a name fits into
+// TMP (as in any directory whose path leaves fewer characters than the name needs), under the fixed
+// name C:\qvx_nlog.
+TEST(NativeLog, FallsBackToDriveCWithoutAUsableTmp) {
+    Scenario s("native_log_fallbacks");
+    s.config(107, "0");
+    const std::string full = s.directory() + "/" + std::string(254 - windowsPath(s.directory()).size(), 'd');
+    fs::create_directories(full);
+    const struct {
+        const char* what;
+        std::optional<std::string> tmp;
+        const char* log; // the name in C:\, or its prefix
+    } rows[] = {
+        {"unset", std::nullopt, "qvx_nlog_"},
+        {"missing directory", windowsPath(s.directory() + "/missing"), "qvx_nlog_"},
+        {"no room for a name", windowsPath(full), "qvx_nlog"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove(cDrive() + "/qvx_nlog");
+        std::set<std::string> before;
+        for (const auto& entry : fs::directory_iterator(cDrive()))
+            before.insert(entry.path().filename().string());
+        row.tmp ? s.env("TMP", *row.tmp) : s.unsetEnv("TMP");
+
+        s.run({"-q"}).expectExitCode(83);
+
+        std::vector<std::string> logs;
+        for (const auto& entry : fs::directory_iterator(cDrive()))
+            if (entry.path().filename().string().rfind(row.log, 0) == 0 &&
+                !before.count(entry.path().filename()))
+                logs.push_back(entry.path().string());
+        ASSERT_EQ(logs.size(), 1u) << "no new log in " << cDrive();
+        EXPECT_EQ(fs::path(logs[0]).filename() == "qvx_nlog", std::string(row.log) == "qvx_nlog");
+        EXPECT_THAT(linesOf(readFile(logs[0])), Contains("Init done"));
+        fs::remove(logs[0]);
+    }
 }
 
 class DeletionQueue : public testing::Test {

@@ -1,7 +1,7 @@
 #include "harness.h"
 
-#include "failure_report.h"
 #include "commands/pack.h"
+#include "failure_report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -41,36 +40,6 @@ std::string withoutCarriageReturns(const std::string& text) {
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
             out += text[i];
     return out;
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::string unescapeField(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\' || i + 1 == field.size()) {
-            out += field[i];
-            continue;
-        }
-        char escaped = field[++i];
-        out += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped;
-    }
-    return out;
-}
-
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(unescapeField(line.substr(start, tab - start)));
-    fields.push_back(unescapeField(line.substr(start)));
-    return fields;
 }
 
 std::string quoteForDisplay(const std::vector<std::string>& argv) {
@@ -170,26 +139,30 @@ std::string windowsPath(const std::string& linuxPath) {
     return path;
 }
 
+std::string linuxPath(const std::string& windowsPathText) {
+    std::string path =
+        windowsPathText.size() > 1 && windowsPathText[1] == ':' ? windowsPathText.substr(2) : windowsPathText;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 std::string cDrive() {
     return std::string(KESTRO_SCENARIO_PREFIX) + "/drive_c";
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
-
-bool waitForFileText(const std::string& path, const std::string& text) {
-    for (int i = 0; i < 600; ++i) {
-        if (fs::exists(path) && readFile(path).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+std::vector<std::string> tabFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\t') {
+            fields.emplace_back();
+        } else if (line[i] == '\\' && i + 1 < line.size()) {
+            const char escaped = line[++i];
+            fields.back() += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped;
+        } else {
+            fields.back() += line[i];
+        }
     }
-    return false;
+    return fields;
 }
 
 std::string hexBytes(const std::string& bytes) {
@@ -232,16 +205,16 @@ PayloadLayout layoutOf(const payload::PayloadTables& tables) {
 }
 
 std::vector<std::string> RunResult::stdoutLines() const {
-    return splitLines(stdoutText);
+    return linesOf(stdoutText);
 }
 std::vector<std::string> RunResult::stderrLines() const {
-    return splitLines(stderrText);
+    return linesOf(stderrText);
 }
 std::string RunResult::nativeLog() const {
     return withoutCarriageReturns(nativeLogText);
 }
 std::vector<std::string> RunResult::logLines() const {
-    return splitLines(nativeLog());
+    return linesOf(nativeLog());
 }
 
 void RunResult::expectExitCode(int expected, CallSite at) const {
@@ -312,6 +285,10 @@ RunningProgram::~RunningProgram() {
         wait();
 }
 
+std::string RunningProgram::outputSoFar() const {
+    return withoutCarriageReturns(readFile(directory_ + "/stdout.txt"));
+}
+
 bool RunningProgram::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
     auto until = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < until) {
@@ -326,6 +303,19 @@ bool RunningProgram::waitForOutput(const std::string& text, std::chrono::millise
     return false;
 }
 
+bool RunningProgram::kill(const std::string& name) {
+    // Under Wine each Windows process is a Linux process of the run's group, named by its program.
+    bool found = false;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string program = readFile(entry.path().string() + "/cmdline").c_str();
+        const pid_t process = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+        if (process > 0 && pid_ > 0 && getpgid(process) == pid_ && program.size() >= name.size() &&
+            program.compare(program.size() - name.size(), name.size(), name) == 0)
+            found = ::kill(process, SIGKILL) == 0 || found;
+    }
+    return found;
+}
+
 RunResult RunningProgram::wait() {
     int status = 0;
     bool ended = pid_ < 0;
@@ -334,7 +324,7 @@ RunResult RunningProgram::wait() {
         ended = answer == pid_ || answer < 0;
         if (!ended && std::chrono::steady_clock::now() > deadline_) {
             // envrun could not end the run: end Wine's processes of the whole prefix.
-            kill(-pid_, SIGKILL);
+            ::kill(-pid_, SIGKILL);
             waitpid(pid_, &status, 0);
             runWine({"--stop"}, nullptr);
             result_.timedOut = true;
@@ -350,8 +340,8 @@ RunResult RunningProgram::wait() {
     result_.stdoutText = withoutCarriageReturns(readFile(directory_ + "/stdout.txt"));
     result_.stderrText = withoutCarriageReturns(readFile(directory_ + "/stderr.txt"));
     result_.runnerOutput = readFile(directory_ + "/runner.txt");
-    for (const std::string& line : splitLines(readFile(directory_ + "/report.txt"))) {
-        std::vector<std::string> fields = splitFields(line);
+    for (const std::string& line : linesOf(readFile(directory_ + "/report.txt"))) {
+        std::vector<std::string> fields = tabFields(line);
         if (fields[0] == "box" && fields.size() >= 3)
             result_.messageBoxes.push_back({fields[1], fields[2], fields.size() > 3 ? fields[3] : "",
                                             fields.size() > 4 ? fields[4] : ""});
@@ -597,69 +587,57 @@ RunningProgram Scenario::start(const std::string& program, const std::vector<std
 }
 
 namespace registry {
+namespace {
 
-std::optional<std::string> readString(const std::string& key, const std::string& value) {
+// The data of a value of the type as reg.exe shows it: "    <name>    <type>    <data>".
+std::optional<std::string> query(const std::string& key, const std::string& value, const std::string& type) {
     std::string output;
     if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
         return std::nullopt;
-    // "    <name>    REG_SZ    <data>"
-    std::string prefix = "    " + value + "    REG_SZ";
-    for (std::string line : splitLines(withoutCarriageReturns(output))) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        line.erase(0, prefix.size());
-        return line.rfind("    ", 0) == 0 ? line.substr(4) : std::string();
-    }
+    const std::string prefix = "    " + value + "    " + type;
+    for (const std::string& line : linesOf(output))
+        if (line.rfind(prefix, 0) == 0)
+            return line.size() > prefix.size() + 4 ? line.substr(prefix.size() + 4) : std::string();
     return std::nullopt;
+}
+
+void add(const std::string& key, const std::string& value, const std::string& type, const std::string& data) {
+    std::string output;
+    if (runWine({"reg", "add", key, "/v", value, "/t", type, "/d", data, "/f"}, &output) != 0)
+        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+}
+
+} // namespace
+
+std::optional<std::string> readString(const std::string& key, const std::string& value) {
+    return query(key, value, "REG_SZ");
 }
 
 void writeString(const std::string& key, const std::string& value, const std::string& data) {
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f"}, &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_SZ", data);
 }
 
 std::optional<uint32_t> readDword(const std::string& key, const std::string& value) {
-    std::string output;
-    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
-        return std::nullopt;
-    // "    <name>    REG_DWORD    0x<hex>"
-    const std::string prefix = "    " + value + "    REG_DWORD    0x";
-    for (const std::string& line : splitLines(withoutCarriageReturns(output)))
-        if (line.rfind(prefix, 0) == 0)
-            return static_cast<uint32_t>(std::stoul(line.substr(prefix.size()), nullptr, 16));
-    return std::nullopt;
+    const std::optional<std::string> data = query(key, value, "REG_DWORD");
+    return data ? std::optional<uint32_t>(std::stoul(*data, nullptr, 16)) : std::nullopt;
 }
 
 void writeDword(const std::string& key, const std::string& value, uint32_t data) {
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_DWORD", "/d", std::to_string(data), "/f"},
-                &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_DWORD", std::to_string(data));
 }
 
 std::optional<std::string> readBinary(const std::string& key, const std::string& value) {
-    std::string output;
-    if (runWine({"reg", "query", key, "/v", value}, &output) != 0)
+    const std::optional<std::string> hex = query(key, value, "REG_BINARY");
+    if (!hex)
         return std::nullopt;
-    // "    <name>    REG_BINARY    <hex digits>"
-    const std::string prefix = "    " + value + "    REG_BINARY    ";
-    for (const std::string& line : splitLines(withoutCarriageReturns(output))) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        std::string bytes;
-        for (size_t i = prefix.size(); i + 1 < line.size(); i += 2)
-            bytes += static_cast<char>(std::stoul(line.substr(i, 2), nullptr, 16));
-        return bytes;
-    }
-    return std::nullopt;
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex->size(); i += 2)
+        bytes += static_cast<char>(std::stoul(hex->substr(i, 2), nullptr, 16));
+    return bytes;
 }
 
 void writeBinary(const std::string& key, const std::string& value, const std::string& bytes) {
-    std::string hex = hexBytes(bytes);
-    std::string output;
-    if (runWine({"reg", "add", key, "/v", value, "/t", "REG_BINARY", "/d", hex, "/f"}, &output) != 0)
-        ADD_FAILURE() << "reg add " << key << " " << value << " failed: " << output;
+    add(key, value, "REG_BINARY", hexBytes(bytes));
 }
 
 void deleteKey(const std::string& key) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "payload/payload_codec.h"
+#include "test_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -43,15 +44,24 @@ std::string windowsX86Program(const std::string& relativePath);
 std::string launcherStub();
 std::string scenarioProgram(const std::string& name); // tests/scenarios/win/<name>.exe
 
-// "Z:\..." for a Linux path, as Wine's Z: drive maps the Linux root.
+// "Z:\..." for a Linux path, as Wine's Z: drive maps the Linux root, and back ("Z:\a\b" is "/a/b").
 std::string windowsPath(const std::string& linuxPath);
+std::string linuxPath(const std::string& windowsPath);
 // The scenario prefix's drive C: as a Linux path.
 std::string cDrive();
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& data);
-// Waits until the file exists and holds text (at most a minute); false after that.
-bool waitForFileText(const std::string& path, const std::string& text);
+using test_support::fromUtf16Le;
+using test_support::linesOf;
+using test_support::lineStartingWith;
+using test_support::lowerCase;
+using test_support::readFile;
+using test_support::runShell;
+using test_support::waitUntil;
+using test_support::withPrefix;
+using test_support::writeFile;
+
+// The fields of a line the Windows probes print: separated by tabs, with backslash escapes.
+std::vector<std::string> tabFields(const std::string& line);
 
 // Lower-case hex of each byte, and of each UTF-16 unit as four digits: the forms store-dump prints.
 std::string hexBytes(const std::string& bytes);
@@ -114,9 +124,13 @@ class RunningProgram {
     RunningProgram& operator=(RunningProgram&&) = delete;
     ~RunningProgram();
 
+    std::string outputSoFar() const; // its standard output, CR LF turned into LF
     // Waits until the program's standard output holds text; false after the time-out.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     RunResult wait();
+    // Ends the Windows process of this run whose program file is named name at once, as a crash or
+    // Task Manager would, leaving the rest of the run to end by itself; false when none runs.
+    bool kill(const std::string& name);
 
   private:
     friend class Scenario;

@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,13 +59,7 @@ class HttpServer {
     std::string url(const std::string& path) const {
         return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
     }
-    std::vector<std::string> requests() const {
-        std::vector<std::string> lines;
-        std::string text = std::filesystem::exists(requestLog_) ? readFile(requestLog_) : "", line;
-        for (char c : text)
-            c == '\n' ? (lines.push_back(line), line.clear()) : void(line += c);
-        return lines;
-    }
+    std::vector<std::string> requests() const { return linesOf(readFile(requestLog_)); }
 
   private:
     std::string requestLog_;

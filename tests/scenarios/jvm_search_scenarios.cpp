@@ -52,15 +52,9 @@ Scenario searchScenario(const std::string& name) {
     return s;
 }
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The runtime home LoadDLL recorded for a runtime whose java.exe lies in bin: "<bin>\..".
 std::string homeOf(const Runtime& runtime) {
-    return lower(windowsPath(runtime.javaBin)) + "\\..";
+    return lowerCase(windowsPath(runtime.javaBin)) + "\\..";
 }
 
 size_t countLines(const std::vector<std::string>& lines, const std::string& text) {
@@ -170,19 +164,26 @@ TEST(VersionRules, BoundsPrereleaseAndTheVersionLineOfTodaysRuntimes) {
     EXPECT_EQ(registry::readString(versionCacheKey(modern.cacheKeyPath()), "Version"), "17.0.15");
 }
 
-TEST(VersionRules, UnreadableVersionOutputsGiveNoVersion) {
+// While JAVA_TOOL_OPTIONS or _JAVA_OPTIONS is set, every runtime says so before its version line (here
+// in a line longer than the launcher reads at once): it stays usable. Another line before the version,
+// the version on standard output, or a failed run give no version.
+TEST(VersionRules, PickedUpOptionsAreNoticedOtherOutputsGiveNoVersion) {
     Scenario s = searchScenario("version_outputs");
     Runtime warning = layOutRuntime(s.directory() + "/warning", describe());
-    warning.setBehaviour("warning=Picked up _JAVA_OPTIONS: -Xmx1g");
+    warning.setBehaviour("warning=Something else first");
     Runtime toStdout = layOutRuntime(s.directory() + "/stdout", describe());
     toStdout.setBehaviour("stream=stdout");
     Runtime failing = layOutRuntime(s.directory() + "/failing", describe());
     failing.setBehaviour("exit=3");
-    s.config(128, "A" + warning.windowsHome + ";A" + toStdout.windowsHome + ";A" + failing.windowsHome);
+    const Runtime usable = layOutRuntime(s.directory() + "/usable", describe());
+    s.config(128, "A" + warning.windowsHome + ";A" + toStdout.windowsHome + ";A" + failing.windowsHome +
+                      ";A" + usable.windowsHome)
+        .env("JAVA_TOOL_OPTIONS", "-Dlong=" + std::string(150, 'x'))
+        .env("_JAVA_OPTIONS", "-Xmx1g");
 
     Outcome o = probe(s);
 
-    EXPECT_FALSE(o.loaded);
+    EXPECT_EQ(o.jvmHome, homeOf(usable));
     EXPECT_EQ(countLines(o.run.logLines(), "couldn't get version"), 3u);
     EXPECT_THAT(o.run.logLines(), Contains("Exit Code 3"));
     // Failures outside the registry search are not cached.
@@ -286,7 +287,7 @@ TEST(SearchOrder, LastPassTakesAnExistingExecutable) {
     EXPECT_EQ(b.jvmHome, homeOf(beside));
     EXPECT_THAT(b.run.logLines(), Not(Contains("Testing relative location " + absolute.windowsHome)));
     EXPECT_THAT(b.run.logLines(), Contains("Testing relative location jre"));
-    EXPECT_THAT(b.run.logLines(), Contains(lower(windowsPath(beside.javaBin + "/java.exe")) + " exists"));
+    EXPECT_THAT(b.run.logLines(), Contains(lowerCase(windowsPath(beside.javaBin + "/java.exe")) + " exists"));
 
     s.config(128, "A" + absolute.windowsHome);
     EXPECT_FALSE(probe(s).loaded);
@@ -353,7 +354,7 @@ TEST(RegistryDiscovery, CurrentVersionTiesGoToTheJreUnlessAJdkIsRequired) {
     s.config(131, "1");
     Outcome jdkOnly = probe(s);
     EXPECT_EQ(jdkOnly.jvmHome, homeOf(jdk));
-    EXPECT_THAT(jdkOnly.run.logLines(), Not(Contains(HasSubstr(lower(jre.windowsHome)))));
+    EXPECT_THAT(jdkOnly.run.logLines(), Not(Contains(HasSubstr(lowerCase(jre.windowsHome)))));
 }
 
 TEST(RegistryDiscovery, LocatedRuntimesOfBothHivesWinTies) {
@@ -473,9 +474,9 @@ TEST(LibraryLoading, RuntimesForAnotherMachineArePassedOver) {
     EXPECT_TRUE(o.loaded);
     EXPECT_EQ(o.jvmHome, homeOf(java64));
     auto lines = o.run.logLines();
-    EXPECT_THAT(lines, Contains(lower(windowsPath(java32.javaBin + "/java.exe")) +
+    EXPECT_THAT(lines, Contains(lowerCase(windowsPath(java32.javaBin + "/java.exe")) +
                                 " is built for another architecture (machine 0x14c)"));
-    EXPECT_THAT(lines, Contains(lower(windowsPath(jvm32.javaBin + "/server/jvm.dll")) +
+    EXPECT_THAT(lines, Contains(lowerCase(windowsPath(jvm32.javaBin + "/server/jvm.dll")) +
                                 " is built for another architecture (machine 0x14c)"));
     EXPECT_EQ(countLines(lines, "Trying to load JVM-DLL from"), 1u);
     EXPECT_EQ(jvm32.versionRuns(), 0);
@@ -498,7 +499,7 @@ TEST(LibraryLoading, VariantOrderAndPath) {
     Runtime jre = layOutRuntime(s.directory() + "/jre", describe());
     fs::create_directories(jre.javaBin + "/server");
     fs::copy_file(jre.javaBin + "/client/jvm.dll", jre.javaBin + "/server/jvm.dll");
-    const std::string bin = lower(windowsPath(jre.javaBin));
+    const std::string bin = lowerCase(windowsPath(jre.javaBin));
 
     Outcome o = probe(s, {"--dir", jre.windowsHome});
     EXPECT_TRUE(o.loaded);
@@ -521,7 +522,7 @@ TEST(LibraryLoading, VariantOrderAndPath) {
 TEST(LibraryLoading, AJdksEmbeddedJreIsTheSecondPath) {
     Scenario s = searchScenario("embedded_jre");
     Runtime jdk = layOutRuntime(s.directory() + "/jdk", describe(Layout::Jdk));
-    const std::string jdkBin = lower(windowsPath(jdk.home + "/bin"));
+    const std::string jdkBin = lowerCase(windowsPath(jdk.home + "/bin"));
 
     Outcome o = probe(s, {"--exe", windowsPath(jdk.home + "/bin/java.exe")});
 
@@ -602,10 +603,10 @@ TEST(Pack200, OneUnpackerRunPerPackedLibrary) {
     EXPECT_TRUE(o.loaded);
     auto lines = o.run.logLines();
     EXPECT_THAT(lines, Contains("Unpacking JRE"));
-    EXPECT_EQ(countLines(lines, "Unpacking " + lower(packed.windowsHome)), 6u);
+    EXPECT_EQ(countLines(lines, "Unpacking " + lowerCase(packed.windowsHome)), 6u);
     EXPECT_EQ(countLines(lines, "pack path doesn't exists"), 3u);
     EXPECT_EQ(countLines(lines, "unpack done"), 3u);
-    const std::string home = lower(packed.windowsHome);
+    const std::string home = lowerCase(packed.windowsHome);
     EXPECT_THAT(packed.records(), Contains("\"" + home + "\\bin\\unpack200.exe\" -r \"" + home +
                                            "\\lib\\rt.jar.pack\" \"" + home + "\\lib\\rt.jar\""));
     EXPECT_TRUE(fs::exists(packed.home + "/lib/jsse.jar"));

@@ -1,9 +1,11 @@
 // Starting the VM, seen through the JNI double: launch-probe packs the scenario's configuration and
 // calls launchVm; the double records the creation arguments and every JNI call.
+#include "archives.h"
 #include "harness.h"
+#include "runtime_layout.h"
 
-#include <cstdint>
 #include <filesystem>
+#include <map>
 
 namespace kestro::scenario {
 namespace {
@@ -13,43 +15,15 @@ using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::StartsWith;
 
-// A stored zip that holds the named entries: enough for the double's central-directory lookup.
-std::string zipWith(const std::vector<std::string>& names) {
-    auto put = [](std::string& out, uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out += char((value >> (8 * i)) & 0xff);
-    };
-    std::string local, central;
-    for (const std::string& name : names) {
-        const uint32_t offset = uint32_t(local.size());
-        put(local, 0x04034b50, 4), put(local, 10, 2), put(local, 0, 2), put(local, 0, 2);
-        put(local, 0, 4), put(local, 0, 4), put(local, 0, 4), put(local, 0, 4);
-        put(local, uint32_t(name.size()), 2), put(local, 0, 2);
-        local += name;
-        put(central, 0x02014b50, 4), put(central, 20, 2), put(central, 10, 2), put(central, 0, 2);
-        put(central, 0, 2), put(central, 0, 4), put(central, 0, 4), put(central, 0, 4), put(central, 0, 4);
-        put(central, uint32_t(name.size()), 2), put(central, 0, 2), put(central, 0, 2), put(central, 0, 2);
-        put(central, 0, 2), put(central, 0, 4), put(central, offset, 4);
-        central += name;
-    }
-    std::string zip = local + central;
-    put(zip, 0x06054b50, 4), put(zip, 0, 2), put(zip, 0, 2), put(zip, uint32_t(names.size()), 2);
-    put(zip, uint32_t(names.size()), 2), put(zip, uint32_t(central.size()), 4),
-        put(zip, uint32_t(local.size()), 4);
-    put(zip, 0, 2);
-    return zip;
-}
-
 const std::vector<std::string> kRuntimeClasses = {"com/kestro/runtime/WinLauncher.class",
                                                   "com/kestro/runtime/KestroController.class",
                                                   "com/sorvana/runtime/FirstRun.class"};
 
 // A launch-probe scenario with an extraction directory holding the given archives.
 struct Launch {
-    explicit Launch(const std::string& name) : s(name) {
-        extraction = s.directory() + "/extracted";
+    explicit Launch(const std::string& name)
+        : s(name), extraction(s.directory() + "/extracted"), jni(s.directory() + "/jni.txt") {
         std::filesystem::create_directories(extraction);
-        record = s.directory() + "/jni.txt";
         // jvm.dll with the library it needs beside it.
         const std::string jvm = s.directory() + "/jvm";
         std::filesystem::create_directories(jvm);
@@ -59,48 +33,20 @@ struct Launch {
         s.stub(scenarioProgram("launch-probe"))
             .env("KESTRO_PROBE_JVM", windowsPath(jvm + "/jvm.dll"))
             .env("KESTRO_PROBE_EXTRACTION", windowsPath(extraction))
-            .env("KESTRO_JNI_RECORD", windowsPath(record))
+            .env("KESTRO_JNI_RECORD", windowsPath(jni.path()))
             .unsetEnv("MANPATH");
     }
     void archive(const std::string& name, const std::vector<std::string>& classes = kRuntimeClasses) {
-        writeFile(extraction + "/" + name, zipWith(classes));
-    }
-    std::vector<std::string> recordLines() const {
-        std::vector<std::string> lines;
-        std::string text = readFile(record), line;
-        for (char c : text) {
-            if (c == '\n')
-                lines.push_back(line), line.clear();
-            else
-                line += c;
-        }
-        return lines;
-    }
-    std::vector<std::string> withPrefix(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const std::string& line : recordLines())
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line.substr(prefix.size()));
-        return found;
-    }
-    // The text options, without the hooks (given with an extraInfo).
-    std::vector<std::string> options() const {
-        std::vector<std::string> found;
-        for (const std::string& line : withPrefix("option "))
-            if (line.find(" (with extraInfo)") == std::string::npos)
-                found.push_back(line.substr(line.find(": ") + 2));
-        return found;
-    }
-    std::vector<std::string> mainArguments() const {
-        std::vector<std::string> found;
-        for (const std::string& line : withPrefix("main arg "))
-            found.push_back(line.substr(line.find(": ") + 2));
-        return found;
+        std::map<std::string, std::string> entries;
+        for (const std::string& entry : classes)
+            entries[entry] = "class bytes";
+        test_support::writeJar(extraction + "/" + name, entries);
     }
     std::string win(const std::string& linuxPath) const { return windowsPath(linuxPath); }
 
     Scenario s;
-    std::string extraction, record;
+    std::string extraction;
+    JniRecord jni;
 };
 
 TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
@@ -128,11 +74,11 @@ TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
     const std::string exe = l.win(l.s.executablePath());
     const std::string exeDir = exe.substr(0, exe.rfind('\\') + 1);
     const std::string extracted = l.win(l.extraction);
-    EXPECT_THAT(l.withPrefix("JNI_CreateJavaVM "),
+    EXPECT_THAT(withPrefix(l.jni.lines(), "JNI_CreateJavaVM "),
                 ElementsAre("version 0x00010002 ignoreUnrecognized 1 nOptions 12"));
     // After the options, the hook through which the program's System.exit ends the launcher.
-    EXPECT_THAT(l.withPrefix("option 11: "), ElementsAre("exit (with extraInfo)"));
-    const std::vector<std::string> options = l.options();
+    EXPECT_THAT(withPrefix(l.jni.lines(), "option 11: "), ElementsAre("exit (with extraInfo)"));
+    const std::vector<std::string> options = l.jni.options();
     ASSERT_EQ(options.size(), 11u);
     // Configuration 107 is not 1 here, so errors go to standard error; the properties first, in
     // their fixed order (no semaphore name: the single-instance guard did not run).
@@ -146,11 +92,11 @@ TEST(LaunchVm, InstallerKindOptionsInOrderAndTheEightParameters) {
                                      "-Djava.class.path=pre.jar;" + extracted + "\\b.jar;" + extracted +
                                          "\\c.zip;lib\\x.jar"));
     EXPECT_THAT(r.logLines(), Contains("vmoption count 11"));
-    EXPECT_THAT(l.mainArguments(), ElementsAre("false", "com.example.Installer", exeDir + "error.log", "",
-                                               "false", testing::_, "-q", "x"));
+    EXPECT_THAT(l.jni.mainArguments(), ElementsAre("false", "com.example.Installer", exeDir + "error.log", "",
+                                                   "false", testing::_, "-q", "x"));
     EXPECT_THAT(r.logLines(), Contains("param count: 8"));
     EXPECT_THAT(r.logLines(), Contains("launch done"));
-    EXPECT_THAT(l.recordLines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(l.jni.lines(), Contains("DestroyJavaVM"));
 }
 
 // The program ended with an exception: the VM is destroyed all the same, and the launch learns the
@@ -166,8 +112,33 @@ TEST(LaunchVm, ThrowingMainIsAnEndOfTheProgram) {
     EXPECT_THAT(r.stdoutLines(), Contains("launchVm threw java.lang.IllegalStateException: the double's main "
                                           "failed: \u017c\u00f3\u0142w"));
     EXPECT_THAT(r.logLines(), Contains("ERROR: an exception occured"));
-    EXPECT_THAT(l.recordLines(), testing::Not(Contains("ExceptionDescribe")));
-    EXPECT_THAT(l.recordLines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(l.jni.lines(), testing::Not(Contains("ExceptionDescribe")));
+    EXPECT_THAT(l.jni.lines(), Contains("DestroyJavaVM"));
+}
+
+// The VM reads the options as HotSpot does: with ignoreUnrecognized, which the launcher always sets,
+// it skips an option it does not know; a size it cannot read fails the creation all the same.
+TEST(LaunchVm, TheVmSkipsUnknownOptionsAndRefusesUnreadableSizes) {
+    const struct {
+        const char* parameters;
+        int exitCode;
+        const char* recorded;
+    } rows[] = {
+        {"-Xunknown -XX:+SomeNewFlag -Xss512k", 0, "ignored: Unrecognized option: -Xunknown"},
+        {"-Xmx64q", 5, "JNI_CreateJavaVM refuses option 4: Invalid memory size: -Xmx64q"},
+    };
+    for (const auto& row : rows) {
+        Launch l("launch_options");
+        l.archive("runtime.jar");
+        l.s.config(123, row.parameters);
+
+        RunResult r = l.s.run();
+
+        r.expectExitCode(row.exitCode);
+        EXPECT_THAT(l.jni.lines(), Contains(testing::HasSubstr(row.recorded)));
+        EXPECT_EQ(testing::Matches(Contains(testing::HasSubstr("ignored")))(l.jni.lines()),
+                  row.exitCode == 0);
+    }
 }
 
 TEST(LaunchVm, FailedCreationIsReported) {
@@ -190,8 +161,8 @@ TEST(LaunchVm, JArgumentsAreVmOptionsOnlyWithConfiguration125) {
 
         r.expectExitCode(0);
         const bool asOption = std::string(setting) == "1";
-        EXPECT_EQ(testing::Matches(Contains("-Xmx64m"))(l.options()), asOption) << setting;
-        EXPECT_EQ(testing::Matches(Contains("-J-Xmx64m"))(l.mainArguments()), !asOption) << setting;
+        EXPECT_EQ(testing::Matches(Contains("-Xmx64m"))(l.jni.options()), asOption) << setting;
+        EXPECT_EQ(testing::Matches(Contains("-J-Xmx64m"))(l.jni.mainArguments()), !asOption) << setting;
     }
 }
 
@@ -229,7 +200,7 @@ TEST(LaunchVm, MissingMainMethodEndsWith1011) {
     r.expectExitCode(1);
     r.expectConsoleError("Main method not found.");
     EXPECT_THAT(r.logLines(), Contains("ERROR: could not find main method"));
-    EXPECT_THAT(l.recordLines(), testing::Not(Contains(StartsWith("CallStaticVoidMethod"))));
+    EXPECT_THAT(l.jni.lines(), testing::Not(Contains(StartsWith("CallStaticVoidMethod"))));
 }
 
 // Installer kind with configuration 10003 ".": the marker lies below the executable's directory.
@@ -270,19 +241,19 @@ TEST(LaunchVm, FirstRunCheckOnlyWithTheMarker) {
         if (row.consoleError)
             r.expectConsoleError(row.consoleError);
         EXPECT_EQ(testing::Matches(Contains("CallStaticVoidMethod com/kestro/runtime/WinLauncher.main"))(
-                      l.recordLines()),
+                      l.jni.lines()),
                   row.mainCalled);
         EXPECT_EQ(
-            testing::Matches(Contains(StartsWith("FindClass com/sorvana/runtime/FirstRun")))(l.recordLines()),
+            testing::Matches(Contains(StartsWith("FindClass com/sorvana/runtime/FirstRun")))(l.jni.lines()),
             row.marker);
         if (row.exitCode == 0 && !row.mainCalled) {
             // Stopped by the check: a successful launch all the same, and the VM is destroyed.
             EXPECT_THAT(r.logLines(), Contains("checkFirstRun stopped further execution"));
             EXPECT_THAT(r.stdoutLines(), Contains("launchVm true"));
-            EXPECT_THAT(l.recordLines(), Contains("DestroyJavaVM"));
+            EXPECT_THAT(l.jni.lines(), Contains("DestroyJavaVM"));
         }
         if (std::string(row.behaviour) == "firstrun=throw") {
-            EXPECT_THAT(l.recordLines(), Contains("ExceptionDescribe"));
+            EXPECT_THAT(l.jni.lines(), Contains("ExceptionDescribe"));
         }
     }
 }
@@ -311,9 +282,9 @@ TEST(LaunchVm, ClassPathEntriesOfEachType) {
     // An empty S directory counts as found; a missing optional A entry is still appended; an
     // undefined optional variable and an unknown type letter add nothing; a value that its quotes
     // leave empty still adds its ";".
-    EXPECT_EQ(l.options().back(), "-Djava.class.path=" + l.win(l.extraction) + "\\runtime.jar;" + exeDir +
-                                      "classes;" + exeDir + "lib\\x.jar;" + exeDir + "lib\\y.zip;" +
-                                      "C:\\q dir\\z.jar;;C:\\w.jar;" + exeDir + "gone.jar;");
+    EXPECT_EQ(l.jni.options().back(), "-Djava.class.path=" + l.win(l.extraction) + "\\runtime.jar;" + exeDir +
+                                          "classes;" + exeDir + "lib\\x.jar;" + exeDir + "lib\\y.zip;" +
+                                          "C:\\q dir\\z.jar;;C:\\w.jar;" + exeDir + "gone.jar;");
 }
 
 TEST(LaunchVm, ReplacementFormTakesThePlaceOfTheConfiguredEntriesOnly) {
@@ -327,7 +298,7 @@ TEST(LaunchVm, ReplacementFormTakesThePlaceOfTheConfiguredEntriesOnly) {
     RunResult r = l.s.run();
 
     r.expectExitCode(0);
-    EXPECT_EQ(l.options().back(),
+    EXPECT_EQ(l.jni.options().back(),
               "-Djava.class.path=first.jar;" + l.win(l.extraction) + "\\runtime.jar;repl\\dir");
 }
 
@@ -342,7 +313,7 @@ TEST(LaunchVm, RequiredVariableEntryEndsWith1008WhenTheVariableIsUndefined) {
 
     r.expectExitCode(1);
     r.expectConsoleError("Environment variable KESTRO_UNDEFINED_CP not set");
-    EXPECT_THAT(l.recordLines(), testing::Not(Contains(StartsWith("JNI_CreateJavaVM"))));
+    EXPECT_THAT(l.jni.lines(), testing::Not(Contains(StartsWith("JNI_CreateJavaVM"))));
 }
 
 TEST(LaunchVm, PropertiesOfManualSelectionCommunicationFileAndManpath) {
@@ -353,7 +324,7 @@ TEST(LaunchVm, PropertiesOfManualSelectionCommunicationFileAndManpath) {
     RunResult r = l.s.run();
 
     r.expectExitCode(0);
-    const std::vector<std::string> options = l.options();
+    const std::vector<std::string> options = l.jni.options();
     ASSERT_EQ(options.size(), 6u);
     // No semaphore name (no guard ran), no installer kind, and with MANPATH defined, whatever its value, no
     // console code page. The communication file lies in the system's temporary directory, which is
@@ -378,10 +349,10 @@ TEST(LaunchVm, MainClassInTheAnsiCodePageAndTheHandOverFile) {
     RunResult r = l.s.run({"x"});
 
     r.expectExitCode(0);
-    const std::vector<std::string> arguments = l.mainArguments();
+    const std::vector<std::string> arguments = l.jni.mainArguments();
     ASSERT_GE(arguments.size(), 2u);
     EXPECT_EQ(arguments[1], "app.\u20ac\u0160\u017d\u0152.Main");
-    EXPECT_THAT(l.options(),
+    EXPECT_THAT(l.jni.options(),
                 Contains(testing::MatchesRegex("-Dkestro\\.processCommFile=.*\\\\kqx_p[0-9]+\\.tmp")));
 }
 
@@ -400,8 +371,8 @@ TEST(LaunchVm, ExitInsideMainEndsTheProcessWithItsCode) {
     EXPECT_THAT(r.logLines(), Contains("System.exit(7)"));
     EXPECT_EQ(r.logLines().back(), "exit code 7");
     EXPECT_THAT(r.stdoutLines(), testing::Not(Contains(StartsWith("launchVm"))));
-    EXPECT_THAT(l.recordLines(), Contains("System.exit(7) through the exit hook"));
-    EXPECT_THAT(l.recordLines(), testing::Not(Contains("DestroyJavaVM")));
+    EXPECT_THAT(l.jni.lines(), Contains("System.exit(7) through the exit hook"));
+    EXPECT_THAT(l.jni.lines(), testing::Not(Contains("DestroyJavaVM")));
 }
 
 } // namespace

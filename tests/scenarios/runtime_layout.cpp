@@ -1,11 +1,9 @@
 #include "runtime_layout.h"
 
-#include "harness.h"
+#include "writers/runtime_bundle.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace kestro::scenario {
@@ -100,9 +98,7 @@ Runtime layOutRuntime(const std::string& home, const RuntimeDescription& descrip
 }
 
 std::string Runtime::cacheKeyPath() const {
-    std::string path = windowsPath(javaBin + "/java.exe");
-    std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return std::tolower(c); });
-    return path;
+    return lowerCase(windowsPath(javaBin + "/java.exe"));
 }
 
 void Runtime::setBehaviour(const std::string& lines) const {
@@ -141,17 +137,9 @@ void Runtime::cacheVersion(const std::string& version) const {
 
 std::vector<std::string> Runtime::logLines(const std::string& name) const {
     std::vector<std::string> lines;
-    for (const std::string& bin : {home + "/bin", home + "/jre/bin"}) {
-        std::error_code error;
-        if (!fs::exists(bin + "/" + name, error))
-            continue;
-        std::istringstream text(readFile(bin + "/" + name));
-        for (std::string line; std::getline(text, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+    for (const std::string& bin : {home + "/bin", home + "/jre/bin"})
+        for (const std::string& line : linesOf(readFile(bin + "/" + name)))
             lines.push_back(line);
-        }
-    }
     return lines;
 }
 
@@ -176,6 +164,68 @@ void addLocatedJvm(const std::string& hive, const std::string& windowsJavaExe) {
     std::replace(name.begin(), name.end(), '\\', '/');
     // The sub-key is the whole record; the value only makes reg.exe create it.
     registry::writeString(hive + "\\SOFTWARE\\Morvane\\kestro\\locatedjvms\\" + name, "picked", "1");
+}
+
+std::vector<std::string> JniRecord::lines() const {
+    return linesOf(readFile(path_));
+}
+
+std::vector<std::string> JniRecord::options() const {
+    std::vector<std::string> found;
+    for (const std::string& line : withPrefix(lines(), "option "))
+        if (line.find(": ") != std::string::npos && line.find(" (with extraInfo)") == std::string::npos)
+            found.push_back(line.substr(line.find(": ") + 2));
+    return found;
+}
+
+std::vector<std::string> JniRecord::mainArguments() const {
+    std::vector<std::string> found;
+    for (const std::string& line : withPrefix(lines(), "main arg "))
+        found.push_back(line.substr(line.find(": ") + 2));
+    return found;
+}
+
+bool JniRecord::waitFor(const std::string& prefix) const {
+    return waitUntil([&] { return !withPrefix(lines(), prefix).empty(); });
+}
+
+std::string runtimeJar() {
+    return KESTRO_RUNTIME_JAR;
+}
+
+JavaScenario::JavaScenario()
+    : s(testing::UnitTest::GetInstance()->current_test_info()->name()), jni(s.directory() + "/jni.txt") {
+    s.config(122, "com.example.Main")
+        .config(1005, "The JVM could not be started.")
+        .include("kestro-runtime.jar", readFile(runtimeJar()))
+        .env("KESTRO_JNI_RECORD", windowsPath(jni.path()))
+        .unsetEnv("JAVA_HOME");
+}
+
+Runtime JavaScenario::searchableRuntime() {
+    Runtime runtime = layOutRuntime(s.directory() + "/installed-jre", describe(Layout::Jre, "1.8.0_300"));
+    s.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome);
+    return runtime;
+}
+
+std::string JavaScenario::runtimeArchive(const RuntimeDescription& description, bool cached) {
+    layOutRuntime(s.directory() + "/shipped-jre", description);
+    const std::string archive = s.directory() + "/jre.tar.gz";
+    packer::RuntimeArchiveFacts facts;
+    std::string error, digest;
+    EXPECT_TRUE(packer::writeRuntimeArchive(s.directory() + "/shipped-jre", archive, &facts, &error))
+        << error;
+    EXPECT_TRUE(packer::archiveDigest(archive, &digest, &error)) << error;
+    s.config(151, std::to_string(facts.streamLength))
+        .config(153, facts.packed ? "1" : "0")
+        .config(10203, digest)
+        .config(10204, cached ? "1" : "0");
+    cacheEntry = s.userCacheDirectory() + "/runtimes/" + digest.substr(0, 20);
+    return archive;
+}
+
+void JavaScenario::shipRuntime(const RuntimeDescription& description, bool cached) {
+    s.include("jre.tar.gz", readFile(runtimeArchive(description, cached)));
 }
 
 } // namespace kestro::scenario

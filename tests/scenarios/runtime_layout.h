@@ -1,11 +1,14 @@
-// Fake Java runtimes for the search scenarios: a runtime home laid out in a directory from a short
-// description, with the runtime doubles of testdoubles/ copied in, and the registry keys that name
-// runtimes (the Java vendor's, the launcher's located list and version cache).
+// Fake Java runtimes for the scenarios: a runtime home laid out in a directory from a short
+// description, with the runtime doubles of testdoubles/ copied in, the registry keys that name
+// runtimes (the Java vendor's, the launcher's located list and version cache), what the JNI double
+// recorded, and a fixture for launches that get as far as the VM.
 //
 //   Runtime jre = layOutRuntime(s.directory() + "/jre", describe(Layout::Jre, "1.6.0_10"));
 //   jre.setBehaviour("exit=1");
 //   EXPECT_EQ(jre.versionRuns(), 1);
 #pragma once
+
+#include "harness.h"
 
 #include <string>
 #include <vector>
@@ -81,5 +84,43 @@ constexpr const char* kVersionCacheKey = "HKCU\\SOFTWARE\\Morvane\\kestro\\jvms"
 void addLocatedJvm(const std::string& hive, const std::string& windowsJavaExe);
 // The version cache key of a Windows path, "/" for "\".
 std::string versionCacheKey(const std::string& windowsJavaExe);
+
+// What the JNI double recorded into the file KESTRO_JNI_RECORD names: one line per event.
+class JniRecord {
+  public:
+    explicit JniRecord(std::string path) : path_(std::move(path)) {}
+    const std::string& path() const { return path_; }
+    std::vector<std::string> lines() const;         // none while there is no record
+    std::vector<std::string> options() const;       // the VM's text options (no hooks), in order
+    std::vector<std::string> mainArguments() const; // the String[] of main, in order
+    // Waits (a minute at most) until a line starts with prefix.
+    bool waitFor(const std::string& prefix) const;
+
+  private:
+    std::string path_;
+};
+
+// The kestro-runtime.jar every launcher carries.
+std::string runtimeJar();
+
+// A launch that gets as far as the VM: the scenario is named after the test, includes the runtime
+// jar, has main class com.example.Main (122) and message 1005, leaves JAVA_HOME unset, and the JNI
+// double records into jni.
+class JavaScenario : public testing::Test {
+  protected:
+    JavaScenario();
+    // A runtime the search finds through JAVA_HOME.
+    Runtime searchableRuntime();
+    // The runtime laid out from description, archived as the packer does into "jre.tar.gz" in the
+    // scenario's directory, with configurations 151, 153 and its digest (10203) describing it and
+    // cached (10204) saying whether it goes through the user's runtime cache; returns the archive.
+    std::string runtimeArchive(const RuntimeDescription& description, bool cached = false);
+    // The same archive included as the shipped runtime.
+    void shipRuntime(const RuntimeDescription& description, bool cached = false);
+
+    Scenario s;
+    JniRecord jni;
+    std::string cacheEntry; // where the user's cache keeps the archive's runtime
+};
 
 } // namespace kestro::scenario

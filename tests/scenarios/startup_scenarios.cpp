@@ -28,19 +28,6 @@ RunResult runCancellingTheQuestion(Scenario& s, const std::vector<std::string>& 
     return launcher.wait();
 }
 
-std::string lowerCase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string lineStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
-    for (const std::string& line : lines)
-        if (line.rfind(prefix, 0) == 0)
-            return line.substr(prefix.size());
-    return "<no line starting with " + prefix + ">";
-}
-
 // A copy of the start-up probe at dir/name, so that instances can run from paths of their own.
 std::string probeAt(const std::string& directory, const std::string& name) {
     fs::create_directories(directory);
@@ -197,23 +184,27 @@ TEST(SingleInstance, SecondStartHandsOverItsArgumentsAndExitsWithZero) {
 
     RunningProgram first = s.start(probe, {"guard", windowsPath(go)});
     ASSERT_TRUE(first.waitForOutput("first "));
+    const std::string handOver =
+        s.tmpDirectory() + "/kqx_p" + lineStartingWith(linesOf(first.outputSoFar()), "first ") + ".tmp";
     RunResult second = s.runProgram(probe, {"guard", "handover", windowsPath(go)});
-    writeFile(go, "");
-    RunResult firstResult = first.wait();
 
     second.expectExitCode(0);
     EXPECT_THAT(second.stdoutText, Not(HasSubstr("first")));
-    firstResult.expectExitCode(0);
-    const std::string firstId = lineStartingWith(firstResult.stdoutLines(), "first ");
-    const std::string handedOver = readFile(s.tmpDirectory() + "/kqx_p" + firstId + ".tmp");
-    std::u16string line;
-    for (size_t i = 0; i + 1 < handedOver.size(); i += 2)
-        line.push_back(static_cast<char16_t>(static_cast<unsigned char>(handedOver[i]) |
-                                             static_cast<unsigned char>(handedOver[i + 1]) << 8));
-    const std::u16string expected = u"guard handover ";
-    EXPECT_EQ(handedOver.size() % 2, 0u);
-    EXPECT_EQ(line.substr(0, expected.size()), expected) << "no byte-order mark, program name left out";
+    EXPECT_EQ(readFile(handOver).size() % 2, 0u);
+    const std::u16string line = fromUtf16Le(readFile(handOver));
+    EXPECT_EQ(line.substr(0, 15), u"guard handover ") << "no byte-order mark, program name left out";
     EXPECT_EQ(line.back(), u'\n');
+
+    // A hand-over nobody takes (the first instance's Java side deletes each one it has read): the next
+    // start waits for it to go, 200 times 50 ms, then writes over it.
+    writeFile(handOver, "not taken");
+    const auto waitingSince = std::chrono::steady_clock::now();
+    RunResult third = s.runProgram(probe, {"guard", "handover", windowsPath(go)});
+    EXPECT_GE(std::chrono::steady_clock::now() - waitingSince, std::chrono::seconds(9)) << "it did not wait";
+    third.expectExitCode(0);
+    EXPECT_EQ(fromUtf16Le(readFile(handOver)).substr(0, 15), u"guard handover ");
+    writeFile(go, "");
+    first.wait().expectExitCode(0);
 }
 
 TEST(SingleInstance, DifferentPathsRunSideBySideAndLetterCaseDoesNotCount) {

@@ -1,23 +1,17 @@
 // Whole launches of a packed launcher: the included files, the choice of Java runtime, the VM through
 // the JNI double (copied into the runtime homes the scenarios lay out), and how a launch ends.
+#include "archives.h"
 #include "dialog_probe.h"
 #include "harness.h"
 #include "runtime_layout.h"
 
 #include "payload/payload_codec.h"
-#include "writers/runtime_bundle.h"
-
-#include <zip.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <thread>
 
 namespace kestro::scenario {
 namespace {
@@ -33,129 +27,37 @@ namespace fs = std::filesystem;
 
 constexpr int kNoRuntime = 83;
 
-std::string lineStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
-    for (const std::string& line : lines)
-        if (line.rfind(prefix, 0) == 0)
-            return line.substr(prefix.size());
-    return "";
-}
-
-// "Z:\a\b" as the Linux path "/a/b".
-std::string linuxPath(const std::string& windowsPathText) {
-    std::string path =
-        windowsPathText.size() > 2 && windowsPathText[1] == ':' ? windowsPathText.substr(2) : windowsPathText;
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    return lines;
-}
-
-// A launcher of the example's shape: the runtime jar and the application's files included, errors on
-// standard error, the JNI double recording what the VM is asked to do. Launches that get as far as the
-// application run with "-q": in dialog mode the hidden progress dialog would outlive a main that returns,
-// and the dialogs have scenarios of their own.
-class WholeLaunch : public testing::Test {
+// A launcher of the example's shape: the application's files included, errors on standard error, the
+// JNI double recording what the VM is asked to do. Launches that get as far as the application run
+// with "-q": in dialog mode the hidden progress dialog would outlive a main that returns, and the
+// dialogs have scenarios of their own.
+class WholeLaunch : public JavaScenario {
   protected:
-    WholeLaunch() : s(testing::UnitTest::GetInstance()->current_test_info()->name()) {
-        record = s.directory() + "/jni.txt";
-        s.config(107, "0")
-            .config(122, "com.example.Main")
-            .config(1005, "The JVM could not be started.")
-            .message(20016, u"The installation file is corrupted.")
-            .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR))
-            .env("KESTRO_JNI_RECORD", windowsPath(record))
-            .unsetEnv("MANPATH")
-            .unsetEnv("JAVA_HOME");
-    }
-
-    // A runtime the search finds through JAVA_HOME.
-    Runtime searchableRuntime() {
-        Runtime runtime = layOutRuntime(s.directory() + "/installed-jre", describe(Layout::Jre, "1.8.0_300"));
-        s.config(128, "EJAVA_HOME").env("JAVA_HOME", runtime.windowsHome);
-        return runtime;
-    }
-
-    std::vector<std::string> recorded() const { return recordedIn(record); }
-    static std::vector<std::string> recordedIn(const std::string& file) {
-        return fs::exists(file) ? linesOf(readFile(file)) : std::vector<std::string>{};
+    WholeLaunch() {
+        s.config(107, "0").message(20016, u"The installation file is corrupted.").unsetEnv("MANPATH");
     }
 
     static std::string extractionDirectory(const RunResult& r) {
         return linuxPath(lineStartingWith(r.logLines(), "Temp dir: "));
     }
 
-    // Ships the runtime laid out from description as "jre.tar.gz", written the way the packer writes it
-    // (with its digest, the key of the user's runtime cache); cached says whether the runtime goes
-    // through that cache.
-    Runtime shippedRuntime(const RuntimeDescription& description, bool cached = false) {
-        Runtime runtime = layOutRuntime(s.directory() + "/shipped-jre", description);
-        const std::string archive = s.directory() + "/jre.tar.gz";
-        packer::RuntimeArchiveFacts facts;
-        std::string error, digest;
-        EXPECT_TRUE(packer::writeRuntimeArchive(runtime.home, archive, &facts, &error)) << error;
-        EXPECT_TRUE(packer::archiveDigest(archive, &digest, &error)) << error;
-        s.include("jre.tar.gz", readFile(archive))
-            .config(151, std::to_string(facts.streamLength))
-            .config(153, facts.packed ? "1" : "0")
-            .config(10203, digest)
-            .config(10204, cached ? "1" : "0");
-        cacheEntry = s.userCacheDirectory() + "/runtimes/" + digest.substr(0, 20);
-        return runtime;
-    }
-
-    // The double records the call of main before it does what the scenario asks (sleep, say).
-    bool waitUntilMainIsCalled() const { return waitUntilMainIsCalledIn(record); }
-    static bool waitUntilMainIsCalledIn(const std::string& file) {
-        for (int i = 0; i < 300; ++i) {
-            for (const std::string& line : recordedIn(file))
-                if (line.rfind("main called", 0) == 0)
-                    return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
     // The native log of a run that has just started: the one in TMP that is not among known.
     std::string newNativeLog(const std::vector<std::string>& known) const {
-        for (int i = 0; i < 600; ++i) {
-            for (const auto& entry : fs::directory_iterator(s.tmpDirectory())) {
-                const std::string path = entry.path().string();
+        std::string log = s.tmpDirectory() + "/no-log";
+        EXPECT_TRUE(waitUntil([&] {
+            for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
                 if (entry.path().filename().string().rfind("qvx_nlog_", 0) == 0 &&
-                    std::find(known.begin(), known.end(), path) == known.end())
-                    return path;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ADD_FAILURE() << "no new native log in " << s.tmpDirectory();
-        return s.tmpDirectory() + "/no-log";
+                    std::find(known.begin(), known.end(), entry.path().string()) == known.end())
+                    return log = entry.path().string(), true;
+            return false;
+        })) << "no new native log in "
+            << s.tmpDirectory();
+        return log;
     }
 
     static bool waitForLogLine(const std::string& log, const std::string& line) {
-        for (int i = 0; i < 1200; ++i) {
-            if (testing::Matches(Contains(line))(linesOf(readFile(log))))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return waitUntil([&] { return testing::Matches(Contains(line))(linesOf(readFile(log))); });
     }
-
-    Scenario s;
-    std::string record;
-    std::string cacheEntry; // where the user's cache keeps the shipped runtime
 };
 
 // Every file and directory below root, as sorted relative paths with '/'.
@@ -191,12 +93,12 @@ TEST_F(WholeLaunch, StartsTheApplicationWithItsFiles) {
     EXPECT_FALSE(fs::exists(directory + "/empty.txt")) << "a file of size 0 is not created";
     EXPECT_EQ(lineStartingWith(r.logLines(), "Current working dir: "),
               lineStartingWith(r.logLines(), "Temp dir: "));
-    const auto jni = recorded();
-    EXPECT_THAT(jni, Contains(HasSubstr("-Djava.class.path=")));
-    EXPECT_THAT(jni, Contains("main arg 1: com.example.Main"));
-    EXPECT_THAT(jni, Contains(HasSubstr(": first")));
-    EXPECT_THAT(jni, Contains("DestroyJavaVM"));
-    EXPECT_THAT(jni, Contains("main runs on a stack of 2097152 bytes")) << "the thread of main has -Xss";
+    EXPECT_THAT(jni.options(), Contains(testing::StartsWith("-Djava.class.path=")));
+    EXPECT_THAT(jni.mainArguments(), ElementsAre("false", "com.example.Main", "", "", "false", testing::_,
+                                                 "-q", "first", "zwei w\xC3\xB6rter"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("main runs on a stack of 2097152 bytes"))
+        << "the thread of main has -Xss";
     // The native log is held open and queued for a later clean-up.
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_file").value_or(""),
                 HasSubstr(*r.nativeLogWindowsPath + ";"));
@@ -215,19 +117,11 @@ TEST_F(WholeLaunch, LibrariesNeverComeFromBesideTheLauncherOrTheCurrentDirectory
     s.env("KESTRO_COMPANION_RECORD", windowsPath(libraries));
     // Each copy records its loading, by the path the loader took, whose case may differ.
     const auto loaded = [&] {
-        std::vector<std::string> lines = recordedIn(libraries);
+        std::vector<std::string> lines = linesOf(lowerCase(readFile(libraries)));
         fs::remove(libraries);
-        for (std::string& line : lines)
-            std::transform(line.begin(), line.end(), line.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
         return lines;
     };
-    const auto loadedFrom = [](const std::string& path) {
-        std::string line = "loaded " + windowsPath(path);
-        std::transform(line.begin(), line.end(), line.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        return line;
-    };
+    const auto loadedFrom = [](const std::string& path) { return lowerCase("loaded " + windowsPath(path)); };
 
     // With the progress dialog too; the program ends the process.
     s.env("KESTRO_JNI_SCENARIO", "main=exit:0");
@@ -285,7 +179,7 @@ TEST_F(WholeLaunch, RuntimeKeysDeletedMidSearch) {
     EXPECT_EQ(registered.versionRuns(), 0);
     EXPECT_FALSE(registry::keyExists("HKLM\\SOFTWARE\\JavaSoft"));
     EXPECT_THAT(r.logLines(), Contains(HasSubstr("Trying to load JVM-DLL from " + fallback.cacheKeyPath())));
-    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 }
 
 // Users' folders are named in their own scripts, none of which the Western ANSI code page holds;
@@ -308,7 +202,7 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
     for (const Placement& at :
          {Placement{greek, polish}, Placement{chinese, greek}, Placement{polish, chinese}}) {
         SCOPED_TRACE("launcher in " + at.launcher + ", TMP in " + at.tmp);
-        fs::remove(record);
+        fs::remove(jni.path());
         s.placeLauncherIn(at.launcher).tmpIn(at.tmp);
         const std::string exe = s.executablePath();
         writeFile(exe.substr(0, exe.size() - 4) + ".vmoptions", "-Dfrom.options=" + at.launcher + "\n");
@@ -316,17 +210,17 @@ TEST_F(WholeLaunch, StartsFromFoldersAndWithTmpOutsideTheAnsiCodePage) {
         RunResult r = s.run({"-q", "arg"});
 
         r.expectExitCode(0);
-        const auto jni = recorded();
-        EXPECT_THAT(jni, Contains(testing::StartsWith("main called")));
-        EXPECT_THAT(jni, Contains(HasSubstr(": arg")));
+        const auto record = jni.lines();
+        EXPECT_THAT(jni.mainArguments(), Contains("arg"));
         // The options file beside the launcher is read; its text is 8-bit, so only its name is exact.
-        EXPECT_THAT(jni, Contains(HasSubstr(": -Dfrom.options="))) << "the options file was not found";
+        EXPECT_THAT(jni.options(), Contains(testing::StartsWith("-Dfrom.options=")))
+            << "the options file was not found";
         EXPECT_THAT(r.logLines(), Contains(HasSubstr("Temp dir: "))) << "no native log in the user's TMP";
         // The prefix, the inherited value as it was, then the runtime's bin directory.
-        const std::string path = lineStartingWith(jni, "environment PATH ");
+        const std::string path = lineStartingWith(record, "environment PATH ");
         EXPECT_EQ(path.rfind("C:\\tools;", 0), 0u) << path;
         EXPECT_THAT(path, HasSubstr("\\lib;" + inherited + ";")) << path;
-        EXPECT_EQ(lineStartingWith(jni, "C runtime PATH "), path);
+        EXPECT_EQ(lineStartingWith(record, "C runtime PATH "), path);
         extracted.push_back(lineStartingWith(r.logLines(), "Temp dir: "));
     }
     // The included files went to a temporary directory the ANSI code page can name (the Windows
@@ -351,39 +245,19 @@ TEST_F(WholeLaunch, WithoutAPrefixPathIsLeftAsItWas) {
 
     r.expectExitCode(0);
     // Loading jvm.dll adds the runtime's bin directory, and nothing else changes.
-    const std::string path = lineStartingWith(recorded(), "environment PATH ");
+    const std::string path = lineStartingWith(jni.lines(), "environment PATH ");
     EXPECT_EQ(path.substr(0, inherited.size() + 1), inherited + ";");
     EXPECT_EQ(path.find(';', inherited.size() + 1), std::string::npos) << path;
-}
-
-// Runs a shell command; true when it exits with 0. Its output, both streams, goes to *output.
-bool runCommand(const std::string& command, std::string* output) {
-    const std::string outputFile = testing::TempDir() + "/kestro-command-output.txt";
-    const bool succeeded = std::system(("(" + command + ") >'" + outputFile + "' 2>&1").c_str()) == 0;
-    *output = readFile(outputFile);
-    return succeeded;
 }
 
 // Packs a project file with the kestro command, as a user does, with further options; false when it
 // fails. Its output, both streams, goes to *output.
 bool packWithCli(const std::string& projectFile, const std::string& launcher, std::string* output,
                  const std::string& options = "") {
-    return runCommand(std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher + "' --stub '" +
-                          launcherStub() + "' --runtime-jar '" + KESTRO_RUNTIME_JAR + "'" + options,
-                      output);
-}
-
-// A jar holding the given entries (name, contents).
-void writeJar(const std::string& path, const std::map<std::string, std::string>& entries) {
-    fs::create_directories(fs::path(path).parent_path());
-    int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    ASSERT_NE(archive, nullptr) << path;
-    for (const auto& [name, contents] : entries) {
-        zip_source_t* source = zip_source_buffer(archive, contents.data(), contents.size(), 0);
-        ASSERT_GE(zip_file_add(archive, name.c_str(), source, 0), 0) << name;
-    }
-    ASSERT_EQ(zip_close(archive), 0) << path;
+    return 0 ==
+           runShell(std::string(KESTRO_CLI) + " pack '" + projectFile + "' -o '" + launcher + "' --stub '" +
+                        launcherStub() + "' --runtime-jar '" + runtimeJar() + "'" + options,
+                    output);
 }
 
 // As a user packs a build's output: the packer reads a project whose files are a pattern over the
@@ -392,10 +266,11 @@ TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
     searchableRuntime();
     const std::string project = s.directory() + "/Projekt \xC3\x9C"
                                                 "bung";
-    writeJar(project + "/build/libs/app-1.0.jar",
-             {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: com.example.gui.App\r\n\r\n"},
-              {"com/example/gui/App.class", "class bytes"}});
-    writeJar(project + "/build/libs/core-1.0.jar", {{"com/example/Core.class", "class bytes"}});
+    test_support::writeJar(
+        project + "/build/libs/app-1.0.jar",
+        {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: com.example.gui.App\r\n\r\n"},
+         {"com/example/gui/App.class", "class bytes"}});
+    test_support::writeJar(project + "/build/libs/core-1.0.jar", {{"com/example/Core.class", "class bytes"}});
     writeFile(project + "/build/libs/README.txt", "not matched by the pattern");
     writeFile(project + "/app.toml", "files = [\"build/libs/*.jar\"]\n"
                                      "[application]\nmain_jar = \"app-1.0.jar\"\nexecutable_type = 0\n"
@@ -413,14 +288,9 @@ TEST_F(WholeLaunch, PackedFromAProjectWithAPatternOfJarsAndAMainJar) {
     EXPECT_TRUE(fs::exists(directory + "/app-1.0.jar"));
     EXPECT_TRUE(fs::exists(directory + "/core-1.0.jar"));
     EXPECT_FALSE(fs::exists(directory + "/README.txt"));
-    const auto jni = recorded();
-    EXPECT_THAT(jni, Contains("main arg 1: com.example.gui.App"));
-    EXPECT_THAT(jni, Contains(HasSubstr(": eins")));
-    std::string classPath;
-    for (const std::string& line : jni) {
-        if (line.find("-Djava.class.path=") != std::string::npos)
-            classPath = line;
-    }
+    EXPECT_THAT(jni.mainArguments(), Contains("com.example.gui.App"));
+    EXPECT_THAT(jni.mainArguments(), Contains("eins"));
+    const std::string classPath = jni.options().back();
     EXPECT_THAT(classPath, HasSubstr("app-1.0.jar"));
     EXPECT_LT(classPath.find("app-1.0.jar"), classPath.find("core-1.0.jar")) << classPath;
     EXPECT_THAT(classPath, HasSubstr("kestro-runtime.jar"));
@@ -495,7 +365,7 @@ std::string stubManifest() {
 TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     searchableRuntime();
     const std::string project = s.directory() + "/project";
-    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    test_support::writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.ico", iconFile({16, 32, 48}));
     writeFile(project + "/splash.bmp", bmpFile(30, 120, 210));
     writeFile(project + "/app.toml",
@@ -513,9 +383,8 @@ TEST_F(WholeLaunch, PackedWithIconPictureAndVersionRunsAndShowsThem) {
     RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
     r.expectExitCode(0);
-    const auto jni = recorded();
-    EXPECT_THAT(jni, Contains("main arg 1: com.example.App"));
-    EXPECT_THAT(jni, Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("main arg 1: com.example.App"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
@@ -545,15 +414,15 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
         "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
         "</dependentAssembly></dependency>\n</assembly>\n";
-    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    test_support::writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.manifest", manifest);
     std::string output;
-    ASSERT_TRUE(runCommand("convert -size 256x256 'xc:rgb(200,40,90)' 'PNG8:" + project +
-                               "/app.png' && convert '" KESTRO_SOURCE_DIR
-                               "/examples/hello/resources/splash.png' -depth 16 "
-                               "-define png:exclude-chunks=gAMA,cHRM,sRGB,iCCP 'PNG48:" +
-                               project + "/splash.png'",
-                           &output))
+    ASSERT_EQ(0, runShell("convert -size 256x256 'xc:rgb(200,40,90)' 'PNG8:" + project +
+                              "/app.png' && convert '" KESTRO_SOURCE_DIR
+                              "/examples/hello/resources/splash.png' -depth 16 "
+                              "-define png:exclude-chunks=gAMA,cHRM,sRGB,iCCP 'PNG48:" +
+                              project + "/splash.png'",
+                          &output))
         << output;
     writeFile(project + "/app.toml",
               "files = [\"app.jar\"]\n"
@@ -569,7 +438,7 @@ TEST_F(WholeLaunch, PackedWithPngIconManifestAndPictureLaunchesAndAsks) {
     RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
     r.expectExitCode(0);
-    EXPECT_THAT(recorded(), Contains("main arg 1: com.example.App"));
+    EXPECT_THAT(jni.lines(), Contains("main arg 1: com.example.App"));
     RunResult read = s.runProgram(scenarioProgram("resource-probe"), {windowsPath(launcher)});
     EXPECT_THAT(read.stdoutLines(),
                 ElementsAre("dialog 103: yes", "dialog 104: yes", "icon group 1001: 4 images",
@@ -644,7 +513,7 @@ class TimestampServer {
 TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     searchableRuntime();
     const std::string project = s.directory() + "/project";
-    writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
+    test_support::writeJar(project + "/app.jar", {{"com/example/App.class", "class bytes"}});
     writeFile(project + "/app.toml", "files = [\"app.jar\"]\n"
                                      "[application]\nmain_class = \"com.example.App\"\nexecutable_type = 0\n"
                                      "[java]\nsearch_sequence = [\"EJAVA_HOME\"]\n");
@@ -655,13 +524,15 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     writeFile(keys + "/password.txt", password + "\n");
     setenv("KESTRO_TEST_SIGNING_PASSWORD", password.c_str(), 1);
     std::string output;
-    ASSERT_TRUE(runCommand(
-        "cd '" + keys + "' && openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -utf8 -subj '/CN=" + signer +
-            "' -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem "
-            "-passout env:KESTRO_TEST_SIGNING_PASSWORD && openssl pkcs12 -export -inkey key.pem -in cert.pem "
-            "-out signer.p12 -passin env:KESTRO_TEST_SIGNING_PASSWORD -passout "
-            "env:KESTRO_TEST_SIGNING_PASSWORD",
-        &output))
+    ASSERT_EQ(
+        0, runShell("cd '" + keys +
+                        "' && openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -utf8 -subj '/CN=" + signer +
+                        "' -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem "
+                        "-passout env:KESTRO_TEST_SIGNING_PASSWORD && openssl pkcs12 -export -inkey key.pem "
+                        "-in cert.pem "
+                        "-out signer.p12 -passin env:KESTRO_TEST_SIGNING_PASSWORD -passout "
+                        "env:KESTRO_TEST_SIGNING_PASSWORD",
+                    &output))
         << output;
     TimestampServer timestamps(keys);
     ASSERT_NE(timestamps.port(), 0);
@@ -686,8 +557,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     EXPECT_THAT(output, HasSubstr("no Java runtime bundled, signed)"));
     const std::string verify =
         "osslsigncode verify -CAfile '" + keys + "/cert.pem' -TSA-CAfile '" + keys + "/tsa-cert.pem' -in ";
-    EXPECT_TRUE(runCommand(verify + "'" + launcher + "'", &output)) << output;
-    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(verify + "'" + launcher + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(std::string(KESTRO_CLI) + " inspect '" + launcher + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("Signature: signed by \"" + signer + "\", issued by \"" + signer +
                                   "\", with a time stamp; the file is as signed"));
     EXPECT_THAT(output, HasSubstr("kestro-runtime.jar"));
@@ -696,7 +567,7 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     RunResult r = s.runProgram(launcher, {"-q", "eins"});
 
     r.expectExitCode(0);
-    EXPECT_THAT(recorded(), Contains("main arg 1: com.example.App"));
+    EXPECT_THAT(jni.lines(), Contains("main arg 1: com.example.App"));
 
     // One byte of the payload changed after signing: a letter of the main class's name, so that the
     // payload still reads.
@@ -708,9 +579,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
     ASSERT_NE(mainClass, std::string::npos);
     changed[mainClass + 4] ^= 1;
     writeFile(s.directory() + "/Changed.exe", changed);
-    EXPECT_FALSE(runCommand(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
-    EXPECT_FALSE(
-        runCommand(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
+    EXPECT_NE(0, runShell(verify + "'" + s.directory() + "/Changed.exe'", &output)) << output;
+    EXPECT_NE(0, runShell(std::string(KESTRO_CLI) + " inspect '" + s.directory() + "/Changed.exe'", &output));
     EXPECT_THAT(output, HasSubstr("Changed.exe was changed after it was signed"));
 
     // The key and its certificate as two files, the password in a file.
@@ -719,8 +589,8 @@ TEST_F(WholeLaunch, SignedByThePackerVerifiesAndStillLaunches) {
                             " --sign --sign-key '" + keys + "/key.pem' --sign-certificate '" + keys +
                                 "/cert.pem' --sign-password-file '" + keys + "/password.txt'"))
         << output;
-    EXPECT_TRUE(runCommand(verify + "'" + second + "'", &output)) << output;
-    EXPECT_TRUE(runCommand(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(verify + "'" + second + "'", &output)) << output;
+    EXPECT_EQ(0, runShell(std::string(KESTRO_CLI) + " inspect '" + second + "'", &output)) << output;
     EXPECT_THAT(output, HasSubstr("\", without a time stamp"));
 }
 
@@ -760,7 +630,7 @@ TEST_F(WholeLaunch, ThrowingMainEndsWith1AndNamesTheException) {
         "main failed: ");
     EXPECT_THAT(r.stderrText, Not(HasSubstr("The JVM could not be started.")));
     EXPECT_THAT(r.logLines(), Not(Contains("ERROR: could not call main")));
-    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 }
 
 // Scripts read standard output; the user reads on standard error what a box would say.
@@ -837,7 +707,7 @@ TEST_F(WholeLaunch, RefusesEscapingFileNames) {
 }
 
 TEST_F(WholeLaunch, ShippedRuntimeIsUnpackedAndLoaded) {
-    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+    shipRuntime(describe(Layout::Jre, "1.8.0_300"));
 
     RunResult r = s.run({"-q"});
 
@@ -848,13 +718,13 @@ TEST_F(WholeLaunch, ShippedRuntimeIsUnpackedAndLoaded) {
     EXPECT_THAT(r.logLines(), Contains("JRE included"));
     EXPECT_THAT(r.logLines(), Contains("untaring JRE was successful"));
     EXPECT_THAT(r.logLines(), Contains("JRE dir: " + lineStartingWith(r.logLines(), "Temp dir: ") + "\\jre"));
-    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
 }
 
 TEST_F(WholeLaunch, PackedShippedRuntimeIsRestoredByItsUnpacker) {
     RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
     description.packed = {"lib\\rt.jar", "lib\\charsets.jar"};
-    shippedRuntime(description);
+    shipRuntime(description);
 
     RunResult r = s.run({"-q"});
 
@@ -867,14 +737,15 @@ TEST_F(WholeLaunch, PackedShippedRuntimeIsRestoredByItsUnpacker) {
 }
 
 TEST_F(WholeLaunch, ManualSwitchLeavesTheShippedRuntimeAlone) {
-    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+    shipRuntime(describe(Layout::Jre, "1.8.0_300"));
+    for (const char* manual : {"-manual", "/manual"}) {
+        RunResult r = s.run({"-q", manual});
 
-    RunResult r = s.run({"-q", "-manual"});
-
-    r.expectExitCode(kNoRuntime);
-    EXPECT_THAT(r.logLines(), Contains("Included JRE not used because of manual switch"));
-    EXPECT_THAT(r.logLines(), Not(Contains("extracting JRE")));
-    EXPECT_FALSE(fs::exists(extractionDirectory(r) + "/jre"));
+        r.expectExitCode(kNoRuntime);
+        EXPECT_THAT(r.logLines(), Contains("Included JRE not used because of manual switch")) << manual;
+        EXPECT_THAT(r.logLines(), Not(Contains("extracting JRE")));
+        EXPECT_FALSE(fs::exists(extractionDirectory(r) + "/jre"));
+    }
 }
 
 std::string lowerCase(std::string text) {
@@ -907,18 +778,18 @@ std::vector<std::string> namesIn(const std::string& directory) {
 TEST_F(WholeLaunch, ShippedRuntimeIsCachedOnceAndTakenFromTheCacheAfterwards) {
     RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
     description.packed = {"lib\\rt.jar", "lib\\charsets.jar"};
-    shippedRuntime(description, true);
+    shipRuntime(description, true);
     s.config(123, "-Dhome=${launcher:sys.jvmHome}");
     const std::string home = cacheEntry + "/jre";
     const std::string entryName = fs::path(cacheEntry).filename().string();
     const auto unpackerRuns = [&] { return linesOf(readFile(home + "/bin/runtime-double.log")).size(); };
     const auto run = [&](const std::string& name) {
-        s.env("KESTRO_JNI_RECORD", windowsPath(record + "." + name));
+        s.env("KESTRO_JNI_RECORD", windowsPath(jni.path() + "." + name));
         RunResult r = s.run({"-q"});
         r.expectExitCode(0);
         EXPECT_THAT(r.logLines(), Contains("JRE dir: " + windowsPath(home))) << name;
         // The runtime home as the launcher records it, full and lower-cased.
-        EXPECT_THAT(recordedIn(record + "." + name),
+        EXPECT_THAT(JniRecord(jni.path() + "." + name).lines(),
                     Contains(HasSubstr("-Dhome=" + lowerCase(windowsPath(home)) + "\\bin\\..")))
             << "what the runtime sees names the cached runtime: " << name;
         EXPECT_FALSE(holdsARuntime(s.tmpDirectory())) << name;
@@ -950,7 +821,7 @@ TEST_F(WholeLaunch, ShippedRuntimeIsCachedOnceAndTakenFromTheCacheAfterwards) {
     EXPECT_THAT(third.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
     EXPECT_TRUE(fs::exists(home + "/lib/charsets.jar"));
 
-    s.config(10204, "0").env("KESTRO_JNI_RECORD", windowsPath(record));
+    s.config(10204, "0").env("KESTRO_JNI_RECORD", windowsPath(jni.path()));
     RunResult uncached = s.run({"-q"});
     uncached.expectExitCode(0);
     EXPECT_THAT(uncached.logLines(), Not(Contains(HasSubstr("cached JRE"))));
@@ -964,7 +835,7 @@ TEST_F(WholeLaunch, ShippedRuntimeIsCachedOnceAndTakenFromTheCacheAfterwards) {
 TEST_F(WholeLaunch, TwoFirstStartsAtOnceMakeOneCacheEntryAndBothRun) {
     RuntimeDescription description = describe(Layout::Jre, "1.8.0_300");
     description.packed = {"lib\\rt.jar"};
-    shippedRuntime(description, true);
+    shipRuntime(description, true);
     const std::string gate = s.directory() + "/unpack-gate";
     s.env("KESTRO_UNPACK_WAIT", windowsPath(gate)).timeout(std::chrono::minutes(3));
 
@@ -972,7 +843,7 @@ TEST_F(WholeLaunch, TwoFirstStartsAtOnceMakeOneCacheEntryAndBothRun) {
     const std::string logA = newNativeLog({});
     const std::string other = s.directory() + "/Other.exe";
     fs::copy_file(s.executablePath(), other);
-    s.env("KESTRO_JNI_RECORD", windowsPath(record + ".b"));
+    s.env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
     RunningProgram b = s.start(other, {"-q"});
     const std::string logB = newNativeLog({logA});
     const auto holds = [](const std::string& log, const char* line) {
@@ -980,14 +851,10 @@ TEST_F(WholeLaunch, TwoFirstStartsAtOnceMakeOneCacheEntryAndBothRun) {
     };
     const char* unpacking = "waiting for unpack200 to finish";
     const char* waiting = "another start is caching the JRE; waiting";
-    bool bothThere = false;
-    for (int i = 0; i < 1200 && !bothThere; ++i) {
-        bothThere = (holds(logA, unpacking) && holds(logB, waiting)) ||
-                    (holds(logB, unpacking) && holds(logA, waiting));
-        if (!bothThere)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_TRUE(bothThere) << "one start unpacks while the other waits for it";
+    EXPECT_TRUE(waitUntil([&] {
+        return (holds(logA, unpacking) && holds(logB, waiting)) ||
+               (holds(logB, unpacking) && holds(logA, waiting));
+    })) << "one start unpacks while the other waits for it";
     writeFile(gate, "");
 
     a.wait().expectExitCode(0);
@@ -998,15 +865,15 @@ TEST_F(WholeLaunch, TwoFirstStartsAtOnceMakeOneCacheEntryAndBothRun) {
     EXPECT_THAT(namesIn(s.userCacheDirectory() + "/runtimes"),
                 ElementsAre(fs::path(cacheEntry).filename().string()));
     EXPECT_EQ(linesOf(readFile(cacheEntry + "/jre/bin/runtime-double.log")).size(), 1u) << "unpacked once";
-    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
-    EXPECT_THAT(recordedIn(record + ".b"), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(JniRecord(jni.path() + ".b").lines(), Contains("DestroyJavaVM"));
 }
 
 // The clean-up every start runs in the background also clears the user's cache: what no start has
 // used for more than 30 days goes, and so does what a start ended while making an entry left, but an
 // entry a running launcher uses stays however old, and so does what the launcher does not name.
 TEST_F(WholeLaunch, EachStartRemovesCacheEntriesUnusedForThirtyDays) {
-    shippedRuntime(describe(Layout::Jre, "1.8.0_300"), true);
+    shipRuntime(describe(Layout::Jre, "1.8.0_300"), true);
     // B: another launcher of the user, without a runtime of its own to cache.
     Scenario other("cache_cleaning_launcher");
     const Runtime installed =
@@ -1015,12 +882,12 @@ TEST_F(WholeLaunch, EachStartRemovesCacheEntriesUnusedForThirtyDays) {
     other.config(107, "0")
         .config(122, "com.example.Main")
         .config(128, "EJAVA_HOME")
-        .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR))
+        .include("kestro-runtime.jar", readFile(runtimeJar()))
         .env("JAVA_HOME", installed.windowsHome)
         .env("LOCALAPPDATA", windowsPath(s.directory() + "/local"))
         .env("TMP", windowsPath(s.tmpDirectory()))
         .env("TEMP", windowsPath(s.tmpDirectory()))
-        .env("KESTRO_JNI_RECORD", windowsPath(record + ".b"));
+        .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
     ASSERT_EQ(other.run({"-q"}).exitCode, 0);
     other.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB));
     std::vector<std::string> logs;
@@ -1032,7 +899,7 @@ TEST_F(WholeLaunch, EachStartRemovesCacheEntriesUnusedForThirtyDays) {
     // limited token (limited-run), and cleans.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goA));
     RunningProgram a = s.startPacked({"-q"});
-    ASSERT_TRUE(waitUntilMainIsCalled()) << "A never reached main";
+    ASSERT_TRUE(jni.waitFor("main called")) << "A never reached main";
     const std::string logA = newNativeLog(logs);
     logs.push_back(logA);
     ASSERT_TRUE(waitForLogLine(logA, "deletion queue left alone: this process runs elevated"));
@@ -1101,7 +968,7 @@ TEST_F(WholeLaunch, ClassDataSharingOptionsFollowTheRuntimeAndTheProject) {
         t.config(107, "0")
             .config(122, "com.example.Main")
             .config(10205, "1")
-            .include("kestro-runtime.jar", readFile(KESTRO_RUNTIME_JAR));
+            .include("kestro-runtime.jar", readFile(runtimeJar()));
         const Runtime runtime =
             layOutRuntime(t.directory() + "/installed-jre", describe(Layout::ModernJre, row.javaVersion));
         writeFile(runtime.home + "/release",
@@ -1117,7 +984,7 @@ TEST_F(WholeLaunch, ClassDataSharingOptionsFollowTheRuntimeAndTheProject) {
             t.env("KESTRO_JNI_RECORD", windowsPath(file));
             // The same executable again: a new build would be another program, with an archive of its own.
             (archives.empty() ? t.run({"-q"}) : t.runProgram(t.executablePath(), {"-q"})).expectExitCode(0);
-            const std::vector<std::string> options = recordedIn(file);
+            const std::vector<std::string> options = JniRecord(file).lines();
             const auto sharing = std::find_if(options.begin(), options.end(), [](const std::string& line) {
                 return line.find(": -XX:SharedArchiveFile=") != std::string::npos;
             });
@@ -1148,7 +1015,7 @@ TEST_F(WholeLaunch, ClassDataSharingOptionsFollowTheRuntimeAndTheProject) {
 TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
     RuntimeDescription broken = describe(Layout::Jre, "1.8.0_300");
     broken.jvmWithoutEntry = true;
-    shippedRuntime(broken, true);
+    shipRuntime(broken, true);
     searchableRuntime();
 
     RunResult r = s.run({"-q"});
@@ -1156,34 +1023,10 @@ TEST_F(WholeLaunch, UnloadableShippedRuntimeFallsBackToTheSearch) {
     r.expectExitCode(0);
     EXPECT_THAT(r.logLines(), Contains("ERROR: Could not load bundled JRE. Trying to find another JRE."));
     EXPECT_THAT(r.logLines(), Contains("cached JRE " + windowsPath(cacheEntry) + " will be made again"));
-    EXPECT_THAT(recorded(), Contains("DestroyJavaVM"));
+    EXPECT_THAT(jni.lines(), Contains("DestroyJavaVM"));
     RunResult next = s.run({"-q"});
     next.expectExitCode(0);
     EXPECT_THAT(next.logLines(), Contains("Caching JRE in " + windowsPath(cacheEntry)));
-}
-
-// A gzip-compressed ustar archive of the given entries, written by hand so that it may hold what the
-// packer refuses to write.
-std::string handMadeArchive(const std::string& path,
-                            const std::vector<std::pair<std::string, std::string>>& files) {
-    gzFile out = gzopen(path.c_str(), "wb");
-    for (const auto& [name, contents] : files) {
-        char header[512] = {};
-        strncpy(header, name.c_str(), 99);
-        snprintf(header + 124, 12, "%011o", static_cast<unsigned>(contents.size()));
-        // A name ending in '/' is a directory.
-        header[156] = !name.empty() && name.back() == '/' ? '5' : '0';
-        memcpy(header + 257, "ustar", 6);
-        gzwrite(out, header, sizeof header);
-        gzwrite(out, contents.data(), static_cast<unsigned>(contents.size()));
-        const char padding[512] = {};
-        if (contents.size() % 512 != 0)
-            gzwrite(out, padding, static_cast<unsigned>(512 - contents.size() % 512));
-    }
-    const char end[1024] = {};
-    gzwrite(out, end, sizeof end);
-    gzclose(out);
-    return readFile(path);
 }
 
 TEST_F(WholeLaunch, CorruptShippedRuntimeEndsWithTheCorruptedRuntimeText) {
@@ -1199,9 +1042,11 @@ TEST_F(WholeLaunch, CorruptShippedRuntimeEndsWithTheCorruptedRuntimeText) {
     Scenario escaping("escaping_runtime");
     escaping.config(107, "0")
         .config(151, "2048")
-        .include("jre.tar.gz",
-                 handMadeArchive(s.directory() + "/escaping.tar.gz",
-                                 {{"bin/", ""}, {"bin/java.exe", "x"}, {"../outside.txt", "escaped"}}));
+        .include("jre.tar.gz", test_support::gzipped(test_support::TarBuilder()
+                                                         .directory("bin/")
+                                                         .file("bin/java.exe", "x")
+                                                         .file("../outside.txt", "escaped")
+                                                         .finished()));
     RunResult climbing = escaping.run();
     climbing.expectExitCode(1);
     climbing.expectConsoleError(corrupted);
@@ -1228,12 +1073,12 @@ TEST_F(WholeLaunch, IncludedFileOfSeveralHundredMegabytes) {
 
 TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
     searchableRuntime();
-    // Long enough for two short programs to run meanwhile.
-    s.include("app.cfg", "setting=1").env("KESTRO_JNI_SCENARIO", "main=sleep:6000");
+    const std::string go = s.directory() + "/go";
+    s.include("app.cfg", "setting=1").env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(go));
 
     RunningProgram launcher = s.startPacked({"-q"});
     // By the call of main every file is extracted and held.
-    ASSERT_TRUE(waitUntilMainIsCalled()) << "main was never called";
+    ASSERT_TRUE(jni.waitFor("main called")) << "main was never called";
     std::string extracted;
     for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
         if (entry.path().filename().string().find("_dir") != std::string::npos)
@@ -1251,6 +1096,7 @@ TEST_F(WholeLaunch, ExtractedFilesAreHeldWhileTheApplicationRuns) {
                 Not(HasSubstr(windowsPath(extracted))));
     EXPECT_THAT(registry::readString(kDeletionQueueKey, "delete_dir").value_or(""),
                 HasSubstr(windowsPath(directory) + ";"));
+    writeFile(go, "");
     launcher.wait().expectExitCode(0);
 }
 
@@ -1265,7 +1111,7 @@ TEST_F(WholeLaunch, MissingTmpEndsWithInternalError7) {
 
     r.expectExitCode(1);
     EXPECT_THAT(r.stderrText, testing::StartsWith("Internal error 7\n\nLog: "));
-    EXPECT_THAT(recorded(), IsEmpty()) << "no VM may be created";
+    EXPECT_THAT(jni.lines(), IsEmpty()) << "no VM may be created";
     for (const auto& entry : fs::directory_iterator(s.directory()))
         EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr("_dir")));
     for (const char* value : {"delete_file", "delete_dir"})
@@ -1278,7 +1124,7 @@ TEST_F(WholeLaunch, MissingTmpEndsWithInternalError7) {
 // clears what ended runs left, so TMP does not grow from run to run. A running launcher's directory
 // stays whole, down to the files of its unpacked runtime, which it does not hold open.
 TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
-    shippedRuntime(describe(Layout::Jre, "1.8.0_300"));
+    shipRuntime(describe(Layout::Jre, "1.8.0_300"));
     s.include("app.cfg", "setting=1").timeout(std::chrono::minutes(3));
     const std::string goA = s.directory() + "/go-a", goB = s.directory() + "/go-b",
                       goC = s.directory() + "/go-c";
@@ -1289,7 +1135,7 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     // limited token (limited-run), and drain it.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goA) + ";main=exit:0");
     RunningProgram a = s.startPacked();
-    ASSERT_TRUE(waitUntilMainIsCalled()) << "A never reached main";
+    ASSERT_TRUE(jni.waitFor("main called")) << "A never reached main";
     const std::string logA = newNativeLog({});
     ASSERT_TRUE(waitForLogLine(logA, "deletion queue left alone: this process runs elevated"));
     const std::string directoryA = linuxPath(lineStartingWith(linesOf(readFile(logA)), "Temp dir: "));
@@ -1302,10 +1148,10 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     const std::string other = s.directory() + "/Other.exe";
     fs::copy_file(s.executablePath(), other);
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goB))
-        .env("KESTRO_JNI_RECORD", windowsPath(record + ".b"));
+        .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".b"));
     RunningProgram b = s.start(scenarioProgram("limited-run"), {windowsPath(other), "-q"});
     const std::string logB = newNativeLog({logA});
-    ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".b")) << "B never reached main";
+    ASSERT_TRUE(JniRecord(jni.path() + ".b").waitFor("main called")) << "B never reached main";
     ASSERT_TRUE(waitForLogLine(logB, "deletion queue drained"));
     EXPECT_EQ(treeOf(directoryA), filesOfA);
     EXPECT_EQ(readFile(directoryA + "/written-by-the-application.txt"), "state");
@@ -1319,10 +1165,10 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
 
     // C, A's executable again, once A and B have ended.
     s.env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(goC))
-        .env("KESTRO_JNI_RECORD", windowsPath(record + ".c"));
+        .env("KESTRO_JNI_RECORD", windowsPath(jni.path() + ".c"));
     RunningProgram c = s.start(scenarioProgram("limited-run"), {windowsPath(s.executablePath()), "-q"});
     const std::string logC = newNativeLog({logA, logB});
-    ASSERT_TRUE(waitUntilMainIsCalledIn(record + ".c")) << "C never reached main";
+    ASSERT_TRUE(JniRecord(jni.path() + ".c").waitFor("main called")) << "C never reached main";
     ASSERT_TRUE(waitForLogLine(logC, "deletion queue drained"));
     const std::string directoryC = lineStartingWith(linesOf(readFile(logC)), "Temp dir: ");
     EXPECT_FALSE(fs::exists(directoryA));
@@ -1340,56 +1186,41 @@ TEST_F(WholeLaunch, EachStartRemovesWhatEndedRunsLeft) {
     c.wait().expectExitCode(0);
 }
 
+// A second start while the first runs ends with 0 at once. Only when the hand-over is asked for do its
+// arguments wait in the file the first instance's Java side was told about (the Java side's listener
+// would read it; the double does not, so the file stays).
 TEST_F(WholeLaunch, SecondStartWhileTheFirstRunsEndsWithZero) {
     searchableRuntime();
-    s.env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
+    for (const bool handOver : {false, true}) {
+        SCOPED_TRACE(handOver ? "hand-over asked for" : "no hand-over");
+        const std::string go = s.directory() + (handOver ? "/go-2" : "/go-1");
+        fs::remove(jni.path());
+        s.config(10201, handOver ? "1" : "0").env("KESTRO_JNI_SCENARIO", "wait=" + windowsPath(go));
 
-    RunningProgram first = s.startPacked({"-q"});
-    ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
-    RunResult second = s.runProgram(s.executablePath(), {"again"});
-    RunResult firstResult = first.wait();
+        RunningProgram first = s.startPacked({"-q"});
+        ASSERT_TRUE(jni.waitFor("main called")) << "the first instance never reached main";
+        RunResult second = s.runProgram(s.executablePath(), {"open",
+                                                             "Zdj\xC4\x99"
+                                                             "cie \xC5\xBC.txt",
+                                                             "\xCE\xA9"});
+        writeFile(go, "");
+        first.wait().expectExitCode(0);
 
-    second.expectExitCode(0);
-    EXPECT_THAT(second.logLines(), Contains(HasSubstr("another instance is running")));
-    EXPECT_THAT(second.logLines(), Not(Contains("Starting work")));
-    firstResult.expectExitCode(0);
-    for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
-        EXPECT_EQ(entry.path().filename().string().rfind("kqx_p", 0), std::string::npos)
-            << "arguments handed over without being asked to: " << entry.path();
-}
-
-// With the hand-over asked for, the second start's arguments wait in the file the first instance's
-// Java side was told about (its listener reads it; the double does not, so the file stays).
-TEST_F(WholeLaunch, SecondStartHandsItsArgumentsToTheFirstWhenAsked) {
-    searchableRuntime();
-    s.config(10201, "1").env("KESTRO_JNI_SCENARIO", "main=sleep:5000");
-
-    RunningProgram first = s.startPacked({"-q"});
-    ASSERT_TRUE(waitUntilMainIsCalled()) << "the first instance never reached main";
-    RunResult second = s.runProgram(s.executablePath(), {"open",
-                                                         "Zdj\xC4\x99"
-                                                         "cie \xC5\xBC.txt",
-                                                         "\xCE\xA9"});
-    RunResult firstResult = first.wait();
-
-    second.expectExitCode(0);
-    firstResult.expectExitCode(0);
-    const std::string property = "-Dkestro.processCommFile=";
-    std::string commFile, semaphore;
-    for (const std::string& line : recorded()) {
-        if (line.find(property) != std::string::npos)
-            commFile = line.substr(line.find(property) + property.size());
-        if (line.find("-Dkestro.semaphoreName=") != std::string::npos)
-            semaphore = line.substr(line.find('=') + 1);
+        second.expectExitCode(0);
+        EXPECT_THAT(second.logLines(), Contains(HasSubstr("another instance is running")));
+        EXPECT_THAT(second.logLines(), Not(Contains("Starting work")));
+        EXPECT_THAT(jni.options(), Contains(testing::StartsWith("-Dkestro.semaphoreName=")));
+        const std::string commFile = lineStartingWith(jni.options(), "-Dkestro.processCommFile=");
+        if (handOver) {
+            EXPECT_EQ(fromUtf16Le(readFile(linuxPath(commFile))),
+                      u"open \"Zdj\u0119cie \u017c.txt\" \u03a9\n")
+                << "the Java side was told " << commFile;
+            continue;
+        }
+        for (const auto& entry : fs::directory_iterator(s.tmpDirectory()))
+            EXPECT_EQ(entry.path().filename().string().rfind("kqx_p", 0), std::string::npos)
+                << "arguments handed over without being asked to: " << entry.path();
     }
-    ASSERT_FALSE(commFile.empty()) << "the Java side was not told where arguments arrive";
-    EXPECT_FALSE(semaphore.empty());
-    const std::string handedOver = readFile(linuxPath(commFile));
-    std::u16string line;
-    for (size_t i = 0; i + 1 < handedOver.size(); i += 2)
-        line.push_back(char16_t(static_cast<unsigned char>(handedOver[i]) |
-                                static_cast<unsigned char>(handedOver[i + 1]) << 8));
-    EXPECT_EQ(line, u"open \"Zdj\u0119cie \u017c.txt\" \u03a9\n");
 }
 
 } // namespace

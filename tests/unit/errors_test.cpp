@@ -58,7 +58,9 @@ TEST(ComposeErrorText, TooLongIsCutAndTerminated) {
     EXPECT_STREQ(wide, L"0123456789\n\nLog");
 }
 
+// Message boxes until the switch; nothing switches them back.
 TEST(ConsoleErrors, SwitchIsOneWay) {
+    EXPECT_FALSE(consoleErrorsEnabled());
     useConsoleErrors();
     EXPECT_TRUE(consoleErrorsEnabled());
     useConsoleErrors();

@@ -1,5 +1,7 @@
 #include "support/paths.h"
 
+#include "test_files.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,8 @@
 #include <vector>
 
 namespace {
+
+using kestro::test_support::removeTree;
 
 std::string systemTempPath() {
     char path[MAX_PATH];
@@ -25,27 +29,6 @@ void writeFile(const std::string& path, const char* content = "x") {
     DWORD written = 0;
     WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
     CloseHandle(file);
-}
-
-void removeTree(const std::string& directory) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..") {
-                continue;
-            }
-            std::string entry = directory + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(entry);
-            } else {
-                DeleteFileA(entry.c_str());
-            }
-        } while (FindNextFileA(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryA(directory.c_str());
 }
 
 // A fresh directory under the system's temporary path, removed with everything in it afterwards.

@@ -48,9 +48,24 @@ TEST(PathPrefix, JoinsWithOneSeparator) {
     EXPECT_EQ(prefixedPath(L"C:\\a", L""), L"C:\\a;");
 }
 
+// Where a later instance looks: a 32-bit number under the lower-cased full path of the executable.
+// The reader takes any value of four bytes, whatever its type.
 TEST(ProcessRegistry, RecordsThisProcess) {
     registerProcessId();
-    EXPECT_EQ(registeredProcessId(), GetCurrentProcessId());
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    CharLowerBuffA(path, length);
+    const char* key = "SOFTWARE\\Morvane\\kestro\\pids";
+    DWORD type = 0, id = 0, size = sizeof id;
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, key, path, RRF_RT_ANY, &type, &id, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+    EXPECT_EQ(id, GetCurrentProcessId());
+
+    id = 4242;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key, path, REG_BINARY, &id, sizeof id), ERROR_SUCCESS);
+    EXPECT_EQ(registeredProcessId(), 4242u);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key, path, REG_QWORD, "12345678", 8), ERROR_SUCCESS);
+    EXPECT_EQ(registeredProcessId(), 0u);
 }
 
 // Left by an earlier process with this id, which nobody consumed: not for this one.

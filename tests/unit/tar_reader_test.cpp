@@ -1,5 +1,7 @@
 #include "jreprovision/tar_reader.h"
 
+#include "archives.h"
+#include "test_files.h"
 #include "writers/runtime_bundle.h"
 
 #include "startup/dialogs.h"
@@ -7,7 +9,6 @@
 
 #include <commctrl.h>
 #include <windows.h>
-#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -16,59 +17,22 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// A ustar archive assembled block by block, with only the fields the reader looks at filled in
-// unless a test says otherwise.
-class TarBuilder {
-  public:
-    TarBuilder& entry(const std::string& name, char type, const std::string& data,
-                      const char* magic = "ustar\0"
-                                          "00",
-                      const char* sizeField = nullptr) {
-        std::string header(512, '\0');
-        header.replace(0, name.size(), name);
-        char size[13];
-        snprintf(size, sizeof size, "%011o ", static_cast<unsigned>(data.size()));
-        header.replace(124, 12, std::string(sizeField != nullptr ? sizeField : size, 12));
-        header[156] = type;
-        header.replace(257, 8, std::string(magic, 8));
-        bytes_ += header + data + std::string((512 - data.size() % 512) % 512, '\0');
-        return *this;
-    }
-    TarBuilder& file(const std::string& name, const std::string& data) { return entry(name, '0', data); }
-    TarBuilder& directory(const std::string& name) { return entry(name, '5', ""); }
-    std::string finished() const { return bytes_ + std::string(1024, '\0'); }
-    std::string unfinished() const { return bytes_; }
-
-  private:
-    std::string bytes_;
-};
+using kestro::test_support::gzipped;
+using kestro::test_support::readFile;
+using kestro::test_support::removeTree;
+using kestro::test_support::TarBuilder;
+using kestro::test_support::writeFile;
 
 std::string pattern(size_t size) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i)
         data[i] = static_cast<char>('a' + i * 7 % 26);
     return data;
-}
-
-void writeGzip(const std::string& path, const std::string& bytes) {
-    gzFile out = gzopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr) << path;
-    ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())),
-              static_cast<int>(bytes.size()));
-    ASSERT_EQ(gzclose(out), Z_OK);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
 }
 
 bool exists(const std::string& path) {
@@ -78,25 +42,6 @@ bool exists(const std::string& path) {
 bool isDirectory(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void removeTree(const std::string& directory) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &data);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string entry = directory + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(entry);
-            else
-                DeleteFileA(entry.c_str());
-        } while (FindNextFileA(search, &data));
-        FindClose(search);
-    }
-    RemoveDirectoryA(directory.c_str());
 }
 
 std::string currentDirectory() {
@@ -132,7 +77,7 @@ class TarExtraction : public ::testing::Test {
 
     bool extract(const std::string& tar, int32_t expectedTotalSize = 0,
                  std::vector<int32_t>* positions = nullptr) {
-        writeGzip(archive(), tar);
+        writeFile(archive(), gzipped(tar));
         return extractRuntimeArchiveReporting(archive().c_str(), target().c_str(),
                                               positions != nullptr ? recordPosition : nullptr, positions,
                                               expectedTotalSize);
@@ -332,7 +277,7 @@ TEST_F(TarExtraction, ProgressReachesTheDialogsProgressBar) {
     ASSERT_NE(bar, nullptr);
     SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 250));
     const std::string tar = TarBuilder().file("a", "1").file("b", "2").finished();
-    writeGzip(archive(), tar);
+    writeFile(archive(), gzipped(tar));
     ASSERT_TRUE(extractRuntimeArchiveReporting(archive().c_str(), target().c_str(), showProgressPosition,
                                                dialog, 1024));
     // The last position sent: "b" begins after two headers and one padded block, 1536 of 1024 bytes.
@@ -420,7 +365,7 @@ TEST_F(TarExtraction, WhatThePackerAcceptsIsUnpackedWholeAndTheRestRefused) {
                       "00",
                       last ? row.sizeField : nullptr);
         }
-        writeGzip(archive(), tar.finished());
+        writeFile(archive(), gzipped(tar.finished()));
         kestro::packer::RuntimeArchiveFacts facts;
         std::string error;
         EXPECT_EQ(kestro::packer::checkRuntimeArchive(archive(), &facts, &error), row.accepted) << error;

@@ -126,28 +126,33 @@ TEST(Prerelease, MarkersAnywhereCaseSensitive) {
 struct LineCase {
     const char* line;
     const char* version; // null: no version
+    bool notice;         // printed before the version line when options were picked up
 };
 
 TEST(VersionLine, JavaAndOpenjdkLinesGiveTheQuotedText) {
     const LineCase cases[] = {
-        {"java version \"1.4.2_05\"\n", "1.4.2_05"},
-        {"java version \"1.6.0_10\"", "1.6.0_10"},
-        {"openjdk version \"17.0.15\" 2025-04-15\n", "17.0.15"},
-        {"java version \"21.0.2\" 2024-01-16 LTS\n", "21.0.2"},
-        {"openjdk version \"1.8.0_402\"\n", "1.8.0_402"},
-        {"Picked up _JAVA_OPTIONS: -Xmx1g\n", nullptr},
-        {"java full version \"1.6.0_10-b33\"\n", nullptr},
-        {"Java version \"1.6.0\"\n", nullptr},
-        {"java version 1.6.0\n", nullptr},
-        {"java version \"1.6.0\n", nullptr},
-        {"java version \"\"\n", nullptr},
-        {"", nullptr},
+        {"java version \"1.4.2_05\"\n", "1.4.2_05", false},
+        {"java version \"1.6.0_10\"", "1.6.0_10", false},
+        {"openjdk version \"17.0.15\" 2025-04-15\n", "17.0.15", false},
+        {"java version \"21.0.2\" 2024-01-16 LTS\n", "21.0.2", false},
+        {"openjdk version \"1.8.0_402\"\n", "1.8.0_402", false},
+        {"Picked up _JAVA_OPTIONS: -Xmx1g\n", nullptr, true},
+        {"Picked up JAVA_TOOL_OPTIONS: -Dx=\"java version \"1\"\"\n", nullptr, true},
+        {"NOTE: Picked up JDK_JAVA_OPTIONS: --add-opens=a/b=c\n", nullptr, true},
+        {"OpenJDK 64-Bit Server VM warning: Picked up nothing\n", nullptr, false},
+        {"java full version \"1.6.0_10-b33\"\n", nullptr, false},
+        {"Java version \"1.6.0\"\n", nullptr, false},
+        {"java version 1.6.0\n", nullptr, false},
+        {"java version \"1.6.0\n", nullptr, false},
+        {"java version \"\"\n", nullptr, false},
+        {"", nullptr, false},
     };
     for (const LineCase& c : cases) {
         char version[64] = "garbage";
         const bool found = parseVersionLine(c.line, version, sizeof version);
         EXPECT_EQ(found, c.version != nullptr) << c.line;
         EXPECT_STREQ(version, c.version != nullptr ? c.version : "") << c.line;
+        EXPECT_EQ(isPickedUpOptionsNotice(c.line), c.notice) << c.line;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "jreprovision/pack200.h"
 
+#include "payload/payload_format.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -12,6 +13,8 @@
 #include <cstring>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 using kestro::runtime::kPackedLibraries;
 // Room for the longest library name with ".pack" and the unpacker's name behind a directory.
@@ -41,7 +44,7 @@ void unpackLibrary(const char* directory, const char* library) {
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, kNormalPriority, nullptr, nullptr,
                         &startup, &child)) {
         logLine("could not create unpack process");
-        fatalMessage(1009, "20");
+        fatalMessage(config::MessageInternalError, "20");
     }
     logLine("waiting for unpack200 to finish");
     WaitForSingleObject(child.hProcess, INFINITE);

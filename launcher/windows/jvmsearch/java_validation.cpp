@@ -2,8 +2,9 @@
 
 #include "jvmsearch/jvm_library.h"
 #include "jvmsearch/registry_jvms.h"
-#include "runtime/version_rules.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "runtime/version_rules.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/temp_directory.h"
@@ -15,9 +16,12 @@
 
 namespace {
 
+namespace config = kestro::payload::config;
+
 constexpr DWORD kVersionRunTimeoutMs = 60000;
 constexpr DWORD kStillRunning = 259;
-// The first line of "-version" output is read up to this many characters.
+// "-version" output is read by lines of at most this many bytes, the terminator included; a longer
+// notice is skipped piece by piece.
 constexpr int kVersionLineCapacity = 100;
 // Written by the thread that searches, read by the one that builds the VM's options after it.
 char lastAcceptedVersion[kVersionLineCapacity + 1] = "";
@@ -84,8 +88,16 @@ bool readVersionFromOutput(const char* fileName, char* version) {
         return false;
     }
     char line[kVersionLineCapacity];
-    bool found =
-        fgets(line, sizeof line, output) != nullptr && parseVersionLine(line, version, kPathCapacity);
+    bool found = false;
+    while (fgets(line, sizeof line, output) != nullptr) {
+        if (!isPickedUpOptionsNotice(line)) {
+            found = parseVersionLine(line, version, kPathCapacity);
+            break;
+        }
+        // The rest of a notice longer than the buffer.
+        while (strchr(line, '\n') == nullptr && fgets(line, sizeof line, output) != nullptr) {
+        }
+    }
     fclose(output);
     if (found) {
         logLine("Java version: %s", version);
@@ -119,7 +131,7 @@ bool javaExeForHomeLayout(char* out, const char* home, bool jdkRequired) {
 }
 
 bool javaExeForHome(char* out, const char* home) {
-    return javaExeForHomeLayout(out, home, getConfigNumber(131) != 0);
+    return javaExeForHomeLayout(out, home, getConfigNumber(config::RequireJdk) != 0);
 }
 
 bool checkJavaExe(char* path, char* version, const char* minimum, const char* maximum, bool allowPrerelease) {
@@ -151,7 +163,7 @@ bool checkJavaExe(char* path, char* version, const char* minimum, const char* ma
     }
     if (accepted)
         snprintf(lastAcceptedVersion, sizeof lastAcceptedVersion, "%s", version);
-    if (accepted && getConfigNumber(107) == 1) {
+    if (accepted && getConfigNumber(config::ExecutableType) == 1) {
         // A GUI application runs without a console window: the runtime's javaw.exe.
         const size_t length = strlen(path);
         if (length < 4 || length + 1 >= kPathCapacity) {
@@ -221,7 +233,7 @@ bool getVersionByExecution(const char* path, uint64_t stamp, char* version) {
 
 bool isVersionAcceptable(const char* version, const char* minimum, const char* maximum,
                          bool allowPrerelease) {
-    if (!allowPrerelease && getConfigNumber(130) == 0 && isPrereleaseVersion(version)) {
+    if (!allowPrerelease && getConfigNumber(config::AllowPreRelease) == 0 && isPrereleaseVersion(version)) {
         logLine("beta vm not allowed");
         return false;
     }

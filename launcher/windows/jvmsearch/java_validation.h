@@ -36,7 +36,8 @@ bool checkJavaExe(char* path, const char* minimum, const char* maximum, bool all
 // Runs the executable with "-version" (its short 8.3 path, else its long path; quoted) with standard
 // error going to a temporary file and waits for at most 60 s; a child still running then is
 // terminated. True with the version in version (kPathCapacity bytes) when the child ended with code
-// 0 and its first line is a version line. A non-zero exit while failed versions are recorded enters
+// 0 and its first line, after any notices of options picked up from the environment
+// (isPickedUpOptionsNotice), is a version line. A non-zero exit while failed versions are recorded enters
 // "1.0.0" into the version cache for path and stamp.
 bool getVersionByExecution(const char* path, uint64_t stamp, char* version);
 

@@ -2,6 +2,7 @@
 
 #include "launch/arguments.h"
 #include "launch/vm_state.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "runtime/runtime_layout.h"
 #include "support/environment.h"
@@ -15,6 +16,8 @@
 #include <iterator>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 constexpr size_t kBinDirectoryCapacity = 2000;
 constexpr size_t kPathVariableCapacity = 16384;
@@ -155,7 +158,7 @@ bool isRuntimeForThisMachine(const char* executable) {
         return false;
     }
     char configured[kVariantCapacity];
-    getConfigText(152, configured, sizeof configured);
+    getConfigText(config::PreferredJvmVariant, configured, sizeof configured);
     char embedded[kPathCapacity];
     const bool hasEmbedded = embeddedJreExecutable(executable, embedded);
     bool foreignLibrary = false;
@@ -189,7 +192,7 @@ HMODULE loadJvmFromBinDir(const char* executable) {
     PathExtension path(binDirectory);
     HMODULE library = nullptr;
     char configured[kVariantCapacity];
-    getConfigText(152, configured, sizeof configured);
+    getConfigText(config::PreferredJvmVariant, configured, sizeof configured);
     if (configured[0] != '\0') {
         library = tryJvmVariant(binDirectory, configured);
     }

@@ -1,8 +1,9 @@
 #include "jvmsearch/registry_jvms.h"
 
 #include "jvmsearch/java_validation.h"
-#include "runtime/version_rules.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
+#include "runtime/version_rules.h"
 #include "support/paths.h"
 #include "support/registry_key.h"
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 constexpr char kVersionCachePrefix[] = "SOFTWARE\\Morvane\\kestro\\jvms\\";
 constexpr char kLocatedListKey[] = "SOFTWARE\\Morvane\\kestro\\locatedjvms";
@@ -70,7 +73,7 @@ bool findCurrentJvm(char* path, char* version, const char* minimum, const char* 
     char jdkVersion[kCurrentVersionCapacity];
     char jreVersion[kCurrentVersionCapacity] = "";
     currentVersionInRange(kJdkKey, jdkVersion, minimum, maximum);
-    if (getConfigNumber(131) == 0) {
+    if (getConfigNumber(config::RequireJdk) == 0) {
         currentVersionInRange(kJreKey, jreVersion, minimum, maximum);
     }
     const bool jdkIsNewer = compareVersions(jdkVersion, jreVersion) > 0;
@@ -204,7 +207,8 @@ bool findRegistryJvm(char* path, const char* minimum, const char* maximum) {
 
 bool findRegisteredJvm(char* path, char* version, const char* minimum, const char* maximum) {
     return findCurrentJvm(path, version, minimum, maximum) ||
-           (getConfigNumber(131) == 0 && findNewestRegisteredJvm(kJreKey, path, version, minimum, maximum)) ||
+           (getConfigNumber(config::RequireJdk) == 0 &&
+            findNewestRegisteredJvm(kJreKey, path, version, minimum, maximum)) ||
            findNewestRegisteredJvm(kJdkKey, path, version, minimum, maximum);
 }
 

@@ -6,6 +6,7 @@
 #include "jvmsearch/registry_jvms.h"
 #include "runtime/version_rules.h"
 #include "launch/variable_expansion.h"
+#include "payload/payload_format.h"
 #include "payload/payload_store.h"
 #include "startup/startup_state.h"
 #include "support/environment.h"
@@ -19,6 +20,8 @@
 #include <cstring>
 
 namespace {
+
+namespace config = kestro::payload::config;
 
 constexpr char kPreferredLocationFile[] = "\\.sorvana\\pref_jre.cfg";
 constexpr char kInstallerLocationFile[] = "\\.sorvana\\inst_jre.cfg";
@@ -60,16 +63,16 @@ int tryEntry(char letter, const char* value, char* executable, const char* minim
 void showLoadFailure(int type, const char* locationText) {
     switch (type) {
     case kSearchPath:
-        showMessage(1002, nullptr);
+        showMessage(config::MessageJvmInPathDamaged, nullptr);
         break;
     case kEnvironmentVariable:
-        showMessage(1003, locationText);
+        showMessage(config::MessageVariableNotWorkingJvm, locationText);
         break;
     case kDirectory:
-        showMessage(1004, locationText);
+        showMessage(config::MessageJvmAtDamaged, locationText);
         break;
     default:
-        showMessage(1005, nullptr);
+        showMessage(config::MessageJvmNotStarted, nullptr);
         break;
     }
 }
@@ -86,8 +89,8 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsExecutable) {
         logLine("Got JRE location %s (java exe: %d)", location, locationIsExecutable ? 1 : 0);
         char minimum[kPathCapacity];
         char maximum[kPathCapacity];
-        getConfigText(126, minimum, sizeof minimum);
-        getConfigText(127, maximum, sizeof maximum);
+        getConfigText(config::MinimumVersion, minimum, sizeof minimum);
+        getConfigText(config::MaximumVersion, maximum, sizeof maximum);
         logLine("MinVersion: %s, MaxVersion: %s", minimum, maximum);
         bool accepted;
         if (locationIsExecutable) {
@@ -100,7 +103,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsExecutable) {
         if (!accepted) {
             logError("Provided JVM unusable");
             if (showErrors) {
-                showMessage(1001, nullptr);
+                showMessage(config::MessageNoJvm, nullptr);
             }
             return false;
         }
@@ -111,7 +114,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsExecutable) {
         if (type == kNotFound) {
             logError("No JVM found");
             if (showErrors) {
-                showMessage(1001, nullptr);
+                showMessage(config::MessageNoJvm, nullptr);
             }
             return false;
         }
@@ -139,9 +142,9 @@ int searchJvm(char* executable, char* locationText) {
     char sequence[kPathCapacity];
     char minimum[kPathCapacity];
     char maximum[kPathCapacity];
-    getConfigText(128, sequence, sizeof sequence);
-    getConfigText(126, minimum, sizeof minimum);
-    getConfigText(127, maximum, sizeof maximum);
+    getConfigText(config::SearchSequence, sequence, sizeof sequence);
+    getConfigText(config::MinimumVersion, minimum, sizeof minimum);
+    getConfigText(config::MaximumVersion, maximum, sizeof maximum);
     locationText[0] = '\0';
 
     char line[kPathCapacity];
@@ -202,7 +205,7 @@ bool readLocationFile(char* line, const char* suffix) {
     char base[kPathCapacity];
     char directory[kPathCapacity];
     char file[kPathCapacity];
-    getConfigText(10003, base, sizeof base);
+    getConfigText(config::LocationFileBase, base, sizeof base);
     if (!fullPath(directory, base, true)) {
         return false;
     }
