@@ -9,6 +9,18 @@
 
 namespace {
 
+// Makes path and the directories above it that are missing (a fresh account may not have its cache
+// directory yet); new ones only the user may enter.
+bool makeDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            return true;
+    }
+}
+
 // A variable holding an absolute path; empty otherwise (a relative one names nothing dependable).
 std::string absoluteVariable(const char* name) {
     const char* value = getenv(name);
@@ -36,9 +48,9 @@ bool kestroCacheDirectory(std::string* out) {
         if (home.empty())
             return false;
         base = home + "/.cache";
-        if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
     }
+    if (!makeDirectories(base))
+        return false;
     *out = base + "/kestro";
     return ownPrivateDirectory(*out);
 }

@@ -1,0 +1,285 @@
+// The Linux launcher as users get it: packed by the packer from a project file and started as a
+// program, on Debian's OpenJDK 17 (and Java 25 where /usr/lib/jvm has one), with the probe program of
+// this folder printing what reached it. Each start runs in an environment of its own: a UTF-8 locale
+// as a desktop session has, a cache and a runtime directory per test, no display, no java on PATH,
+// and only the variables a test names.
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kestro::test_support::linesOf;
+using kestro::test_support::lineStartingWith;
+using kestro::test_support::readFile;
+using kestro::test_support::runShell;
+using kestro::test_support::withPrefix;
+using kestro::test_support::writeFile;
+
+// Debian names it twice (java-17-openjdk-amd64 and a link to it); the runtime knows itself by the first.
+const std::string kJdk17 = std::filesystem::canonical(KESTRO_JDK17_HOME).string();
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+struct Start {
+    int code = -1;
+    std::vector<std::string> out; // standard output, by line
+    std::string err;
+    std::string log; // the native log of this start
+};
+
+class LinuxLauncher : public testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+        directory_ = std::string(KESTRO_JVM_TEST_DIR) + "/linux-" + test->name();
+        fs::remove_all(directory_);
+        fs::create_directories(directory_ + "/home");
+        fs::create_directories(runtimeDirectory());
+        fs::permissions(runtimeDirectory(), fs::perms::owner_all);
+    }
+
+    std::string runtimeDirectory() const { return directory_ + "/run"; }
+    std::string cache() const { return directory_ + "/cache/kestro"; }
+
+    // Packs the probe into directory/name with the project's own tables after [application].
+    std::string pack(const std::string& name, const std::string& tables = "") {
+        const std::string project = directory_ + "/" + name + ".toml";
+        writeFile(project, "[application]\nname = \"" + name +
+                               "\"\nmain_class = \"probe.LauncherProbe\"\nexecutable_type = 0\n" + tables +
+                               "\n[[files]]\nsource = \"" KESTRO_PROBE_JAR "\"\n");
+        const std::string launcher = directory_ + "/" + name;
+        std::string output;
+        EXPECT_EQ(runShell(std::string(KESTRO_CLI) + " pack " + quoted(project) +
+                               " --target linux-x64 --stub " KESTRO_LINUX_STUB
+                               " --runtime-jar " KESTRO_RUNTIME_JAR " -o " +
+                               quoted(launcher),
+                           &output),
+                  0)
+            << output;
+        return launcher;
+    }
+
+    // The command that starts launcher with arguments, in the test's environment plus variables
+    // ("NAME=value" each).
+    std::string command(const std::string& launcher, const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& variables) const {
+        std::string line = "cd " + quoted(directory_) + " && env -i HOME=" + quoted(directory_ + "/home") +
+                           " XDG_CACHE_HOME=" + quoted(directory_ + "/cache") +
+                           " XDG_RUNTIME_DIR=" + quoted(runtimeDirectory()) + " PATH=/nowhere LANG=C.UTF-8";
+        for (const std::string& variable : variables)
+            line += " " + quoted(variable);
+        line += " " + quoted(launcher);
+        for (const std::string& argument : arguments)
+            line += " " + quoted(argument);
+        return line;
+    }
+
+    Start start(const std::string& launcher, const std::vector<std::string>& arguments,
+                const std::vector<std::string>& variables = {"KESTRO_JAVA_HOME=" + kJdk17}) {
+        fs::remove_all(cache() + "/logs");
+        Start run;
+        std::string out;
+        run.code =
+            runShell(command(launcher, arguments, variables) + " 2>" + quoted(directory_ + "/err"), &out);
+        run.out = linesOf(out);
+        run.err = readFile(directory_ + "/err");
+        std::error_code ignored;
+        for (const auto& log : fs::directory_iterator(cache() + "/logs", ignored))
+            run.log += readFile(log.path().string());
+        return run;
+    }
+
+    // What this launcher's starts left in the runtime directory: nothing once they have ended.
+    std::vector<std::string> leftInRuntimeDirectory() const {
+        std::vector<std::string> left;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(runtimeDirectory() + "/kestro", ignored))
+            if (entry.path().filename().string().find(".tmp_dir") != std::string::npos)
+                left.push_back(entry.path().filename().string());
+        return left;
+    }
+
+    std::string directory_;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A runtime home that is Debian's JDK 17 under another name, with a release file of its own (none
+// when version is empty).
+void fakeRuntimeHome(const std::string& home, const std::string& version) {
+    fs::create_directories(home);
+    for (const char* part : {"bin", "lib", "conf"})
+        fs::create_directory_symlink(kJdk17 + "/" + part, home + "/" + part);
+    if (!version.empty())
+        writeFile(home + "/release", "IMPLEMENTOR=\"test\"\nJAVA_VERSION=\"" + version + "\"\n");
+}
+
+TEST_F(LinuxLauncher, ArgumentsOptionsExitCodesAndAThrowingMainOnOpenJdk17) {
+    const std::string launcher = pack("probe", "[vm]\nparameters = \"-Xss512k -Dprobe.fromProject=yes\"\n");
+    // Beside the executable, after the project's options: its -Xss counts, for the program's thread too.
+    writeFile(launcher + ".vmoptions",
+              "# options of this machine\n-Xss16m\n-Dprobe.fromFile=Gr\u00fc\u00dfe\n");
+    Start run = start(launcher, {"Gr\u00fc\u00dfe \u20ac", "x y", "\U0001F600", "", "exit=7"});
+    EXPECT_EQ(run.code, 7) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(lineStartingWith(run.out, "platform="), "linux");
+    EXPECT_EQ(lineStartingWith(run.out, "java.home="), kJdk17);
+    EXPECT_EQ(withPrefix(run.out, "arg="),
+              (std::vector<std::string>{"Gr\u00fc\u00dfe \u20ac", "x y", "\U0001F600", "", "exit=7"}));
+    EXPECT_EQ(withPrefix(run.out, "vm="),
+              (std::vector<std::string>{"-Xss512k", "-Dprobe.fromProject=yes", "-Xss16m",
+                                        "-Dprobe.fromFile=Gr\u00fc\u00dfe"}));
+    EXPECT_TRUE(contains(run.log, "program thread stack: 16777216 bytes")) << run.log;
+    EXPECT_TRUE(contains(run.log, "System.exit(7)")) << run.log;
+    EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{}) << "the included files are removed";
+    const long deepStack = std::stol(lineStartingWith(run.out, "depth="));
+
+    // Without the options file the project's -Xss sizes the thread; main throws: its stack on standard
+    // error, the application error naming the exception and the log, exit code 1.
+    fs::remove(launcher + ".vmoptions");
+    run = start(launcher, {"throw"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "Exception in thread \"main\" java.lang.IllegalStateException: thrown by the "
+                         "probe \u017c\u00f3\u0142w\n\tat probe.LauncherProbe.main("))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "The application ended with an error.\n\njava.lang.IllegalStateException: "
+                                  "thrown by the probe \u017c\u00f3\u0142w"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, cache() + "/logs/qvx_nlog_")) << "the error names the log:\n" << run.err;
+    EXPECT_EQ(withPrefix(run.out, "vm="), (std::vector<std::string>{"-Xss512k", "-Dprobe.fromProject=yes"}));
+    EXPECT_LT(std::stol(lineStartingWith(run.out, "depth=")) * 8, deepStack)
+        << "a 512 KiB stack holds far fewer calls than a 16 MiB one";
+    EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{});
+}
+
+TEST_F(LinuxLauncher, SearchTakesTheNewestRuntimeWithinTheBoundsAndRemembersWhatItHadToRun) {
+    const std::string launcher = pack("search", "[java]\nmin_version = \"17\"\nmax_version = \"17\"\n");
+    const std::string folder = directory_ + "/jvm";
+    fakeRuntimeHome(folder + "/a-jdk-11", "11.0.20");
+    fakeRuntimeHome(folder + "/b-jdk-17.0.2", "17.0.2");
+    fakeRuntimeHome(folder + "/c-jdk-17-no-release", ""); // 17.0.15, as its java answers
+    fakeRuntimeHome(folder + "/d-jdk-17.0.9", "17.0.9");
+    fakeRuntimeHome(folder + "/e-jdk-21", "21.0.1");
+    fakeRuntimeHome(folder + "/f-jdk-17-early", "17.0.99-ea");
+    fs::create_directory_symlink(folder + "/e-jdk-21", folder + "/g-latest");
+    // JAVA_HOME names one outside the bounds, and PATH has no java: the folders decide.
+    const std::vector<std::string> variables = {"KESTRO_TEST_RUNTIME_FOLDERS=" + folder,
+                                                "JAVA_HOME=" + folder + "/e-jdk-21"};
+    Start run = start(launcher, {"exit=0"}, variables);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(contains(run.log, "JVM loaded from " + folder + "/c-jdk-17-no-release (version 17.0.15)"))
+        << run.log;
+    EXPECT_TRUE(contains(run.log, "beta vm not allowed")) << run.log;
+    EXPECT_EQ(lineStartingWith(run.out, "java.version="), "17.0.15");
+
+    run = start(launcher, {}, variables);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(contains(run.log, "version of " + kJdk17 + "/bin/java from the cache: 17.0.15")) << run.log;
+    EXPECT_TRUE(contains(run.log, "JVM loaded from " + folder + "/c-jdk-17-no-release")) << run.log;
+
+    // Nothing within the bounds: the reason on standard error, with the versions that would do.
+    fs::remove_all(folder + "/c-jdk-17-no-release");
+    for (const char* home : {"/b-jdk-17.0.2", "/d-jdk-17.0.9"})
+        fs::remove_all(folder + home);
+    run = start(launcher, {}, variables);
+    EXPECT_EQ(run.code, 83);
+    EXPECT_TRUE(contains(run.err, "The program runs on Java 17.")) << run.err;
+    EXPECT_EQ(run.out, std::vector<std::string>{});
+}
+
+TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceAndReused) {
+    const std::string launcher =
+        pack("shipped", "[java]\nbundled_runtime = \"" KESTRO_JLINKED_RUNTIME "\"\n");
+    const std::string runtimes = cache() + "/runtimes";
+    // No runtime anywhere else: the shipped one must do.
+    for (int startNumber = 1; startNumber <= 2; ++startNumber) {
+        SCOPED_TRACE("start " + std::to_string(startNumber));
+        const Start run = start(launcher, {"exit=0"}, {"KESTRO_TEST_RUNTIME_FOLDERS=/nowhere"});
+        EXPECT_EQ(run.code, 0) << run.err << run.log;
+        EXPECT_EQ(lineStartingWith(run.out, "java.home=").rfind(runtimes + "/", 0), 0u)
+            << lineStartingWith(run.out, "java.home=");
+        EXPECT_EQ(lineStartingWith(run.out, "java.version="), "17.0.15");
+        EXPECT_EQ(contains(run.log, "Caching JRE in"), startNumber == 1) << run.log;
+        EXPECT_EQ(contains(run.log, "Using cached JRE"), true) << run.log;
+        EXPECT_EQ(contains(run.log, "extracting " + runtimeDirectory()), true) << "the program's jars";
+        EXPECT_EQ(contains(run.log, "not extracting jre.tar.gz"), startNumber == 2)
+            << "once cached, the archive stays in the payload";
+        EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{});
+    }
+    int entries = 0;
+    for (const auto& entry : fs::directory_iterator(runtimes))
+        entries += entry.is_directory() ? 1 : 0;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
+    const std::string launcher = pack("single", "[single_instance]\nhand_over = true\n");
+    FILE* first = popen(command(launcher, {"wait"}, {"KESTRO_JAVA_HOME=" + kJdk17}).c_str(), "r");
+    ASSERT_NE(first, nullptr);
+    std::vector<std::string> firstOut;
+    char line[4096];
+    while (fgets(line, sizeof line, first) != nullptr) {
+        firstOut.push_back(linesOf(line).front());
+        if (firstOut.back() == "waiting")
+            break;
+    }
+    ASSERT_EQ(firstOut.empty() ? "" : firstOut.back(), "waiting");
+
+    const Start second = start(launcher, {"open", "Zdj\u0119cie \u017c.txt", ""});
+    EXPECT_EQ(second.code, 0) << second.err;
+    EXPECT_EQ(second.out, std::vector<std::string>{}) << "the second start runs no program of its own";
+
+    while (fgets(line, sizeof line, first) != nullptr)
+        firstOut.push_back(linesOf(line).front());
+    const int status = pclose(first);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(lineStartingWith(firstOut, "handedOver="), "open|Zdj\u0119cie \u017c.txt|");
+    EXPECT_EQ(lineStartingWith(firstOut, "received="), "true");
+
+    // The first has ended, and its lock with it: the next start is a first one again.
+    const Start third = start(launcher, {"exit=4"});
+    EXPECT_EQ(third.code, 4) << third.err;
+}
+
+// A runtime of Java 25 or later from the system's folders, and the class data it keeps in the cache.
+TEST_F(LinuxLauncher, Java25FromTheSystemFoldersMakesItsClassDataArchiveAndMapsIt) {
+    std::string home;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/jvm", ignored)) {
+        const std::string release = readFile(entry.path().string() + "/release");
+        if (contains(release, "JAVA_VERSION=\"25") && fs::exists(entry.path() / "lib/server/libjvm.so"))
+            home = entry.path().string();
+    }
+    if (home.empty())
+        GTEST_SKIP() << "no runtime of Java 25 in /usr/lib/jvm: the scenario with Java 25 is skipped";
+    const std::string launcher = pack("java25", "[java]\nmin_version = \"25\"\n");
+    for (int startNumber = 1; startNumber <= 2; ++startNumber) {
+        SCOPED_TRACE("start " + std::to_string(startNumber));
+        const Start run =
+            start(launcher, {"\u00e9t\u00e9", "exit=0"}, {"KESTRO_TEST_RUNTIME_FOLDERS=/usr/lib/jvm"});
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(lineStartingWith(run.out, "java.home="), fs::canonical(home).string());
+        EXPECT_EQ(lineStartingWith(run.out, "java.version=").substr(0, 2), "25");
+        EXPECT_EQ(withPrefix(run.out, "arg="), (std::vector<std::string>{"\u00e9t\u00e9", "exit=0"}));
+        EXPECT_TRUE(contains(run.log, startNumber == 1 ? "(made at exit)" : "(present)")) << run.log;
+    }
+}
+
+} // namespace
