@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -256,6 +257,44 @@ TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
     // The first has ended, and its lock with it: the next start is a first one again.
     const Start third = start(launcher, {"exit=4"});
     EXPECT_EQ(third.code, 4) << third.err;
+}
+
+// A Swing program's whole life on the virtual screen: its window appears (and is photographed as
+// window.png in the test's folder), and the program ends with its last window.
+TEST_F(LinuxLauncher, SwingWindowAppearsOnTheVirtualScreen) {
+    const char* display = getenv("DISPLAY");
+    if (display == nullptr)
+        GTEST_SKIP() << "no DISPLAY (scripts/with-display gives one): the Swing scenario is skipped";
+    const std::string launcher = pack("window");
+    FILE* program =
+        popen(command(launcher, {"window"}, {"KESTRO_JAVA_HOME=" + kJdk17, std::string("DISPLAY=") + display})
+                  .c_str(),
+              "r");
+    ASSERT_NE(program, nullptr);
+    std::vector<std::string> out;
+    char line[4096];
+    while (fgets(line, sizeof line, program) != nullptr && out.size() < 100) {
+        out.push_back(linesOf(line).front());
+        if (out.back() == "window shown")
+            break;
+    }
+    std::string window, shot;
+    EXPECT_EQ(runShell("timeout 60 xdotool search --sync --name 'Kestro probe window' | head -n 1", &window),
+              0);
+    const std::string picture = directory_ + "/window.png";
+    EXPECT_EQ(runShell("import -window " + linesOf(window + "\n").front() + " " + quoted(picture) +
+                           " && identify -format %w " + quoted(picture),
+                       &shot),
+              0)
+        << shot;
+    EXPECT_GT(std::atoi(shot.c_str()), 100) << "the window's width in pixels: " << shot;
+    writeFile(directory_ + "/close", "");
+    while (fgets(line, sizeof line, program) != nullptr)
+        out.push_back(linesOf(line).front());
+    const int status = pclose(program);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(lineStartingWith(out, "platform="), "linux");
+    EXPECT_EQ(out.empty() ? "" : out.back(), "window shown");
 }
 
 // A runtime of Java 25 or later from the system's folders, and the class data it keeps in the cache.

@@ -14,7 +14,8 @@ import java.util.concurrent.TimeUnit;
  * line each (the system its launcher names, the runtime, the arguments, the VM options given as -Xss
  * or -Dprobe.*, the depth of recursion its thread's stack allows), then does what its last argument
  * asks: "exit=N" ends with System.exit(N), "throw" throws from main, "wait" prints the arguments of a
- * later start once they are handed over (at most a minute), anything else returns.
+ * later start once they are handed over (at most a minute), "window" shows a small Swing window
+ * ({@link WindowProbe}), anything else returns.
  */
 public final class LauncherProbe {
     private static int depth;
@@ -50,6 +51,8 @@ public final class LauncherProbe {
         } else if (last.equals("wait")) {
             out.println("waiting");
             out.println("received=" + handedOver.await(1, TimeUnit.MINUTES));
+        } else if (last.equals("window")) {
+            WindowProbe.show(out);
         }
     }
 
