@@ -236,9 +236,9 @@ TEST(Install, PutsThePackerItsManPageAndItsDocumentation) {
                        &output),
               0)
         << output;
-    for (const char* installed :
-         {"/bin/kestro", "/share/kestro/kestro-runtime.jar", "/share/doc/kestro/project-file.md",
-          "/share/doc/kestro/build-tools.md", "/share/doc/kestro/java-api.md"})
+    for (const char* installed : {"/bin/kestro", "/share/kestro/kestro-runtime.jar",
+                                  "/share/doc/kestro/project-file.md", "/share/doc/kestro/build-tools.md",
+                                  "/share/doc/kestro/java-api.md", "/share/kestro/stubs/linux-x64"})
         EXPECT_TRUE(std::ifstream(prefix + installed).good()) << installed;
     std::ifstream in(prefix + "/share/man/man1/kestro.1");
     const std::string page((std::istreambuf_iterator<char>(in)), {});
