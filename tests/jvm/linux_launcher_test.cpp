@@ -205,19 +205,24 @@ TEST_F(LinuxLauncher, SearchTakesTheNewestRuntimeWithinTheBoundsAndRemembersWhat
     EXPECT_EQ(run.out, std::vector<std::string>{});
 }
 
-TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceAndReused) {
+TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceReusedAndMadeAgainWhenDamaged) {
     const std::string launcher =
         pack("shipped", "[java]\nbundled_runtime = \"" KESTRO_JLINKED_RUNTIME "\"\n");
     const std::string runtimes = cache() + "/runtimes";
-    // No runtime anywhere else: the shipped one must do.
-    for (int startNumber = 1; startNumber <= 2; ++startNumber) {
+    std::string home;
+    // No runtime anywhere else: the shipped one must do. The third start finds the cached runtime
+    // short of a file and makes it again.
+    for (int startNumber = 1; startNumber <= 3; ++startNumber) {
         SCOPED_TRACE("start " + std::to_string(startNumber));
+        if (startNumber == 3)
+            fs::remove(home + "/lib/modules");
         const Start run = start(launcher, {"exit=0"}, {"KESTRO_TEST_RUNTIME_FOLDERS=/nowhere"});
         EXPECT_EQ(run.code, 0) << run.err << run.log;
-        EXPECT_EQ(lineStartingWith(run.out, "java.home=").rfind(runtimes + "/", 0), 0u)
-            << lineStartingWith(run.out, "java.home=");
+        home = lineStartingWith(run.out, "java.home=");
+        EXPECT_EQ(home.rfind(runtimes + "/", 0), 0u) << home;
         EXPECT_EQ(lineStartingWith(run.out, "java.version="), "17.0.15");
-        EXPECT_EQ(contains(run.log, "Caching JRE in"), startNumber == 1) << run.log;
+        EXPECT_EQ(contains(run.log, "damaged: lib/modules"), startNumber == 3) << run.log;
+        EXPECT_EQ(contains(run.log, "Caching JRE in"), startNumber != 2) << run.log;
         EXPECT_EQ(contains(run.log, "Using cached JRE"), true) << run.log;
         EXPECT_EQ(contains(run.log, "extracting " + runtimeDirectory()), true) << "the program's jars";
         EXPECT_EQ(contains(run.log, "not extracting jre.tar.gz"), startNumber == 2)
