@@ -289,6 +289,15 @@ TEST_F(PackTest, FailuresNameTheCauseAndLeaveTheOutputAlone) {
              request.projectPath = test.directory_ + "/App.exe";
          },
          "is the project file"},
+        {"Windows stub for a Linux launcher",
+         [](PackTest&, PackRequest& request, std::string&) { request.system = TargetSystem::Linux; },
+         "is not a Linux executable, but the launcher is for Linux"},
+        {"Linux launcher to be signed",
+         [](PackTest&, PackRequest& request, std::string&) {
+             request.system = TargetSystem::Linux;
+             request.signing = SigningRequest{};
+         },
+         "a Linux launcher is not signed"},
         {"runtime for Linux",
          [](PackTest& test, PackRequest& request, std::string&) {
              request.bundledRuntime = test.runtime({{"bin/java", "ELF"}, {"lib/server/libjvm.so", "ELF"}});

@@ -56,8 +56,10 @@ class LinuxLauncher : public testing::Test {
     std::string runtimeDirectory() const { return directory_ + "/run"; }
     std::string cache() const { return directory_ + "/cache/kestro"; }
 
-    // Packs the probe into directory/name with the project's own tables after [application].
-    std::string pack(const std::string& name, const std::string& tables = "") {
+    // Packs the probe into directory/name with the project's own tables after [application]; what
+    // the packer printed goes to *printed when asked for.
+    std::string pack(const std::string& name, const std::string& tables = "",
+                     std::string* printed = nullptr) {
         const std::string project = directory_ + "/" + name + ".toml";
         writeFile(project, "[application]\nname = \"" + name +
                                "\"\nmain_class = \"probe.LauncherProbe\"\nexecutable_type = 0\n" + tables +
@@ -71,6 +73,8 @@ class LinuxLauncher : public testing::Test {
                            &output),
                   0)
             << output;
+        if (printed != nullptr)
+            *printed = output;
         return launcher;
     }
 
@@ -132,7 +136,26 @@ void fakeRuntimeHome(const std::string& home, const std::string& version) {
 }
 
 TEST_F(LinuxLauncher, ArgumentsOptionsExitCodesAndAThrowingMainOnOpenJdk17) {
-    const std::string launcher = pack("probe", "[vm]\nparameters = \"-Xss512k -Dprobe.fromProject=yes\"\n");
+    // Settings only a Windows launcher has are left out, one warning each; the launcher reads the rest.
+    std::string printed, inspected;
+    const std::string launcher = pack("probe",
+                                      "[vm]\nparameters = \"-Xss512k -Dprobe.fromProject=yes\"\n"
+                                      "[java]\nsearch_sequence = [\"Y\", \"EJAVA_HOME\"]\n"
+                                      "[messages]\ncancel_button = \"Stop\"\n"
+                                      "[version]\nfile_version = \"1.0.0.0\"\n",
+                                      &printed);
+    EXPECT_EQ(
+        withPrefix(linesOf(printed), "kestro: warning: " + directory_ + "/probe.toml:"),
+        (std::vector<std::string>{
+            "8:20: java.search_sequence: \"Y\" (the runtimes registered with Windows) applies to Windows "
+            "launchers only; the Linux launcher searches the system's runtime folders last",
+            "10:17: messages.cancel_button applies to Windows launchers only; the Linux launcher is packed "
+            "without it",
+            "11:1: version applies to Windows launchers only; the Linux launcher is packed without it"}))
+        << printed;
+    ASSERT_EQ(runShell(std::string(KESTRO_CLI) + " inspect " + quoted(launcher), &inspected), 0);
+    EXPECT_TRUE(contains(inspected, "128  java.search_sequence = \"EJAVA_HOME\"")) << inspected;
+    EXPECT_FALSE(contains(inspected, "cancel_button")) << inspected;
     // Beside the executable, after the project's options: its -Xss counts, for the program's thread too.
     writeFile(launcher + ".vmoptions",
               "# options of this machine\n-Xss16m\n-Dprobe.fromFile=Gr\u00fc\u00dfe\n");
