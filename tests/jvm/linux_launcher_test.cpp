@@ -61,9 +61,8 @@ class LinuxLauncher : public testing::Test {
     std::string pack(const std::string& name, const std::string& tables = "",
                      std::string* printed = nullptr) {
         const std::string project = directory_ + "/" + name + ".toml";
-        writeFile(project, "[application]\nname = \"" + name +
-                               "\"\nmain_class = \"probe.LauncherProbe\"\nexecutable_type = 0\n" + tables +
-                               "\n[[files]]\nsource = \"" KESTRO_PROBE_JAR "\"\n");
+        writeFile(project, "[application]\nname = \"" + name + "\"\nmain_class = \"probe.LauncherProbe\"\n" +
+                               tables + "\n[[files]]\nsource = \"" KESTRO_PROBE_JAR "\"\n");
         const std::string launcher = directory_ + "/" + name;
         std::string output;
         EXPECT_EQ(runShell(std::string(KESTRO_CLI) + " pack " + quoted(project) +
@@ -147,11 +146,11 @@ TEST_F(LinuxLauncher, ArgumentsOptionsExitCodesAndAThrowingMainOnOpenJdk17) {
     EXPECT_EQ(
         withPrefix(linesOf(printed), "kestro: warning: " + directory_ + "/probe.toml:"),
         (std::vector<std::string>{
-            "8:20: java.search_sequence: \"Y\" (the runtimes registered with Windows) applies to Windows "
+            "7:20: java.search_sequence: \"Y\" (the runtimes registered with Windows) applies to Windows "
             "launchers only; the Linux launcher searches the system's runtime folders last",
-            "10:17: messages.cancel_button applies to Windows launchers only; the Linux launcher is packed "
+            "9:17: messages.cancel_button applies to Windows launchers only; the Linux launcher is packed "
             "without it",
-            "11:1: version applies to Windows launchers only; the Linux launcher is packed without it"}))
+            "10:1: version applies to Windows launchers only; the Linux launcher is packed without it"}))
         << printed;
     ASSERT_EQ(runShell(std::string(KESTRO_CLI) + " inspect " + quoted(launcher), &inspected), 0);
     EXPECT_TRUE(contains(inspected, "128  java.search_sequence = \"EJAVA_HOME\"")) << inspected;
@@ -218,13 +217,25 @@ TEST_F(LinuxLauncher, SearchTakesTheNewestRuntimeWithinTheBoundsAndRemembersWhat
     EXPECT_TRUE(contains(run.log, "version of " + kJdk17 + "/bin/java from the cache: 17.0.15")) << run.log;
     EXPECT_TRUE(contains(run.log, "JVM loaded from " + folder + "/c-jdk-17-no-release")) << run.log;
 
-    // Nothing within the bounds: the reason on standard error, with the versions that would do.
+    // Nothing within the bounds: the reason on standard error, with the versions that would do and
+    // the log; started from a desktop (a display, no terminal), in a zenity dialog as well.
     fs::remove_all(folder + "/c-jdk-17-no-release");
     for (const char* home : {"/b-jdk-17.0.2", "/d-jdk-17.0.9"})
         fs::remove_all(folder + home);
-    run = start(launcher, {}, variables);
+    writeFile(directory_ + "/desktop/zenity",
+              "#!/bin/sh\nprintf '%s\\n' \"$@\" >" + directory_ + "/dialog\n");
+    fs::permissions(directory_ + "/desktop/zenity", fs::perms::owner_all);
+    std::vector<std::string> desktop = variables;
+    desktop.insert(desktop.end(), {"DISPLAY=:99", "PATH=" + directory_ + "/desktop"});
+    run = start(launcher, {}, desktop);
     EXPECT_EQ(run.code, 83);
-    EXPECT_TRUE(contains(run.err, "The program runs on Java 17.")) << run.err;
+    const std::string told = "No Java runtime was found. Please install Java and start the program again.\n"
+                             "The program runs on Java 17.\n\nLog: " +
+                             cache() + "/logs/qvx_nlog_";
+    EXPECT_EQ(run.err.rfind(told, 0), 0u) << run.err;
+    EXPECT_EQ(
+        readFile(directory_ + "/dialog").rfind("--error\n--no-markup\n--title=search\n--text=" + told, 0), 0u)
+        << readFile(directory_ + "/dialog");
     EXPECT_EQ(run.out, std::vector<std::string>{});
 }
 
