@@ -3,6 +3,9 @@
 // this folder printing what reached it. Each start runs in an environment of its own: a UTF-8 locale
 // as a desktop session has, a cache and a runtime directory per test, no display, no java on PATH,
 // and only the variables a test names.
+#include "jvmsearch/runtime_search.h"
+#include "support/cleanup.h"
+#include "support/text_conversion.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -282,7 +285,8 @@ TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
     }
     ASSERT_EQ(firstOut.empty() ? "" : firstOut.back(), "waiting");
 
-    const Start second = start(launcher, {"open", "Zdj\u0119cie \u017c.txt", ""});
+    // Blanks, either quote and nothing at all: each comes back as it was given.
+    const Start second = start(launcher, {"open", "Zdj\u0119cie \u017c.txt", "", "say \"hi\"", "it's mine"});
     EXPECT_EQ(second.code, 0) << second.err;
     EXPECT_EQ(second.out, std::vector<std::string>{}) << "the second start runs no program of its own";
 
@@ -290,7 +294,8 @@ TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
         firstOut.push_back(linesOf(line).front());
     const int status = pclose(first);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(lineStartingWith(firstOut, "handedOver="), "open|Zdj\u0119cie \u017c.txt|");
+    EXPECT_EQ(lineStartingWith(firstOut, "handedOver="),
+              "open|Zdj\u0119cie \u017c.txt||say \"hi\"|it's mine");
     EXPECT_EQ(lineStartingWith(firstOut, "received="), "true");
 
     // The first has ended, and its lock with it: the next start is a first one again.
@@ -358,6 +363,39 @@ TEST_F(LinuxLauncher, Java25FromTheSystemFoldersMakesItsClassDataArchiveAndMapsI
         EXPECT_EQ(withPrefix(run.out, "arg="), (std::vector<std::string>{"\u00e9t\u00e9", "exit=0"}));
         EXPECT_TRUE(contains(run.log, startNumber == 1 ? "(made at exit)" : "(present)")) << run.log;
     }
+}
+
+// The Linux side's rules that no start above reaches.
+TEST(LinuxLauncherParts, VersionsHomesNamesAndTexts) {
+    EXPECT_EQ(
+        versionFromOutput("Picked up JAVA_TOOL_OPTIONS: -Xmx1g\nopenjdk version \"17.0.15\" 2025-04-15\n"
+                          "OpenJDK Runtime Environment (build 17.0.15+6)\n"),
+        "17.0.15");
+    EXPECT_EQ(versionFromOutput("java version \"1.8.0_45\"\n"), "1.8.0_45");
+    EXPECT_EQ(versionFromOutput("Error: could not open `lib/jvm.cfg'\n"), "");
+    EXPECT_EQ(homeOfExecutable("/usr/lib/jvm/java-17/bin/java"), "/usr/lib/jvm/java-17");
+    EXPECT_EQ(homeOfExecutable("/opt/tools/java"), "") << "a java outside a bin directory has no home";
+    EXPECT_EQ(homeOfExecutable("/bin/java"), "") << "the root is no runtime home";
+
+    // The clean-up takes only the launcher's own names.
+    EXPECT_TRUE(isExtractionDirectoryName("kqx1f3c.tmp_dir680179683"));
+    EXPECT_FALSE(isExtractionDirectoryName("kqx1f3c.tmp_dir680179683x"));
+    EXPECT_FALSE(isExtractionDirectoryName("kqx.tmp_dir1"));
+    EXPECT_TRUE(isLauncherLogName("qvx_nlog_10f6_6b19824a"));
+    EXPECT_FALSE(isLauncherLogName("qvx_nlog_10f6"));
+    unsigned long processId = 0;
+    EXPECT_TRUE(isHandOverName("kqx_p4242.tmp", &processId));
+    EXPECT_EQ(processId, 4242u);
+    EXPECT_FALSE(isHandOverName("kqx_p4242.tmp.new99", &processId)) << "one still being written";
+
+    // Arguments arrive as UTF-8: characters beyond 16 bits become surrogate pairs and come back whole;
+    // bytes that are no UTF-8 become U+FFFD, one each, and the rest survives.
+    EXPECT_EQ(wideFromNarrow("\U0001F600\u20ac"), (std::wstring{0xD83D, 0xDE00, 0x20AC}));
+    EXPECT_EQ(narrowFromWide(wideFromNarrow("Gr\u00fc\u00dfe \U0001F600")), "Gr\u00fc\u00dfe \U0001F600");
+    EXPECT_EQ(wideFromNarrow("a\xE9"
+                             "b\xF0\x9F"),
+              (std::wstring{L'a', 0xFFFD, L'b', 0xFFFD, 0xFFFD}));
+    EXPECT_EQ(narrowFromWide(std::wstring{L'x', 0xD800}), "x\uFFFD") << "an unpaired surrogate";
 }
 
 } // namespace
