@@ -8,11 +8,17 @@
 #include "support/text_conversion.h"
 #include "test_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -110,6 +116,22 @@ class LinuxLauncher : public testing::Test {
         return run;
     }
 
+    // Starts launcher with "wait" and reads its output up to the line "waiting" into *out.
+    FILE* startWaiting(const std::string& launcher, std::vector<std::string>* out,
+                       const std::vector<std::string>& variables = {"KESTRO_JAVA_HOME=" + kJdk17}) {
+        // exec: the launcher is the process popen made, whose output ends when it ends.
+        std::string line = command(launcher, {"wait"}, variables);
+        line.insert(line.find("env -i"), "exec ");
+        FILE* program = popen(line.c_str(), "r");
+        char text[4096];
+        while (program != nullptr && fgets(text, sizeof text, program) != nullptr) {
+            out->push_back(linesOf(text).front());
+            if (out->back() == "waiting")
+                break;
+        }
+        return program;
+    }
+
     // What this launcher's starts left in the runtime directory: nothing once they have ended.
     std::vector<std::string> leftInRuntimeDirectory() const {
         std::vector<std::string> left;
@@ -125,6 +147,28 @@ class LinuxLauncher : public testing::Test {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// Sets path's modification time (a link's own) seconds into the past.
+void makeOlder(const std::string& path, long seconds) {
+    timespec times[2] = {};
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Locks path (made when missing) as a running launcher holds its mark or its log, for as long as the
+// returned descriptor stays open.
+int holdLock(const std::string& path, int how) {
+    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_EQ(file >= 0 && flock(file, how | LOCK_NB) == 0, true) << path;
+    return file;
+}
+
+// A folder outside every room of the launcher with a file in it, for the links that point there.
+void outsideFolder(const std::string& folder) {
+    writeFile(folder + "/keep.txt", "not the launcher's");
 }
 
 // A runtime home that is Debian's JDK 17 under another name, with a release file of its own (none
@@ -301,6 +345,149 @@ TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
     // The first has ended, and its lock with it: the next start is a first one again.
     const Start third = start(launcher, {"exit=4"});
     EXPECT_EQ(third.code, 4) << third.err;
+}
+
+// The names in folder, sorted; a name that starts with one of the prefixes given stands as its label.
+std::vector<std::string> namesIn(const std::string& folder,
+                                 const std::vector<std::pair<std::string, std::string>>& labels = {}) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+        std::string name = entry.path().filename().string();
+        for (const auto& [prefix, label] : labels)
+            if (name.rfind(prefix, 0) == 0)
+                name = label;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A launcher killed outright leaves its included files and its single-instance lock file behind; the
+// next start is a first one all the same, and its clean-up takes what ended launchers left: only the
+// launcher's own names, nothing a running launcher holds, no link followed, no cache entry in use.
+TEST_F(LinuxLauncher, NextStartAfterAKilledOneCleansUpOnlyWhatEndedLaunchersLeft) {
+    const std::string launcher = pack("cleanup", "[single_instance]\nhand_over = true\n");
+    const std::string room = runtimeDirectory() + "/kestro";
+    const std::string logs = cache() + "/logs";
+    const std::string runtimes = cache() + "/runtimes";
+    const std::string classData = cache() + "/class-data";
+    const auto firstInstance = [&]() -> unsigned long {
+        for (const std::string& name : namesIn(room))
+            if (name.rfind("kqx_instance_", 0) == 0)
+                return std::stoul(readFile(room + "/" + name));
+        return 0;
+    };
+    const auto hex = [](unsigned long number) {
+        char text[32];
+        snprintf(text, sizeof text, "%lx", number);
+        return std::string(text);
+    };
+
+    std::vector<std::string> killedOut;
+    FILE* killed = startWaiting(launcher, &killedOut);
+    ASSERT_NE(killed, nullptr);
+    ASSERT_EQ(killedOut.empty() ? "" : killedOut.back(), "waiting");
+    const unsigned long killedId = firstInstance();
+    ASSERT_NE(killedId, 0u);
+    ASSERT_EQ(kill(static_cast<pid_t>(killedId), SIGKILL), 0);
+    pclose(killed);
+    const std::string killedPrefix = "kqx" + hex(killedId) + ".tmp_dir";
+    ASSERT_EQ(namesIn(room, {{killedPrefix, "<killed>"}, {"kqx_instance_", "<lock>"}}),
+              (std::vector<std::string>{"<killed>", "<lock>"}));
+
+    // What other launchers left, beside it. Marked directories count as leftovers whatever their age;
+    // one without a mark is given a minute to get it.
+    for (const char* outside : {"/outside-1", "/outside-2", "/outside-3", "/outside-4"})
+        outsideFolder(directory_ + outside);
+    writeFile(room + "/kqx1.tmp_dir1/kqx_in_use", "");
+    writeFile(room + "/kqx1.tmp_dir1/lib/app.jar", "jar");
+    fs::create_directory_symlink(directory_ + "/outside-1", room + "/kqx1.tmp_dir1/lib/linked");
+    writeFile(room + "/kqx2.tmp_dir2/app.jar", "held by a running launcher");
+    const int heldExtraction = holdLock(room + "/kqx2.tmp_dir2/kqx_in_use", LOCK_SH);
+    writeFile(room + "/kqx3.tmp_dir3/app.jar", "unmarked, two minutes old");
+    makeOlder(room + "/kqx3.tmp_dir3", 120);
+    writeFile(room + "/kqx4.tmp_dir4/app.jar", "unmarked, being made");
+    fs::create_directory_symlink(directory_ + "/outside-2", room + "/kqx5.tmp_dir5");
+    writeFile(room + "/other.tmp_dir6/kqx_in_use", "");
+    makeOlder(room + "/other.tmp_dir6", 3600);
+    writeFile(room + "/kqx_p" + std::to_string(killedId) + ".tmp", "for the killed one");
+    writeFile(room + "/kqx_p" + std::to_string(getpid()) + ".tmp", "for a running one");
+
+    // Logs: a day old and unlocked go.
+    const long days = 24 * 60 * 60;
+    for (const char* name : {"/qvx_nlog_1_1", "/qvx_nlog_2_2", "/qvx_nlog_3_3", "/notes_1_1"})
+        writeFile(logs + name, "log");
+    const int heldLog = holdLock(logs + "/qvx_nlog_2_2", LOCK_EX);
+    fs::create_symlink(directory_ + "/outside-3/keep.txt", logs + "/qvx_nlog_4_4");
+    for (const char* name : {"/qvx_nlog_1_1", "/qvx_nlog_2_2", "/notes_1_1", "/qvx_nlog_4_4"})
+        makeOlder(logs + name, 2 * days);
+
+    // The cache: entries unused for 30 days go unless a launcher runs from them; half-made ones an
+    // hour old go; class-data archives unused for 30 days go.
+    const std::string unused = "0123456789abcdef0123", inUse = "aaaaaaaaaaaaaaaaaaaa";
+    writeFile(runtimes + "/" + unused + "/jre/release", "JAVA_VERSION=\"17\"\n");
+    writeFile(runtimes + "/" + inUse + "/jre/release", "JAVA_VERSION=\"17\"\n");
+    const int heldEntry = holdLock(runtimes + "/" + inUse + "/kqx_in_use", LOCK_SH);
+    writeFile(runtimes + "/bbbbbbbbbbbbbbbbbbbb.new77/jre/release", "");
+    writeFile(runtimes + "/cccccccccccccccccccc.new78/jre/release", "");
+    writeFile(runtimes + "/dddddddddddddddddddd/jre/release", "");
+    writeFile(runtimes + "/my-runtime/release", "");
+    fs::create_directory_symlink(directory_ + "/outside-4", runtimes + "/eeeeeeeeeeeeeeeeeeee");
+    for (const std::string& name :
+         {unused, inUse, std::string("my-runtime"), std::string("eeeeeeeeeeeeeeeeeeee")})
+        makeOlder(runtimes + "/" + name, 31 * days);
+    makeOlder(runtimes + "/bbbbbbbbbbbbbbbbbbbb.new77", 2 * 3600);
+    const std::string oldArchive = classData + "/0123456789abcdef0123456789abcdef.jsa";
+    for (const std::string& name :
+         {std::string("/0123456789abcdef0123456789abcdef.jsa"),
+          std::string("/fedcba9876543210fedcba9876543210.aot"), std::string("/notes.jsa")})
+        writeFile(classData + name, "archive");
+    makeOlder(oldArchive, 31 * days);
+    makeOlder(classData + "/notes.jsa", 31 * days);
+
+    std::vector<std::string> nextOut;
+    FILE* next = startWaiting(launcher, &nextOut);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(nextOut.empty() ? "" : nextOut.back(), "waiting") << "the killed one's lock went with it";
+    const unsigned long nextId = firstInstance();
+    EXPECT_NE(nextId, killedId);
+    // The class-data room is cleaned last.
+    EXPECT_TRUE(
+        kestro::test_support::waitUntil([&] { return !fs::exists(oldArchive); }, std::chrono::seconds(30)));
+    const std::string nextLog = "qvx_nlog_" + hex(nextId) + "_";
+    EXPECT_EQ(
+        namesIn(room, {{"kqx" + hex(nextId) + ".tmp_dir", "<running>"}, {"kqx_instance_", "<lock>"}}),
+        (std::vector<std::string>{"<lock>", "<running>", "kqx2.tmp_dir2", "kqx4.tmp_dir4", "kqx5.tmp_dir5",
+                                  "kqx_p" + std::to_string(getpid()) + ".tmp", "other.tmp_dir6"}));
+    EXPECT_EQ(namesIn(logs, {{"qvx_nlog_" + hex(killedId) + "_", "<killed>"}, {nextLog, "<running>"}}),
+              (std::vector<std::string>{"<killed>", "<running>", "notes_1_1", "qvx_nlog_2_2", "qvx_nlog_3_3",
+                                        "qvx_nlog_4_4"}));
+    EXPECT_EQ(namesIn(runtimes),
+              (std::vector<std::string>{inUse, "cccccccccccccccccccc.new78", "dddddddddddddddddddd",
+                                        "eeeeeeeeeeeeeeeeeeee", "my-runtime"}));
+    EXPECT_EQ(namesIn(classData),
+              (std::vector<std::string>{"fedcba9876543210fedcba9876543210.aot", "notes.jsa"}));
+    for (const char* outside : {"/outside-1", "/outside-2", "/outside-3", "/outside-4"})
+        EXPECT_EQ(readFile(directory_ + outside + "/keep.txt"), "not the launcher's") << outside;
+    EXPECT_EQ(readFile(room + "/kqx2.tmp_dir2/app.jar"), "held by a running launcher");
+    for (const int held : {heldExtraction, heldLog, heldEntry})
+        close(held);
+
+    // A third start hands over and ends; the running one ends and takes its own directory along.
+    EXPECT_EQ(start(launcher, {"done"}).code, 0);
+    std::vector<std::string> rest;
+    char line[4096];
+    while (fgets(line, sizeof line, next) != nullptr)
+        rest.push_back(linesOf(line).front());
+    const int status = pclose(next);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(lineStartingWith(rest, "handedOver="), "done");
+    std::vector<std::string> left = leftInRuntimeDirectory();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"kqx2.tmp_dir2", "kqx4.tmp_dir4", "kqx5.tmp_dir5", "other.tmp_dir6"}))
+        << "its own directory went with it";
 }
 
 // A Swing program's whole life on the virtual screen: its window appears (and is photographed as
