@@ -103,14 +103,14 @@ class LinuxLauncher : public testing::Test {
 
     Start start(const std::string& launcher, const std::vector<std::string>& arguments,
                 const std::vector<std::string>& variables = {"KESTRO_JAVA_HOME=" + kJdk17}) {
-        fs::remove_all(cache() + "/logs");
+        std::error_code ignored;
+        fs::remove_all(cache() + "/logs", ignored);
         Start run;
         std::string out;
         run.code =
             runShell(command(launcher, arguments, variables) + " 2>" + quoted(directory_ + "/err"), &out);
         run.out = linesOf(out);
         run.err = readFile(directory_ + "/err");
-        std::error_code ignored;
         for (const auto& log : fs::directory_iterator(cache() + "/logs", ignored))
             run.log += readFile(log.path().string());
         return run;
@@ -286,6 +286,77 @@ TEST_F(LinuxLauncher, SearchTakesTheNewestRuntimeWithinTheBoundsAndRemembersWhat
     EXPECT_EQ(run.out, std::vector<std::string>{});
 }
 
+// The search's order, one start each: KESTRO_JAVA_HOME, JAVA_HOME, java on PATH (its links resolved to
+// the runtime they lead to), the system's folders; a home refused for its version or for want of a
+// library gives way to the next. A java without a release file is asked once, until it changes.
+TEST_F(LinuxLauncher, SearchOrderGivesWayToTheNextAndAChangedJavaIsAskedAgain) {
+    const std::string launcher = pack("order", "[java]\nmin_version = \"17\"\nmax_version = \"17\"\n");
+    const std::string homes = directory_ + "/homes";
+    fakeRuntimeHome(homes + "/kestro", "17.0.5");
+    fakeRuntimeHome(homes + "/java-home", "17.0.6");
+    fakeRuntimeHome(homes + "/old", "11.0.2");
+    fakeRuntimeHome(homes + "/folders/jdk", "17.0.8");
+    fs::create_directories(homes + "/no-library/bin");
+    // On PATH, a link to a link to Debian's java: unresolved, it would lie in no runtime home.
+    fs::create_directories(directory_ + "/path");
+    fs::create_symlink(homes + "/java-home/bin/java", directory_ + "/path/java");
+    // A runtime without a release file whose java answers as its script says.
+    const std::string asked = homes + "/asked";
+    fs::create_directories(asked + "/bin");
+    for (const char* part : {"lib", "conf"})
+        fs::create_directory_symlink(kJdk17 + "/" + part, asked + "/" + part);
+
+    const std::string folders = "KESTRO_TEST_RUNTIME_FOLDERS=" + homes + "/folders";
+    const std::string path = "PATH=" + directory_ + "/path";
+    struct Case {
+        std::vector<std::string> variables;
+        std::string answer; // what the asked runtime's java prints as its version, when it changes
+        std::string home;
+        std::string version;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {{"KESTRO_JAVA_HOME=" + homes + "/kestro", "JAVA_HOME=" + homes + "/java-home", path, folders},
+         "",
+         homes + "/kestro",
+         "17.0.5",
+         ""},
+        {{"KESTRO_JAVA_HOME=" + homes + "/old", "JAVA_HOME=" + homes + "/java-home", path, folders},
+         "",
+         homes + "/java-home",
+         "17.0.6",
+         "version of " + homes + "/old: 11.0.2"},
+        {{"KESTRO_JAVA_HOME=" + homes + "/no-library", "JAVA_HOME=" + homes + "/old", path, folders},
+         "",
+         kJdk17,
+         "17.0.15",
+         "Testing location " + kJdk17 + " (java on PATH)"},
+        {{"JAVA_HOME=" + homes + "/old", folders}, "", homes + "/folders/jdk", "17.0.8", ""},
+        {{"KESTRO_JAVA_HOME=" + asked, folders}, "17.0.3", asked, "17.0.3", ""},
+        {{"KESTRO_JAVA_HOME=" + asked, folders}, "", asked, "17.0.3", "from the cache: 17.0.3"},
+        // Replaced in place by one of another version: asked again, and refused.
+        {{"KESTRO_JAVA_HOME=" + asked, folders},
+         "11.0.21",
+         homes + "/folders/jdk",
+         "17.0.8",
+         "version of " + asked + ": 11.0.21"},
+    };
+    for (size_t row = 0; row < cases.size(); ++row) {
+        const Case& c = cases[row];
+        SCOPED_TRACE("row " + std::to_string(row));
+        if (!c.answer.empty()) {
+            writeFile(asked + "/bin/java",
+                      "#!/bin/sh\necho 'openjdk version \"" + c.answer + "\" 2025-01-21' >&2\n");
+            fs::permissions(asked + "/bin/java", fs::perms::owner_all);
+        }
+        const Start run = start(launcher, {"exit=3"}, c.variables);
+        EXPECT_EQ(run.code, 3) << run.err;
+        EXPECT_TRUE(contains(run.log, "JVM loaded from " + c.home + " (version " + c.version + ")"))
+            << run.log;
+        EXPECT_TRUE(contains(run.log, c.logged)) << run.log;
+    }
+}
+
 TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceReusedAndMadeAgainWhenDamaged) {
     const std::string launcher =
         pack("shipped", "[java]\nbundled_runtime = \"" KESTRO_JLINKED_RUNTIME "\"\n");
@@ -314,6 +385,66 @@ TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceReusedAndMadeAgainWhenD
     for (const auto& entry : fs::directory_iterator(runtimes))
         entries += entry.is_directory() ? 1 : 0;
     EXPECT_EQ(entries, 1);
+
+    // Two launchers of the same runtime (two executables: one instance each) start at once on an empty
+    // cache: both run, from the one entry the two made.
+    fs::remove_all(runtimes);
+    fs::copy_file(launcher, launcher + "-copy");
+    std::string codes;
+    const std::string variable = " KESTRO_TEST_RUNTIME_FOLDERS=/nowhere";
+    runShell(command(launcher, {"exit=0"}, {}) + variable + " >" + directory_ + "/out-1 2>&1 & " +
+                 command(launcher + "-copy", {"exit=0"}, {}) + variable + " >" + directory_ +
+                 "/out-2 2>&1; second=$?; wait $!; echo $? $second",
+             &codes);
+    EXPECT_EQ(linesOf(codes).back(), "0 0")
+        << readFile(directory_ + "/out-1") << readFile(directory_ + "/out-2");
+    const std::string together = lineStartingWith(linesOf(readFile(directory_ + "/out-1")), "java.home=");
+    EXPECT_EQ(together.rfind(runtimes + "/", 0), 0u) << together;
+    EXPECT_EQ(lineStartingWith(linesOf(readFile(directory_ + "/out-2")), "java.home="), together);
+    std::vector<std::string> room;
+    for (const auto& entry : fs::directory_iterator(runtimes))
+        room.push_back(entry.path().filename().string());
+    std::sort(room.begin(), room.end());
+    EXPECT_EQ(room.size(), 2u) << "the entry and its fill lock, no half-made one";
+    EXPECT_EQ(room.empty() ? "" : room.front() + ".lock", room.back());
+
+    // With no cache to be had (its place is taken by a file), the runtime is unpacked for the start
+    // alone, the log goes to the private runtime directory, and both are gone at the end.
+    fs::remove_all(directory_ + "/cache");
+    writeFile(directory_ + "/cache", "not a directory");
+    const Start uncached = start(launcher, {"exit=0"}, {"KESTRO_TEST_RUNTIME_FOLDERS=/nowhere"});
+    EXPECT_EQ(uncached.code, 0) << uncached.err;
+    EXPECT_EQ(uncached.err, "");
+    const std::string unpacked = lineStartingWith(uncached.out, "java.home=");
+    EXPECT_EQ(unpacked.rfind(runtimeDirectory() + "/kestro/kqx", 0), 0u) << unpacked;
+    EXPECT_FALSE(fs::exists(unpacked)) << "removed with its extraction directory";
+    EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{});
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(runtimeDirectory() + "/kestro"))
+        if (isLauncherLogName(entry.path().filename().c_str()))
+            log += readFile(entry.path().string());
+    EXPECT_TRUE(contains(log, "JRE dir: " + unpacked)) << log;
+    fs::remove(directory_ + "/cache");
+
+    // A launcher file cut short ends with a clear message and exit code 1, whatever part of the payload
+    // is missing: all of it, the settings' end, half the runtime's archive, its last bytes.
+    const auto whole = static_cast<long>(fs::file_size(launcher));
+    const auto stub = static_cast<long>(fs::file_size(KESTRO_LINUX_STUB));
+    const std::string corrupted = "The installation file is corrupted. Please download it again.";
+    const std::vector<std::pair<long, std::string>> cuts = {{stub, "Internal Error: readInt"},
+                                                            {stub + 200, "Internal Error: readString"},
+                                                            {whole / 2, corrupted},
+                                                            {whole - 100, corrupted}};
+    for (const auto& [size, told] : cuts) {
+        SCOPED_TRACE("cut to " + std::to_string(size) + " bytes");
+        fs::copy_file(launcher, launcher + "-cut", fs::copy_options::overwrite_existing);
+        fs::resize_file(launcher + "-cut", static_cast<uintmax_t>(size));
+        const Start run = start(launcher + "-cut", {"exit=0"}, {"KESTRO_TEST_RUNTIME_FOLDERS=/nowhere"});
+        EXPECT_EQ(run.code, 1) << run.err;
+        EXPECT_EQ(run.err.rfind(told + "\n\nLog: " + cache() + "/logs/qvx_nlog_", 0), 0u) << run.err;
+        EXPECT_EQ(withPrefix(run.out, "java.home="), std::vector<std::string>{});
+        EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{});
+    }
 }
 
 TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
