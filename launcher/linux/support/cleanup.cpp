@@ -101,10 +101,12 @@ void removeLeftoverExtractions(const std::string& room) {
         if (!isExtractionDirectoryName(name.c_str()))
             continue;
         struct stat status {};
-        if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || directoryInUse(path))
+        if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
             continue;
+        // The mark is looked for before its lock: a start that marks its directory in between is then
+        // taken for one that has not marked it yet, whose directory is given its minute.
         const bool marked = access((path + "/" + kInUseMark).c_str(), F_OK) == 0;
-        if (!marked && now - status.st_mtime < kUnmarkedGrace)
+        if (directoryInUse(path) || (!marked && now - status.st_mtime < kUnmarkedGrace))
             continue;
         logLine("%s %s", removeTree(path) ? "deleted" : "could not delete", path.c_str());
     }
@@ -152,8 +154,22 @@ void* cleanUp(void*) {
 } // namespace
 
 bool markDirectoryInUse(const std::string& directory) {
-    const int mark =
-        open((directory + "/" + kInUseMark).c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const std::string markPath = directory + "/" + kInUseMark;
+    // A new mark is locked before it gets its name: a clean-up that met it unlocked would take the
+    // directory for one a killed launcher left, and remove it under this start.
+    const std::string making = markPath + ".new" + std::to_string(getpid());
+    int mark = open(making.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (mark >= 0) {
+        const bool named = flock(mark, LOCK_SH) == 0 && link(making.c_str(), markPath.c_str()) == 0;
+        unlink(making.c_str());
+        if (!named) {
+            close(mark);
+            mark = -1;
+        }
+    }
+    // The mark of a directory several launchers share (a runtime entry) is locked where it stands.
+    if (mark < 0)
+        mark = open(markPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (mark < 0 || flock(mark, LOCK_SH) != 0) {
         if (mark >= 0)
             close(mark);
