@@ -171,6 +171,22 @@ void outsideFolder(const std::string& folder) {
     writeFile(folder + "/keep.txt", "not the launcher's");
 }
 
+// The names in folder, sorted; a name that starts with one of the prefixes given stands as its label.
+std::vector<std::string> namesIn(const std::string& folder,
+                                 const std::vector<std::pair<std::string, std::string>>& labels = {}) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+        std::string name = entry.path().filename().string();
+        for (const auto& [prefix, label] : labels)
+            if (name.rfind(prefix, 0) == 0)
+                name = label;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A runtime home that is Debian's JDK 17 under another name, with a release file of its own (none
 // when version is empty).
 void fakeRuntimeHome(const std::string& home, const std::string& version) {
@@ -424,6 +440,25 @@ TEST_F(LinuxLauncher, ShippedJlinkedRuntimeIsUnpackedOnceReusedAndMadeAgainWhenD
         if (isLauncherLogName(entry.path().filename().c_str()))
             log += readFile(entry.path().string());
     EXPECT_TRUE(contains(log, "JRE dir: " + unpacked)) << log;
+
+    // Nor its private runtime directory: the place is taken by a link to a folder of someone else's.
+    // The launcher makes its own under TMPDIR and leaves that folder alone.
+    fs::remove_all(runtimeDirectory() + "/kestro");
+    outsideFolder(directory_ + "/elsewhere");
+    fs::create_directory_symlink(directory_ + "/elsewhere", runtimeDirectory() + "/kestro");
+    fs::create_directories(directory_ + "/tmp");
+    const Start redirected = start(launcher, {"exit=0"},
+                                   {"KESTRO_TEST_RUNTIME_FOLDERS=/nowhere", "TMPDIR=" + directory_ + "/tmp"});
+    EXPECT_EQ(redirected.code, 0) << redirected.err;
+    const std::string temporary = directory_ + "/tmp/kestro-" + std::to_string(getuid());
+    EXPECT_EQ(lineStartingWith(redirected.out, "java.home=").rfind(temporary + "/kqx", 0), 0u)
+        << lineStartingWith(redirected.out, "java.home=");
+    EXPECT_EQ(fs::symlink_status(temporary).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(namesIn(temporary, {{"qvx_nlog_", "<log>"}, {"kqx_instance_", "<lock>"}}),
+              (std::vector<std::string>{"<lock>", "<log>"}))
+        << "the included files and the runtime are gone";
+    EXPECT_EQ(namesIn(directory_ + "/elsewhere"), std::vector<std::string>{"keep.txt"});
+    fs::remove(runtimeDirectory() + "/kestro");
     fs::remove(directory_ + "/cache");
 
     // A launcher file cut short ends with a clear message and exit code 1, whatever part of the payload
@@ -476,22 +511,6 @@ TEST_F(LinuxLauncher, SecondStartHandsItsArgumentsToTheFirst) {
     // The first has ended, and its lock with it: the next start is a first one again.
     const Start third = start(launcher, {"exit=4"});
     EXPECT_EQ(third.code, 4) << third.err;
-}
-
-// The names in folder, sorted; a name that starts with one of the prefixes given stands as its label.
-std::vector<std::string> namesIn(const std::string& folder,
-                                 const std::vector<std::pair<std::string, std::string>>& labels = {}) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-        std::string name = entry.path().filename().string();
-        for (const auto& [prefix, label] : labels)
-            if (name.rfind(prefix, 0) == 0)
-                name = label;
-        names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A launcher killed outright leaves its included files and its single-instance lock file behind; the
