@@ -253,6 +253,21 @@ TEST_F(LinuxLauncher, ArgumentsOptionsExitCodesAndAThrowingMainOnOpenJdk17) {
     EXPECT_LT(std::stol(lineStartingWith(run.out, "depth=")) * 8, deepStack)
         << "a 512 KiB stack holds far fewer calls than a 16 MiB one";
     EXPECT_EQ(leftInRuntimeDirectory(), std::vector<std::string>{});
+
+    // Started through a link from another folder (as from ~/.local/bin), the launcher knows itself by
+    // its real file: the options file and the project's relative directories are those beside it.
+    const std::string placed =
+        pack("placed", "working_directory = \"data\"\npath_prefix = [\"tools\", \"/opt/kestro tools\"]\n");
+    fs::create_directories(directory_ + "/data");
+    writeFile(placed + ".vmoptions", "-Dprobe.beside=real\n");
+    fs::create_directories(directory_ + "/home/bin");
+    fs::create_symlink(placed, directory_ + "/home/bin/placed");
+    run = start(directory_ + "/home/bin/placed", {"relative.txt"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(lineStartingWith(run.out, "user.dir="), directory_ + "/data");
+    EXPECT_EQ(lineStartingWith(run.out, "PATH="), directory_ + "/tools:/opt/kestro tools:/nowhere");
+    EXPECT_EQ(withPrefix(run.out, "vm="), std::vector<std::string>{"-Dprobe.beside=real"});
+    EXPECT_EQ(withPrefix(run.out, "arg="), std::vector<std::string>{"relative.txt"});
 }
 
 TEST_F(LinuxLauncher, SearchTakesTheNewestRuntimeWithinTheBoundsAndRemembersWhatItHadToRun) {

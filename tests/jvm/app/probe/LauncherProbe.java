@@ -11,8 +11,9 @@ import java.util.concurrent.TimeUnit;
 
 /**
  * Started by a packed launcher: prints what it received on standard output in UTF-8, one "key=value"
- * line each (the system its launcher names, the runtime, the arguments, the VM options given as -Xss
- * or -Dprobe.*, the depth of recursion its thread's stack allows), then does what its last argument
+ * line each (the system its launcher names, the runtime, its working directory and PATH, the
+ * arguments, the VM options given as -Xss or -Dprobe.*, the depth of recursion its thread's stack
+ * allows), then does what its last argument
  * asks: "exit=N" ends with System.exit(N), "throw" throws from main, "wait" prints the arguments of a
  * later start once they are handed over (at most a minute), "window" shows a small Swing window
  * ({@link WindowProbe}), anything else returns.
@@ -30,6 +31,8 @@ public final class LauncherProbe {
         out.println("platform=" + LaunchInfo.platform());
         out.println("java.home=" + System.getProperty("java.home"));
         out.println("java.version=" + System.getProperty("java.version"));
+        out.println("user.dir=" + System.getProperty("user.dir"));
+        out.println("PATH=" + System.getenv("PATH"));
         for (String argument : args) {
             out.println("arg=" + argument);
         }
