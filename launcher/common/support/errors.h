@@ -2,7 +2,8 @@
 // launcher shows them: on Windows to a message box or, in console mode, to standard error; on Linux
 // to standard error and, for a program started from a desktop, also to a dialog. Either way the native
 // log's path is appended so that the user can find and send it. The system's launcher provides these
-// (windows/support/errors.cpp, linux/support/errors.cpp).
+// (windows/support/errors.cpp, linux/support/errors.cpp; what only combines showing and ending is in
+// support/fatal_errors.cpp).
 //
 // Every end of the process goes through the operations below (the fatal ones and exitLauncher),
 // whichever thread ends it: what the launcher shows goes, its temporary files are left to their

@@ -2,6 +2,7 @@
 // journal keeps them; for a program started from the desktop (a display, and no terminal behind
 // standard error) also in a dialog, when a common helper (zenity, kdialog) is installed.
 #include "support/errors.h"
+#include "support/process_end.h"
 
 #include "payload/payload_format.h"
 #include "payload/payload_store.h"
@@ -73,6 +74,8 @@ void show(const std::string& caption, const char* text) {
         showInDialog(caption, composed);
 }
 
+} // namespace
+
 // Makes the calling thread the one that ends the process; any other that wants to end it meanwhile
 // stays here for good.
 void claimEnd() {
@@ -95,8 +98,6 @@ void claimEnd() {
     _exit(code);
 }
 
-} // namespace
-
 void showError(const char* text) {
     char caption[kTextCapacity];
     getConfigText(kestro::payload::config::ErrorCaption, caption, sizeof caption);
@@ -107,43 +108,6 @@ void showErrorWide(const wchar_t* text) {
     wchar_t caption[kTextCapacity];
     getMessage(kestro::payload::message::DialogCaption, caption);
     show(narrowFromWide(caption), narrowFromWide(text).c_str());
-}
-
-void showMessage(int id, const char* argument) {
-    char text[kMessageCapacity];
-    char substituted[kMessageCapacity];
-    getConfigText(id, text, sizeof text);
-    substituteArgument(text, argument, substituted, sizeof substituted);
-    showError(substituted);
-}
-
-void fatalError(const char* text) {
-    claimEnd();
-    showError(text);
-    endProcess(1);
-}
-
-void fatalErrorWide(const wchar_t* text) {
-    claimEnd();
-    showErrorWide(text);
-    endProcess(1);
-}
-
-void fatalMessage(int id, const char* argument) {
-    claimEnd();
-    showMessage(id, argument);
-    endProcess(1);
-}
-
-void fatalMessageWide(int id) {
-    wchar_t text[kTextCapacity];
-    getMessage(id, text);
-    fatalErrorWide(text);
-}
-
-void exitLauncher(int code) {
-    claimEnd();
-    endProcess(code);
 }
 
 void useConsoleErrors() {

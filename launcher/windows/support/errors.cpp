@@ -50,6 +50,8 @@ void writeWideToStandardError(const wchar_t* text) {
 // The thread that ends the process, 0 while none does.
 std::atomic<DWORD> endingThread{0};
 
+} // namespace
+
 // Makes the calling thread the one that ends the process. Any other thread that wants to end it
 // meanwhile stays here for good, handling its windows' messages so that a message box of the ending
 // thread owned by one of them is not held up.
@@ -80,8 +82,6 @@ void claimEnd() {
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     ExitProcess(static_cast<UINT>(code));
 }
-
-} // namespace
 
 bool composeErrorTextWide(const wchar_t* message, const char* logPath, wchar_t* out, size_t capacity) {
     size_t used = 0;
@@ -136,43 +136,6 @@ void showErrorWide(const wchar_t* text) {
     } else {
         writeWideToStandardError(composed);
     }
-}
-
-void showMessage(int id, const char* argument) {
-    char text[kMessageCapacity];
-    char substituted[kMessageCapacity];
-    getConfigText(id, text, sizeof text);
-    substituteArgument(text, argument, substituted, sizeof substituted);
-    showError(substituted);
-}
-
-void fatalError(const char* text) {
-    claimEnd();
-    showError(text);
-    endProcess(1);
-}
-
-void fatalErrorWide(const wchar_t* text) {
-    claimEnd();
-    showErrorWide(text);
-    endProcess(1);
-}
-
-void fatalMessage(int id, const char* argument) {
-    claimEnd();
-    showMessage(id, argument);
-    endProcess(1);
-}
-
-void fatalMessageWide(int id) {
-    wchar_t text[kTextCapacity];
-    getMessage(id, text);
-    fatalErrorWide(text);
-}
-
-void exitLauncher(int code) {
-    claimEnd();
-    endProcess(code);
 }
 
 void setErrorOwner(HWND owner) {
