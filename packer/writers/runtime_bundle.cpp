@@ -158,6 +158,11 @@ class ArchiveChecker {
         case '5':
             if (!admitName(names_, name, type == '5', error_))
                 return false;
+            // The launcher reads no data after a directory's header, so such data would be taken for
+            // the next headers there.
+            if (type == '5' && size != 0)
+                return fail("directory entry \"" + name +
+                            "\" carries data, which the launcher does not skip");
             if (!skipData(size, &data, kPeHeadBytes))
                 return false;
             inventory_.add(name, type == '0', data);

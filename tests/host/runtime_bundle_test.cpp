@@ -241,6 +241,7 @@ TEST_F(RuntimeBundle, ExistingArchiveIsCheckedAgainstTheLauncherReader) {
         {"truncated", java.substr(0, 515), "ends inside"},
         {"garbage after entries", java + std::string(512, 'g'), "not a ustar header"},
         {"no regular file", entry("bin/", '5') + end, "holds no files"},
+        {"directory with data", entry("bin/", '5', std::string(6, 'd')) + java + end, "carries data"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
