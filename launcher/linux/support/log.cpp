@@ -2,6 +2,7 @@
 // (support/user_directories.h), else in the private runtime directory. The open log is locked for as
 // long as the process lives, which tells the clean-up (support/cleanup.h) that it is in use.
 #include "support/log.h"
+#include "support/log_file.h"
 
 #include "support/file_system.h"
 #include "support/user_directories.h"
@@ -11,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -59,34 +59,20 @@ void openLog() {
             startTime != nullptr ? startTime : "\n");
 }
 
-void writeLine(const char* prefix, const char* format, va_list arguments) {
-    if (!logOpened)
-        openLog();
-    if (logStream == nullptr)
-        return;
-    // One whole line at a time: the clean-up thread logs while start-up goes on.
-    flockfile(logStream);
-    fputs(prefix, logStream);
-    vfprintf(logStream, format, arguments);
-    fputc('\n', logStream);
-    fflush(logStream);
-    funlockfile(logStream);
-}
-
 } // namespace
 
-void logLine(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    writeLine("", format, arguments);
-    va_end(arguments);
+FILE* openedLogStream() {
+    if (!logOpened)
+        openLog();
+    return logStream;
 }
 
-void logError(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    writeLine("ERROR: ", format, arguments);
-    va_end(arguments);
+void lockLogStream(FILE* stream) {
+    flockfile(stream);
+}
+
+void unlockLogStream(FILE* stream) {
+    funlockfile(stream);
 }
 
 const char* logFilePath() {

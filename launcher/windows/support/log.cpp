@@ -1,10 +1,10 @@
 #include "support/log.h"
+#include "support/log_file.h"
 
 #include "support/paths.h"
 
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,34 +90,20 @@ void openLog() {
     fprintf(logStream, "Started executable %s at %s\n", executable, startTime != nullptr ? startTime : "\n");
 }
 
-void writeLine(const char* prefix, const char* format, va_list arguments) {
-    if (!logOpened)
-        openLog();
-    if (logStream == nullptr)
-        return;
-    // One whole line at a time: the clean-up thread logs while start-up goes on.
-    _lock_file(logStream);
-    fputs(prefix, logStream);
-    vfprintf(logStream, format, arguments);
-    fputc('\n', logStream);
-    fflush(logStream);
-    _unlock_file(logStream);
-}
-
 } // namespace
 
-void logLine(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    writeLine("", format, arguments);
-    va_end(arguments);
+FILE* openedLogStream() {
+    if (!logOpened)
+        openLog();
+    return logStream;
 }
 
-void logError(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    writeLine("ERROR: ", format, arguments);
-    va_end(arguments);
+void lockLogStream(FILE* stream) {
+    _lock_file(stream);
+}
+
+void unlockLogStream(FILE* stream) {
+    _unlock_file(stream);
 }
 
 const char* logFilePath() {
