@@ -3,6 +3,7 @@
 #include "binary/little_endian.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kestro::elf {
 namespace {
@@ -28,11 +29,16 @@ bool endWithin(uint64_t offset, uint64_t size, uint64_t limit, uint64_t* end) {
 } // namespace
 
 uint64_t Headers::tablesEnd() const {
+    // A table whose end cannot be counted ends past any file, so that it is refused and never read.
+    const auto tableEnd = [](uint64_t offset, uint64_t entrySize, uint64_t count) {
+        uint64_t end;
+        return endWithin(offset, entrySize * count, UINT64_MAX, &end) ? end : UINT64_MAX;
+    };
     uint64_t end = kFileHeaderSize;
     if (programHeaders != 0)
-        end = std::max(end, programHeaders + uint64_t{programHeaderSize} * programHeaderCount);
+        end = std::max(end, tableEnd(programHeaders, programHeaderSize, programHeaderCount));
     if (sectionHeaders != 0)
-        end = std::max(end, sectionHeaders + uint64_t{sectionHeaderSize} * sectionHeaderCount);
+        end = std::max(end, tableEnd(sectionHeaders, sectionHeaderSize, sectionHeaderCount));
     return end;
 }
 
